@@ -1,0 +1,110 @@
+#include "SimDesktop.h"
+
+#include <QBuffer>
+#include <QPainter>
+#include <QTimer>
+
+namespace DisplaySim {
+
+namespace {
+
+constexpr int kSquare = 64;
+
+QByteArray encodeImage(const QImage& image, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+QImage arrowPointer() {
+    QImage image(16, 16, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setPen(Qt::black);
+    p.setBrush(Qt::white);
+    const QPoint arrow[] = {{0, 0}, {0, 14}, {4, 10}, {10, 10}};
+    p.drawPolygon(arrow, 4);
+    return image;
+}
+
+} // namespace
+
+Desktop::Desktop(Server* server, QSize size, QObject* parent)
+    : QObject(parent)
+    , m_server(server)
+    , m_size(size)
+    , m_timer(new QTimer(this)) {
+    setFramesPerSecond(20);
+    connect(m_timer, &QTimer::timeout, this, &Desktop::tick);
+    connect(server, &Server::mainSequenceEntered, this, &Desktop::start);
+    connect(server, &Server::clientDisconnected, m_timer, &QTimer::stop);
+    connect(server, &Server::ackReceived, this, [this] {
+        // A frame slot came free; do not wait for the next tick when we were held back.
+        if (m_timer->isActive() && m_server->framesInFlight() == m_window - 1)
+            tick();
+    });
+}
+
+void Desktop::setFramesPerSecond(int fps) {
+    m_timer->setInterval(1000 / qMax(1, fps));
+}
+
+bool Desktop::canEncodeRfx7() {
+    return false;
+}
+
+void Desktop::start() {
+    m_frameId = 0;
+    m_step = 0;
+    m_server->sendSurfaceCreate(0, static_cast<quint16>(m_size.width()),
+                                static_cast<quint16>(m_size.height()));
+    m_server->sendPointerCreate(1, 0, 0, encodeImage(arrowPointer(), "PNG"));
+    m_server->sendPointerSetCached(1);
+    QImage background(m_size, QImage::Format_RGB32);
+    background.fill(QColor(40, 60, 90));
+    m_server->sendFrameBegin(m_frameId);
+    sendImage(background, 0, 0);
+    m_server->sendFrameEnd(m_frameId);
+    ++m_framesSent;
+    emit frameSent(m_frameId++);
+    m_timer->start();
+}
+
+void Desktop::sendImage(const QImage& image, int x, int y) {
+    const QVector<Rect> rects{{static_cast<qint16>(x), static_cast<qint16>(y),
+                               static_cast<quint16>(image.width()), static_cast<quint16>(image.height())}};
+    const char* format = m_codec == 3 ? "JPEG" : "PNG";
+    const quint8 codec = m_codec == 3 ? 3 : 4;
+    m_server->sendImageUpdate(codec, 0, rects,
+                              {{static_cast<qint16>(x), static_cast<qint16>(y), encodeImage(image, format)}});
+}
+
+void Desktop::tick() {
+    if (!m_server->hasClient() || m_server->framesInFlight() >= m_window)
+        return;
+    const int span = qMax(1, m_size.width() - kSquare);
+    const int oldX = (m_step * 8) % span;
+    const int newX = ((m_step + 1) * 8) % span;
+    const int y = (m_size.height() - kSquare) / 2;
+    ++m_step;
+
+    const int left = qMin(oldX, newX);
+    const int width = qMin(qAbs(newX - oldX) + kSquare, m_size.width() - left);
+    QImage patch(width, kSquare, QImage::Format_RGB32);
+    patch.fill(QColor(40, 60, 90));
+    QPainter p(&patch);
+    p.fillRect(newX - left, 0, kSquare, kSquare, QColor::fromHsv((m_step * 5) % 360, 200, 230));
+    p.end();
+
+    m_server->sendFrameBegin(m_frameId);
+    sendImage(patch, left, y);
+    m_server->sendPointerPosition(static_cast<quint16>(newX + kSquare / 2),
+                                  static_cast<quint16>(y + kSquare / 2));
+    m_server->sendFrameEnd(m_frameId);
+    ++m_framesSent;
+    emit frameSent(m_frameId++);
+}
+
+} // namespace DisplaySim

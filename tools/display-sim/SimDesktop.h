@@ -1,0 +1,50 @@
+#pragma once
+
+// A scripted desktop for the simulator: once the client is in its main sequence it creates surface 0,
+// a pointer, and then sends frames of a moving square at a steady rate, never more frames in flight than
+// the acknowledge window allows.
+
+#include "SimServer.h"
+
+#include <QColor>
+#include <QImage>
+#include <QObject>
+#include <QSize>
+
+class QTimer;
+
+namespace DisplaySim {
+
+class Desktop : public QObject {
+    Q_OBJECT
+public:
+    Desktop(Server* server, QSize size, QObject* parent = nullptr);
+
+    void setFramesPerSecond(int fps);
+    void setAcknowledgeWindow(int frames) { m_window = frames; }
+    // Codec for updates: 4 (PNG) by default; 3 JPEG; 2 or 7 need the tile encoder.
+    void setCodec(quint8 codec) { m_codec = codec; }
+    int framesSent() const { return m_framesSent; }
+
+    // Sends one update of the given image at (x, y) of surface 0 with the chosen codec.
+    void sendImage(const QImage& image, int x, int y);
+    static bool canEncodeRfx7();
+
+signals:
+    void frameSent(quint16 frameId);
+
+private:
+    void start();
+    void tick();
+
+    Server* m_server;
+    QSize m_size;
+    QTimer* m_timer;
+    int m_window = 4;
+    quint8 m_codec = 4;
+    quint16 m_frameId = 0;
+    int m_framesSent = 0;
+    int m_step = 0;
+};
+
+} // namespace DisplaySim
