@@ -152,6 +152,7 @@ private slots:
     void mainSequenceOnlySenders();
     void channelSendsGoThroughTheMachine();
     void channelRefusesForeignChannelNumber();
+    void fuzzSeedsAreValidSessions();
 };
 
 void TestClientMachine::dispatch_data() {
@@ -527,6 +528,34 @@ void TestClientMachine::channelRefusesForeignChannelNumber() {
     QCOMPARE(m.log.last(),
              QString("error 'Message channel number does not match assigned channel number' 4"));
     QCOMPARE(m.state(), std::uint32_t(ClientMachine::Failed));
+}
+
+void TestClientMachine::fuzzSeedsAreValidSessions() {
+    // The fuzz target's seeds are meant to be valid sessions (u16 length + frame each); a seed that
+    // fails early would leave the later states to chance.
+    const QDir dir(qEnvironmentVariable("VELNOR_SOURCE_DIR") + "/tests/fuzz/corpus/fuzz_client_machine");
+    const QStringList seeds = dir.entryList({"*.bin"}, QDir::Files);
+    QVERIFY2(!seeds.isEmpty(), qPrintable(dir.path()));
+    for (const QString& name : seeds) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray data = file.readAll();
+        Recorder m;
+        m.setState(ClientMachine::IdentitySent);
+        int pos = 0;
+        while (pos < data.size()) {
+            QVERIFY2(pos + 2 <= data.size(), qPrintable(name));
+            const int length = quint8(data[pos]) | (quint8(data[pos + 1]) << 8);
+            pos += 2;
+            QVERIFY2(pos + length <= data.size(), qPrintable(name));
+            m.receive(reinterpret_cast<const Byte*>(data.constData()) + pos, std::size_t(length));
+            pos += length;
+        }
+        QVERIFY2(m.log.filter(QRegularExpression("^error")).isEmpty(),
+                 qPrintable(name + ": " + m.log.join(", ")));
+        QVERIFY2(m.state() == ClientMachine::MainSequence || m.state() == ClientMachine::Closed,
+                 qPrintable(name));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestClientMachine)
