@@ -1,0 +1,179 @@
+#include "viewer/engine/surfaces/SurfaceCommands.h"
+
+#include <QDebug>
+#include <QPainter>
+
+#include <utility>
+
+namespace Surface {
+
+namespace {
+
+constexpr int BlockSize = 128;
+
+std::shared_ptr<QImage> findSurface(const SurfaceMap& surfaces, SurfaceId id) {
+    auto it = surfaces.find(id);
+    return it == surfaces.end() ? nullptr : it->second;
+}
+
+// A black image of the given size, or a null image when it cannot be allocated.
+QImage blackImage(QSize size, QImage::Format format) {
+    QImage image(size, format);
+    if (!image.isNull()) {
+        image.fill(Qt::black);
+    }
+    return image;
+}
+
+} // namespace
+
+CommandBase::~CommandBase() = default;
+
+CreateCommand::CreateCommand(SurfaceId id, QSize size, QImage::Format format)
+    : id(id)
+    , size(size)
+    , format(format) {}
+
+bool CreateCommand::apply(SurfaceMap& surfaces, CommandList& changes) {
+    if (surfaces.count(id) != 0) {
+        return false;
+    }
+    QImage image = blackImage(size, format);
+    if (image.isNull()) {
+        return false;
+    }
+    surfaces.emplace(id, std::make_shared<QImage>(std::move(image)));
+    changes.push_back(std::make_shared<CreateCommand>(id, size, format));
+    return true;
+}
+
+DestroyCommand::DestroyCommand(SurfaceId id)
+    : id(id) {}
+
+bool DestroyCommand::apply(SurfaceMap& surfaces, CommandList& changes) {
+    if (surfaces.erase(id) == 0) {
+        return false;
+    }
+    changes.push_back(std::make_shared<DestroyCommand>(id));
+    return true;
+}
+
+ResizeCommand::ResizeCommand(SurfaceId id, QSize size)
+    : id(id)
+    , size(size) {}
+
+bool ResizeCommand::apply(SurfaceMap& surfaces, CommandList& changes) {
+    auto it = surfaces.find(id);
+    if (it == surfaces.end() || size.width() < 1 || size.height() < 1) {
+        return false;
+    }
+    const QImage& old = *it->second;
+    QImage image = blackImage(size, old.format());
+    if (image.isNull()) {
+        return false;
+    }
+    {
+        QPainter painter(&image);
+        // Source keeps the old pixels' alpha instead of blending them onto the black fill.
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, 0, old);
+    }
+    it->second = std::make_shared<QImage>(std::move(image));
+    changes.push_back(std::make_shared<ResizeCommand>(id, size));
+    return true;
+}
+
+CopyCommand::CopyCommand(SurfaceId sourceId, QRegion sourceRegion, SurfaceId destinationId, QPoint offset)
+    : sourceId(sourceId)
+    , sourceRegion(std::move(sourceRegion))
+    , destinationId(destinationId)
+    , offset(offset) {}
+
+bool CopyCommand::apply(SurfaceMap& surfaces, CommandList& changes) {
+    std::shared_ptr<QImage> source = findSurface(surfaces, sourceId);
+    if (!source) {
+        return false;
+    }
+    const QRect sourceBounds = sourceRegion.boundingRect();
+    if (!source->rect().contains(sourceBounds)) {
+        qWarning() << sourceBounds << "outside of source image rect" << source->rect();
+        return false;
+    }
+    std::shared_ptr<QImage> destination = findSurface(surfaces, destinationId);
+    if (!destination) {
+        return false;
+    }
+    const QRegion destinationRegion = sourceRegion.translated(offset);
+    if (!destination->rect().contains(destinationRegion.boundingRect())) {
+        qWarning() << destinationRegion.boundingRect() << "outside of destination image rect"
+                   << destination->rect();
+        return false;
+    }
+
+    // Scrolling inside one surface reads from a snapshot, so rects painted first cannot feed later ones.
+    QImage snapshot;
+    const QImage* from = source.get();
+    QPoint fromOrigin;
+    if (source == destination && sourceRegion.intersects(destinationRegion)) {
+        snapshot = source->copy(sourceBounds);
+        from = &snapshot;
+        fromOrigin = sourceBounds.topLeft();
+    }
+    {
+        QPainter painter(destination.get());
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        for (const QRect& r : sourceRegion) {
+            painter.drawImage(r.translated(offset), *from, r.translated(-fromOrigin));
+        }
+    }
+    // A new image object for the source: holders of the previous one keep what they saw.
+    surfaces[sourceId] = std::make_shared<QImage>(*surfaces[sourceId]);
+    changes.push_back(std::make_shared<CopyCommand>(sourceId, sourceRegion, destinationId, offset));
+    return true;
+}
+
+UpdateCommand::UpdateCommand(SurfaceId id, std::shared_ptr<QImage> image, QRegion region, QPoint offset)
+    : id(id)
+    , image(std::move(image))
+    , region(std::move(region))
+    , offset(offset) {}
+
+bool UpdateCommand::apply(SurfaceMap& surfaces, CommandList& changes) {
+    if (region.isEmpty()) {
+        return true;
+    }
+    std::shared_ptr<QImage> surface = findSurface(surfaces, id);
+    if (!surface) {
+        return false;
+    }
+    if (image && !image->isNull()) {
+        QPainter painter(surface.get());
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        paintRegion(painter, region, *image, offset);
+    }
+    changes.push_back(std::make_shared<UpdateCommand>(id, surface, region, QPoint()));
+    return true;
+}
+
+void paintRegion(QPainter& painter, const QRegion& region, const QImage& image, QPoint offset) {
+    const QRect bounds = region.boundingRect();
+    if (bounds.isEmpty()) {
+        return;
+    }
+    // Floor to the block grid, also for negative coordinates.
+    auto floorToBlock = [](int v) {
+        return v >= 0 ? v / BlockSize * BlockSize : -((-v + BlockSize - 1) / BlockSize) * BlockSize;
+    };
+    const int top = floorToBlock(bounds.top());
+    const int left = floorToBlock(bounds.left());
+    for (int y = top; y <= bounds.bottom(); y += BlockSize) {
+        for (int x = left; x <= bounds.right(); x += BlockSize) {
+            const QRegion part = region.intersected(QRect(x, y, BlockSize, BlockSize));
+            for (const QRect& r : part) {
+                painter.drawImage(r, image, r.translated(offset));
+            }
+        }
+    }
+}
+
+} // namespace Surface

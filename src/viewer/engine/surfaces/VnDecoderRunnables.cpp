@@ -1,0 +1,109 @@
+#include "viewer/engine/surfaces/VnDecoderRunnables.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QMutexLocker>
+
+#include <memory>
+#include <utility>
+
+void VnDecodeBatch::finished(VnTileDecoderRunnable* job) {
+    QMutexLocker lock(&m_mutex);
+    job->m_done = true;
+    m_finished.wakeAll();
+}
+
+void VnDecodeBatch::waitFor(const VnTileDecoderRunnable* job) {
+    QMutexLocker lock(&m_mutex);
+    while (!job->m_done) {
+        m_finished.wait(&m_mutex);
+    }
+}
+
+VnTileDecoderRunnable::VnTileDecoderRunnable(std::int16_t x, std::int16_t y, VnDecodeBatch* batch)
+    : x(x)
+    , y(y)
+    , m_batch(batch) {
+    setAutoDelete(false);
+}
+
+void VnTileDecoderRunnable::run() {
+    ok = decode();
+    if (!ok) {
+        result = QImage();
+    }
+    m_batch->finished(this);
+}
+
+VnRfx7DecoderRunnable::VnRfx7DecoderRunnable(std::int16_t x, std::int16_t y, std::vector<std::uint8_t> bytes,
+                                             const Quantisers* quantisers, Rfx7TileCacheEntry* entry,
+                                             bool restartEntry, VnDecodeBatch* batch)
+    : VnTileDecoderRunnable(x, y, batch)
+    , m_bytes(std::move(bytes))
+    , m_quantisers(quantisers)
+    , m_entry(entry)
+    , m_restartEntry(restartEntry) {}
+
+void VnRfx7DecoderRunnable::setDestination(std::uint8_t* destination, std::ptrdiff_t strideBytes) {
+    m_destination = destination;
+    m_stride = strideBytes;
+}
+
+bool VnRfx7DecoderRunnable::decode() {
+    // One work buffer per pool thread, reused for every tile that thread decodes.
+    thread_local std::unique_ptr<Rfx7WorkBuffer> work;
+    if (!work) {
+        work = std::make_unique<Rfx7WorkBuffer>();
+    }
+    if (m_entry && m_restartEntry) {
+        m_entry->hasCoefficients = 0;
+    }
+    std::uint8_t* destination = m_destination;
+    std::ptrdiff_t stride = m_stride;
+    if (!destination) {
+        result = QImage(kRfx7TileSize, kRfx7TileSize, QImage::Format_ARGB32);
+        if (result.isNull()) {
+            return false;
+        }
+        destination = result.bits();
+        stride = result.bytesPerLine();
+    }
+    const Rfx7DecodeResult r =
+        decodeRfx7Tile(*work, m_bytes.data(), m_bytes.size(), m_quantisers->y, m_quantisers->cb,
+                       m_quantisers->cr, m_entry, destination, stride);
+    hasAlpha = r.hasAlpha;
+    if (r.ok() && !r.hasAlpha && !result.isNull()) {
+        result.reinterpretAsFormat(QImage::Format_RGB32);
+    }
+    return r.ok();
+}
+
+VnImageDecoderRunnable::VnImageDecoderRunnable(std::int16_t x, std::int16_t y, QByteArray bytes,
+                                               QByteArray format, QSize maxSize, VnDecodeBatch* batch)
+    : VnTileDecoderRunnable(x, y, batch)
+    , m_bytes(std::move(bytes))
+    , m_format(std::move(format))
+    , m_maxSize(maxSize) {}
+
+QSize VnImageDecoderRunnable::declaredSize(const QByteArray& bytes, const QByteArray& format) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    return reader.size();
+}
+
+bool VnImageDecoderRunnable::decode() {
+    QBuffer buffer;
+    buffer.setData(m_bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, m_format);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty() || size.width() > m_maxSize.width() ||
+        size.height() > m_maxSize.height()) {
+        return false;
+    }
+    result = reader.read();
+    // A decoder that delivers more than its header promised is not trusted either.
+    return !result.isNull() && result.width() <= m_maxSize.width() && result.height() <= m_maxSize.height();
+}

@@ -1,0 +1,489 @@
+#include "viewer/engine/surfaces/VnSurfacePipeline.h"
+
+#include "viewer/engine/surfaces/VnDecoderRunnables.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr int BytesPerPixel = 4;
+
+qint64 imageBytes(QSize size) {
+    return size.isEmpty() ? 0 : qint64(size.width()) * size.height() * BytesPerPixel;
+}
+
+int roundUpTo64(int v) {
+    return (v + 63) / 64 * 64;
+}
+
+// Unites rects pairwise (a binary counter of partial unions), so that n rects cost about n log n
+// band merges instead of the n^2 of adding them one by one.
+QRegion uniteRects(const std::vector<QRect>& rects) {
+    std::vector<std::pair<QRegion, int>> stack; // partial union and how many merges deep it is
+    for (const QRect& r : rects) {
+        if (r.isEmpty()) {
+            continue;
+        }
+        QRegion part(r);
+        int level = 0;
+        while (!stack.empty() && stack.back().second == level) {
+            part = stack.back().first.united(part);
+            stack.pop_back();
+            ++level;
+        }
+        stack.emplace_back(std::move(part), level);
+    }
+    QRegion result;
+    while (!stack.empty()) {
+        result = stack.back().first.united(result);
+        stack.pop_back();
+    }
+    return result;
+}
+
+// Copies src into dst with its top-left at `at`, replacing the pixels (alpha included).
+void blitReplacing(uchar* dstBits, qsizetype dstStride, QSize dstSize, QPoint at, const QImage& source) {
+    const QImage src = source.format() == QImage::Format_ARGB32 || source.format() == QImage::Format_RGB32
+                           ? source
+                           : source.convertToFormat(QImage::Format_ARGB32);
+    const QRect target = QRect(at, src.size()) & QRect(QPoint(), dstSize);
+    if (target.isEmpty()) {
+        return;
+    }
+    const int srcX = target.x() - at.x();
+    const int srcY = target.y() - at.y();
+    for (int row = 0; row < target.height(); ++row) {
+        std::memcpy(dstBits + qsizetype(target.y() + row) * dstStride + qsizetype(target.x()) * BytesPerPixel,
+                    src.constScanLine(srcY + row) + qsizetype(srcX) * BytesPerPixel,
+                    size_t(target.width()) * BytesPerPixel);
+    }
+}
+
+// Runs the tile jobs of one update on the pool and composes their pixels, in message order, into the
+// update's image. At most maxJobs are in flight, and a tile that shares a cache entry or pixels it
+// writes directly with an earlier one still in flight waits for that one first.
+class TileComposer {
+public:
+    TileComposer(QThreadPool& pool, int maxJobs, QImage* composed, QRect bounds)
+        : m_pool(pool)
+        , m_maxJobs(std::max(1, maxJobs))
+        , m_bounds(bounds) {
+        if (composed && !composed->isNull()) {
+            m_bits = composed->bits();
+            m_stride = composed->bytesPerLine();
+            m_size = composed->size();
+        }
+    }
+    ~TileComposer() { finish(); }
+
+    bool hasImage() const { return m_bits != nullptr; }
+
+    // Where a tile's pixels go when it lies wholly inside the composed image, else null.
+    uchar* directDestination(const QRect& rect) const {
+        if (!m_bits || !m_bounds.contains(rect)) {
+            return nullptr;
+        }
+        return m_bits + qsizetype(rect.y() - m_bounds.y()) * m_stride +
+               qsizetype(rect.x() - m_bounds.x()) * BytesPerPixel;
+    }
+    qsizetype stride() const { return m_stride; }
+    VnDecodeBatch* batch() { return &m_batch; }
+
+    void start(std::unique_ptr<VnTileDecoderRunnable> job, QRect rect, bool hasKey, std::uint32_t key,
+               bool direct, qint64 resultBytes) {
+        Slot slot{std::move(job), rect, hasKey, key, direct, resultBytes};
+        // Wait for the last earlier job this one conflicts with, and with it for everything before it.
+        for (std::size_t i = m_window.size(); i-- > 0;) {
+            if (conflicts(m_window[i], slot)) {
+                for (std::size_t n = 0; n <= i; ++n) {
+                    retireFront();
+                }
+                break;
+            }
+        }
+        while (!m_window.empty() &&
+               (int(m_window.size()) >= m_maxJobs ||
+                m_bytesInFlight + resultBytes > VnSurfacePipeline::MaxDecodedBytesInFlight)) {
+            retireFront();
+        }
+        m_bytesInFlight += resultBytes;
+        m_pool.start(slot.job.get());
+        m_window.push_back(std::move(slot));
+    }
+
+    // Waits for every job; returns the pixels that decoded tiles painted.
+    QRegion finish() {
+        while (!m_window.empty()) {
+            retireFront();
+        }
+        QRegion painted = uniteRects(m_painted);
+        m_painted.clear();
+        return painted;
+    }
+
+private:
+    struct Slot {
+        std::unique_ptr<VnTileDecoderRunnable> job;
+        QRect rect;
+        bool hasKey;
+        std::uint32_t key;
+        bool direct;
+        qint64 resultBytes;
+    };
+
+    static bool conflicts(const Slot& earlier, const Slot& later) {
+        if (earlier.hasKey && later.hasKey && earlier.key == later.key) {
+            return true;
+        }
+        return (earlier.direct || later.direct) && earlier.rect.intersects(later.rect);
+    }
+
+    void retireFront() {
+        Slot slot = std::move(m_window.front());
+        m_window.pop_front();
+        m_batch.waitFor(slot.job.get());
+        m_bytesInFlight -= slot.resultBytes;
+        if (!slot.job->ok) {
+            return;
+        }
+        if (!slot.direct && m_bits && !slot.job->result.isNull()) {
+            blitReplacing(m_bits, m_stride, m_size, slot.rect.topLeft() - m_bounds.topLeft(),
+                          slot.job->result);
+        }
+        m_painted.push_back(slot.rect);
+    }
+
+    QThreadPool& m_pool;
+    int m_maxJobs;
+    QRect m_bounds;
+    uchar* m_bits = nullptr;
+    qsizetype m_stride = 0;
+    QSize m_size;
+    std::deque<Slot> m_window;
+    qint64 m_bytesInFlight = 0;
+    std::vector<QRect> m_painted;
+    VnDecodeBatch m_batch;
+};
+
+// The tile's bytes without a copy; the tile list outlives every job of its update.
+QByteArray rawBytes(const Protocol::Blob& data) {
+    return QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()),
+                                   int(std::min<std::size_t>(data.size(), INT_MAX)));
+}
+
+} // namespace
+
+// Where one update's pixels go: the requested region clipped to the surface, and a composed image
+// covering its bounding rect. For a surface the queued commands do not know nothing is decoded.
+struct VnSurfacePipeline::UpdateTarget {
+    bool knownSurface = false;
+    QRect surfaceRect;
+    QRegion region;
+    QRect bounds;
+    std::shared_ptr<QImage> image;
+};
+
+VnSurfacePipeline::VnSurfacePipeline(QObject* parent)
+    : QObject(parent)
+    , m_formatNames(defaultCodecFormatNames()) {}
+
+VnSurfacePipeline::~VnSurfacePipeline() {
+    m_decodePool.waitForDone();
+}
+
+int VnSurfacePipeline::maxJobsInFlight() const {
+    return 4 * std::max(1, m_decodePool.maxThreadCount());
+}
+
+QMap<Protocol::Byte, QByteArray> VnSurfacePipeline::defaultCodecFormatNames() {
+    return {{Protocol::Codecs::Jpeg, "jpeg"},
+            {Protocol::Codecs::Png, "png"},
+            {Protocol::Codecs::Gif, "gif"},
+            {Protocol::Codecs::WebP, "webp"}};
+}
+
+void VnSurfacePipeline::fail(const QString& message) {
+    m_failed = true;
+    emit failed(message, Protocol::ErrorLevel::Protocol);
+}
+
+bool VnSurfacePipeline::checkSurfaceSize(std::uint32_t surfaceId, int width, int height) {
+    if (width > MaxSurfaceSide || height > MaxSurfaceSide) {
+        fail(QStringLiteral("surface %1 too large: %2x%3").arg(surfaceId).arg(width).arg(height));
+        return false;
+    }
+    return true;
+}
+
+bool VnSurfacePipeline::reserveSurfaceBytes(std::uint32_t surfaceId, qint64 oldBytes, qint64 newBytes) {
+    const qint64 total = m_surfaceBytes - oldBytes + newBytes;
+    if (total > MaxSurfaceBytes) {
+        fail(QStringLiteral("surface %1 exceeds the memory for surfaces: %2 bytes in all")
+                 .arg(surfaceId)
+                 .arg(total));
+        return false;
+    }
+    m_surfaceBytes = total;
+    return true;
+}
+
+void VnSurfacePipeline::queue(Surface::CommandPtr command) {
+    m_pending.push_back(std::move(command));
+    if (int(m_pending.size()) > MaxPendingCommands) {
+        emit frameEndRequested();
+    }
+}
+
+void VnSurfacePipeline::afterQueueingPaint() {
+    if (m_ignoreFrame || m_pendingImageBytes > MaxPendingImageBytes) {
+        emit frameEndRequested();
+    }
+}
+
+void VnSurfacePipeline::surfaceCreate(std::uint32_t surfaceId, std::uint16_t width, std::uint16_t height) {
+    if (m_failed || !checkSurfaceSize(surfaceId, width, height)) {
+        return;
+    }
+    m_tileCache.eraseSurface(surfaceId);
+    const QSize size(width, height);
+    // A create for an existing id fails when applied, so it changes nothing here either.
+    if (m_sizes.count(surfaceId) == 0) {
+        if (!reserveSurfaceBytes(surfaceId, 0, imageBytes(size))) {
+            return;
+        }
+        m_sizes.emplace(surfaceId, size);
+    }
+    queue(std::make_shared<Surface::CreateCommand>(surfaceId, size, QImage::Format_ARGB32));
+}
+
+void VnSurfacePipeline::surfaceDestroy(std::uint32_t surfaceId) {
+    if (m_failed) {
+        return;
+    }
+    m_tileCache.eraseSurface(surfaceId);
+    auto it = m_sizes.find(surfaceId);
+    if (it != m_sizes.end()) {
+        m_surfaceBytes -= imageBytes(it->second);
+        m_sizes.erase(it);
+    }
+    queue(std::make_shared<Surface::DestroyCommand>(surfaceId));
+}
+
+void VnSurfacePipeline::surfaceResize(std::uint32_t surfaceId, std::uint16_t width, std::uint16_t height) {
+    if (m_failed || !checkSurfaceSize(surfaceId, width, height)) {
+        return;
+    }
+    pruneTileCache(surfaceId, width, height);
+    const QSize size(width, height);
+    auto it = m_sizes.find(surfaceId);
+    // A resize of an unknown surface or to nothing fails when applied.
+    if (it != m_sizes.end() && width >= 1 && height >= 1) {
+        if (!reserveSurfaceBytes(surfaceId, imageBytes(it->second), imageBytes(size))) {
+            return;
+        }
+        it->second = size;
+    }
+    queue(std::make_shared<Surface::ResizeCommand>(surfaceId, size));
+}
+
+void VnSurfacePipeline::surfaceCopy(std::uint32_t sourceId, const Protocol::RectList& rects,
+                                    std::uint32_t destinationId, Protocol::Offset offset) {
+    if (m_failed) {
+        return;
+    }
+    queue(std::make_shared<Surface::CopyCommand>(sourceId, regionFromRects(rects), destinationId,
+                                                 QPoint(offset.dx, offset.dy)));
+    afterQueueingPaint();
+}
+
+void VnSurfacePipeline::queueUpdate(std::uint32_t surfaceId, const UpdateTarget& target,
+                                    const QRegion& painted) {
+    if (target.image) {
+        m_pendingImageBytes += imageBytes(target.image->size());
+    }
+    queue(
+        std::make_shared<Surface::UpdateCommand>(surfaceId, target.image, painted, -target.bounds.topLeft()));
+    afterQueueingPaint();
+}
+
+void VnSurfacePipeline::rfx7Update(std::uint32_t surfaceId, const Protocol::QuantSet& quantY,
+                                   const Protocol::QuantSet& quantCb, const Protocol::QuantSet& quantCr,
+                                   const Protocol::RectList& rects, Protocol::TileList tiles,
+                                   bool progressive) {
+    if (m_failed) {
+        return;
+    }
+    if (progressive && !m_negotiated.contains(Protocol::Codecs::Rfx7Progressive)) {
+        return;
+    }
+    if (!m_negotiated.contains(Protocol::Codecs::Rfx7)) {
+        fail(QStringLiteral("invalid codec %1").arg(Protocol::Codecs::Rfx7));
+        return;
+    }
+    const bool useCache = m_negotiated.contains(Protocol::Codecs::Rfx7Progressive);
+
+    UpdateTarget target;
+    if (!prepareTarget(surfaceId, rects, target)) {
+        queueUpdate(surfaceId, target, target.region);
+        return;
+    }
+    QRect tileBounds;
+    for (const Protocol::Tile& tile : tiles) {
+        tileBounds |= QRect(tile.x, tile.y, kRfx7TileSize, kRfx7TileSize);
+    }
+    allocateImage(target, tileBounds);
+
+    const VnRfx7DecoderRunnable::Quantisers quantisers{quantY, quantCb, quantCr};
+    QRegion painted;
+    {
+        TileComposer composer(m_decodePool, maxJobsInFlight(), target.image.get(), target.bounds);
+        std::unordered_set<std::uint32_t> seenKeys;
+        for (Protocol::Tile& tile : tiles) {
+            const QRect rect(tile.x, tile.y, kRfx7TileSize, kRfx7TileSize);
+            const bool inSurface = rect.intersects(target.surfaceRect);
+            const bool inImage = composer.hasImage() && rect.intersects(target.bounds);
+            // Tiles off the surface paint nothing; they are cached only while they touch it.
+            if (!inImage && !(useCache && inSurface)) {
+                continue;
+            }
+            Rfx7TileCacheEntry* entry = nullptr;
+            const std::uint32_t key = rfx7TileKey(tile.x, tile.y);
+            if (useCache) {
+                entry = &m_tileCache.entry(surfaceId, tile.x, tile.y);
+                if (progressive && !entry->hasCoefficients && seenKeys.count(key) == 0) {
+                    qWarning() << "invalid tile cache";
+                }
+                seenKeys.insert(key);
+            }
+            auto job = std::make_unique<VnRfx7DecoderRunnable>(
+                tile.x, tile.y, std::move(tile.data), &quantisers, entry, !progressive, composer.batch());
+            uchar* direct = composer.directDestination(rect);
+            if (direct) {
+                job->setDestination(direct, composer.stride());
+            }
+            const qint64 resultBytes = direct ? 0 : imageBytes(rect.size());
+            composer.start(std::move(job), rect, useCache, key, direct != nullptr, resultBytes);
+        }
+        painted = composer.finish();
+    }
+    queueUpdate(surfaceId, target, target.region.intersected(painted));
+}
+
+void VnSurfacePipeline::imageCodecUpdate(Protocol::Byte codecId, std::uint32_t surfaceId,
+                                         const Protocol::RectList& rects, Protocol::TileList tiles) {
+    if (m_failed) {
+        return;
+    }
+    const QByteArray format = m_formatNames.value(codecId);
+    if (format.isEmpty() || !m_negotiated.contains(codecId)) {
+        fail(QStringLiteral("invalid codec %1").arg(codecId));
+        return;
+    }
+
+    UpdateTarget target;
+    if (!prepareTarget(surfaceId, rects, target)) {
+        queueUpdate(surfaceId, target, target.region);
+        return;
+    }
+    // Every tile's size comes from its header, before anything is decoded. No tile may be larger
+    // than its surface (with a tile's slack); larger ones and unreadable ones paint nothing.
+    const QSize maxTile(roundUpTo64(target.surfaceRect.width()), roundUpTo64(target.surfaceRect.height()));
+    std::vector<QRect> tileRects(tiles.size());
+    QRect tileBounds;
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        if (!target.bounds.isEmpty()) {
+            const QSize size = VnImageDecoderRunnable::declaredSize(rawBytes(tiles[i].data), format);
+            if (size.isValid() && size.width() <= maxTile.width() && size.height() <= maxTile.height()) {
+                tileRects[i] = QRect(QPoint(tiles[i].x, tiles[i].y), size);
+                tileBounds |= tileRects[i];
+            }
+        }
+    }
+    allocateImage(target, tileBounds);
+
+    QRegion painted;
+    {
+        TileComposer composer(m_decodePool, maxJobsInFlight(), target.image.get(), target.bounds);
+        for (std::size_t i = 0; i < tiles.size(); ++i) {
+            const QRect& rect = tileRects[i];
+            if (!composer.hasImage() || !rect.intersects(target.bounds)) {
+                continue;
+            }
+            auto job = std::make_unique<VnImageDecoderRunnable>(
+                tiles[i].x, tiles[i].y, rawBytes(tiles[i].data), format, rect.size(), composer.batch());
+            composer.start(std::move(job), rect, false, 0, false, imageBytes(rect.size()));
+        }
+        painted = composer.finish();
+    }
+    queueUpdate(surfaceId, target, target.region.intersected(painted));
+}
+
+bool VnSurfacePipeline::prepareTarget(std::uint32_t surfaceId, const Protocol::RectList& rects,
+                                      UpdateTarget& target) const {
+    target.region = regionFromRects(rects);
+    auto known = m_sizes.find(surfaceId);
+    if (known == m_sizes.end()) {
+        // Nothing to draw into: the command fails when applied, as an update of an unknown surface does.
+        target.bounds = target.region.boundingRect();
+        return false;
+    }
+    target.surfaceRect = QRect(QPoint(), known->second);
+    target.region = target.region.intersected(target.surfaceRect);
+    target.bounds = target.region.boundingRect();
+    return true;
+}
+
+void VnSurfacePipeline::allocateImage(UpdateTarget& target, const QRect& tileBounds) {
+    // Only what the tiles can paint: the composed image never exceeds the surface or the tiles.
+    target.bounds &= tileBounds;
+    if (target.bounds.isEmpty()) {
+        target.bounds = QRect();
+        return;
+    }
+    target.image = std::make_shared<QImage>(target.bounds.size(), QImage::Format_ARGB32);
+    if (target.image->isNull()) {
+        target.image.reset();
+        target.bounds = QRect();
+    }
+}
+
+bool VnSurfacePipeline::applyCommands(Surface::SurfaceMap& surfaces, Surface::CommandList& changes) {
+    if (m_pending.empty()) {
+        return false;
+    }
+    for (const Surface::CommandPtr& command : m_pending) {
+        if (!command->apply(surfaces, changes)) {
+            qWarning() << "In VnServerConnection::applyCommands failed to apply command list";
+        }
+    }
+    m_pending.clear();
+    m_pendingImageBytes = 0;
+    return true;
+}
+
+void VnSurfacePipeline::pruneTileCache(std::uint32_t surfaceId, int width, int height) {
+    m_tileCache.prune(surfaceId, width, height);
+}
+
+Rfx7TileCacheEntry& VnSurfacePipeline::tileCacheEntry(std::uint32_t surfaceId, std::int16_t x,
+                                                      std::int16_t y) {
+    return m_tileCache.entry(surfaceId, x, y);
+}
+
+QRegion VnSurfacePipeline::regionFromRects(const Protocol::RectList& rects) {
+    std::vector<QRect> qrects;
+    qrects.reserve(rects.size());
+    for (const Protocol::Rect& r : rects) {
+        qrects.emplace_back(r.x, r.y, r.width, r.height);
+    }
+    return uniteRects(qrects);
+}
