@@ -1,0 +1,67 @@
+#include "platform/viewer/ViewerPlatform.h"
+
+#include "platform/viewer/X11ViewerPlatform.h"
+
+#include <QGuiApplication>
+#include <QX11Info>
+
+namespace ViewerPlatform {
+
+Interface::~Interface() = default;
+
+namespace {
+
+class Unavailable final : public Interface {
+public:
+    bool available(Feature) const override { return false; }
+    bool isKeyDown(int) override { return false; }
+    bool isKeyToggled(int) override { return false; }
+    QString keyboardLayoutName() override { return {}; }
+    bool sendKeyUp(int) override { return false; }
+    LibraryHandle loadLibrary(const QString&) override { return 0; }
+    ProcedureHandle findProcedure(LibraryHandle, const QByteArray&) override { return 0; }
+    HookHandle setKeyboardHook(ProcedureHandle, LibraryHandle) override { return 0; }
+    void removeKeyboardHook(HookHandle) override {}
+    void freeLibrary(LibraryHandle) override {}
+    bool removePendingDeadChar(NativeWindow) override { return false; }
+    NativeWindow nativeHandle(QWindow*) override { return 0; }
+    bool isIconic(NativeWindow) override { return false; }
+    void showWindow(NativeWindow, ShowCommand) override {}
+    QList<NativeWindow> topLevelWindows() override { return {}; }
+    bool isTopmost(NativeWindow) override { return false; }
+    QString windowClassName(NativeWindow) override { return {}; }
+    void placeWindow(NativeWindow, InsertAfter) override {}
+    bool systemMenuHasItem(NativeWindow, quint32) override { return false; }
+    bool appendSystemMenuSeparator(NativeWindow) override { return false; }
+    bool appendSystemMenuItem(NativeWindow, quint32, const QString&) override { return false; }
+    bool registerMultiAxisInput(NativeWindow) override { return false; }
+    bool readRawInput(const QByteArray&, void*, RawHidReport*) override { return false; }
+    bool attachParentConsole() override { return false; }
+};
+
+Interface* installed = nullptr;
+
+} // namespace
+
+Interface* unavailable() {
+    static Unavailable platform;
+    return &platform;
+}
+
+Interface* instance() {
+    if (installed) {
+        return installed;
+    }
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) && QX11Info::isPlatformX11()) {
+        // One per process, bound to Qt's own connection to the display.
+        static X11ViewerPlatform x11(QX11Info::display());
+        return &x11;
+    }
+    return unavailable();
+}
+
+void setInstance(Interface* platform) {
+    installed = platform;
+}
+
+} // namespace ViewerPlatform

@@ -1,0 +1,52 @@
+#pragma once
+
+#include "platform/viewer/ViewerPlatform.h"
+
+// Kept out of the header: Xlib's macros (None, Bool, Status, ...) clash with Qt's names.
+typedef struct _XDisplay Display;
+
+namespace ViewerPlatform {
+
+// The viewer's calls on an X11 display. X11 has keyboard state, layouts, synthesised input (XTEST),
+// window enumeration, stacking and iconifying; it has no low-level keyboard hook library, no
+// dead-character messages, no system menu and no raw input of multi-axis controllers.
+class X11ViewerPlatform : public Interface {
+public:
+    // The display is not owned.
+    explicit X11ViewerPlatform(Display* display);
+
+    // Windows-style layout id for an XKB layout and variant ("us", "de", "fr" with "bepo", ...);
+    // empty when the layout is not known.
+    static QString layoutIdFor(const QString& layout, const QString& variant);
+
+    bool available(Feature feature) const override;
+    bool isKeyDown(int virtualKey) override;
+    bool isKeyToggled(int virtualKey) override;
+    QString keyboardLayoutName() override;
+    bool sendKeyUp(int virtualKey) override;
+    LibraryHandle loadLibrary(const QString& name) override;
+    ProcedureHandle findProcedure(LibraryHandle library, const QByteArray& name) override;
+    HookHandle setKeyboardHook(ProcedureHandle procedure, LibraryHandle library) override;
+    void removeKeyboardHook(HookHandle hook) override;
+    void freeLibrary(LibraryHandle library) override;
+    bool removePendingDeadChar(NativeWindow window) override;
+    NativeWindow nativeHandle(QWindow* window) override;
+    bool isIconic(NativeWindow window) override;
+    void showWindow(NativeWindow window, ShowCommand command) override;
+    QList<NativeWindow> topLevelWindows() override;
+    bool isTopmost(NativeWindow window) override;
+    QString windowClassName(NativeWindow window) override;
+    void placeWindow(NativeWindow window, InsertAfter where) override;
+    bool systemMenuHasItem(NativeWindow window, quint32 id) override;
+    bool appendSystemMenuSeparator(NativeWindow window) override;
+    bool appendSystemMenuItem(NativeWindow window, quint32 id, const QString& text) override;
+    bool registerMultiAxisInput(NativeWindow window) override;
+    bool readRawInput(const QByteArray& eventType, void* message, RawHidReport* report) override;
+    bool attachParentConsole() override;
+
+private:
+    Display* display;
+    bool hasXTest = false;
+};
+
+} // namespace ViewerPlatform
