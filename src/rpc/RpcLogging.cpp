@@ -1,0 +1,3 @@
+#include "rpc/RpcLogging.h"
+
+Q_LOGGING_CATEGORY(lcRpc, "velnor.rpc")

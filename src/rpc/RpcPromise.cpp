@@ -1,0 +1,5 @@
+#include "rpc/RpcPromise.h"
+
+RpcPromiseBase::RpcPromiseBase(const QString& method, QObject* parent)
+    : QObject(parent)
+    , method(method) {}

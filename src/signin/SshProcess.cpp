@@ -1,0 +1,227 @@
+#include "signin/SshProcess.h"
+
+#include "platform/system/LocalSocketSetup.h"
+#include "rpc/Cookie.h"
+#include "rpc/NetStringReader.h"
+#include "rpc/PortProbe.h"
+#include "rpc/RpcLogging.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QSet>
+
+namespace {
+
+// Tunnel ports handed to live processes of this program, so that two starts never share one.
+QSet<quint16>& claimedTunnelPorts() {
+    static QSet<quint16> ports;
+    return ports;
+}
+
+QStringList nonEmpty(const QStringList& list) {
+    return list.filter(QRegularExpression(QStringLiteral("^.+$")));
+}
+
+} // namespace
+
+SshProcess::SshProcess(QObject* parent)
+    : QProcess(parent) {}
+
+SshProcess::~SshProcess() {
+    tearDownPrompts();
+    releaseTunnelPort();
+}
+
+QString SshProcess::promptServerName() const {
+    return MurrowServer ? MurrowServer->fullServerName() : QString();
+}
+
+QProcess::ProcessError SshProcess::lastError() const {
+    return m_refusedStart ? QProcess::FailedToStart : error();
+}
+
+void SshProcess::failStart(const QString& message) {
+    m_refusedStart = true;
+    setErrorString(message);
+    emit errorOccurred(QProcess::FailedToStart);
+}
+
+void SshProcess::start(const SshLaunchSettings& settings) {
+    if (isOpen() || state() != QProcess::NotRunning)
+        return;
+
+    m_refusedStart = false;
+    m_host = settings.host;
+    m_port = settings.port;
+    m_user = settings.user;
+    m_run = settings.run;
+    m_forwardAgent = settings.forwardAgent;
+    m_sshOptions = nonEmpty(settings.sshOptions);
+    m_usePlink = settings.usePlink;
+    m_plinkOptions = nonEmpty(settings.plinkOptions);
+    m_debugLogging = settings.debugLogging;
+
+    // A host that looks like an option would be taken as one.
+    if (m_host.startsWith(QLatin1Char('-'))) {
+        failStart(tr("The host name \"%1\" is not valid: it must not begin with \"-\".\n").arg(m_host));
+        return;
+    }
+
+    releaseTunnelPort();
+    const quint16 port = findFreeLocalPort(firstTunnelPort, lastTunnelPort, claimedTunnelPorts());
+    if (port == lastTunnelPort) {
+        failStart(tr("Failed to find an open port for tunneling\n"));
+        return;
+    }
+    m_tunnelPort = port;
+    claimedTunnelPorts().insert(port);
+
+    tearDownPrompts();
+    const bool prompts = startPromptServer();
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!env.contains(QStringLiteral("DISPLAY")))
+        env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":0"));
+    if (prompts && !env.contains(QStringLiteral("SSH_ASKPASS"))) {
+        env.insert(QStringLiteral("SSH_ASKPASS"),
+                   QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("murrow")));
+        env.remove(QStringLiteral("HALVANE_MURROW_SERVER"));
+        env.insert(QStringLiteral("HALVANE_MURROW_SERVER"), MurrowServer->fullServerName());
+        // Without this ssh asks on a terminal when it has one, and the prompt never reaches us.
+        env.insert(QStringLiteral("SSH_ASKPASS_REQUIRE"), QStringLiteral("force"));
+    }
+    setProcessEnvironment(env);
+
+    QStringList args = m_usePlink ? m_plinkOptions : m_sshOptions;
+    if (!m_usePlink)
+        args << QStringLiteral("-o") << QStringLiteral("ExitOnForwardFailure=yes");
+    if (m_debugLogging)
+        args << QStringLiteral("-v");
+    if (m_forwardAgent)
+        args << QStringLiteral("-A");
+    if (m_port != 0)
+        args << (m_usePlink ? QStringLiteral("-P") : QStringLiteral("-p")) << QString::number(m_port);
+    args << QStringLiteral("-D") << QString::number(m_tunnelPort);
+    if (!m_user.isEmpty())
+        args << QStringLiteral("-l") << m_user;
+    if (!m_usePlink)
+        args << QStringLiteral("--");
+    args << m_host;
+    if (!m_run.isEmpty())
+        args << m_run;
+
+    QProcess::start(m_usePlink ? QStringLiteral("plink.exe") : QStringLiteral("ssh"), args,
+                    QIODevice::ReadWrite);
+}
+
+bool SshProcess::startPromptServer() {
+    QString cookie;
+    QString error;
+    if (!generateCookie(cookie, error)) {
+        qCWarning(lcRpc) << "prompt server not started:" << error;
+        emit promptServerFailed(tr("The password prompt server could not be started: %1").arg(error));
+        return false;
+    }
+    auto* server = new QLocalServer();
+    if (!platform::listenUserOnly(server, QStringLiteral("murrow-%1").arg(cookie), &error)) {
+        delete server;
+        qCWarning(lcRpc) << "prompt server not started:" << error;
+        emit promptServerFailed(tr("The password prompt server could not be started: %1").arg(error));
+        return false;
+    }
+    MurrowServer = server;
+    connect(MurrowServer, &QLocalServer::newConnection, this, &SshProcess::MurrowServer_newConnection);
+    promptReader = new NetStringReader(this);
+    promptReader->setMaximumLength(maxPromptSize);
+    return true;
+}
+
+void SshProcess::tearDownPrompts() {
+    if (MurrowServer) {
+        MurrowServer->disconnect(this);
+        MurrowServer->close();
+        MurrowServer->deleteLater();
+        MurrowServer = nullptr;
+    }
+    if (CurrentMurrowSocket) {
+        CurrentMurrowSocket->disconnect(this);
+        CurrentMurrowSocket->close();
+        CurrentMurrowSocket->deleteLater();
+        CurrentMurrowSocket = nullptr;
+    }
+    if (promptReader) {
+        promptReader->disconnect(this);
+        promptReader->deleteLater();
+        promptReader = nullptr;
+    }
+}
+
+void SshProcess::releaseTunnelPort() {
+    if (m_tunnelPort != 0)
+        claimedTunnelPorts().remove(m_tunnelPort);
+    m_tunnelPort = 0;
+}
+
+void SshProcess::close() {
+    QProcess::close();
+    m_host.clear();
+    m_user.clear();
+    m_run.clear();
+    m_port = 0;
+    releaseTunnelPort();
+    tearDownPrompts();
+}
+
+void SshProcess::MurrowServer_newConnection() {
+    if (CurrentMurrowSocket || !MurrowServer)
+        return;
+    QLocalSocket* socket = MurrowServer->nextPendingConnection();
+    if (!socket)
+        return;
+    CurrentMurrowSocket = socket;
+    connect(socket, &QLocalSocket::disconnected, this, &SshProcess::CurrentMurrowSocket_disconnected);
+    connect(socket, &QLocalSocket::readyRead, this, &SshProcess::CurrentMurrowSocket_readyRead);
+    // Bytes may already be waiting when a queued connection becomes current.
+    if (socket->bytesAvailable() > 0)
+        CurrentMurrowSocket_readyRead();
+    // One that already hung up sends no disconnected signal any more.
+    if (CurrentMurrowSocket == socket && socket->state() != QLocalSocket::ConnectedState)
+        CurrentMurrowSocket_disconnected();
+}
+
+void SshProcess::CurrentMurrowSocket_readyRead() {
+    if (!CurrentMurrowSocket || !promptReader)
+        return;
+    promptReader->processBytes(CurrentMurrowSocket);
+    if (!promptReader->isOk()) {
+        qCWarning(lcRpc) << "bad prompt request:" << promptReader->errorString();
+        CurrentMurrowSocket->close();
+        return;
+    }
+    if (promptReader->isComplete())
+        emit questioned(QString::fromUtf8(promptReader->data()));
+}
+
+void SshProcess::CurrentMurrowSocket_disconnected() {
+    if (!CurrentMurrowSocket)
+        return;
+    CurrentMurrowSocket->disconnect(this);
+    CurrentMurrowSocket->deleteLater();
+    CurrentMurrowSocket = nullptr;
+    if (promptReader)
+        promptReader->reset();
+    MurrowServer_newConnection();
+}
+
+void SshProcess::answer(const QString& text) {
+    if (!CurrentMurrowSocket)
+        return;
+    const QByteArray bytes = text.toUtf8();
+    CurrentMurrowSocket->write(QByteArray::number(bytes.size()) + ':' + bytes + ',');
+    CurrentMurrowSocket->flush();
+    CurrentMurrowSocket_readyRead();
+}

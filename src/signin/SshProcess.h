@@ -1,0 +1,68 @@
+#pragma once
+
+#include "signin/SshLaunchSettings.h"
+
+#include <QProcess>
+#include <QString>
+
+class NetStringReader;
+class QLocalServer;
+class QLocalSocket;
+
+// The ssh client that carries the ssh transport, with a SOCKS forward for the viewer and a local
+// prompt server that the password-prompt program relays ssh's questions through.
+class SshProcess : public QProcess {
+    Q_OBJECT
+public:
+    // Tunnel ports are probed from first up to, not including, last; last means none was free.
+    static constexpr quint16 firstTunnelPort = 41000;
+    static constexpr quint16 lastTunnelPort = 41100;
+    // Longest prompt accepted from the prompt program.
+    static constexpr int maxPromptSize = 64 * 1024;
+
+    explicit SshProcess(QObject* parent = nullptr);
+    ~SshProcess() override;
+
+    // Starts ssh (or plink.exe); does nothing while the process is open.
+    void start(const SshLaunchSettings& settings);
+    // Sends the answer to the prompt being served; does nothing when none is.
+    void answer(const QString& text);
+    quint16 tunnelPort() const { return m_tunnelPort; }
+    // The prompt server's full name as given to the prompt program; empty when it is not running.
+    QString promptServerName() const;
+    // FailedToStart when start refused to run the program itself, else QProcess's own error.
+    QProcess::ProcessError lastError() const;
+
+    void close() override;
+
+signals:
+    void questioned(QString prompt);
+    // The prompt server could not be set up; ssh runs without it, so prompts cannot be answered.
+    void promptServerFailed(QString message);
+
+private slots:
+    void MurrowServer_newConnection();
+    void CurrentMurrowSocket_disconnected();
+    void CurrentMurrowSocket_readyRead();
+
+private:
+    void failStart(const QString& message);
+    bool startPromptServer();
+    void tearDownPrompts();
+    void releaseTunnelPort();
+
+    QString m_host;
+    quint16 m_port = 22;
+    QString m_user;
+    QString m_run;
+    bool m_forwardAgent = false;
+    QStringList m_sshOptions;
+    bool m_usePlink = false;
+    QStringList m_plinkOptions;
+    bool m_debugLogging = false;
+    quint16 m_tunnelPort = 0;
+    QLocalServer* MurrowServer = nullptr;
+    QLocalSocket* CurrentMurrowSocket = nullptr;
+    NetStringReader* promptReader = nullptr;
+    bool m_refusedStart = false;
+};
