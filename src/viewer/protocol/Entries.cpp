@@ -57,6 +57,20 @@ bool parseCodecList(const Blob& entry, std::vector<Byte>& codecIds) {
     return payload(entry, CapabilityTag::CodecList, r) && r.readLeb128(count) && r.readBytes(count, codecIds);
 }
 
+std::vector<Byte> clientCodecs(const std::function<bool(const char* formatName)>& canRead) {
+    std::vector<Byte> ids{Codecs::Rfx7, Codecs::Rfx7Progressive};
+    for (Byte codec : {Codecs::Jpeg, Codecs::Png, Codecs::Gif, Codecs::WebP}) {
+        if (canRead && canRead(Codecs::formatName(codec))) {
+            ids.push_back(codec);
+        }
+    }
+    return ids;
+}
+
+BlobList clientEntries(const std::vector<Byte>& codecIds) {
+    return {rfx7(), jpeg(), codecList(codecIds), password()};
+}
+
 } // namespace Capability
 
 namespace Setting {

@@ -6,6 +6,7 @@
 #include "viewer/protocol/Types.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace Protocol {
@@ -21,6 +22,10 @@ Blob jpeg();
 Blob codecList(const std::vector<Byte>& codecIds);
 // The codec ids of a tag-4 entry; false when the entry is not one or is truncated.
 bool parseCodecList(const Blob& entry, std::vector<Byte>& codecIds);
+// The client's codec list: 2 and 7, then each of 3, 4, 5, 6 whose format name the platform can read.
+std::vector<Byte> clientCodecs(const std::function<bool(const char* formatName)>& canRead);
+// The client's Capabilities entries, in the order it sends them: tag 2, tag 3, the codec list, tag 1.
+BlobList clientEntries(const std::vector<Byte>& codecIds);
 } // namespace Capability
 
 namespace Setting {

@@ -24,6 +24,22 @@ constexpr Byte Png = 4;
 constexpr Byte Gif = 5;
 constexpr Byte WebP = 6;
 constexpr Byte Rfx7Progressive = 7;
+
+// Image format name of an image codec ("jpeg", "png", "gif", "webp"); null for any other id.
+inline const char* formatName(Byte codec) {
+    switch (codec) {
+    case Jpeg:
+        return "jpeg";
+    case Png:
+        return "png";
+    case Gif:
+        return "gif";
+    case WebP:
+        return "webp";
+    default:
+        return nullptr;
+    }
+}
 } // namespace Codecs
 
 // Levels passed with every error and session end.

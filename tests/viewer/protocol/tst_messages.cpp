@@ -223,6 +223,8 @@ private slots:
     void settingEntries_data();
     void settingEntries();
     void capabilityEntries();
+    void clientCodecs_data();
+    void clientCodecs();
 };
 
 void TestMessages::frames_data() {
@@ -459,6 +461,25 @@ void TestMessages::capabilityEntries() {
     QCOMPARE(toHex(codecs), QString("02 07 05"));
     QVERIFY(!Capability::parseCodecList(hex("04 03 02 07"), codecs));
     QVERIFY(!Capability::parseCodecList(hex("02"), codecs));
+}
+
+void TestMessages::clientCodecs_data() {
+    QTest::addColumn<QStringList>("readable");
+    QTest::addColumn<QString>("list");
+
+    QTest::newRow("no optional formats") << QStringList{} << "04 02 02 07";
+    QTest::newRow("all") << QStringList{"webp", "gif", "png", "jpeg"} << "04 06 02 07 03 04 05 06";
+    QTest::newRow("png and webp") << QStringList{"png", "webp"} << "04 04 02 07 04 06";
+    QTest::newRow("unrelated formats") << QStringList{"bmp", "svg"} << "04 02 02 07";
+}
+
+void TestMessages::clientCodecs() {
+    QFETCH(QStringList, readable);
+    QFETCH(QString, list);
+
+    const auto codecs = Capability::clientCodecs([&](const char* name) { return readable.contains(name); });
+    const BlobList entries = Capability::clientEntries(codecs);
+    QCOMPARE(blobs(entries), "[02] [03] [" + list + "] [01]");
 }
 
 QTEST_GUILESS_MAIN(TestMessages)
