@@ -2,6 +2,7 @@
 
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QScrollBar>
 #include <QTextBrowser>
 #include <QTextCursor>
 
@@ -38,4 +39,7 @@ void RdpLogDialog::append(const QString& text) {
     cursor.movePosition(QTextCursor::End);
     cursor.insertText(text);
     browser->setTextCursor(cursor);
+    // The cursor line is visible now; the document's bottom margin below it too.
+    QScrollBar* bar = browser->verticalScrollBar();
+    bar->setValue(bar->maximum());
 }
