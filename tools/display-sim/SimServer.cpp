@@ -356,7 +356,7 @@ void Server::handshakeStep(const ClientFrame& frame) {
         break;
     case Msg::Capabilities:
         sendCapabilities(m_options.capabilities);
-        if (!asksPassword)
+        if (!asksPassword && m_options.autoFirstSettings)
             sendSettings(m_options.firstSettings);
         break;
     case Msg::Security:
@@ -366,7 +366,8 @@ void Server::handshakeStep(const ClientFrame& frame) {
             sendDisconnect(QStringLiteral("Authentication failed"), kAuthenticationFailedLevel);
             break;
         }
-        sendSettings(m_options.firstSettings);
+        if (m_options.autoFirstSettings)
+            sendSettings(m_options.firstSettings);
         break;
     case Msg::ChannelOpenRequest:
         if (m_options.autoOpenChannels) {

@@ -46,6 +46,8 @@ struct ServerOptions {
     std::optional<QByteArray> expectedPassword;
     // The first Settings, which takes the client into its main sequence.
     QList<QByteArray> firstSettings{Entry::geometry(1024, 768)};
+    // Send firstSettings by ourselves at the end of the handshake; otherwise the test does.
+    bool autoFirstSettings = true;
     // Answer Identity, Capabilities and Security by ourselves.
     bool autoHandshake = true;
     // Open every requested channel with the next free number.

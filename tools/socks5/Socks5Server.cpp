@@ -20,6 +20,13 @@ constexpr quint8 kReplyFailure = 1;
 constexpr quint8 kReplyRefused = 5;
 constexpr quint8 kReplyCommandNotSupported = 7;
 constexpr quint8 kReplyAddressNotSupported = 8;
+
+QByteArray bytes(std::initializer_list<quint8> list) {
+    QByteArray out;
+    for (quint8 b : list)
+        out.append(static_cast<char>(b));
+    return out;
+}
 } // namespace
 
 // One client: greeting, optional authentication, one CONNECT, then bytes both ways.
@@ -81,12 +88,12 @@ private:
         const bool wantAuth = !m_server->m_user.isEmpty() && !m_server->m_password.isEmpty();
         const quint8 method = wantAuth ? kUserPassword : kNoAuth;
         if (!methods.contains(static_cast<char>(method))) {
-            m_client->write(QByteArray{char(kVersion), char(kNoAcceptableMethod)});
+            m_client->write(bytes({kVersion, kNoAcceptableMethod}));
             m_client->disconnectFromHost();
             m_step = Step::Done;
             return false;
         }
-        m_client->write(QByteArray{char(kVersion), char(method)});
+        m_client->write(bytes({kVersion, method}));
         m_step = wantAuth ? Step::Authentication : Step::Request;
         return true;
     }
@@ -104,7 +111,7 @@ private:
         const QString password = QString::fromUtf8(m_buffer.mid(3 + userLength, passwordLength));
         m_buffer.remove(0, 3 + userLength + passwordLength);
         const bool good = user == m_server->m_user && password == m_server->m_password;
-        m_client->write(QByteArray{char(1), char(good ? 0 : 1)});
+        m_client->write(bytes({1, quint8(good ? 0 : 1)}));
         if (!good) {
             m_client->disconnectFromHost();
             m_step = Step::Done;

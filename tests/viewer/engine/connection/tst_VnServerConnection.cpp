@@ -1,0 +1,621 @@
+// VnServerConnection against the display-server simulator over every transport.
+
+#include "ConnectionHarness.h"
+#include "Socks5Server.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+#include <QtTest>
+
+using namespace DisplaySim;
+
+Q_DECLARE_METATYPE(DisplaySim::Transport)
+Q_DECLARE_METATYPE(DisplaySim::WriteMode)
+using ConnectionAction = std::function<void(VnServerConnection*)>;
+using ServerAction = std::function<void(DisplaySim::Server*)>;
+Q_DECLARE_METATYPE(ConnectionAction)
+Q_DECLARE_METATYPE(ServerAction)
+Q_DECLARE_METATYPE(QList<QNetworkRequest>)
+
+namespace {
+
+QByteArray pngOfSize(int w, int h) {
+    QImage image(w, h, QImage::Format_ARGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+QList<quint8> tagsOf(const QList<QByteArray>& entries) {
+    QList<quint8> tags;
+    for (const QByteArray& e : entries)
+        tags << (e.isEmpty() ? quint8(0) : static_cast<quint8>(e[0]));
+    return tags;
+}
+
+} // namespace
+
+class TestVnServerConnection : public QObject {
+    Q_OBJECT
+
+    CertificatePair m_cert;
+
+    std::unique_ptr<Server> makeServer(Transport transport, ServerOptions options = {}) {
+        options.transport = transport;
+        options.certificatePem = m_cert.certificatePem;
+        options.keyPem = m_cert.keyPem;
+        auto server = std::make_unique<Server>(options);
+        if (!server->listen())
+            qWarning() << "simulator did not start:" << server->errorString();
+        return server;
+    }
+
+    // Runs the handshake with the default server and waits until both sides are in the main sequence.
+    bool startSession(ClientSession& session, Server& server) {
+        session.connectTo(server.url());
+        if (!server.awaitMainSequence())
+            return false;
+        return QTest::qWaitFor([&] { return session.recorder->mainSequenceCount == 1; }, 5000);
+    }
+
+    static void addTransports() {
+        QTest::addColumn<Transport>("transport");
+        QTest::newRow("ws") << Transport::WebSocket;
+        QTest::newRow("wss") << Transport::SecureWebSocket;
+        QTest::newRow("velnor") << Transport::Tcp;
+    }
+
+private slots:
+    void initTestCase() {
+        m_cert = makeSelfSignedCertificate();
+        QVERIFY2(m_cert.error.isEmpty(), qPrintable(m_cert.error));
+    }
+
+    void cleanup() {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(TestChannel::alive.load(), 0);
+    }
+
+    void handshake_data() {
+        QTest::addColumn<Transport>("transport");
+        QTest::addColumn<bool>("askPassword");
+        for (auto [name, t] :
+             {std::pair{"ws", Transport::WebSocket}, std::pair{"wss", Transport::SecureWebSocket},
+              std::pair{"velnor", Transport::Tcp}}) {
+            QTest::addRow("%s without password", name) << t << false;
+            QTest::addRow("%s with password", name) << t << true;
+        }
+    }
+
+    void handshake() {
+        QFETCH(Transport, transport);
+        QFETCH(bool, askPassword);
+        ServerOptions options;
+        options.capabilities = {Entry::jpeg(), Entry::codecList({2, 4, 9})};
+        if (askPassword) {
+            options.capabilities << Entry::password();
+            options.expectedPassword = QByteArray("secret");
+        }
+        auto server = makeServer(transport, options);
+        ClientSession session;
+        QVERIFY2(startSession(session, *server), qPrintable(server->transcriptText()));
+
+        const SessionRecord& r = server->record();
+        QCOMPARE(r.clientVersion, std::optional<quint8>(1));
+        QCOMPARE(r.clientIdentity, QStringLiteral("Velnor"));
+        // Tags 2, 3, the codec list, then the password tag; the list is 2, 7 and the readable formats.
+        QCOMPARE(tagsOf(r.clientCapabilities), (QList<quint8>{2, 3, 4, 1}));
+        QList<quint8> codecs{2, 7};
+        const QList<QByteArray> readable = QImageReader::supportedImageFormats();
+        for (auto [id, format] :
+             {std::pair{3, "jpeg"}, std::pair{4, "png"}, std::pair{5, "gif"}, std::pair{6, "webp"}}) {
+            if (readable.contains(format))
+                codecs << static_cast<quint8>(id);
+        }
+        QCOMPARE(r.clientCapabilities.value(2), Entry::codecList(codecs));
+
+        QCOMPARE(r.gotSecurity, askPassword);
+        if (askPassword) {
+            QCOMPARE(r.displayName, QStringLiteral("Tester"));
+            QCOMPARE(r.password, QByteArray("secret"));
+        }
+        QCOMPARE(session.recorder->connectedCount, 1);
+        // Codec 9 is unknown and 2 comes from the list alone.
+        QTRY_COMPARE(session.recorder->codecs.size(), 1);
+        QCOMPARE(session.recorder->codecs.first(), (QSet<Protocol::Byte>{2, 3, 4}));
+        session.onNetworkThread([&] { QCOMPARE(session.connection->passwordCapability(), askPassword); });
+        QVERIFY(session.recorder->endings.isEmpty());
+    }
+
+    void settingsFromServer() {
+        ServerOptions options;
+        options.firstSettings = {
+            Entry::keyboard(0x409, 4),
+            QByteArray("\x01\x09\x04", 3), // keyboard cut short: skipped
+            Entry::geometry(1280, 720),
+            Entry::geometry(1920, 1080, 520, 290),
+            Entry::automaticAdjust(true),
+            Entry::triple(SettingTag::Compression, 7, 1, 9),
+            Entry::triple(SettingTag::FrameRate, 30, 5, 60),
+            Entry::triple(SettingTag::FrameWindow, 4, 1, 16),
+            QByteArray("\x06\x04", 2), // frame window cut short: skipped
+            Entry::codec(SettingTag::SmallBlockImageFormat, 2),
+            Entry::codec(SettingTag::BigBlockImageFormat, 3),
+            Entry::bigBlockMinimumSize(256, 128),
+            Entry::highQualityUpgrades(false),
+            QByteArray(),             // empty entry: skipped
+            QByteArray("\x2a\x01", 2) // unknown tag: skipped
+        };
+        auto server = makeServer(Transport::WebSocket, options);
+        ClientSession session;
+        QVERIFY(startSession(session, *server));
+        const QList<QVariantList> expected{
+            {"keyboard", 0x409u, 4u},
+            {"geometry", ushort(1280), ushort(720), 0u, 0u},
+            {"geometry", ushort(1920), ushort(1080), 520u, 290u},
+            {"adjust", true},
+            {"compression", uchar(7), uchar(1), uchar(9)},
+            {"frameRate", uchar(30), uchar(5), uchar(60)},
+            {"frameWindow", uchar(4), uchar(1), uchar(16)},
+            {"small", uchar(2)},
+            {"big", uchar(3)},
+            {"bigMin", ushort(256), ushort(128)},
+            {"hq", false},
+        };
+        QTRY_COMPARE(session.recorder->settings.size(), expected.size());
+        QCOMPARE(session.recorder->settings, expected);
+
+        // Later Settings are reported too, without a second main-sequence entry.
+        server->sendSettings({Entry::automaticAdjust(false)});
+        QTRY_COMPARE(session.recorder->settings.size(), expected.size() + 1);
+        QCOMPARE(session.recorder->settings.last(), (QVariantList{"adjust", false}));
+        QCOMPARE(session.recorder->mainSequenceCount, 1);
+    }
+
+    void settingsToServer_data() {
+        QTest::addColumn<ConnectionAction>("sender");
+        QTest::addColumn<QList<QByteArray>>("entries");
+        using C = VnServerConnection*;
+        QTest::newRow("keyboard") << ConnectionAction([](C c) { c->sendKeyboardSetting(0x407, 7); })
+                                  << QList<QByteArray>{Entry::keyboard(0x407, 7)};
+        QTest::newRow("geometry") << ConnectionAction([](C c) { c->sendGeometrySetting(QSize(800, 600)); })
+                                  << QList<QByteArray>{Entry::geometry(800, 600)};
+        QTest::newRow("geometry with size in mm")
+            << ConnectionAction([](C c) { c->sendGeometrySetting(QSize(800, 600), QSize(300, 200)); })
+            << QList<QByteArray>{Entry::geometry(800, 600, 300, 200)};
+        QTest::newRow("geometry with half a size in mm")
+            << ConnectionAction([](C c) { c->sendGeometrySetting(QSize(800, 600), QSize(300, 0)); })
+            << QList<QByteArray>{Entry::geometry(800, 600)};
+        QTest::newRow("automatic adjust") << ConnectionAction([](C c) { c->sendAutomaticAdjustSetting(1); })
+                                          << QList<QByteArray>{Entry::automaticAdjust(true)};
+        QTest::newRow("quality") << ConnectionAction([](C c) { c->sendQualitySettings(0, 5, 25, 3); })
+                                 << QList<QByteArray>{Entry::automaticAdjust(false),
+                                                      Entry::triple(SettingTag::Compression, 5, 0, 0),
+                                                      Entry::triple(SettingTag::FrameRate, 25, 0, 0),
+                                                      Entry::triple(SettingTag::FrameWindow, 3, 0, 0)};
+        QTest::newRow("compression") << ConnectionAction([](C c) { c->sendCompressionSetting(9); })
+                                     << QList<QByteArray>{Entry::triple(SettingTag::Compression, 9, 0, 0)};
+        QTest::newRow("frame rate") << ConnectionAction([](C c) { c->sendFrameRateSetting(60); })
+                                    << QList<QByteArray>{Entry::triple(SettingTag::FrameRate, 60, 0, 0)};
+        QTest::newRow("frame window") << ConnectionAction([](C c) { c->sendFrameWindowSetting(2); })
+                                      << QList<QByteArray>{Entry::triple(SettingTag::FrameWindow, 2, 0, 0)};
+        QTest::newRow("small block format")
+            << ConnectionAction([](C c) { c->sendSmallBlockImageFormatSetting(7); })
+            << QList<QByteArray>{Entry::codec(SettingTag::SmallBlockImageFormat, 7)};
+        QTest::newRow("big block format")
+            << ConnectionAction([](C c) { c->sendBigBlockImageFormatSetting(4); })
+            << QList<QByteArray>{Entry::codec(SettingTag::BigBlockImageFormat, 4)};
+        QTest::newRow("big block minimum")
+            << ConnectionAction([](C c) { c->sendBigBlockMinimumSizeSetting(512, 300); })
+            << QList<QByteArray>{Entry::bigBlockMinimumSize(512, 300)};
+        QTest::newRow("high quality upgrades")
+            << ConnectionAction([](C c) { c->sendHighQualityUpgradesSetting(1); })
+            << QList<QByteArray>{Entry::highQualityUpgrades(true)};
+    }
+
+    // Sent from the test thread, not the network thread: the connection carries the send over.
+    void settingsToServer() {
+        QFETCH(ConnectionAction, sender);
+        QFETCH(QList<QByteArray>, entries);
+        auto server = makeServer(Transport::WebSocket);
+        ClientSession session;
+        QVERIFY(startSession(session, *server));
+        sender(session.connection);
+        QVERIFY(server->awaitFrame(0, Msg::Settings));
+        QCOMPARE(server->record().clientSettings, QList<QList<QByteArray>>{entries});
+    }
+
+    void settingsBeforeMainSequenceAreDropped() {
+        ServerOptions options;
+        options.autoFirstSettings = false;
+        auto server = makeServer(Transport::Tcp, options);
+        ClientSession session;
+        session.connectTo(server->url());
+        QVERIFY(server->awaitFrame(0, Msg::Capabilities));
+        session.settle();
+        session.connection->sendCompressionSetting(3);
+        session.settle();
+        server->sendSettings({});
+        QTRY_COMPARE(session.recorder->mainSequenceCount, 1);
+        session.connection->sendFrameRateSetting(10);
+        QVERIFY(server->awaitFrame(0, Msg::Settings));
+        // Sends keep their order, so the compression would have come first.
+        QCOMPARE(server->record().clientSettings,
+                 QList<QList<QByteArray>>{{Entry::triple(SettingTag::FrameRate, 10, 0, 0)}});
+    }
+
+    void urlFallback_data() {
+        QTest::addColumn<Transport>("transport");
+        QTest::newRow("ws") << Transport::WebSocket;
+        QTest::newRow("wss") << Transport::SecureWebSocket;
+    }
+
+    void urlFallback() {
+        QFETCH(Transport, transport);
+        auto server = makeServer(transport);
+        QUrl refused = server->url();
+        refused.setPort(refusedPort());
+        ClientSession session;
+        session.connectTo({ClientSession::request(refused), ClientSession::request(server->url())});
+        QVERIFY(server->awaitMainSequence());
+        QTRY_COMPARE(session.recorder->mainSequenceCount, 1);
+        QCOMPARE(server->clientCount(), 1);
+        QCOMPARE(session.recorder->connectedCount, 1);
+
+        // A later failure of the live socket is an ending, not a reason to try more URLs.
+        server->closeClient();
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        session.settle();
+        QCOMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(server->clientCount(), 1);
+    }
+
+    void allCandidatesRefused_data() {
+        QTest::addColumn<QList<QUrl>>("urls");
+        const QString port1 = QString::number(refusedPort());
+        const QString port2 = QString::number(refusedPort());
+        QTest::newRow("two ws") << QList<QUrl>{QUrl("ws://127.0.0.1:" + port1 + "/a"),
+                                               QUrl("ws://127.0.0.1:" + port2 + "/b")};
+        QTest::newRow("three ws") << QList<QUrl>{QUrl("ws://127.0.0.1:" + port1),
+                                                 QUrl("ws://127.0.0.1:" + port2),
+                                                 QUrl("wss://127.0.0.1:" + port1)};
+        QTest::newRow("velnor") << QList<QUrl>{QUrl("velnor://127.0.0.1:" + port1)};
+    }
+
+    void allCandidatesRefused() {
+        QFETCH(QList<QUrl>, urls);
+        ClientSession session;
+        QList<QNetworkRequest> requests;
+        for (const QUrl& url : urls)
+            requests << ClientSession::request(url);
+        session.connectTo(requests);
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        session.settle();
+        QCOMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(session.recorder->endings.first().level, 11);
+        QVERIFY(!session.recorder->endings.first().message.isEmpty());
+        QCOMPARE(session.recorder->connectedCount, 0);
+    }
+
+    void velnorTriesOnlyTheFirstUrl() {
+        auto server = makeServer(Transport::Tcp);
+        ClientSession session;
+        session.connectTo(
+            {ClientSession::request(QUrl("velnor://127.0.0.1:" + QString::number(refusedPort()))),
+             ClientSession::request(server->url())});
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(session.recorder->endings.first().level, 11);
+        QCOMPARE(server->clientCount(), 0);
+    }
+
+    void tcpDelivery_data() {
+        QTest::addColumn<WriteMode>("mode");
+        QTest::newRow("one byte per write") << WriteMode::ByteAtATime;
+        QTest::newRow("many frames per write") << WriteMode::Coalesced;
+    }
+
+    void tcpDelivery() {
+        QFETCH(WriteMode, mode);
+        ServerOptions options;
+        options.writeMode = mode;
+        auto server = makeServer(Transport::Tcp, options);
+        ClientSession session;
+        QVERIFY(startSession(session, *server));
+
+        // A zero length prefix is skipped; a frame bigger than one LEB128 group keeps its length.
+        server->sendRaw(QByteArray(1, '\0'));
+        server->sendPointerPosition(1, 2);
+        server->sendPointerCreate(3, 4, 5, pngOfSize(40, 40));
+        for (quint16 i = 0; i < 20; ++i)
+            server->sendPointerPosition(i, quint16(i * 2));
+        QTRY_COMPARE(session.recorder->pointers.size(), 22);
+        QCOMPARE(session.recorder->pointers[0], (QVariantList{"move", QPoint(1, 2)}));
+        QCOMPARE(session.recorder->pointers[1],
+                 (QVariantList{"create", uchar(3), QPoint(4, 5), QSize(40, 40)}));
+        for (int i = 0; i < 20; ++i)
+            QCOMPARE(session.recorder->pointers[2 + i], (QVariantList{"move", QPoint(i, i * 2)}));
+        QVERIFY(session.recorder->endings.isEmpty());
+    }
+
+    void endings_data() {
+        QTest::addColumn<Transport>("transport");
+        QTest::addColumn<ServerAction>("cause");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<int>("level");
+        using S = Server*;
+        for (auto [name, t] :
+             {std::pair{"ws", Transport::WebSocket}, std::pair{"wss", Transport::SecureWebSocket},
+              std::pair{"velnor", Transport::Tcp}}) {
+            QTest::addRow("%s: disconnect with level", name)
+                << t << ServerAction([](S s) { s->sendDisconnect("Session terminated", 7); })
+                << "Session terminated" << 7;
+            QTest::addRow("%s: disconnect without level", name)
+                << t << ServerAction([](S s) { s->sendDisconnect("Bye"); }) << "Bye" << 255;
+            QTest::addRow("%s: disconnect then close", name) << t << ServerAction([](S s) {
+                s->sendDisconnect("Going down", 2);
+                s->closeClient();
+            }) << "Going down" << 2;
+            QTest::addRow("%s: server closes", name)
+                << t << ServerAction([](S s) { s->closeClient(); }) << "Connection Closed" << 12;
+            QTest::addRow("%s: invalid codec", name)
+                << t << ServerAction([](S s) { s->sendSurfaceBits(0, 8, QByteArray(4, '\0')); })
+                << "invalid codec" << 4;
+            QTest::addRow("%s: truncated message", name)
+                << t << ServerAction([](S s) { s->send(QByteArray("\x00\x0a\x01\x00", 4)); })
+                << "failed to read the surface create message" << 4;
+            QTest::addRow("%s: frame on a channel never opened", name)
+                << t << ServerAction([](S s) { s->sendChannelFrame(9, QByteArray(1, '\x01')); })
+                << "channel is not open" << 4;
+            QTest::addRow("%s: unrequested channel", name)
+                << t << ServerAction([](S s) { s->sendChannelOpen("clipboard", 1, 3); })
+                << "Got channel open for unrequested channel" << 13;
+        }
+        QTest::newRow("velnor: length prefix without end")
+            << Transport::Tcp << ServerAction([](S s) { s->sendRaw(QByteArray(4, '\x80')); })
+            << "TcpSocket read: Can't read 4 bytes" << 4;
+        QTest::newRow("velnor: frame longer than the cap")
+            << Transport::Tcp
+            << ServerAction([](S s) { s->sendRaw(encodeLeb128(100u * 1024 * 1024) + "\x00\x20"); })
+            << "TcpSocket read: frame of 104857600 bytes is too long" << 4;
+    }
+
+    // Every cause ends the session with exactly one finished carrying it, whatever the socket does after.
+    void endings() {
+        QFETCH(Transport, transport);
+        QFETCH(ServerAction, cause);
+        QFETCH(QString, message);
+        QFETCH(int, level);
+        auto server = makeServer(transport);
+        ClientSession session;
+        QVERIFY(startSession(session, *server));
+        cause(server.get());
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        QVERIFY(server->awaitClientGone());
+        session.settle();
+        QCOMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(session.recorder->endings.first().message, message);
+        QCOMPARE(session.recorder->endings.first().level, level);
+        // Nothing more goes out once the session has ended.
+        session.connection->sendCompressionSetting(1);
+        session.settle();
+        QCOMPARE(session.recorder->endings.size(), 1);
+    }
+
+    void wrongPassword() {
+        ServerOptions options;
+        options.capabilities << Entry::password();
+        options.expectedPassword = QByteArray("other");
+        auto server = makeServer(Transport::WebSocket, options);
+        ClientSession session;
+        session.connectTo(server->url());
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(session.recorder->endings.first().message, QStringLiteral("Authentication failed"));
+        QCOMPARE(session.recorder->endings.first().level, 3);
+        QCOMPARE(session.recorder->mainSequenceCount, 0);
+    }
+
+    void badRequests_data() {
+        QTest::addColumn<QList<QNetworkRequest>>("requests");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("velnor URL without port")
+            << QList<QNetworkRequest>{ClientSession::request(QUrl("velnor://127.0.0.1"))}
+            << "The session URL velnor://127.0.0.1 has no port";
+        QTest::newRow("no URL at all") << QList<QNetworkRequest>{} << "No session URL to connect to";
+    }
+
+    void badRequests() {
+        QFETCH(QList<QNetworkRequest>, requests);
+        QFETCH(QString, message);
+        ClientSession session;
+        session.connectTo(requests);
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(session.recorder->endings.first().message, message);
+        QCOMPARE(session.recorder->endings.first().level, 11);
+    }
+
+    void certificateVerification() {
+        auto server = makeServer(Transport::SecureWebSocket);
+        ClientSession session;
+        session.connectTo({ClientSession::request(server->url(), true)});
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(session.recorder->endings.first().level, 11);
+        QCOMPARE(session.recorder->connectedCount, 0);
+    }
+
+    void channels_data() { addTransports(); }
+
+    void channels() {
+        QFETCH(Transport, transport);
+        auto server = makeServer(transport);
+        ClientSession session;
+        QVERIFY(startSession(session, *server));
+        VnServerConnection* c = session.connection;
+
+        // Requested twice before the server answers: one request goes out.
+        c->requestChannel("clipboard", c->channelFactory<TestChannel>(QThread::currentThread()));
+        c->requestChannel("clipboard", c->channelFactory<TestChannel>(QThread::currentThread()));
+        c->requestChannel("magellan", c->channelFactory<TestChannel>(QThread::currentThread()));
+        QVERIFY(server->awaitFrame(0, Msg::ChannelOpenRequest));
+        QVERIFY(server->awaitFrame(0, Msg::ChannelOpenRequest));
+        QCOMPARE(server->record().channelRequests, (QList<QString>{"clipboard", "magellan"}));
+
+        // Refused: nothing opens and the name stays pending.
+        server->sendChannelOpen("clipboard", 0, 5);
+        server->sendChannelOpen("clipboard", 1, 5);
+        QTRY_COMPARE(session.recorder->opened, QStringList{"clipboard"});
+        auto channel = std::dynamic_pointer_cast<TestChannel>(c->channel("clipboard"));
+        QVERIFY(channel);
+        QCOMPARE(channel->number, Protocol::Byte(5));
+        QCOMPARE(channel->name, std::string("clipboard"));
+        QVERIFY(!c->channel("magellan"));
+
+        // Frames both ways.
+        server->sendChannelFrame(5, QByteArray("\x02\xaa\xbb", 3));
+        QTRY_COMPARE(channel->received().size(), std::size_t(1));
+        QCOMPARE(channel->received().front(), (std::vector<std::uint8_t>{0x02, 0xaa, 0xbb}));
+        channel->sendMessage(3, {0x10, 0x20});
+        auto frame = server->awaitFrame([](const ClientFrame& f) { return f.channel == 5; });
+        QVERIFY(frame);
+        QCOMPARE(frame->bytes, QByteArray("\x05\x03\x10\x20", 4));
+
+        // Closed: gone by name, the object is released once, and the name can be requested again.
+        QPointer<TestChannel> watch(channel.get());
+        channel.reset();
+        server->sendChannelClose(5);
+        QTRY_COMPARE(session.recorder->closed, QStringList{"clipboard"});
+        QVERIFY(!c->channel("clipboard"));
+        QTRY_VERIFY(watch.isNull());
+        c->requestChannel("clipboard", c->channelFactory<TestChannel>(QThread::currentThread()));
+        QVERIFY(server->awaitFrame(0, Msg::ChannelOpenRequest));
+        server->sendChannelOpen("clipboard", 1, 5);
+        QTRY_COMPARE(session.recorder->opened.size(), 2);
+        QVERIFY(c->channel("clipboard"));
+
+        // A frame on a number closed since ends the session.
+        server->sendChannelClose(5);
+        QTRY_COMPARE(session.recorder->closed.size(), 2);
+        server->sendChannelFrame(5, QByteArray(1, '\x01'));
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(session.recorder->endings.first().message, QStringLiteral("channel is not open"));
+        QCOMPARE(session.recorder->endings.first().level, 4);
+    }
+
+    void channelRequestBeforeMainSequence() {
+        ServerOptions options;
+        options.autoFirstSettings = false;
+        auto server = makeServer(Transport::WebSocket, options);
+        ClientSession session;
+        VnServerConnection* c = session.connection;
+        session.connectTo(server->url());
+        QVERIFY(server->awaitFrame(0, Msg::Capabilities));
+        c->requestChannel("diagnostics", c->channelFactory<TestChannel>(QThread::currentThread()));
+        session.settle();
+        server->sendSettings({});
+        QTRY_COMPARE(session.recorder->mainSequenceCount, 1);
+        c->requestChannel("clientcomm", c->channelFactory<TestChannel>(QThread::currentThread()));
+        auto request = server->awaitFrame(0, Msg::ChannelOpenRequest);
+        QVERIFY(request);
+        QCOMPARE(server->record().channelRequests, QList<QString>{"clientcomm"});
+        // The early request is still pending: the server may open it.
+        server->sendChannelOpen("diagnostics", 1, 2);
+        QTRY_COMPARE(session.recorder->opened, QStringList{"diagnostics"});
+        QVERIFY(session.recorder->endings.isEmpty());
+    }
+
+    void frameAcknowledge_data() { addTransports(); }
+
+    void frameAcknowledge() {
+        QFETCH(Transport, transport);
+        auto server = makeServer(transport);
+        ClientSession session;
+        QVERIFY(startSession(session, *server));
+        for (quint16 id : {quint16(1), quint16(2), quint16(65535)}) {
+            server->sendFrameBegin(id);
+            server->sendFrameEnd(id);
+        }
+        QVERIFY(server->awaitAck(65535));
+        QCOMPARE(server->record().frameAcks, (QList<quint16>{1, 2, 65535}));
+        QCOMPARE(server->framesInFlight(), 0);
+        QCOMPARE(server->unexpectedAcks(), 0);
+        QTRY_COMPARE(session.recorder->frameEnds, 3);
+    }
+
+    void networkDetect_data() { addTransports(); }
+
+    void networkDetect() {
+        QFETCH(Transport, transport);
+        auto server = makeServer(transport);
+        ClientSession session;
+        QVERIFY(startSession(session, *server));
+        server->sendPointerPosition(1, 1); // before the measurement: not counted
+        server->sendNetworkDetectBegin();
+        const int mark = server->transcript().size();
+        server->sendPointerPosition(2, 2);
+        server->sendSurfaceBits(0, 4, FrameWriter().rects({}).bytes());
+        server->sendChannelFrame(0, QByteArray(1, char(99))); // unknown id, still received
+        server->sendNetworkDetectEnd(0x1122334455667788ULL);
+        QVERIFY(server->awaitFrame(0, Msg::NetworkDetectResults));
+        quint64 bytes = 0;
+        for (int i = mark; i < server->transcript().size(); ++i) {
+            if (server->transcript()[i].kind == TranscriptEntry::ToClient)
+                bytes += quint64(server->transcript()[i].bytes.size());
+        }
+        QCOMPARE(server->record().networkDetectResults.size(), 1);
+        const NetworkDetectResult result = server->record().networkDetectResults.first();
+        QCOMPARE(result.value, 0x1122334455667788ULL);
+        QCOMPARE(result.receivedBytes, bytes);
+        QVERIFY(result.elapsedMs < 60000);
+    }
+
+    void pointers() {
+        auto server = makeServer(Transport::WebSocket);
+        ClientSession session;
+        QVERIFY(startSession(session, *server));
+        server->sendPointerCreate(1, 3, 4, pngOfSize(32, 32));
+        // Too big to be a pointer, and not an image at all: neither is decoded.
+        server->sendPointerCreate(2, 0, 0, pngOfSize(VnServerConnection::MaxPointerSide + 1, 8));
+        server->sendPointerCreate(3, 0, 0, QByteArray("not a png"));
+        server->sendPointerSetCached(1);
+        server->sendPointerHide();
+        server->sendPointerSystem();
+        server->sendPointerPosition(640, 480);
+        const QList<QVariantList> expected{
+            {"create", uchar(1), QPoint(3, 4), QSize(32, 32)},
+            {"set", uchar(1)},
+            {"hide"},
+            {"system"},
+            {"move", QPoint(640, 480)},
+        };
+        QTRY_COMPARE(session.recorder->pointers.size(), expected.size());
+        QCOMPARE(session.recorder->pointers, expected);
+        QVERIFY(session.recorder->endings.isEmpty());
+    }
+
+    void socksProxy_data() {
+        QTest::addColumn<Transport>("transport");
+        QTest::newRow("ws") << Transport::WebSocket;
+        QTest::newRow("velnor") << Transport::Tcp;
+    }
+
+    void socksProxy() {
+        QFETCH(Transport, transport);
+        Socks5::Server socks;
+        QVERIFY(socks.listen());
+        auto server = makeServer(transport);
+        ClientSession session("secret", QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", socks.port()));
+        QVERIFY2(startSession(session, *server), qPrintable(server->transcriptText()));
+        QCOMPARE(socks.connects().size(), 1);
+        QCOMPARE(socks.connects().first().port, server->port());
+        QVERIFY(socks.connects().first().succeeded);
+        server->sendDisconnect("done", 1);
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(session.recorder->endings.first().level, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVnServerConnection)
+#include "tst_VnServerConnection.moc"
