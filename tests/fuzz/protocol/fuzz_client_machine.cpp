@@ -158,6 +158,61 @@ private:
     std::uint64_t sentBytes = 0;
 };
 
+// Whatever decodes must encode, and the encoding must decode to the same encoding again.
+template <typename M>
+void roundTrip(Reader r) {
+    M first;
+    if (!first.read(r)) {
+        return;
+    }
+    const std::vector<Byte> encoded = encodeFrame(first);
+    check(encoded.size() >= 2);
+    Reader again(encoded.data() + 2, encoded.size() - 2);
+    M second;
+    check(second.read(again));
+    check(encodeFrame(second) == encoded);
+}
+
+void roundTripControl(const std::uint8_t* data, std::size_t size) {
+    Reader r(data, size);
+    Byte channel = 0;
+    Byte id = 0;
+    if (!r.readU8(channel) || channel != 0 || !r.readU8(id)) {
+        return;
+    }
+    switch (id) {
+    case MessageId::Disconnect:
+        return roundTrip<DisconnectMessage>(r);
+    case MessageId::Identity:
+        return roundTrip<IdentityMessage>(r);
+    case MessageId::Capabilities:
+        return roundTrip<CapabilitiesMessage>(r);
+    case MessageId::Security:
+        return roundTrip<SecurityMessage>(r);
+    case MessageId::Settings:
+        return roundTrip<SettingsMessage>(r);
+    case MessageId::ChannelOpen:
+        return roundTrip<ChannelOpenMessage>(r);
+    case MessageId::SurfaceBits: {
+        SurfaceBitsMessage prologue;
+        Reader peek = r;
+        if (prologue.read(peek) &&
+            (prologue.codec == Codecs::Rfx7 || prologue.codec == Codecs::Rfx7Progressive)) {
+            return roundTrip<Rfx7UpdateMessage>(r);
+        }
+        return roundTrip<ImageCodecUpdateMessage>(r);
+    }
+    case MessageId::SurfaceCopy:
+        return roundTrip<SurfaceCopyMessage>(r);
+    case MessageId::NetworkDetectResults:
+        return roundTrip<NetworkDetectResultsMessage>(r);
+    case MessageId::PointerCreate:
+        return roundTrip<PointerCreateMessage>(r);
+    default:
+        return;
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -170,6 +225,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (length > size - pos) {
             length = size - pos;
         }
+        roundTripControl(data + pos, length);
         const std::uint32_t before = machine.state();
         machine.receive(data + pos, length);
         pos += length;
