@@ -43,6 +43,14 @@ Interface* installed = nullptr;
 
 } // namespace
 
+QList<QByteArray> extraApplicationArguments() {
+#ifdef Q_OS_WIN
+    return {QByteArrayLiteral("-platform"), QByteArrayLiteral("windows:altgr")};
+#else
+    return {};
+#endif
+}
+
 Interface* unavailable() {
     static Unavailable platform;
     return &platform;

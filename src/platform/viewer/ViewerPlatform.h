@@ -145,6 +145,11 @@ public:
     virtual bool attachParentConsole() = 0;
 };
 
+// Arguments a program appends to its own before it creates the application object. Only the Windows
+// build has any (its platform's AltGr handling); elsewhere another platform's name would make Qt
+// abort, and it would override a platform chosen for the process, such as offscreen.
+QList<QByteArray> extraApplicationArguments();
+
 // The process's implementation: the one set with `setInstance`, otherwise the one that fits the
 // running Qt platform (X11 under "xcb", "not available" elsewhere, e.g. offscreen).
 Interface* instance();
