@@ -7,6 +7,12 @@
 #include <memory>
 #include <utility>
 
+namespace {
+std::atomic<int> liveJobs{0};
+std::atomic<int> peakJobs{0};
+std::atomic<int> workBuffers{0};
+} // namespace
+
 void VnDecodeBatch::finished(VnTileDecoderRunnable* job) {
     QMutexLocker lock(&m_mutex);
     job->m_done = true;
@@ -25,6 +31,22 @@ VnTileDecoderRunnable::VnTileDecoderRunnable(std::int16_t x, std::int16_t y, VnD
     , y(y)
     , m_batch(batch) {
     setAutoDelete(false);
+    const int live = ++liveJobs;
+    int peak = peakJobs.load();
+    while (live > peak && !peakJobs.compare_exchange_weak(peak, live)) {
+    }
+}
+
+VnTileDecoderRunnable::~VnTileDecoderRunnable() {
+    --liveJobs;
+}
+
+int VnTileDecoderRunnable::peakLiveJobs() {
+    return peakJobs.load();
+}
+
+void VnTileDecoderRunnable::resetPeakLiveJobs() {
+    peakJobs = liveJobs.load();
 }
 
 void VnTileDecoderRunnable::run() {
@@ -54,6 +76,7 @@ bool VnRfx7DecoderRunnable::decode() {
     thread_local std::unique_ptr<Rfx7WorkBuffer> work;
     if (!work) {
         work = std::make_unique<Rfx7WorkBuffer>();
+        ++workBuffers;
     }
     if (m_entry && m_restartEntry) {
         m_entry->hasCoefficients = 0;
@@ -76,6 +99,10 @@ bool VnRfx7DecoderRunnable::decode() {
         result.reinterpretAsFormat(QImage::Format_RGB32);
     }
     return r.ok();
+}
+
+int VnRfx7DecoderRunnable::workBuffersCreated() {
+    return workBuffers.load();
 }
 
 VnImageDecoderRunnable::VnImageDecoderRunnable(std::int16_t x, std::int16_t y, QByteArray bytes,

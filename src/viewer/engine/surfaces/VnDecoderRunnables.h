@@ -12,6 +12,7 @@
 #include <QSize>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -31,6 +32,11 @@ private:
 class VnTileDecoderRunnable : public QRunnable {
 public:
     VnTileDecoderRunnable(std::int16_t x, std::int16_t y, VnDecodeBatch* batch);
+    ~VnTileDecoderRunnable() override;
+
+    // How many jobs exist at most at one time since the last reset (memory stays bounded by it).
+    static int peakLiveJobs();
+    static void resetPeakLiveJobs();
 
     void run() final;
     // Decodes the tile; false when it is corrupt or refused, and then it paints nothing.
@@ -63,6 +69,9 @@ public:
 
     void setDestination(std::uint8_t* destination, std::ptrdiff_t strideBytes);
     bool decode() override;
+
+    // Work buffers made so far, in all threads; each pool thread makes one and reuses it.
+    static int workBuffersCreated();
 
     bool hasAlpha = false;
 

@@ -98,12 +98,13 @@ public:
     qsizetype stride() const { return m_stride; }
     VnDecodeBatch* batch() { return &m_batch; }
 
-    void start(std::unique_ptr<VnTileDecoderRunnable> job, QRect rect, bool hasKey, std::uint32_t key,
-               bool direct, qint64 resultBytes) {
-        Slot slot{std::move(job), rect, hasKey, key, direct, resultBytes};
-        // Wait for the last earlier job this one conflicts with, and with it for everything before it.
+    // Makes room for the next tile: waits for the last earlier job it conflicts with (and with it for
+    // everything before it), then until it fits within the job and byte bounds. Call before creating
+    // the tile's job, then start() it.
+    void makeRoom(QRect rect, bool hasKey, std::uint32_t key, bool direct, qint64 resultBytes) {
+        m_next = Slot{nullptr, rect, hasKey, key, direct, resultBytes};
         for (std::size_t i = m_window.size(); i-- > 0;) {
-            if (conflicts(m_window[i], slot)) {
+            if (conflicts(m_window[i], m_next)) {
                 for (std::size_t n = 0; n <= i; ++n) {
                     retireFront();
                 }
@@ -115,9 +116,13 @@ public:
                 m_bytesInFlight + resultBytes > VnSurfacePipeline::MaxDecodedBytesInFlight)) {
             retireFront();
         }
-        m_bytesInFlight += resultBytes;
-        m_pool.start(slot.job.get());
-        m_window.push_back(std::move(slot));
+    }
+
+    void start(std::unique_ptr<VnTileDecoderRunnable> job) {
+        m_next.job = std::move(job);
+        m_bytesInFlight += m_next.resultBytes;
+        m_pool.start(m_next.job.get());
+        m_window.push_back(std::move(m_next));
     }
 
     // Waits for every job; returns the pixels that decoded tiles painted.
@@ -134,10 +139,10 @@ private:
     struct Slot {
         std::unique_ptr<VnTileDecoderRunnable> job;
         QRect rect;
-        bool hasKey;
-        std::uint32_t key;
-        bool direct;
-        qint64 resultBytes;
+        bool hasKey = false;
+        std::uint32_t key = 0;
+        bool direct = false;
+        qint64 resultBytes = 0;
     };
 
     static bool conflicts(const Slot& earlier, const Slot& later) {
@@ -171,6 +176,7 @@ private:
     std::deque<Slot> m_window;
     qint64 m_bytesInFlight = 0;
     std::vector<QRect> m_painted;
+    Slot m_next;
     VnDecodeBatch m_batch;
 };
 
@@ -364,14 +370,14 @@ void VnSurfacePipeline::rfx7Update(std::uint32_t surfaceId, const Protocol::Quan
                 }
                 seenKeys.insert(key);
             }
+            uchar* direct = composer.directDestination(rect);
+            composer.makeRoom(rect, useCache, key, direct != nullptr, direct ? 0 : imageBytes(rect.size()));
             auto job = std::make_unique<VnRfx7DecoderRunnable>(
                 tile.x, tile.y, std::move(tile.data), &quantisers, entry, !progressive, composer.batch());
-            uchar* direct = composer.directDestination(rect);
             if (direct) {
                 job->setDestination(direct, composer.stride());
             }
-            const qint64 resultBytes = direct ? 0 : imageBytes(rect.size());
-            composer.start(std::move(job), rect, useCache, key, direct != nullptr, resultBytes);
+            composer.start(std::move(job));
         }
         painted = composer.finish();
     }
@@ -418,9 +424,9 @@ void VnSurfacePipeline::imageCodecUpdate(Protocol::Byte codecId, std::uint32_t s
             if (!composer.hasImage() || !rect.intersects(target.bounds)) {
                 continue;
             }
-            auto job = std::make_unique<VnImageDecoderRunnable>(
-                tiles[i].x, tiles[i].y, rawBytes(tiles[i].data), format, rect.size(), composer.batch());
-            composer.start(std::move(job), rect, false, 0, false, imageBytes(rect.size()));
+            composer.makeRoom(rect, false, 0, false, imageBytes(rect.size()));
+            composer.start(std::make_unique<VnImageDecoderRunnable>(
+                tiles[i].x, tiles[i].y, rawBytes(tiles[i].data), format, rect.size(), composer.batch()));
         }
         painted = composer.finish();
     }
