@@ -51,10 +51,6 @@ void Desktop::setFramesPerSecond(int fps) {
     m_timer->setInterval(1000 / qMax(1, fps));
 }
 
-bool Desktop::canEncodeRfx7() {
-    return false;
-}
-
 void Desktop::start() {
     m_frameId = 0;
     m_step = 0;
@@ -73,6 +69,8 @@ void Desktop::start() {
 }
 
 void Desktop::sendImage(const QImage& image, int x, int y) {
+    if ((m_codec == 2 || m_codec == 7) && m_server->sendRfx7Image(0, image, x, y, m_codec == 7))
+        return;
     const QVector<Rect> rects{{static_cast<qint16>(x), static_cast<qint16>(y),
                                static_cast<quint16>(image.width()), static_cast<quint16>(image.height())}};
     const char* format = m_codec == 3 ? "JPEG" : "PNG";
@@ -87,19 +85,30 @@ void Desktop::tick() {
     const int span = qMax(1, m_size.width() - kSquare);
     const int oldX = (m_step * 8) % span;
     const int newX = ((m_step + 1) * 8) % span;
-    const int y = (m_size.height() - kSquare) / 2;
+    int y = (m_size.height() - kSquare) / 2;
     ++m_step;
 
-    const int left = qMin(oldX, newX);
-    const int width = qMin(qAbs(newX - oldX) + kSquare, m_size.width() - left);
-    QImage patch(width, kSquare, QImage::Format_RGB32);
+    int left = qMin(oldX, newX);
+    int right = qMax(oldX, newX) + kSquare;
+    int top = y;
+    int height = kSquare;
+    if (m_codec == 2 || m_codec == 7) {
+        // Tiles sit on the 64-pixel grid.
+        left &= ~63;
+        right = (right + 63) & ~63;
+        top &= ~63;
+        height = 2 * kSquare;
+    }
+    const int width = qMin(right, m_size.width()) - left;
+    height = qMin(height, m_size.height() - top);
+    QImage patch(width, height, QImage::Format_RGB32);
     patch.fill(QColor(40, 60, 90));
     QPainter p(&patch);
-    p.fillRect(newX - left, 0, kSquare, kSquare, QColor::fromHsv((m_step * 5) % 360, 200, 230));
+    p.fillRect(newX - left, y - top, kSquare, kSquare, QColor::fromHsv((m_step * 5) % 360, 200, 230));
     p.end();
 
     m_server->sendFrameBegin(m_frameId);
-    sendImage(patch, left, y);
+    sendImage(patch, left, top);
     m_server->sendPointerPosition(static_cast<quint16>(newX + kSquare / 2),
                                   static_cast<quint16>(y + kSquare / 2));
     m_server->sendFrameEnd(m_frameId);

@@ -22,13 +22,13 @@ public:
 
     void setFramesPerSecond(int fps);
     void setAcknowledgeWindow(int frames) { m_window = frames; }
-    // Codec for updates: 4 (PNG) by default; 3 JPEG; 2 or 7 need the tile encoder.
+    // Codec for updates: 4 (PNG) by default; 3 JPEG; 2 and 7 when the tile encoder is built in
+    // (otherwise PNG).
     void setCodec(quint8 codec) { m_codec = codec; }
     int framesSent() const { return m_framesSent; }
 
     // Sends one update of the given image at (x, y) of surface 0 with the chosen codec.
     void sendImage(const QImage& image, int x, int y);
-    static bool canEncodeRfx7();
 
 signals:
     void frameSent(quint16 frameId);

@@ -19,6 +19,7 @@
 #include <functional>
 #include <optional>
 
+class QImage;
 class QTcpServer;
 class QTcpSocket;
 class QTimer;
@@ -148,6 +149,11 @@ public:
     // quantisers: three sets of five bytes (Y, Cb, Cr).
     void sendRfx7Update(quint32 surfaceId, bool progressive, const QByteArray& quantisers,
                         const QVector<Rect>& rects, const QVector<Tile>& tiles);
+    // The image as RFX7 tiles (codec 2, or 7 with first passes) at (x, y) of the surface, with the usual
+    // quantisers; keep x and y multiples of 64 so that tiles meet the client's tile grid. False when the
+    // simulator was built without the tile encoder.
+    bool sendRfx7Image(quint32 surfaceId, const QImage& image, int x, int y, bool progressive = false);
+    static bool canEncodeRfx7();
     void sendImageUpdate(quint8 codec, quint32 surfaceId, const QVector<Rect>& rects,
                          const QVector<Tile>& tiles);
     void sendFrameBegin(quint16 frameId);

@@ -81,8 +81,9 @@ int main(int argc, char** argv) {
         QStringLiteral("4"));
     const QCommandLineOption codec(
         QStringLiteral("codec"),
-        QStringLiteral("Codec of the scripted desktop's updates: 3 (JPEG) or 4 (PNG)."), QStringLiteral("id"),
-        QStringLiteral("4"));
+        QStringLiteral("Codec of the scripted desktop's updates: 2 (RFX7), 7 (RFX7 progressive), "
+                       "3 (JPEG) or 4 (PNG)."),
+        QStringLiteral("id"), QStringLiteral("4"));
     const QCommandLineOption channels(QStringLiteral("open-channels"),
                                       QStringLiteral("Open every channel the client requests."));
     const QCommandLineOption writeMode(
@@ -185,7 +186,12 @@ int main(int argc, char** argv) {
         scripted = new Desktop(&server, QSize(width, height), &server);
         scripted->setFramesPerSecond(qMax(1, parser.value(fps).toInt()));
         scripted->setAcknowledgeWindow(qMax(1, parser.value(window).toInt()));
-        scripted->setCodec(parser.value(codec).toInt() == 3 ? 3 : 4);
+        const int codecId = parser.value(codec).toInt();
+        if (codecId != 2 && codecId != 3 && codecId != 4 && codecId != 7)
+            return fail(QStringLiteral("unsupported desktop codec \"%1\"").arg(parser.value(codec)));
+        if ((codecId == 2 || codecId == 7) && !Server::canEncodeRfx7())
+            return fail(QStringLiteral("built without the RFX7 tile encoder"));
+        scripted->setCodec(static_cast<quint8>(codecId));
     }
     if (parser.isSet(once))
         QObject::connect(&server, &Server::clientDisconnected, &app, &QCoreApplication::quit);

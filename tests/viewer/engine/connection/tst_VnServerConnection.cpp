@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
+#include <QProcess>
 #include <QtTest>
 
 using namespace DisplaySim;
@@ -614,6 +615,72 @@ private slots:
         server->sendDisconnect("done", 1);
         QTRY_COMPARE(session.recorder->endings.size(), 1);
         QCOMPARE(session.recorder->endings.first().level, 1);
+    }
+
+    void standaloneSimulator_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("password");
+        QTest::newRow("velnor, password, PNG desktop, frames coalesced")
+            << QStringList{"--transport", "tcp", "--password",   "pw",       "--desktop",
+                           "--fps",       "100", "--write-mode", "coalesced"}
+            << QByteArray("pw");
+        QTest::newRow("wss, RFX7 desktop") << QStringList{"--transport",
+                                                          "wss",
+                                                          "--desktop",
+                                                          "--fps",
+                                                          "100",
+                                                          "--codec",
+                                                          Server::canEncodeRfx7() ? "2" : "4"}
+                                           << QByteArray();
+        QTest::newRow("ws, progressive RFX7 desktop, channels opened")
+            << QStringList{"--transport", "ws",
+                           "--desktop",   "--fps",
+                           "100",         "--open-channels",
+                           "--codec",     Server::canEncodeRfx7() ? "7" : "4"}
+            << QByteArray();
+    }
+
+    // The program later sessions and benchmarks run: it prints its URL, serves a desktop with frames that
+    // the client acknowledges, and with --once exits when the client goes.
+    void standaloneSimulator() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, password);
+        QProcess sim;
+        sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        sim.start(QStringLiteral(DISPLAY_SIM_PROGRAM), arguments << "--once");
+        QVERIFY(sim.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), 20000);
+        const QUrl url(QString::fromUtf8(sim.readLine().trimmed()));
+        QVERIFY2(url.isValid() && url.port() > 0, qPrintable(url.toString()));
+        {
+            ClientSession session(password);
+            session.connectTo(url);
+            QTRY_VERIFY(session.recorder->frameEnds >= 5);
+            QVERIFY(!session.recorder->pointers.isEmpty());
+            QCOMPARE(session.recorder->pointers.first().value(0).toString(), QStringLiteral("create"));
+            if (arguments.contains("--open-channels")) {
+                VnServerConnection* c = session.connection;
+                c->requestChannel("clipboard", c->channelFactory<TestChannel>(QThread::currentThread()));
+                QTRY_COMPARE(session.recorder->opened, QStringList{"clipboard"});
+            }
+            QVERIFY(session.recorder->endings.isEmpty());
+        }
+        QVERIFY(sim.waitForFinished(10000));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.exitCode(), 0);
+    }
+
+    void standaloneSimulatorHelp() {
+        QProcess sim;
+        sim.start(QStringLiteral(DISPLAY_SIM_PROGRAM), {"--help"});
+        QVERIFY(sim.waitForFinished(10000));
+        const QString help = QString::fromUtf8(sim.readAllStandardOutput());
+        for (const char* option : {"--transport", "--port", "--identity", "--password", "--desktop"})
+            QVERIFY2(help.contains(QLatin1String(option)), option);
+        sim.start(QStringLiteral(DISPLAY_SIM_PROGRAM), {"--transport", "udp"});
+        QVERIFY(sim.waitForFinished(10000));
+        QCOMPARE(sim.exitCode(), 2);
+        QVERIFY(sim.readAllStandardError().contains("unknown transport"));
     }
 };
 
