@@ -5,6 +5,8 @@
 #include <QGuiApplication>
 #include <QX11Info>
 
+#include <memory>
+
 namespace ViewerPlatform {
 
 Interface::~Interface() = default;
@@ -61,9 +63,14 @@ Interface* instance() {
         return installed;
     }
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) && QX11Info::isPlatformX11()) {
-        // One per process, bound to Qt's own connection to the display.
-        static X11ViewerPlatform x11(QX11Info::display());
-        return &x11;
+        // Bound to Qt's own connection to the display, which a new application object replaces.
+        static std::unique_ptr<X11ViewerPlatform> x11;
+        static Display* boundTo = nullptr;
+        if (!x11 || boundTo != QX11Info::display()) {
+            boundTo = QX11Info::display();
+            x11 = std::make_unique<X11ViewerPlatform>(boundTo);
+        }
+        return x11.get();
     }
     return unavailable();
 }
