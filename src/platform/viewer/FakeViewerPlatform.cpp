@@ -6,7 +6,7 @@ namespace ViewerPlatform {
 
 namespace {
 
-QString hex(quintptr value) {
+QString number(quintptr value) {
     return QString::number(value);
 }
 
@@ -101,7 +101,7 @@ LibraryHandle FakeViewerPlatform::loadLibrary(const QString& name) {
 }
 
 ProcedureHandle FakeViewerPlatform::findProcedure(LibraryHandle library, const QByteArray& name) {
-    record(QStringLiteral("findProcedure %1 %2").arg(hex(library), QString::fromLatin1(name)));
+    record(QStringLiteral("findProcedure %1 %2").arg(number(library), QString::fromLatin1(name)));
     if (!loadedLibraries.contains(library) || !procedures.contains(name)) {
         return 0;
     }
@@ -109,7 +109,7 @@ ProcedureHandle FakeViewerPlatform::findProcedure(LibraryHandle library, const Q
 }
 
 HookHandle FakeViewerPlatform::setKeyboardHook(ProcedureHandle procedure, LibraryHandle library) {
-    record(QStringLiteral("setKeyboardHook %1 %2").arg(hex(procedure), hex(library)));
+    record(QStringLiteral("setKeyboardHook %1 %2").arg(number(procedure), number(library)));
     if (!procedure || !loadedLibraries.contains(library)) {
         return 0;
     }
@@ -119,12 +119,12 @@ HookHandle FakeViewerPlatform::setKeyboardHook(ProcedureHandle procedure, Librar
 }
 
 void FakeViewerPlatform::removeKeyboardHook(HookHandle hook) {
-    record(QStringLiteral("removeKeyboardHook %1").arg(hex(hook)));
+    record(QStringLiteral("removeKeyboardHook %1").arg(number(hook)));
     installedHooks.remove(hook);
 }
 
 void FakeViewerPlatform::freeLibrary(LibraryHandle library) {
-    record(QStringLiteral("freeLibrary %1").arg(hex(library)));
+    record(QStringLiteral("freeLibrary %1").arg(number(library)));
     loadedLibraries.remove(library);
 }
 

@@ -10,8 +10,9 @@
 
 namespace ViewerPlatform {
 
-// An in-memory window system for tests: its state is set up by the test, every call is recorded in
-// `calls` as one line ("showWindow 7 6"), and stacking and minimising act on the window list.
+// An in-memory window system for tests: its state is set up by the test, every call except
+// `available` and `nativeHandle` is recorded in `calls` as one line ("showWindow 7 6"), and
+// stacking, minimising, the system menu and synthesised key releases act on that state.
 class FakeViewerPlatform : public Interface {
 public:
     struct Window {
