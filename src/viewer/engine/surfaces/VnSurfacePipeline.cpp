@@ -344,7 +344,7 @@ void VnSurfacePipeline::rfx7Update(std::uint32_t surfaceId, const Protocol::Quan
     }
     QRect tileBounds;
     for (const Protocol::Tile& tile : tiles) {
-        tileBounds |= QRect(tile.x, tile.y, kRfx7TileSize, kRfx7TileSize);
+        tileBounds |= QRect(tile.x, tile.y, kRfx7TileSize, kRfx7TileSize) & target.surfaceRect;
     }
     allocateImage(target, tileBounds);
 
@@ -410,7 +410,7 @@ void VnSurfacePipeline::imageCodecUpdate(Protocol::Byte codecId, std::uint32_t s
             const QSize size = VnImageDecoderRunnable::declaredSize(rawBytes(tiles[i].data), format);
             if (size.isValid() && size.width() <= maxTile.width() && size.height() <= maxTile.height()) {
                 tileRects[i] = QRect(QPoint(tiles[i].x, tiles[i].y), size);
-                tileBounds |= tileRects[i];
+                tileBounds |= tileRects[i] & target.surfaceRect;
             }
         }
     }

@@ -1,0 +1,339 @@
+#include "rfx7-encoder/Rfx7Encoder.h"
+#include "rfx7-encoder/Rfx7TestImage.h"
+#include "viewer/engine/surfaces/VnDecoderRunnables.h"
+#include "viewer/engine/surfaces/VnSurfacePipeline.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <map>
+#include <memory>
+
+using Protocol::Byte;
+
+namespace {
+
+const QSet<Byte> WithCache{2, 7};
+const QSet<Byte> WithoutCache{2};
+
+struct Session {
+    explicit Session(const QSet<Byte>& codecs) { pipeline.setNegotiatedCodecs(codecs); }
+    bool apply() { return pipeline.applyCommands(surfaces, changes); }
+    const QImage& surface(Surface::SurfaceId id) { return *surfaces.at(id); }
+
+    VnSurfacePipeline pipeline;
+    Surface::SurfaceMap surfaces;
+    Surface::CommandList changes;
+};
+
+Protocol::Rect rect(int x, int y, int width, int height) {
+    return Protocol::Rect{std::int16_t(x), std::int16_t(y), std::uint16_t(width), std::uint16_t(height)};
+}
+
+Protocol::Tile tile(int x, int y, std::vector<std::uint8_t> bytes) {
+    return Protocol::Tile{std::int16_t(x), std::int16_t(y), std::move(bytes)};
+}
+
+// The 64x64 block of a picture at (x, y), padded with the edge colour where the picture ends.
+QImage block(const QImage& picture, int x, int y) {
+    QImage b(64, 64, QImage::Format_ARGB32);
+    b.fill(qRgb(90, 90, 90));
+    for (int row = 0; row < 64; ++row) {
+        for (int col = 0; col < 64; ++col) {
+            if (picture.rect().contains(x + col, y + row)) {
+                b.setPixel(col, row, picture.pixel(x + col, y + row));
+            }
+        }
+    }
+    return b;
+}
+
+std::vector<std::uint8_t> encodeBlock(const QImage& b, Rfx7Alpha alpha = Rfx7Alpha::Omit) {
+    return encodeRfx7Tile(reinterpret_cast<const std::uint32_t*>(b.constBits()), b.bytesPerLine(),
+                          kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant, alpha);
+}
+
+QImage desktop(int width, int height) {
+    const std::vector<std::uint32_t> pixels = rfx7DesktopImage(width, height);
+    return QImage(reinterpret_cast<const uchar*>(pixels.data()), width, height, width * 4,
+                  QImage::Format_ARGB32)
+        .copy();
+}
+
+// What the client must show: every tile decoded one after another, in message order, with one cache
+// entry per tile key (or none), painted over black.
+class Reference {
+public:
+    Reference(QSize size, bool cache)
+        : m_image(size, QImage::Format_ARGB32)
+        , m_cache(cache) {
+        m_image.fill(Qt::black);
+    }
+
+    void decode(const Protocol::Tile& t, bool progressive) {
+        Rfx7TileCacheEntry* entry = nullptr;
+        if (m_cache) {
+            entry = &m_entries[rfx7TileKey(t.x, t.y)];
+            if (!progressive) {
+                entry->hasCoefficients = 0;
+            }
+        }
+        QImage pixels(64, 64, QImage::Format_ARGB32);
+        const Rfx7DecodeResult r =
+            decodeRfx7Tile(m_work, t.data.data(), t.data.size(), kRfx7TypicalQuant, kRfx7TypicalQuant,
+                           kRfx7TypicalQuant, entry, pixels.bits(), pixels.bytesPerLine());
+        if (!r.ok()) {
+            return;
+        }
+        for (int row = 0; row < 64; ++row) {
+            for (int col = 0; col < 64; ++col) {
+                if (m_image.rect().contains(t.x + col, t.y + row)) {
+                    m_image.setPixel(t.x + col, t.y + row, pixels.pixel(col, row));
+                }
+            }
+        }
+    }
+
+    const QImage& image() const { return m_image; }
+    const std::map<std::uint32_t, Rfx7TileCacheEntry>& entries() const { return m_entries; }
+
+private:
+    QImage m_image;
+    bool m_cache;
+    Rfx7WorkBuffer m_work;
+    std::map<std::uint32_t, Rfx7TileCacheEntry> m_entries;
+};
+
+void verifyEqual(const QImage& actual, const QImage& expected) {
+    QCOMPARE(actual.size(), expected.size());
+    for (int y = 0; y < actual.height(); ++y) {
+        for (int x = 0; x < actual.width(); ++x) {
+            if (actual.pixel(x, y) != expected.pixel(x, y)) {
+                QFAIL(qPrintable(QStringLiteral("pixel %1,%2 is %3, expected %4")
+                                     .arg(x)
+                                     .arg(y)
+                                     .arg(actual.pixel(x, y), 8, 16, QChar('0'))
+                                     .arg(expected.pixel(x, y), 8, 16, QChar('0'))));
+            }
+        }
+    }
+}
+
+} // namespace
+
+class TestRfx7Pipeline : public QObject {
+    Q_OBJECT
+
+private slots:
+    // A whole frame, including edge tiles that reach past the surface, gives the decoder's pixels.
+    void frameMatchesTheDecoder_data() {
+        QTest::addColumn<QSet<Byte>>("codecs");
+        QTest::addColumn<int>("threads");
+        QTest::newRow("cache, 4 threads") << WithCache << 4;
+        QTest::newRow("no cache, 1 thread") << WithoutCache << 1;
+    }
+
+    void frameMatchesTheDecoder() {
+        QFETCH(QSet<Byte>, codecs);
+        QFETCH(int, threads);
+        const QSize size(300, 170);
+        const QImage picture = desktop(size.width(), size.height());
+        Session s(codecs);
+        s.pipeline.decodePool()->setMaxThreadCount(threads);
+        s.pipeline.surfaceCreate(0, std::uint16_t(size.width()), std::uint16_t(size.height()));
+        Protocol::TileList tiles;
+        for (int y = 0; y < size.height(); y += 64) {
+            for (int x = 0; x < size.width(); x += 64) {
+                tiles.push_back(tile(x, y, encodeBlock(block(picture, x, y))));
+            }
+        }
+        Reference reference(size, codecs.contains(7));
+        for (const Protocol::Tile& t : tiles) {
+            reference.decode(t, false);
+        }
+        s.pipeline.rfx7Update(0, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
+                              {rect(0, 0, size.width(), size.height())}, std::move(tiles), false);
+        QVERIFY(s.apply());
+        verifyEqual(s.surface(0), reference.image());
+        QCOMPARE(s.pipeline.tileCache().size(0), std::size_t(codecs.contains(7) ? 15 : 0));
+    }
+
+    // Tiles at unaligned places overlap: the later one wins, whether written in place or composed.
+    void unalignedOverlappingTiles() {
+        const QImage picture = desktop(200, 200);
+        Session s(WithCache);
+        s.pipeline.surfaceCreate(0, 200, 200);
+        Protocol::TileList tiles{tile(0, 0, encodeBlock(block(picture, 0, 0))),
+                                 tile(30, 20, encodeBlock(block(picture, 100, 100))),
+                                 tile(60, 60, encodeBlock(block(picture, 50, 0))),
+                                 tile(150, 150, encodeBlock(block(picture, 0, 100)))};
+        Reference reference(QSize(200, 200), true);
+        for (const Protocol::Tile& t : tiles) {
+            reference.decode(t, false);
+        }
+        s.pipeline.rfx7Update(0, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
+                              {rect(0, 0, 200, 200)}, std::move(tiles), false);
+        s.apply();
+        // Pixels that no tile covers stay black, as the reference leaves them.
+        verifyEqual(s.surface(0), reference.image());
+    }
+
+    void alphaSurvivesComposing() {
+        const std::vector<std::uint32_t> translucent = rfx7SampleTile("translucent");
+        const QImage b =
+            QImage(reinterpret_cast<const uchar*>(translucent.data()), 64, 64, 256, QImage::Format_ARGB32)
+                .copy();
+        Session s(WithCache);
+        s.pipeline.surfaceCreate(5, 100, 100);
+        Protocol::TileList tiles{tile(10, 20, encodeBlock(b, Rfx7Alpha::Include))};
+        Reference reference(QSize(100, 100), true);
+        reference.decode(tiles.front(), false);
+        s.pipeline.rfx7Update(5, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
+                              {rect(0, 0, 100, 100)}, std::move(tiles), false);
+        s.apply();
+        QVERIFY(qAlpha(s.surface(5).pixel(12, 22)) < 255);
+        verifyEqual(s.surface(5), reference.image());
+    }
+
+    void progressiveUpdateOfAnUnseenTile() {
+        const QImage picture = desktop(128, 64);
+        const QImage b = block(picture, 64, 0);
+        Rfx7ProgressiveTileEncoder encoder(reinterpret_cast<const std::uint32_t*>(b.constBits()),
+                                           b.bytesPerLine());
+        const Rfx7QuantSet coarse{9, 9, 9, 9, 10, 10, 11, 11, 11, 12};
+        const std::vector<std::uint8_t> first = encoder.firstPass(coarse, coarse, coarse, Rfx7Alpha::Omit);
+        const std::vector<std::uint8_t> better =
+            encoder.refine(kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant);
+
+        Session s(WithCache);
+        s.pipeline.surfaceCreate(0, 128, 64);
+        QTest::ignoreMessage(QtWarningMsg, "invalid tile cache");
+        s.pipeline.rfx7Update(0, coarse, coarse, coarse, {rect(64, 0, 64, 64)}, {tile(64, 0, first)}, true);
+        const Rfx7TileCacheEntry* entry = s.pipeline.tileCache().find(0, 64, 0);
+        QVERIFY(entry && entry->hasCoefficients);
+
+        // The refinement is added to what the cache holds.
+        s.pipeline.rfx7Update(0, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
+                              {rect(64, 0, 64, 64)}, {tile(64, 0, better)}, true);
+        s.apply();
+        Rfx7TileCacheEntry expectedEntry;
+        Rfx7WorkBuffer work;
+        QImage expected(64, 64, QImage::Format_ARGB32);
+        QVERIFY(decodeRfx7Tile(work, first.data(), first.size(), coarse, coarse, coarse, &expectedEntry,
+                               expected.bits(), expected.bytesPerLine())
+                    .ok());
+        QVERIFY(decodeRfx7Tile(work, better.data(), better.size(), kRfx7TypicalQuant, kRfx7TypicalQuant,
+                               kRfx7TypicalQuant, &expectedEntry, expected.bits(), expected.bytesPerLine())
+                    .ok());
+        verifyEqual(s.surface(0).copy(64, 0, 64, 64), expected.convertToFormat(QImage::Format_ARGB32));
+    }
+
+    // Tiles of one message that share a cache entry decode one after another, in message order:
+    // each position gets a first pass and then refinements in the same message. Without a region the
+    // tiles only refine the cache, so nothing but the shared entry orders them.
+    void sameKeyTilesDecodeInOrder_data() {
+        QTest::addColumn<bool>("painted");
+        QTest::newRow("painted") << true;
+        QTest::newRow("cache only") << false;
+    }
+
+    void sameKeyTilesDecodeInOrder() {
+        QFETCH(bool, painted);
+        const QImage picture = desktop(512, 256);
+        Protocol::TileList tiles;
+        for (int y = 0; y < 256; y += 64) {
+            for (int x = 0; x < 512; x += 64) {
+                const QImage b = block(picture, x, y);
+                Rfx7ProgressiveTileEncoder encoder(reinterpret_cast<const std::uint32_t*>(b.constBits()),
+                                                   b.bytesPerLine());
+                tiles.push_back(tile(x, y,
+                                     encoder.firstPass(kRfx7TypicalQuant, kRfx7TypicalQuant,
+                                                       kRfx7TypicalQuant, Rfx7Alpha::Omit)));
+                // Refinements of a position land anywhere inside its 64x64 cell: same key.
+                for (int pass = 1; pass <= 2; ++pass) {
+                    tiles.push_back(
+                        tile(x + pass, y + pass,
+                             encoder.refine(kRfx7FinestQuant, kRfx7FinestQuant, kRfx7FinestQuant)));
+                }
+            }
+        }
+        Reference reference(QSize(512, 256), true);
+        for (const Protocol::Tile& t : tiles) {
+            reference.decode(t, true);
+        }
+        Session s(WithCache);
+        s.pipeline.decodePool()->setMaxThreadCount(4);
+        s.pipeline.surfaceCreate(0, 512, 256);
+        for (int i = 0; i < 32; ++i) {
+            QTest::ignoreMessage(QtWarningMsg, "invalid tile cache");
+        }
+        s.pipeline.rfx7Update(0, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
+                              {painted ? rect(0, 0, 512, 256) : rect(0, 0, 0, 0)}, std::move(tiles), true);
+        s.apply();
+        if (painted) {
+            verifyEqual(s.surface(0), reference.image());
+        }
+        QCOMPARE(s.pipeline.tileCache().size(0), reference.entries().size());
+        for (const auto& [key, expected] : reference.entries()) {
+            const Rfx7TileCacheEntry* entry =
+                s.pipeline.tileCache().find(0, std::int16_t(key & 0xFFFF), std::int16_t(key >> 16));
+            QVERIFY(entry);
+            QVERIFY(entry->coefficients == expected.coefficients);
+        }
+    }
+
+    void corruptTilePaintsNothing() {
+        const QImage picture = desktop(128, 64);
+        Session s(WithCache);
+        s.pipeline.surfaceCreate(0, 128, 64);
+        s.pipeline.rfx7Update(0, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
+                              {rect(0, 0, 128, 64)},
+                              {tile(0, 0, {}), tile(64, 0, encodeBlock(block(picture, 64, 0)))}, false);
+        s.apply();
+        QCOMPARE(s.surface(0).pixel(10, 10), qRgb(0, 0, 0));
+        QVERIFY(s.surface(0).pixel(100, 10) != qRgb(0, 0, 0));
+        auto update = std::dynamic_pointer_cast<Surface::UpdateCommand>(s.changes.back());
+        QCOMPARE(update->region, QRegion(64, 0, 64, 64));
+    }
+
+    // Tiles that do not touch the surface cost nothing: no job, no cache entry.
+    void tilesOffTheSurfaceAreSkipped() {
+        const QImage b = block(desktop(64, 64), 0, 0);
+        Session s(WithCache);
+        s.pipeline.surfaceCreate(0, 100, 100);
+        VnTileDecoderRunnable::resetPeakLiveJobs();
+        Protocol::TileList tiles;
+        for (int i = 0; i < 300; ++i) {
+            tiles.push_back(tile(1000 + 64 * (i % 20), -3000 - 64 * (i / 20), encodeBlock(b)));
+        }
+        tiles.push_back(tile(-32, -32, encodeBlock(b)));
+        s.pipeline.rfx7Update(0, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
+                              {rect(0, 0, 100, 100)}, std::move(tiles), false);
+        QCOMPARE(VnTileDecoderRunnable::peakLiveJobs(), 1);
+        QCOMPARE(s.pipeline.tileCache().size(0), std::size_t(1));
+        auto update = std::dynamic_pointer_cast<Surface::UpdateCommand>(s.pipeline.pendingCommands().back());
+        QCOMPARE(update->image->size(), QSize(32, 32));
+    }
+
+    // Memory stays bounded: few jobs alive at once and one work buffer per pool thread.
+    void jobsAndWorkBuffersAreBounded() {
+        const QImage b = block(desktop(64, 64), 0, 0);
+        const std::vector<std::uint8_t> bytes = encodeBlock(b);
+        Session s(WithCache);
+        s.pipeline.decodePool()->setMaxThreadCount(2);
+        s.pipeline.surfaceCreate(0, 1024, 1024);
+        Protocol::TileList tiles;
+        for (int i = 0; i < 600; ++i) {
+            tiles.push_back(tile(64 * (i % 16), 64 * ((i / 16) % 16), bytes));
+        }
+        const int buffersBefore = VnRfx7DecoderRunnable::workBuffersCreated();
+        VnTileDecoderRunnable::resetPeakLiveJobs();
+        s.pipeline.rfx7Update(0, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
+                              {rect(0, 0, 1024, 1024)}, std::move(tiles), false);
+        QVERIFY(VnTileDecoderRunnable::peakLiveJobs() <= s.pipeline.maxJobsInFlight());
+        QVERIFY(VnRfx7DecoderRunnable::workBuffersCreated() - buffersBefore <= 2);
+    }
+};
+
+QTEST_MAIN(TestRfx7Pipeline)
+#include "tst_rfx7pipeline.moc"
