@@ -133,7 +133,13 @@ bool Server::hasClient() const {
 }
 
 void Server::note(const QString& text) {
-    m_transcript.append({TranscriptEntry::Event, {}, text});
+    record({TranscriptEntry::Event, {}, text});
+}
+
+void Server::record(TranscriptEntry entry) {
+    m_transcript.append(std::move(entry));
+    if (m_transcript.size() > m_options.historyLimit)
+        m_transcript.removeFirst();
 }
 
 QString Server::transcriptText() const {
@@ -265,7 +271,7 @@ void Server::handleFrame(const QByteArray& bytes) {
         frame.channel = static_cast<quint8>(bytes[0]);
     if (bytes.size() > 1)
         frame.messageId = static_cast<quint8>(bytes[1]);
-    m_transcript.append({TranscriptEntry::FromClient, bytes, {}});
+    record({TranscriptEntry::FromClient, bytes, {}});
 
     if (frame.channel == 0 && frame.messageId) {
         FrameReader r = frame.fields();
@@ -318,6 +324,8 @@ void Server::handleFrame(const QByteArray& bytes) {
             quint16 id;
             if (r.u16(id)) {
                 m_record.frameAcks.append(id);
+                if (m_record.frameAcks.size() > m_options.historyLimit)
+                    m_record.frameAcks.removeFirst();
                 if (!m_unacked.remove(id))
                     ++m_unexpectedAcks;
                 emit ackReceived(id);
@@ -340,6 +348,8 @@ void Server::handleFrame(const QByteArray& bytes) {
     }
 
     m_pending.append(frame);
+    if (m_pending.size() > m_options.historyLimit)
+        m_pending.removeFirst();
     if (m_options.autoHandshake)
         handshakeStep(frame);
     emit frameReceived(frame);
@@ -449,7 +459,7 @@ bool Server::noFrame(quint8 channel, quint8 messageId, int waitMs) {
 void Server::send(const QByteArray& frame) {
     if (!hasClient())
         return;
-    m_transcript.append({TranscriptEntry::ToClient, frame, {}});
+    record({TranscriptEntry::ToClient, frame, {}});
     if (m_tcp)
         enqueue(encodeLeb128(static_cast<quint32>(frame.size())) + frame);
     else
@@ -459,7 +469,7 @@ void Server::send(const QByteArray& frame) {
 void Server::sendRaw(const QByteArray& bytes) {
     if (!hasClient())
         return;
-    m_transcript.append({TranscriptEntry::RawToClient, bytes, {}});
+    record({TranscriptEntry::RawToClient, bytes, {}});
     enqueue(bytes);
 }
 

@@ -55,6 +55,8 @@ struct ServerOptions {
     bool autoOpenChannels = false;
     WriteMode writeMode = WriteMode::Whole;
     int writeDelayMs = 0; // pause between writes (between bytes in ByteAtATime)
+    // Most transcript entries, unawaited client frames and acknowledges kept; the oldest go first.
+    int historyLimit = 100000;
     // For SecureWebSocket: certificate and key in PEM.
     QByteArray certificatePem;
     QByteArray keyPem;
@@ -197,6 +199,7 @@ private:
     void writeNow(const QByteArray& chunk);
     bool waitFor(const std::function<bool()>& done, int timeoutMs);
     void note(const QString& text);
+    void record(TranscriptEntry entry);
 
     ServerOptions m_options;
     QWebSocketServer* m_wsServer = nullptr;

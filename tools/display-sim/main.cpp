@@ -147,6 +147,7 @@ int main(int argc, char** argv) {
         options.expectedPassword = parser.value(password).toUtf8();
     options.firstSettings = {Entry::geometry(static_cast<quint16>(width), static_cast<quint16>(height))};
     options.autoOpenChannels = parser.isSet(channels);
+    options.historyLimit = 2000; // long benchmark runs keep only the recent past
 
     const QString mode = parser.value(writeMode);
     if (mode == QLatin1String("whole"))

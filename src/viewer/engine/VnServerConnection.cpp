@@ -130,6 +130,8 @@ void VnServerConnection::connectToServer(QList<QNetworkRequest> requests) {
 
     auto* socket = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
     m_webSocket = socket;
+    // A bigger message closes the socket instead of growing a buffer.
+    socket->setMaxAllowedIncomingMessageSize(MaxFrame);
     const bool verifyOff = request.sslConfiguration().peerVerifyMode() == QSslSocket::VerifyNone;
     connect(socket, &QWebSocket::connected, this, [this, socket] {
         if (m_webSocket != socket)
@@ -173,6 +175,12 @@ void VnServerConnection::onSocketConnected() {
 }
 
 void VnServerConnection::onSocketDisconnected() {
+    if (m_webSocket && m_webSocket->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData) {
+        // The socket refused a message over the cap: a protocol failure, not an ordinary close.
+        dropWebSocket(false);
+        reportError("WebSocket message too long", Protocol::ErrorLevel::Protocol);
+        return;
+    }
     setState(Closed);
     QString message = tr("Connection Closed");
     if (m_webSocket && !m_webSocket->errorString().isEmpty() &&
@@ -240,7 +248,7 @@ void VnServerConnection::handleReadyRead() {
             m_tcpSocket->skip(used);
             if (length == 0)
                 continue;
-            if (length > MaxTcpFrame) {
+            if (length > MaxFrame) {
                 const QString message =
                     QStringLiteral("TcpSocket read: frame of %1 bytes is too long").arg(length);
                 qCWarning(lcConnection) << message;

@@ -38,8 +38,8 @@ class VnServerConnection : public QObject, public Protocol::ClientMachine {
 public:
     using ChannelFactory = std::function<std::shared_ptr<Protocol::Channel>(std::string name, uchar number)>;
 
-    // Longest frame the TCP transport accepts; a longer length prefix ends the session.
-    static constexpr quint32 MaxTcpFrame = 64u * 1024 * 1024;
+    // Longest frame either transport accepts; a longer one ends the session.
+    static constexpr quint32 MaxFrame = 64u * 1024 * 1024;
     // Pointer images beyond these are dropped without being decoded.
     static constexpr int MaxPointerBytes = 1024 * 1024;
     static constexpr int MaxPointerSide = 512;

@@ -375,6 +375,9 @@ private slots:
                 << t << ServerAction([](S s) { s->sendChannelOpen("clipboard", 1, 3); })
                 << "Got channel open for unrequested channel" << 13;
         }
+        QTest::newRow("ws: message longer than the cap") << Transport::WebSocket << ServerAction([](S s) {
+            s->sendRaw(QByteArray(int(VnServerConnection::MaxFrame) + 1, '\0'));
+        }) << "WebSocket message too long" << 4;
         QTest::newRow("velnor: length prefix without end")
             << Transport::Tcp << ServerAction([](S s) { s->sendRaw(QByteArray(4, '\x80')); })
             << "TcpSocket read: Can't read 4 bytes" << 4;
