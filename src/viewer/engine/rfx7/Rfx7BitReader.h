@@ -13,6 +13,8 @@ public:
         , m_size(size)
         , m_totalBits(uint64_t(size) * 8) {}
 
+    const uint8_t* data() const { return m_data; }
+    size_t size() const { return m_size; }
     uint64_t totalBits() const { return m_totalBits; }
     uint64_t bitsConsumed() const { return m_position; }
     uint64_t bitsRemaining() const { return m_totalBits - m_position; }

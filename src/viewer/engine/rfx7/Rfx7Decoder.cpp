@@ -7,37 +7,130 @@
 namespace {
 
 constexpr int kParameterMax = 80;
-// Bits of a window from Rfx7BitReader::peek that are sure to come from the stream.
-constexpr int kWindowBits = 57;
 // No 16-bit value pair needs a unary prefix longer than this even with kr = 0; a longer one can
 // only come from a corrupt stream and would overflow the code arithmetic.
 constexpr uint64_t kMaxUnaryOnes = 1u << 17;
 
-// Golomb-Rice code with parameter kr (from krp), adapting krp. False on an over-long prefix.
-inline bool readGolombRice(Rfx7BitReader& reader, int& krp, uint32_t& code) {
-    const int kr = krp >> 3;
-    uint64_t ones = 0;
-    for (;;) {
-        // Bits past the end read as 0, so this always finds a terminating 0.
-        const uint64_t inverted = ~reader.peek();
-        const int run = inverted ? __builtin_clzll(inverted) : 64;
-        if (run < kWindowBits) {
-            ones += uint64_t(run);
-            reader.skip(uint64_t(run) + 1);
-            break;
-        }
-        ones += kWindowBits;
-        reader.skip(kWindowBits);
-        if (ones > kMaxUnaryOnes)
-            return false;
+// A 64-bit window over the stream for the decoding loop: the top `m_count` bits are the next stream
+// bits; below them are either the stream's following bits or 0, so only the top `m_count` bits may
+// be relied on. Past the end the stream reads as 0 bits, and consumed() keeps counting so that the
+// caller can tell when it has run off the end.
+class BitWindow {
+public:
+    BitWindow(const uint8_t* data, size_t size, uint64_t startBit)
+        : m_data(data)
+        , m_size(size)
+        , m_next(size_t(startBit >> 3)) {
+        refill();
+        consume(int(startBit & 7));
     }
-    if (ones > kMaxUnaryOnes)
-        return false;
-    code = (uint32_t(ones) << kr) + reader.readBits(kr);
+
+    uint64_t window() const { return m_acc; }
+    int count() const { return m_count; }
+    uint64_t consumed() const { return uint64_t(m_next) * 8 - uint64_t(m_count); }
+
+    // 56 to 63 bits in the window afterwards.
+    void refill() {
+        if (m_next + 8 <= m_size) {
+            uint64_t word;
+            std::memcpy(&word, m_data + m_next, 8);
+            m_acc |= __builtin_bswap64(word) >> m_count;
+            m_next += size_t(63 - m_count) >> 3;
+            m_count |= 56;
+        } else {
+            while (m_count < 56) {
+                const uint64_t byte = m_next < m_size ? m_data[m_next] : 0;
+                m_acc |= byte << (56 - m_count);
+                ++m_next;
+                m_count += 8;
+            }
+        }
+    }
+
+    void consume(int n) { // n < 64 and n <= count()
+        m_acc <<= n;
+        m_count -= n;
+    }
+
+    uint32_t read(int n) { // n <= 32
+        if (n == 0)
+            return 0;
+        if (m_count < n)
+            refill();
+        const uint32_t value = uint32_t(m_acc >> (64 - n));
+        consume(n);
+        return value;
+    }
+
+private:
+    const uint8_t* m_data;
+    size_t m_size;
+    size_t m_next;
+    uint64_t m_acc = 0;
+    int m_count = 0;
+};
+
+// Zero runs of up to kShortRun run-mode zero bits, looked up: the run length they add and kp after them.
+constexpr int kShortRun = 8;
+struct RunStep {
+    uint32_t run;
+    uint8_t kp;
+};
+struct RunTable {
+    RunStep steps[kParameterMax + 1][kShortRun];
+    RunTable() {
+        for (int start = 0; start <= kParameterMax; ++start)
+            for (int zeros = 0; zeros < kShortRun; ++zeros) {
+                uint32_t run = 0;
+                int kp = start;
+                for (int i = 0; i < zeros; ++i) {
+                    run += 1u << (kp >> 3);
+                    kp = std::min(kp + 4, kParameterMax);
+                }
+                steps[start][zeros] = {run, uint8_t(kp)};
+            }
+    }
+};
+const RunTable kRunTable;
+
+inline void adaptKrp(int& krp, uint64_t ones) {
     if (ones == 0)
         krp = std::max(krp - 2, 0);
     else if (ones >= 2)
         krp = int(std::min<uint64_t>(uint64_t(krp) + ones, kParameterMax));
+}
+
+// Golomb-Rice code with parameter kr (from krp), adapting krp. False on an over-long prefix.
+inline bool readGolombRice(BitWindow& bits, int& krp, uint32_t& code) {
+    const int kr = krp >> 3;
+    if (bits.count() < 57)
+        bits.refill();
+    int run = __builtin_clzll(~bits.window() | 1);
+    if (run + 1 + kr <= bits.count()) {
+        // The whole code is in the window.
+        code = (uint32_t(run) << kr) + (kr ? uint32_t((bits.window() << (run + 1)) >> (64 - kr)) : 0);
+        bits.consume(run + 1 + kr);
+        adaptKrp(krp, uint64_t(run));
+        return true;
+    }
+    uint64_t ones = 0;
+    for (;;) {
+        if (run < bits.count()) {
+            ones += uint64_t(run);
+            bits.consume(run + 1);
+            break;
+        }
+        ones += uint64_t(bits.count());
+        bits.consume(bits.count());
+        if (ones > kMaxUnaryOnes)
+            return false;
+        bits.refill();
+        run = __builtin_clzll(~bits.window() | 1);
+    }
+    if (ones > kMaxUnaryOnes)
+        return false;
+    code = (uint32_t(ones) << kr) + bits.read(kr);
+    adaptKrp(krp, ones);
     return true;
 }
 
@@ -52,55 +145,74 @@ inline int64_t unmapPair(int64_t x) {
 
 template <typename T>
 bool rlgr3DecodeAny(Rfx7BitReader& reader, T* output, size_t count) {
+    const uint64_t totalBits = reader.totalBits();
+    BitWindow bits(reader.data(), reader.size(), reader.bitsConsumed());
+    // Runs of zeros then only move the cursor.
+    std::memset(output, 0, count * sizeof(T));
     int kp = 8;
     int krp = 8;
     size_t written = 0;
+    bool ok = true;
     while (written < count) {
-        int k = kp >> 3;
-        if (k != 0) {
+        if (kp >= 8) {
             // Run mode: unary count of zero runs, each worth 2^k, then the k-bit remainder.
             uint64_t run = 0;
-            for (;;) {
-                const uint64_t window = reader.peek();
-                if (window != 0) {
-                    const int zeros = __builtin_clzll(window); // a set bit is always a stream bit
+            if (bits.count() < 57)
+                bits.refill();
+            int found = __builtin_clzll(bits.window() | 1);
+            if (found < kShortRun) {
+                const RunStep step = kRunTable.steps[kp][found];
+                run = step.run;
+                kp = step.kp;
+                bits.consume(found + 1);
+            } else {
+                int k = kp >> 3;
+                for (;;) {
+                    // A set bit is a stream bit; a window without one is all zeros (or past the end).
+                    const bool terminated = found < bits.count();
+                    const int zeros = terminated ? found : bits.count();
                     for (int i = 0; i < zeros; ++i) {
                         run += uint64_t(1) << k;
                         kp = std::min(kp + 4, kParameterMax);
                         k = kp >> 3;
                     }
-                    reader.skip(uint64_t(zeros) + 1);
+                    if (terminated) {
+                        bits.consume(zeros + 1);
+                        break;
+                    }
+                    bits.consume(zeros);
+                    // A stream that ends inside the zeros would otherwise be counted for ever.
+                    if (bits.consumed() >= totalBits) {
+                        ok = false;
+                        break;
+                    }
+                    bits.refill();
+                    found = __builtin_clzll(bits.window() | 1);
+                }
+                if (!ok)
                     break;
-                }
-                // A stream that ends inside the zeros would otherwise be counted for ever.
-                if (reader.bitsRemaining() <= uint64_t(kWindowBits))
-                    return false;
-                for (int i = 0; i < kWindowBits; ++i) {
-                    run += uint64_t(1) << k;
-                    kp = std::min(kp + 4, kParameterMax);
-                    k = kp >> 3;
-                }
-                reader.skip(kWindowBits);
             }
-            run += reader.readBits(k);
-            const size_t zeros = size_t(std::min<uint64_t>(run, count - written));
-            std::memset(output + written, 0, zeros * sizeof(T));
-            written += zeros;
+            run += bits.read(kp >> 3);
+            written += size_t(std::min<uint64_t>(run, count - written));
 
-            const bool negative = reader.readBit();
+            const bool negative = bits.read(1) != 0;
             uint32_t magnitude;
-            if (!readGolombRice(reader, krp, magnitude))
-                return false;
+            if (!readGolombRice(bits, krp, magnitude)) {
+                ok = false;
+                break;
+            }
             if (written < count)
                 output[written++] = lowBits<T>(negative ? -(int64_t(magnitude) + 1) : int64_t(magnitude) + 1);
             kp = std::max(kp - 6, 0);
         } else {
             // Pair mode: one code holds two mapped values; the first is sent in as many bits as the code has.
             uint32_t code;
-            if (!readGolombRice(reader, krp, code))
-                return false;
-            const int bits = code ? 32 - __builtin_clz(code) : 0;
-            const int64_t first = reader.readBits(bits);
+            if (!readGolombRice(bits, krp, code)) {
+                ok = false;
+                break;
+            }
+            const int n = code ? 32 - __builtin_clz(code) : 0;
+            const int64_t first = bits.read(n);
             const int64_t second = int64_t(code) - first;
             output[written++] = lowBits<T>(unmapPair(first));
             if (written < count)
@@ -111,7 +223,8 @@ bool rlgr3DecodeAny(Rfx7BitReader& reader, T* output, size_t count) {
                 kp = std::min(kp + 6, kParameterMax);
         }
     }
-    return true;
+    reader.seek(bits.consumed());
+    return ok;
 }
 
 constexpr int kLl3Start = 4032;

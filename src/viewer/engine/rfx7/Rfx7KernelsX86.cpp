@@ -261,11 +261,55 @@ RFX7_AVX2 void idwtColumnsAvx2(const int16_t* scratch, int16_t* out, int n) {
     }
 }
 
-RFX7_AVX2 void inverseDwtAvx2(int16_t* plane, int16_t* scratch) {
-    for (const DwtLevel& level : kLevels) {
-        idwtRowsAnyLevel(plane, scratch, level);
-        idwtColumnsAvx2(scratch, plane + level.out, level.n);
+// One row of n = 16 * M low and n high values into 2n outputs, with elements moved across the two
+// 128-bit lanes by permute + alignr.
+template <int M>
+RFX7_AVX2 inline void idwtRowAvx2(const int16_t* low, const int16_t* high, int16_t* out) {
+    const __m256i firstLane = _mm256_setr_epi16(-1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i lastLane = _mm256_setr_epi16(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1);
+    __m256i h[M], e[M];
+    for (int k = 0; k < M; ++k)
+        h[k] = at(high + 16 * k);
+    for (int k = 0; k < M; ++k) {
+        // Lane i holds H[i - 1]; before the first value stands the first value itself.
+        const __m256i shifted = _mm256_alignr_epi8(h[k], _mm256_permute2x128_si256(h[k], h[k], 0x08), 14);
+        const __m256i carry =
+            k == 0 ? _mm256_and_si256(h[0], firstLane)
+                   : _mm256_srli_si256(_mm256_permute2x128_si256(h[k - 1], h[k - 1], 0x81), 14);
+        const __m256i previous = _mm256_or_si256(shifted, carry);
+        e[k] = _mm256_sub_epi16(at(low + 16 * k), roundedAverage256(previous, h[k]));
     }
+    for (int k = 0; k < M; ++k) {
+        // Lane i holds E[i + 1]; after the last value stands the last value itself.
+        const __m256i shifted = _mm256_alignr_epi8(_mm256_permute2x128_si256(e[k], e[k], 0x81), e[k], 2);
+        const __m256i carry =
+            k == M - 1 ? _mm256_and_si256(e[k], lastLane)
+                       : _mm256_slli_si256(_mm256_permute2x128_si256(e[k + 1], e[k + 1], 0x08), 14);
+        const __m256i next = _mm256_or_si256(shifted, carry);
+        const __m256i o = _mm256_add_epi16(_mm256_add_epi16(h[k], h[k]), floorAverage256(e[k], next));
+        const __m256i lo = _mm256_unpacklo_epi16(e[k], o); // outputs 0-7 and 16-23
+        const __m256i hi = _mm256_unpackhi_epi16(e[k], o); // outputs 8-15 and 24-31
+        put(out + 32 * k, _mm256_permute2x128_si256(lo, hi, 0x20));
+        put(out + 32 * k + 16, _mm256_permute2x128_si256(lo, hi, 0x31));
+    }
+}
+
+template <int M>
+RFX7_AVX2 void idwtRowsAvx2(int16_t* plane, int16_t* scratch, const DwtLevel& level) {
+    const int n = level.n;
+    for (int r = 0; r < n; ++r) {
+        idwtRowAvx2<M>(plane + level.ll + r * n, plane + level.hl + r * n, scratch + r * 2 * n);
+        idwtRowAvx2<M>(plane + level.lh + r * n, plane + level.hh + r * n, scratch + (n + r) * 2 * n);
+    }
+}
+
+RFX7_AVX2 void inverseDwtAvx2(int16_t* plane, int16_t* scratch) {
+    idwtRows<1>(plane, scratch, kLevels[0]);
+    idwtColumnsAvx2(scratch, plane + kLevels[0].out, kLevels[0].n);
+    idwtRowsAvx2<1>(plane, scratch, kLevels[1]);
+    idwtColumnsAvx2(scratch, plane + kLevels[1].out, kLevels[1].n);
+    idwtRowsAvx2<2>(plane, scratch, kLevels[2]);
+    idwtColumnsAvx2(scratch, plane + kLevels[2].out, kLevels[2].n);
 }
 
 RFX7_AVX2 inline __m256i channel256(__m256i pairs, __m256i c1, __m256i c2) {
