@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
 #ifdef VELNOR_BENCH_PEER
 #include <freerdp/codec/color.h>
 #include <freerdp/codec/rfx.h>
@@ -183,8 +185,8 @@ void decodePeer(benchmark::State& state) {
     size_t bytes = 0;
     for (UINT16 i = 0; i < p.message->numTiles; ++i)
         bytes += size_t(p.message->tiles[i]->YLen) + p.message->tiles[i]->CbLen + p.message->tiles[i]->CrLen;
-    state.SetLabel("peer, " + std::to_string(p.message->numTiles) + " tiles, " + std::to_string(bytes / 1024) +
-                   " KiB");
+    state.SetLabel("peer, " + std::to_string(p.message->numTiles) + " tiles, " +
+                   std::to_string(bytes / 1024) + " KiB");
 }
 
 #endif
@@ -193,6 +195,9 @@ void decodePeer(benchmark::State& state) {
 class Summary : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, double> rates;
+
+    explicit Summary(bool colour)
+        : ConsoleReporter(colour ? OO_ColorTabular : OO_Tabular) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
@@ -224,7 +229,7 @@ int main(int argc, char** argv) {
     frame(); // encode outside the timings
     std::printf("frame %dx%d, %zu tiles, quantisers 6,6,6,6,7,7,8,8,8,9, vector path %s\n", kWidth, kHeight,
                 frame().tiles.size(), rfx7ActiveKernels().name);
-    Summary summary;
+    Summary summary(isatty(STDOUT_FILENO) != 0);
     benchmark::RunSpecifiedBenchmarks(&summary);
     benchmark::Shutdown();
 
