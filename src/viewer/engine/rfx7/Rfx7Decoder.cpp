@@ -73,12 +73,12 @@ private:
 // Zero runs of up to kShortRun run-mode zero bits, looked up: the run length they add and kp after them.
 constexpr int kShortRun = 8;
 struct RunStep {
-    uint32_t run;
-    uint8_t kp;
+    uint32_t run = 0;
+    uint8_t kp = 0;
 };
 struct RunTable {
-    RunStep steps[kParameterMax + 1][kShortRun];
-    RunTable() {
+    RunStep steps[kParameterMax + 1][kShortRun]{};
+    constexpr RunTable() {
         for (int start = 0; start <= kParameterMax; ++start)
             for (int zeros = 0; zeros < kShortRun; ++zeros) {
                 uint32_t run = 0;
@@ -87,11 +87,12 @@ struct RunTable {
                     run += 1u << (kp >> 3);
                     kp = std::min(kp + 4, kParameterMax);
                 }
-                steps[start][zeros] = {run, uint8_t(kp)};
+                steps[start][zeros].run = run;
+                steps[start][zeros].kp = uint8_t(kp);
             }
     }
 };
-const RunTable kRunTable;
+constexpr RunTable kRunTable;
 
 inline void adaptKrp(int& krp, uint64_t ones) {
     if (ones == 0)
