@@ -146,7 +146,12 @@ bool UpdateCommand::apply(SurfaceMap& surfaces, CommandList& changes) {
     if (!surface) {
         return false;
     }
-    if (image && !image->isNull()) {
+    if (image && image->size() == surface->size() && image->format() == surface->format() &&
+        offset.isNull() && region.rectCount() == 1 && region.boundingRect() == surface->rect()) {
+        // The image replaces the whole surface: take it instead of copying every pixel.
+        surface = image;
+        surfaces[id] = surface;
+    } else if (image && !image->isNull()) {
         QPainter painter(surface.get());
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         paintRegion(painter, region, *image, offset);

@@ -14,16 +14,25 @@ std::atomic<int> workBuffers{0};
 } // namespace
 
 void VnDecodeBatch::finished(VnTileDecoderRunnable* job) {
+    // The job touches the batch only under the mutex, so the batch may go once the waiter has it.
     QMutexLocker lock(&m_mutex);
-    job->m_done = true;
-    m_finished.wakeAll();
+    job->m_done.store(true);
+    if (m_waitingFor == job) {
+        m_finished.wakeAll();
+    }
 }
 
 void VnDecodeBatch::waitFor(const VnTileDecoderRunnable* job) {
     QMutexLocker lock(&m_mutex);
-    while (!job->m_done) {
+    m_waitingFor = job;
+    while (!job->m_done.load()) {
         m_finished.wait(&m_mutex);
     }
+    m_waitingFor = nullptr;
+}
+
+bool VnDecodeBatch::isFinished(const VnTileDecoderRunnable* job) {
+    return job->m_done.load();
 }
 
 VnTileDecoderRunnable::VnTileDecoderRunnable(std::int16_t x, std::int16_t y, VnDecodeBatch* batch)

@@ -18,15 +18,18 @@
 
 class VnTileDecoderRunnable;
 
-// Completion of the jobs of one update: jobs report here, the network thread waits here.
+// Completion of the jobs of one update: jobs report here, the network thread waits here. A job
+// wakes the network thread only when that thread waits for exactly this job.
 class VnDecodeBatch {
 public:
     void finished(VnTileDecoderRunnable* job);
     void waitFor(const VnTileDecoderRunnable* job);
+    static bool isFinished(const VnTileDecoderRunnable* job);
 
 private:
     QMutex m_mutex;
     QWaitCondition m_finished;
+    const VnTileDecoderRunnable* m_waitingFor = nullptr; // guarded by the mutex
 };
 
 class VnTileDecoderRunnable : public QRunnable {
@@ -50,7 +53,7 @@ public:
 private:
     friend class VnDecodeBatch;
     VnDecodeBatch* m_batch;
-    bool m_done = false; // guarded by the batch's mutex
+    std::atomic<bool> m_done{false};
 };
 
 // One RFX7 tile. With a destination the 64x64 pixels are written there (rows strideBytes apart)

@@ -105,15 +105,16 @@ public:
         m_next = Slot{nullptr, rect, hasKey, key, direct, resultBytes};
         for (std::size_t i = m_window.size(); i-- > 0;) {
             if (conflicts(m_window[i], m_next)) {
-                for (std::size_t n = 0; n <= i; ++n) {
-                    retireFront();
-                }
+                retireThrough(i);
                 break;
             }
         }
+        if (int(m_window.size()) >= m_maxJobs) {
+            // Half the window at once: the network thread sleeps once for many jobs, not for each.
+            retireThrough(m_window.size() / 2);
+        }
         while (!m_window.empty() &&
-               (int(m_window.size()) >= m_maxJobs ||
-                m_bytesInFlight + resultBytes > VnSurfacePipeline::MaxDecodedBytesInFlight)) {
+               m_bytesInFlight + resultBytes > VnSurfacePipeline::MaxDecodedBytesInFlight) {
             retireFront();
         }
     }
@@ -127,8 +128,8 @@ public:
 
     // Waits for every job; returns the pixels that decoded tiles painted.
     QRegion finish() {
-        while (!m_window.empty()) {
-            retireFront();
+        if (!m_window.empty()) {
+            retireThrough(m_window.size() - 1);
         }
         QRegion painted = uniteRects(m_painted);
         m_painted.clear();
@@ -150,6 +151,14 @@ private:
             return true;
         }
         return (earlier.direct || later.direct) && earlier.rect.intersects(later.rect);
+    }
+
+    // Retires the jobs up to and including the one at index, waiting for that one first.
+    void retireThrough(std::size_t index) {
+        m_batch.waitFor(m_window[index].job.get());
+        for (std::size_t n = 0; n <= index; ++n) {
+            retireFront();
+        }
     }
 
     void retireFront() {
@@ -207,7 +216,7 @@ VnSurfacePipeline::~VnSurfacePipeline() {
 }
 
 int VnSurfacePipeline::maxJobsInFlight() const {
-    return 4 * std::max(1, m_decodePool.maxThreadCount());
+    return std::max(16, 8 * m_decodePool.maxThreadCount());
 }
 
 QMap<Protocol::Byte, QByteArray> VnSurfacePipeline::defaultCodecFormatNames() {
