@@ -61,7 +61,15 @@ const Frame& frame() {
     return f;
 }
 
-double psnr(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+// Decoded frames, cache-line aligned so that threads writing neighbouring tiles share no line.
+struct alignas(64) FrameBuffer {
+    uint32_t pixels[size_t(kWidth) * kPaddedHeight];
+    uint32_t* data() { return pixels; }
+    uint32_t operator[](size_t i) const { return pixels[i]; }
+};
+
+template <typename A, typename B>
+double psnr(const A& a, const B& b) {
     double sum = 0;
     size_t n = 0;
     for (size_t i = 0; i < size_t(kWidth) * kHeight; ++i)
@@ -76,7 +84,7 @@ double psnr(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
 void decodeOurs(benchmark::State& state) {
     const Frame& f = frame();
     const bool whole = state.range(0) != 0;
-    static std::vector<uint32_t> output(size_t(kWidth) * kPaddedHeight);
+    static FrameBuffer output;
     auto work = std::make_unique<Rfx7WorkBuffer>();
     const size_t threads = size_t(state.threads());
     const size_t me = size_t(state.thread_index());
@@ -159,7 +167,7 @@ void decodePeer(benchmark::State& state) {
         return;
     }
     const primitives_t* prims = primitives_get();
-    static std::vector<uint32_t> output(size_t(kWidth) * kPaddedHeight);
+    static FrameBuffer output;
     alignas(32) static INT16 planes[3][4096];
     alignas(32) static INT16 dwt[4096];
     const prim_size_t roi = {64, 64};
