@@ -313,22 +313,31 @@ private slots:
         QCOMPARE(server->clientCount(), 0);
     }
 
-    void tcpDelivery_data() {
+    void delivery_data() {
+        QTest::addColumn<Transport>("transport");
         QTest::addColumn<WriteMode>("mode");
-        QTest::newRow("one byte per write") << WriteMode::ByteAtATime;
-        QTest::newRow("many frames per write") << WriteMode::Coalesced;
+        QTest::addColumn<int>("delayMs");
+        QTest::newRow("velnor, one byte per write") << Transport::Tcp << WriteMode::ByteAtATime << 0;
+        QTest::newRow("velnor, many frames per write") << Transport::Tcp << WriteMode::Coalesced << 0;
+        QTest::newRow("velnor, pauses between frames") << Transport::Tcp << WriteMode::Whole << 3;
+        QTest::newRow("ws, pauses between frames") << Transport::WebSocket << WriteMode::Whole << 3;
     }
 
-    void tcpDelivery() {
+    // However the bytes are cut and spaced, every frame is dispatched once and in order.
+    void delivery() {
+        QFETCH(Transport, transport);
         QFETCH(WriteMode, mode);
+        QFETCH(int, delayMs);
         ServerOptions options;
         options.writeMode = mode;
-        auto server = makeServer(Transport::Tcp, options);
+        options.writeDelayMs = delayMs;
+        auto server = makeServer(transport, options);
         ClientSession session;
         QVERIFY(startSession(session, *server));
 
         // A zero length prefix is skipped; a frame bigger than one LEB128 group keeps its length.
-        server->sendRaw(QByteArray(1, '\0'));
+        if (transport == Transport::Tcp)
+            server->sendRaw(QByteArray(1, '\0'));
         server->sendPointerPosition(1, 2);
         server->sendPointerCreate(3, 4, 5, pngOfSize(40, 40));
         for (quint16 i = 0; i < 20; ++i)
@@ -340,6 +349,19 @@ private slots:
         for (int i = 0; i < 20; ++i)
             QCOMPARE(session.recorder->pointers[2 + i], (QVariantList{"move", QPoint(i, i * 2)}));
         QVERIFY(session.recorder->endings.isEmpty());
+    }
+
+    // Input that comes before the WebSocket is up ends the session rather than vanishing.
+    void sendBeforeReady() {
+        QTcpServer silent; // accepts, never answers the upgrade
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        ClientSession session;
+        session.connectTo(QUrl("ws://127.0.0.1:" + QString::number(silent.serverPort())));
+        QTRY_VERIFY(silent.hasPendingConnections());
+        session.connection->sendSurfaceFrameAck(1);
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(session.recorder->endings.first().message, QStringLiteral("WebSocket is not ready"));
+        QCOMPARE(session.recorder->endings.first().level, 12);
     }
 
     void endings_data() {
