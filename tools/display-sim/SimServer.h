@@ -3,6 +3,21 @@
 // A display server on loopback for tests and benchmarks: it accepts one client at a time over WebSocket,
 // secure WebSocket or the raw length-prefixed TCP transport, runs the server side of the handshake, records
 // every frame both ways in a transcript and lets a test script everything else.
+//
+//     DisplaySim::ServerOptions options;                 // ws, no password, codecs 2, 3, 4, 7
+//     options.capabilities << DisplaySim::Entry::password();
+//     DisplaySim::Server server(options);
+//     server.listen();                                   // 127.0.0.1, free port; server.url() to connect
+//     ...start the client...
+//     QVERIFY(server.awaitMainSequence());               // handshake done, first Settings sent
+//     server.sendSurfaceCreate(0, 640, 480);
+//     server.sendFrameEnd(1);
+//     QVERIFY(server.awaitAck(1));
+//     auto frame = server.awaitFrame(0, DisplaySim::Msg::Settings);   // taken from the unawaited frames
+//     qDebug().noquote() << server.transcriptText();     // every frame both ways, in hex
+//
+// The waits run the calling thread's event loop, so the client must live on another thread or be driven
+// by the same loop.
 
 #include "SimWire.h"
 
