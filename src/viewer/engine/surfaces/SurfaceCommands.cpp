@@ -3,7 +3,9 @@
 #include <QDebug>
 #include <QPainter>
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace Surface {
 
@@ -161,23 +163,30 @@ bool UpdateCommand::apply(SurfaceMap& surfaces, CommandList& changes) {
 }
 
 void paintRegion(QPainter& painter, const QRegion& region, const QImage& image, QPoint offset) {
-    const QRect bounds = region.boundingRect();
-    if (bounds.isEmpty()) {
-        return;
-    }
-    // Floor to the block grid, also for negative coordinates.
+    // The region's rects cut along the block grid give the same pieces as intersecting the region
+    // with every block, without walking empty blocks or the whole region once per block; the pieces
+    // are then drawn block by block, top to bottom, left to right.
     auto floorToBlock = [](int v) {
         return v >= 0 ? v / BlockSize * BlockSize : -((-v + BlockSize - 1) / BlockSize) * BlockSize;
     };
-    const int top = floorToBlock(bounds.top());
-    const int left = floorToBlock(bounds.left());
-    for (int y = top; y <= bounds.bottom(); y += BlockSize) {
-        for (int x = left; x <= bounds.right(); x += BlockSize) {
-            const QRegion part = region.intersected(QRect(x, y, BlockSize, BlockSize));
-            for (const QRect& r : part) {
-                painter.drawImage(r, image, r.translated(offset));
+    struct Piece {
+        int blockY;
+        int blockX;
+        QRect rect;
+    };
+    std::vector<Piece> pieces;
+    for (const QRect& r : region) {
+        for (int y = floorToBlock(r.top()); y <= r.bottom(); y += BlockSize) {
+            for (int x = floorToBlock(r.left()); x <= r.right(); x += BlockSize) {
+                pieces.push_back({y, x, r & QRect(x, y, BlockSize, BlockSize)});
             }
         }
+    }
+    std::stable_sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) {
+        return a.blockY != b.blockY ? a.blockY < b.blockY : a.blockX < b.blockX;
+    });
+    for (const Piece& piece : pieces) {
+        painter.drawImage(piece.rect, image, piece.rect.translated(offset));
     }
 }
 

@@ -258,6 +258,11 @@ private slots:
         QTest::newRow("unaligned") << QRegion(100, 120, 300, 140);
         QTest::newRow("negative start") << QRegion(-130, -5, 400, 260);
         QTest::newRow("two bands") << (QRegion(0, 0, 129, 1) + QRegion(255, 256, 2, 2));
+        QRegion scattered;
+        for (int i = 0; i < 60; ++i) {
+            scattered += QRect((i * 53) % 300, (i * 97) % 280, 3 + i % 7, 2 + i % 5);
+        }
+        QTest::newRow("scattered rects") << scattered;
     }
 
     void paintRegionCoversEveryBlock() {

@@ -417,6 +417,17 @@ private slots:
         QCOMPARE(requested.count(), 1);
     }
 
+    void queuedCommandsAreBounded() {
+        Session s;
+        QSignalSpy requested(&s.pipeline, &VnSurfacePipeline::frameEndRequested);
+        for (int i = 0; i < VnSurfacePipeline::MaxPendingCommands; ++i) {
+            s.pipeline.surfaceDestroy(std::uint32_t(i));
+        }
+        QCOMPARE(requested.count(), 0);
+        s.pipeline.surfaceDestroy(0);
+        QCOMPARE(requested.count(), 1);
+    }
+
     void tileJobsInFlightAreBounded() {
         Session s;
         s.pipeline.decodePool()->setMaxThreadCount(1);
