@@ -79,6 +79,8 @@ public:
 
     bool passwordCapability() const { return m_passwordCapability; }
     QSet<Protocol::Byte> negotiatedCodecs() const { return m_negotiatedCodecs; }
+    // Image reader format per image codec id, known from the server's Identity on.
+    QMap<uchar, QByteArray> codecFormatNames() const { return m_codecFormatNames; }
     bool ignoreFrame() const { return m_ignoreFrame; }
     void setIgnoreFrame(bool ignore) { m_ignoreFrame = ignore; }
     quint64 receivedBytes() const { return m_receivedBytes; }
