@@ -1,5 +1,7 @@
 #include "platform/viewer/FakeViewerPlatform.h"
 
+#include "platform/viewer/KeyCodeTable.h"
+
 #include <QWindow>
 
 namespace ViewerPlatform {
@@ -79,6 +81,10 @@ bool FakeViewerPlatform::isKeyToggled(int virtualKey) {
 QString FakeViewerPlatform::keyboardLayoutName() {
     record(QStringLiteral("keyboardLayoutName"));
     return available(Feature::KeyboardLayout) ? layoutName : QString();
+}
+
+quint32 FakeViewerPlatform::keyScanCode(quint32 nativeKeyCode) {
+    return scanCodeForXKeycode(nativeKeyCode);
 }
 
 bool FakeViewerPlatform::sendKeyUp(int virtualKey) {

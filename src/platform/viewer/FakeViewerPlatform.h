@@ -11,7 +11,7 @@
 namespace ViewerPlatform {
 
 // An in-memory window system for tests: its state is set up by the test, every call except
-// `available` and `nativeHandle` is recorded in `calls` as one line ("showWindow 7 6"), and
+// `available`, `nativeHandle` and `keyScanCode` is recorded in `calls` as one line ("showWindow 7 6"), and
 // stacking, minimising, the system menu and synthesised key releases act on that state.
 class FakeViewerPlatform : public Interface {
 public:
@@ -48,6 +48,8 @@ public:
     bool isKeyDown(int virtualKey) override;
     bool isKeyToggled(int virtualKey) override;
     QString keyboardLayoutName() override;
+    // Native key codes are X keycodes here, as under X11.
+    quint32 keyScanCode(quint32 nativeKeyCode) override;
     bool sendKeyUp(int virtualKey) override;
     LibraryHandle loadLibrary(const QString& name) override;
     ProcedureHandle findProcedure(LibraryHandle library, const QByteArray& name) override;

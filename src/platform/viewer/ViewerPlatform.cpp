@@ -19,6 +19,7 @@ public:
     bool isKeyDown(int) override { return false; }
     bool isKeyToggled(int) override { return false; }
     QString keyboardLayoutName() override { return {}; }
+    quint32 keyScanCode(quint32) override { return 0; }
     bool sendKeyUp(int) override { return false; }
     LibraryHandle loadLibrary(const QString&) override { return 0; }
     ProcedureHandle findProcedure(LibraryHandle, const QByteArray&) override { return 0; }

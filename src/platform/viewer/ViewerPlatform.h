@@ -103,11 +103,15 @@ public:
     virtual bool isKeyToggled(int virtualKey) = 0;
     // The active layout as eight hexadecimal digits (e.g. "00000409"); empty when unknown.
     virtual QString keyboardLayoutName() = 0;
+    // The set-1 scan code (0x100 added for extended keys) of a key event's native key code; 0 when the
+    // key has none. Where native key codes are scan codes already, the code is returned unchanged.
+    virtual quint32 keyScanCode(quint32 nativeKeyCode) = 0;
 
     // Synthesised input: one key release of `virtualKey` with scan code 0.
     virtual bool sendKeyUp(int virtualKey) = 0;
 
-    // Low-level keyboard hook, step by step as its owner performs them.
+    // Low-level keyboard hook, step by step as its owner performs them. Where the system has no such
+    // hook, setting one grabs the keyboard for the focused window and removing it lets go.
     virtual LibraryHandle loadLibrary(const QString& name) = 0;
     virtual ProcedureHandle findProcedure(LibraryHandle library, const QByteArray& name) = 0;
     virtual HookHandle setKeyboardHook(ProcedureHandle procedure, LibraryHandle library) = 0;

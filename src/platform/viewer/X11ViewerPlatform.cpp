@@ -1,6 +1,13 @@
 #include "platform/viewer/X11ViewerPlatform.h"
 
+#include "platform/viewer/KeyCodeTable.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QHash>
+#include <QLibrary>
 #include <QWindow>
 
 #include <X11/XKBlib.h>
@@ -193,6 +200,7 @@ bool X11ViewerPlatform::available(Feature feature) const {
     case Feature::SyntheticInput:
         return hasXTest;
     case Feature::KeyboardHook:
+        return true;
     case Feature::MessageQueue:
     case Feature::SystemMenu:
     case Feature::RawInput:
@@ -264,6 +272,10 @@ QString X11ViewerPlatform::keyboardLayoutName() {
     return layoutIdFor(layouts.value(group).trimmed(), variants.value(group).trimmed());
 }
 
+quint32 X11ViewerPlatform::keyScanCode(quint32 nativeKeyCode) {
+    return scanCodeForXKeycode(nativeKeyCode);
+}
+
 bool X11ViewerPlatform::sendKeyUp(int virtualKey) {
     if (!hasXTest) {
         return false;
@@ -279,21 +291,80 @@ bool X11ViewerPlatform::sendKeyUp(int virtualKey) {
     return false;
 }
 
-LibraryHandle X11ViewerPlatform::loadLibrary(const QString&) {
+LibraryHandle X11ViewerPlatform::loadLibrary(const QString& name) {
+    if (!display) {
+        return 0;
+    }
+    // "name.dll" is "libname.so" here; like the Windows loader, look beside the program first.
+    QString base = QFileInfo(name).fileName();
+    if (base.endsWith(QLatin1String(".dll"), Qt::CaseInsensitive)) {
+        base.chop(4);
+    }
+    if (base.isEmpty()) {
+        return 0;
+    }
+    QStringList candidates;
+    if (QCoreApplication::instance()) {
+        candidates
+            << QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("lib%1.so").arg(base));
+    }
+    candidates << base;
+    for (const QString& candidate : candidates) {
+        auto* library = new QLibrary(candidate);
+        if (library->load()) {
+            return reinterpret_cast<LibraryHandle>(library);
+        }
+        delete library;
+    }
     return 0;
 }
 
-ProcedureHandle X11ViewerPlatform::findProcedure(LibraryHandle, const QByteArray&) {
-    return 0;
+ProcedureHandle X11ViewerPlatform::findProcedure(LibraryHandle library, const QByteArray& name) {
+    if (!library) {
+        return 0;
+    }
+    return reinterpret_cast<ProcedureHandle>(reinterpret_cast<QLibrary*>(library)->resolve(name.constData()));
 }
 
-HookHandle X11ViewerPlatform::setKeyboardHook(ProcedureHandle, LibraryHandle) {
-    return 0;
+HookHandle X11ViewerPlatform::setKeyboardHook(ProcedureHandle procedure, LibraryHandle library) {
+    if (!display || !procedure || !library) {
+        return 0;
+    }
+    QWindow* focus = qobject_cast<QGuiApplication*>(QCoreApplication::instance())
+                         ? QGuiApplication::focusWindow()
+                         : nullptr;
+    if (!focus || !focus->handle()) {
+        return 0;
+    }
+    ErrorTrap trap(display);
+    // Keys still go to our own windows as usual (owner events); the rest of the desktop gets none.
+    const int status = XGrabKeyboard(display, static_cast<Window>(focus->winId()), True, GrabModeAsync,
+                                     GrabModeAsync, CurrentTime);
+    if (!trap.ok() || status != GrabSuccess) {
+        return 0;
+    }
+    // A newer hook takes the grab over from an older one, which then lets go of nothing.
+    grabHook = ++lastHook;
+    return grabHook;
 }
 
-void X11ViewerPlatform::removeKeyboardHook(HookHandle) {}
+void X11ViewerPlatform::removeKeyboardHook(HookHandle hook) {
+    if (!display || !hook || hook != grabHook) {
+        return;
+    }
+    grabHook = 0;
+    XUngrabKeyboard(display, CurrentTime);
+    XFlush(display);
+}
 
-void X11ViewerPlatform::freeLibrary(LibraryHandle) {}
+void X11ViewerPlatform::freeLibrary(LibraryHandle library) {
+    if (!library) {
+        return;
+    }
+    auto* loaded = reinterpret_cast<QLibrary*>(library);
+    loaded->unload();
+    delete loaded;
+}
 
 bool X11ViewerPlatform::removePendingDeadChar(NativeWindow) {
     // Dead keys are composed by the input method before Qt sees the key; nothing is queued.

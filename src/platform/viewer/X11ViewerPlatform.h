@@ -8,8 +8,10 @@ typedef struct _XDisplay Display;
 namespace ViewerPlatform {
 
 // The viewer's calls on an X11 display. X11 has keyboard state, layouts, synthesised input (XTEST),
-// window enumeration, stacking and iconifying; it has no low-level keyboard hook library, no
-// dead-character messages, no system menu and no raw input of multi-axis controllers.
+// window enumeration, stacking and iconifying; it has no dead-character messages, no system menu and no
+// raw input of multi-axis controllers. The keyboard hook is a keyboard grab for the focused window,
+// taken only when the hook library ("lib<name>.so" for "<name>.dll", looked for beside the program
+// first) and its procedure are there; the procedure is not called.
 class X11ViewerPlatform : public Interface {
 public:
     // The display is not owned.
@@ -23,6 +25,7 @@ public:
     bool isKeyDown(int virtualKey) override;
     bool isKeyToggled(int virtualKey) override;
     QString keyboardLayoutName() override;
+    quint32 keyScanCode(quint32 nativeKeyCode) override;
     bool sendKeyUp(int virtualKey) override;
     LibraryHandle loadLibrary(const QString& name) override;
     ProcedureHandle findProcedure(LibraryHandle library, const QByteArray& name) override;
@@ -47,6 +50,8 @@ public:
 private:
     Display* display;
     bool hasXTest = false;
+    HookHandle grabHook = 0; // the hook holding the keyboard grab
+    HookHandle lastHook = 0;
 };
 
 } // namespace ViewerPlatform

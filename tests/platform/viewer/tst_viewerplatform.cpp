@@ -1,4 +1,5 @@
 #include "platform/viewer/FakeViewerPlatform.h"
+#include "platform/viewer/KeyCodeTable.h"
 #include "platform/viewer/ViewerPlatform.h"
 
 #include <QGuiApplication>
@@ -121,6 +122,49 @@ private slots:
         QVERIFY(fake.installedHooks.isEmpty());
         QVERIFY(fake.loadedLibraries.isEmpty());
         QCOMPARE(fake.calls.first(), QStringLiteral("loadLibrary grapnel.dll"));
+    }
+
+    // X keycodes (evdev + 8) to the scan codes the server expects.
+    void scanCodesOfXKeycodes_data() {
+        QTest::addColumn<quint32>("keycode");
+        QTest::addColumn<quint32>("scanCode");
+        QTest::newRow("Escape") << 9u << 0x01u;
+        QTest::newRow("A") << 38u << 0x1Eu;
+        QTest::newRow("left Ctrl") << 37u << 0x1Du;
+        QTest::newRow("left Shift") << 50u << 0x2Au;
+        QTest::newRow("right Shift") << 62u << 0x36u;
+        QTest::newRow("left Alt") << 64u << 0x38u;
+        QTest::newRow("keypad 7") << 79u << 0x47u;
+        QTest::newRow("keypad .") << 91u << 0x53u;
+        QTest::newRow("102nd key") << 94u << 0x56u;
+        QTest::newRow("F12") << 96u << 0x58u;
+        QTest::newRow("NumLock, as Windows reports it") << 77u << 0x145u;
+        QTest::newRow("Pause") << 127u << 0x45u;
+        QTest::newRow("keypad Enter") << 104u << 0x11Cu;
+        QTest::newRow("right Ctrl") << 105u << 0x11Du;
+        QTest::newRow("keypad /") << 106u << 0x135u;
+        QTest::newRow("Print") << 107u << 0x137u;
+        QTest::newRow("right Alt") << 108u << 0x138u;
+        QTest::newRow("Home") << 110u << 0x147u;
+        QTest::newRow("Left") << 113u << 0x14Bu;
+        QTest::newRow("Delete") << 119u << 0x153u;
+        QTest::newRow("left Windows") << 133u << 0x15Bu;
+        QTest::newRow("Menu") << 135u << 0x15Du;
+        QTest::newRow("F24") << 202u << 0x76u;
+        QTest::newRow("unknown: volume mute") << 121u << 0u;
+        QTest::newRow("unknown: gap in the main block") << 92u << 0u;
+        QTest::newRow("below the evdev range") << 8u << 0u;
+        QTest::newRow("zero") << 0u << 0u;
+        QTest::newRow("beyond every table") << 0xFFFFFFFFu << 0u;
+    }
+
+    void scanCodesOfXKeycodes() {
+        QFETCH(quint32, keycode);
+        QFETCH(quint32, scanCode);
+        QCOMPARE(scanCodeForXKeycode(keycode), scanCode);
+        FakeViewerPlatform fake;
+        QCOMPARE(fake.keyScanCode(keycode), scanCode);
+        QCOMPARE(unavailable()->keyScanCode(keycode), 0u);
     }
 
     void fakeAnswersNotAvailable() {

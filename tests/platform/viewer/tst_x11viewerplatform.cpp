@@ -57,7 +57,7 @@ private slots:
         QTest::newRow("window enumeration") << Feature::WindowEnumeration << true;
         QTest::newRow("stacking") << Feature::WindowStacking << true;
         QTest::newRow("minimise") << Feature::Minimise << true;
-        QTest::newRow("keyboard hook") << Feature::KeyboardHook << false;
+        QTest::newRow("keyboard hook (keyboard grab)") << Feature::KeyboardHook << true;
         QTest::newRow("dead characters") << Feature::MessageQueue << false;
         QTest::newRow("system menu") << Feature::SystemMenu << false;
         QTest::newRow("raw input") << Feature::RawInput << false;
