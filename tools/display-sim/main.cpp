@@ -7,10 +7,14 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSize>
 #include <QTextStream>
 
 #include <cstdio>
+#include <optional>
 
 using namespace DisplaySim;
 
@@ -29,6 +33,30 @@ QList<quint8> parseCodecs(const QString& text, bool& ok) {
         codecs.append(static_cast<quint8>(id));
     }
     return codecs;
+}
+
+// What the client sent during its session, for tests that run the viewer as a program.
+QJsonObject sessionReport(const SessionRecord& record) {
+    QJsonArray settings;
+    for (const QList<QByteArray>& message : record.clientSettings) {
+        QJsonArray entries;
+        for (const QByteArray& entry : message)
+            entries.append(QString::fromLatin1(entry.toHex()));
+        settings.append(entries);
+    }
+    QJsonArray channels;
+    for (const QString& name : record.channelRequests)
+        channels.append(name);
+    return QJsonObject{
+        {QStringLiteral("clientIdentity"), record.clientIdentity},
+        {QStringLiteral("gotSecurity"), record.gotSecurity},
+        {QStringLiteral("displayName"), record.displayName},
+        {QStringLiteral("passwordHex"), QString::fromLatin1(record.password.toHex())},
+        {QStringLiteral("settings"), settings},
+        {QStringLiteral("channelRequests"), channels},
+        {QStringLiteral("frameAcks"), record.frameAcks.size()},
+        {QStringLiteral("mainSequence"), record.mainSequence},
+    };
 }
 
 int fail(const QString& message) {
@@ -102,8 +130,23 @@ int main(int argc, char** argv) {
     const QCommandLineOption once(QStringLiteral("once"), QStringLiteral("Exit when the first client goes."));
     const QCommandLineOption verbose(QStringLiteral("verbose"),
                                      QStringLiteral("Print the transcript on exit."));
-    parser.addOptions({transport, port, path, identity, password, askPassword, codecs, geometry, desktop, fps,
-                       window, codec, channels, writeMode, delay, cert, key, once, verbose});
+    const QCommandLineOption endAfterAcks(
+        QStringLiteral("end-after-acks"),
+        QStringLiteral("End the session with a Disconnect once this many frames are acknowledged."),
+        QStringLiteral("n"));
+    const QCommandLineOption endReason(QStringLiteral("end-reason"),
+                                       QStringLiteral("Reason text of that Disconnect."),
+                                       QStringLiteral("text"), QStringLiteral("Session ended"));
+    const QCommandLineOption endLevel(QStringLiteral("end-level"),
+                                      QStringLiteral("Level of that Disconnect (none by default)."),
+                                      QStringLiteral("level"));
+    const QCommandLineOption report(
+        QStringLiteral("report"),
+        QStringLiteral("Write what the client sent (JSON) to this file when it goes."),
+        QStringLiteral("file"));
+    parser.addOptions({transport, port, path,    identity,     password,  askPassword, codecs, geometry,
+                       desktop,   fps,  window,  codec,        channels,  writeMode,   delay,  cert,
+                       key,       once, verbose, endAfterAcks, endReason, endLevel,    report});
     parser.process(app);
 
     ServerOptions options;
@@ -193,6 +236,31 @@ int main(int argc, char** argv) {
         if ((codecId == 2 || codecId == 7) && !Server::canEncodeRfx7())
             return fail(QStringLiteral("built without the RFX7 tile encoder"));
         scripted->setCodec(static_cast<quint8>(codecId));
+    }
+    if (parser.isSet(endAfterAcks)) {
+        const int acks = parser.value(endAfterAcks).toInt(&ok);
+        if (!ok || acks < 1)
+            return fail(QStringLiteral("bad acknowledge count \"%1\"").arg(parser.value(endAfterAcks)));
+        std::optional<quint8> level;
+        if (parser.isSet(endLevel)) {
+            const uint value = parser.value(endLevel).toUInt(&ok);
+            if (!ok || value > 255)
+                return fail(QStringLiteral("bad level \"%1\"").arg(parser.value(endLevel)));
+            level = static_cast<quint8>(value);
+        }
+        const QString reason = parser.value(endReason);
+        QObject::connect(&server, &Server::ackReceived, &server, [&server, acks, reason, level] {
+            if (server.record().frameAcks.size() == acks)
+                server.sendDisconnect(reason, level);
+        });
+    }
+    if (parser.isSet(report)) {
+        const QString file = parser.value(report);
+        QObject::connect(&server, &Server::clientDisconnected, &server, [&server, file] {
+            QFile out(file);
+            if (out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                out.write(QJsonDocument(sessionReport(server.record())).toJson());
+        });
     }
     if (parser.isSet(once))
         QObject::connect(&server, &Server::clientDisconnected, &app, &QCoreApplication::quit);

@@ -19,9 +19,9 @@
 #include <QSize>
 #include <QString>
 #include <QVariantMap>
+#include <QWidget>
 
 class RdpMaster;
-class QWidget;
 
 class RdpInstance : public QObject {
     Q_OBJECT

@@ -4,6 +4,8 @@
 #include "viewer/engine/RdpInstance.h"
 #include "viewer/engine/RdpInterimDesktop.h"
 #include "viewer/engine/constants/ViewerConstants.h"
+#include "viewer/widgets/KeyboardLayout.h"
+#include "viewer/widgets/RdpBasic.h"
 #include "viewer/widgets/RdpLogDialog.h"
 #include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpPreferences.h"
@@ -66,12 +68,6 @@ bool parseSize(const QString& text, QSize& size) {
     return true;
 }
 
-quint32 localKeyboardLayout() {
-    bool ok = false;
-    const quint32 layout = ViewerPlatform::instance()->keyboardLayoutName().toUInt(&ok, 16);
-    return ok && layout != 0 ? layout : 0x409;
-}
-
 } // namespace
 
 RdpMaster::RdpMaster(const QList<QNetworkRequest>& requests, const QNetworkProxy& proxy,
@@ -90,9 +86,9 @@ RdpMaster::RdpMaster(const QList<QNetworkRequest>& requests, const QNetworkProxy
     loadSettings();
 
     m_startFullScreen = startFullScreen;
-    // The view of surface 0. The input object (RdpBasic) is that view once it is built in:
-    // m_basic = new RdpBasic(this); m_mainView = m_basic;
-    m_mainView = new VnSurface(this, 0, this);
+    // The input object is also the view of surface 0.
+    m_basic = new RdpBasic(this, this);
+    m_mainView = m_basic;
 
     applyGeometry(geometry);
 
@@ -233,8 +229,10 @@ void RdpMaster::loadSettings() {
     m_commandSendsAlt = readGlobalPreference(CommandSendsAltKey, false).toBool();
     m_networkTypes = QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("Custom")},
                                             {QStringLiteral("BandwidthThrottleAdjust"), false}}};
-    m_keyboardLayout = localKeyboardLayout();
-    m_keyboardType = 4;
+    KeyboardRecord keyboard;
+    readKeyboardLayout(keyboard);
+    m_keyboardLayout = keyboard.layout;
+    m_keyboardType = keyboard.type;
 }
 
 void RdpMaster::applyGeometry(const QString& geometry) {
