@@ -323,9 +323,7 @@ void Server::handleFrame(const QByteArray& bytes) {
         case Msg::SurfaceFrameAck: {
             quint16 id;
             if (r.u16(id)) {
-                m_record.frameAcks.append(id);
-                if (m_record.frameAcks.size() > m_options.historyLimit)
-                    m_record.frameAcks.removeFirst();
+                m_record.frameAcks.append(id); // small and counted by callers: not trimmed
                 if (!m_unacked.remove(id))
                     ++m_unexpectedAcks;
                 emit ackReceived(id);

@@ -70,7 +70,7 @@ struct ServerOptions {
     bool autoOpenChannels = false;
     WriteMode writeMode = WriteMode::Whole;
     int writeDelayMs = 0; // pause between writes (between bytes in ByteAtATime)
-    // Most transcript entries, unawaited client frames and acknowledges kept; the oldest go first.
+    // Most transcript entries and unawaited client frames kept; the oldest go first.
     int historyLimit = 100000;
     // For SecureWebSocket: certificate and key in PEM.
     QByteArray certificatePem;

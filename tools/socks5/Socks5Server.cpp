@@ -198,20 +198,16 @@ private:
         }
     }
 
+    // Closes both sides once their written bytes are out; the session goes when both are closed.
     void finish() {
-        if (m_step == Step::Done && !m_client)
-            return;
         m_step = Step::Done;
-        if (m_target && m_target->state() == QAbstractSocket::ConnectedState) {
-            m_target->write(QByteArray()); // nothing pending; close below
-            m_target->disconnectFromHost();
+        for (QTcpSocket* socket : {m_client, m_target}) {
+            if (socket && socket->state() != QAbstractSocket::UnconnectedState)
+                socket->disconnectFromHost();
         }
-        if (m_client && m_client->state() == QAbstractSocket::ConnectedState) {
-            if (m_target)
-                m_client->write(m_target->readAll());
-            m_client->disconnectFromHost();
-        }
-        deleteLater();
+        const bool targetClosed = !m_target || m_target->state() == QAbstractSocket::UnconnectedState;
+        if (targetClosed && m_client->state() == QAbstractSocket::UnconnectedState)
+            deleteLater();
     }
 
     Server* m_server;

@@ -623,16 +623,25 @@ private slots:
 
     void socksProxy_data() {
         QTest::addColumn<Transport>("transport");
-        QTest::newRow("ws") << Transport::WebSocket;
-        QTest::newRow("velnor") << Transport::Tcp;
+        QTest::addColumn<QString>("user");
+        QTest::newRow("ws") << Transport::WebSocket << QString();
+        QTest::newRow("velnor") << Transport::Tcp << QString();
+        QTest::newRow("velnor, proxy with user and password") << Transport::Tcp << QStringLiteral("tunnel");
     }
 
     void socksProxy() {
         QFETCH(Transport, transport);
+        QFETCH(QString, user);
         Socks5::Server socks;
+        socks.setCredentials(user, QStringLiteral("pass"));
         QVERIFY(socks.listen());
         auto server = makeServer(transport);
-        ClientSession session("secret", QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", socks.port()));
+        QNetworkProxy proxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", socks.port());
+        if (!user.isEmpty()) {
+            proxy.setUser(user);
+            proxy.setPassword(QStringLiteral("pass"));
+        }
+        ClientSession session("secret", proxy);
         QVERIFY2(startSession(session, *server), qPrintable(server->transcriptText()));
         QCOMPARE(socks.connects().size(), 1);
         QCOMPARE(socks.connects().first().port, server->port());
@@ -640,6 +649,32 @@ private slots:
         server->sendDisconnect("done", 1);
         QTRY_COMPARE(session.recorder->endings.size(), 1);
         QCOMPARE(session.recorder->endings.first().level, 1);
+    }
+
+    // The proxy cannot reach the session: one socket error, whichever way the URL goes.
+    void socksProxyRefused_data() {
+        QTest::addColumn<QUrl>("url");
+        const QString port = QString::number(refusedPort());
+        QTest::newRow("ws") << QUrl("ws://127.0.0.1:" + port + "/client/protocol");
+        QTest::newRow("velnor") << QUrl("velnor://127.0.0.1:" + port);
+    }
+
+    void socksProxyRefused() {
+        QFETCH(QUrl, url);
+        Socks5::Server socks;
+        QVERIFY(socks.listen());
+        ClientSession session("secret", QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", socks.port()));
+        session.connectTo(url);
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        session.settle();
+        QCOMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(session.recorder->endings.first().level, 11);
+        // The proxy was asked (Qt may ask it more than once) and could never connect.
+        QVERIFY(!socks.connects().isEmpty());
+        for (const Socks5::ConnectRecord& attempt : socks.connects()) {
+            QCOMPARE(attempt.port, quint16(url.port()));
+            QVERIFY(!attempt.succeeded);
+        }
     }
 
     void standaloneSimulator_data() {
