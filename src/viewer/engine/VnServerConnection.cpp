@@ -43,6 +43,7 @@ VnServerConnection::VnServerConnection(const QString& identity, const QString& d
     qRegisterMetaType<QSet<Protocol::Byte>>();
     qRegisterMetaType<uchar>("uchar");
     qRegisterMetaType<ushort>("ushort");
+    setUpSurfaces();
 }
 
 VnServerConnection::~VnServerConnection() {

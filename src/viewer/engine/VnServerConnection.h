@@ -4,6 +4,7 @@
 // the handshake, settings both ways, pointers, frame acknowledgement, network detection and side channels.
 // Lives on the session's network thread; sends and channel requests may come from any thread.
 
+#include "viewer/engine/surfaces/VnSurfacePipeline.h"
 #include "viewer/protocol/ClientMachine.h"
 
 #include <QAbstractSocket>
@@ -82,7 +83,10 @@ public:
     // Image reader format per image codec id, known from the server's Identity on.
     QMap<uchar, QByteArray> codecFormatNames() const { return m_codecFormatNames; }
     bool ignoreFrame() const { return m_ignoreFrame; }
-    void setIgnoreFrame(bool ignore) { m_ignoreFrame = ignore; }
+    void setIgnoreFrame(bool ignore) {
+        m_ignoreFrame = ignore;
+        m_surfaces->setIgnoreFrame(ignore);
+    }
     quint64 receivedBytes() const { return m_receivedBytes; }
 
     // Protocol::ClientMachine
@@ -103,6 +107,13 @@ public:
     void onPointerPosition(std::uint16_t x, std::uint16_t y) override;
     void onPointerSetCached(std::uint8_t pointerId) override;
     void onPointerSystem() override;
+
+    // Surfaces (VnServerConnectionSurfaces.cpp): the queued surface commands, the progressive tile cache
+    // and the decode pool. applyCommands runs on the network thread, under the controller's lock.
+    bool applyCommands(Surface::SurfaceMap& surfaces, Surface::CommandList& changes);
+    void pruneTileCache(std::uint32_t surfaceId, int width, int height);
+    Rfx7TileCacheEntry& tileCacheEntry(std::uint32_t surfaceId, std::int16_t x, std::int16_t y);
+    QThreadPool* decodePool() const { return m_surfaces->decodePool(); }
 
     // Surface messages. They become queued surface commands in the surface layer; see
     // VnServerConnectionSurfaces.cpp.
@@ -157,6 +168,7 @@ private:
     void queueFrame(std::vector<std::uint8_t> frame);
     void writeFrame(const std::vector<std::uint8_t>& frame);
     void doRequestChannel(const std::string& name, ChannelFactory factory);
+    void setUpSurfaces();
 
     QPointer<QWebSocket> m_webSocket;
     QPointer<QTcpSocket> m_tcpSocket;
@@ -177,6 +189,7 @@ private:
     bool m_finished = false;
     QElapsedTimer m_networkDetectTimer;
     quint64 m_receivedBytes = 0;
+    VnSurfacePipeline* m_surfaces = nullptr; // child: moves to the network thread with the connection
 };
 
 template <typename T>
