@@ -1,15 +1,23 @@
 // Frames through the surface pipeline: a full-screen 1920x1080 RFX7 update (510 tiles, quantisers
 // 6,6,6,6,7,7,8,8,8,9) decoded on the decode pool, composed and applied to the surface, and a
-// scrolling frame (a same-surface copy by 16 rows plus a new 16-row strip). Beside them the pure
-// tile decode of the same frame on the same number of threads, so that the summary can print what
-// the pipeline costs beyond decoding, and how the frame rate grows with the pool.
+// scrolling frame (a same-surface copy by 16 rows plus a new 16-row strip). Each is measured twice:
+// handed to the pipeline directly, and sent by the display-server simulator over loopback TCP to a
+// connection on its own network thread, which applies at frame end and acknowledges (two frames in
+// flight). Beside them the pure tile decode of the same frame on the same number of threads, so that
+// the summary can print what the pipeline costs beyond decoding, and how the frame rate grows with
+// the pool.
 
+#include "SimServer.h"
 #include "rfx7-encoder/Rfx7Encoder.h"
 #include "rfx7-encoder/Rfx7TestImage.h"
+#include "viewer/engine/VnServerConnection.h"
 #include "viewer/engine/rfx7/Rfx7Codec.h"
 #include "viewer/engine/surfaces/VnSurfacePipeline.h"
 
 #include <QGuiApplication>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QThread>
 #include <QThreadPool>
 
 #include <benchmark/benchmark.h>
@@ -156,6 +164,123 @@ void pipelineScroll(benchmark::State& state) {
     });
 }
 
+// The simulator and a connection on its own network thread; frame end applies the commands under a
+// lock, as the session controller does.
+class SimSession {
+public:
+    explicit SimSession(int threads) {
+        DisplaySim::ServerOptions options;
+        options.transport = DisplaySim::Transport::Tcp;
+        options.capabilities = {DisplaySim::Entry::rfx7(), DisplaySim::Entry::codecList({2})};
+        options.historyLimit = 8; // frames are large: keep no transcript to speak of
+        server = std::make_unique<DisplaySim::Server>(options);
+        connection = new VnServerConnection("Velnor", "bench", "secret");
+        connection->decodePool()->setMaxThreadCount(threads);
+        QObject::connect(
+            connection, &VnServerConnection::gotFrameEnd, connection,
+            [this] {
+                QMutexLocker lock(&mutex);
+                connection->applyCommands(surfaces, changes);
+                changes.clear();
+            },
+            Qt::DirectConnection);
+        connection->moveToThread(&thread);
+        thread.start();
+        for (const Protocol::Tile& t : frames().full) {
+            tiles.append(
+                {t.x, t.y, QByteArray(reinterpret_cast<const char*>(t.data.data()), int(t.data.size()))});
+        }
+        for (const Protocol::Tile& t : frames().strip) {
+            strip.append(
+                {t.x, t.y, QByteArray(reinterpret_cast<const char*>(t.data.data()), int(t.data.size()))});
+        }
+        for (int i = 0; i < 3; ++i) {
+            for (int v = 0; v < 10; v += 2) {
+                quantisers.append(
+                    char((kRfx7TypicalQuant[v] & 0x0f) | ((kRfx7TypicalQuant[v + 1] & 0x0f) << 4)));
+            }
+        }
+        if (!server->listen()) {
+            return;
+        }
+        const QNetworkRequest request(server->url());
+        QMetaObject::invokeMethod(connection, [this, request] { connection->connectToServer({request}); });
+        if (!server->awaitMainSequence()) {
+            return;
+        }
+        server->sendSurfaceCreate(0, kWidth, kHeight);
+        ready = endFrame() && waitForAck(m_nextFrame - 1);
+    }
+
+    ~SimSession() {
+        QMetaObject::invokeMethod(
+            connection, [c = connection] { delete c; }, Qt::BlockingQueuedConnection);
+        thread.quit();
+        thread.wait();
+    }
+
+    void sendFullFrame() {
+        server->sendRfx7Update(0, false, quantisers, {{0, 0, kWidth, kHeight}}, tiles);
+        endFrame();
+    }
+
+    void sendScrollFrame() {
+        server->sendSurfaceCopy(0, {{0, kScroll, kWidth, kHeight - kScroll}}, 0, 0, -kScroll);
+        server->sendRfx7Update(0, false, quantisers, {{0, kHeight - kScroll, kWidth, kScroll}}, strip);
+        endFrame();
+    }
+
+    // Keeps at most `window` frames unacknowledged.
+    bool throttle(int window) { return waitForAck(m_nextFrame - 1 - window); }
+    bool drain() { return waitForAck(m_nextFrame - 1); }
+
+    bool ready = false;
+
+private:
+    bool endFrame() {
+        server->sendFrameEnd(m_nextFrame++);
+        return true;
+    }
+    bool waitForAck(int frame) { return frame < 0 || server->awaitAck(quint16(frame), 10000); }
+
+    std::unique_ptr<DisplaySim::Server> server;
+    VnServerConnection* connection = nullptr;
+    QThread thread;
+    QMutex mutex;
+    Surface::SurfaceMap surfaces;
+    Surface::CommandList changes;
+    QVector<DisplaySim::Tile> tiles;
+    QVector<DisplaySim::Tile> strip;
+    QByteArray quantisers;
+    int m_nextFrame = 0;
+};
+
+template <typename Send>
+void runSimFrames(benchmark::State& state, Send send) {
+    SimSession session(int(state.range(0)));
+    if (!session.ready) {
+        state.SkipWithError("the simulator session did not start");
+        return;
+    }
+    for (auto _ : state) {
+        send(session);
+        if (!session.throttle(2)) {
+            state.SkipWithError("a frame was not acknowledged");
+            return;
+        }
+    }
+    session.drain();
+    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+}
+
+void simFrame(benchmark::State& state) {
+    runSimFrames(state, [](SimSession& s) { s.sendFullFrame(); });
+}
+
+void simScroll(benchmark::State& state) {
+    runSimFrames(state, [](SimSession& s) { s.sendScrollFrame(); });
+}
+
 // Keeps each benchmark's seconds per frame for the summary.
 class Summary : public benchmark::ConsoleReporter {
 public:
@@ -188,6 +313,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QGuiApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("velnor.connection.debug=false"));
     for (int n : kThreadCounts) {
         benchmark::RegisterBenchmark("decode_frame", decodeFrame)
             ->Arg(n)
@@ -205,6 +331,14 @@ int main(int argc, char** argv) {
             ->Arg(n)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("sim_frame", simFrame)
+            ->Arg(n)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("sim_scroll", simScroll)
+            ->Arg(n)
+            ->UseRealTime()
+            ->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
@@ -217,26 +351,37 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&summary);
     benchmark::Shutdown();
 
-    std::printf("\n%-8s %10s %12s %14s %10s %14s %10s %11s\n", "threads", "decode ms", "pipeline ms",
-                "beyond decode", "frame fps", "cached: beyond", "scroll ms", "scroll fps");
-    double fps1 = 0;
+    auto perFrame = [&summary](const char* name, int threads) {
+        return summary.secondsPerFrame[std::string(name) + "/" + std::to_string(threads)];
+    };
+    auto percentBeyond = [](double total, double decode) { return (total - decode) / decode * 100; };
+    std::printf("\nPipeline alone (beyond decode: its time over the pure decode's, same threads)\n");
+    std::printf("%-8s %10s %12s %14s %10s %8s %14s %10s %11s\n", "threads", "decode ms", "frame ms",
+                "beyond decode", "frame fps", "vs 1", "cached: beyond", "scroll ms", "scroll fps");
     for (int n : kThreadCounts) {
-        const std::string arg = std::to_string(n);
-        const double decode = summary.secondsPerFrame["decode_frame/" + arg];
-        const double pipeline = summary.secondsPerFrame["pipeline_frame/" + arg];
-        const double cached = summary.secondsPerFrame["pipeline_frame_cached/" + arg];
-        const double scroll = summary.secondsPerFrame["pipeline_scroll/" + arg];
-        if (decode <= 0 || pipeline <= 0 || cached <= 0 || scroll <= 0) {
-            continue;
+        const double decode = perFrame("decode_frame", n);
+        const double frame = perFrame("pipeline_frame", n);
+        const double cached = perFrame("pipeline_frame_cached", n);
+        const double scroll = perFrame("pipeline_scroll", n);
+        const double frame1 = perFrame("pipeline_frame", 1);
+        if (decode > 0 && frame > 0 && cached > 0 && scroll > 0 && frame1 > 0) {
+            std::printf("%-8d %10.2f %12.2f %13.1f%% %10.1f %8.2f %13.1f%% %10.2f %11.1f\n", n, decode * 1e3,
+                        frame * 1e3, percentBeyond(frame, decode), 1 / frame, frame1 / frame,
+                        percentBeyond(cached, decode), scroll * 1e3, 1 / scroll);
         }
-        if (n == 1) {
-            fps1 = 1 / pipeline;
-        }
-        std::printf("%-8d %10.2f %12.2f %13.1f%% %10.1f %13.1f%% %10.2f %11.1f\n", n, decode * 1e3,
-                    pipeline * 1e3, (pipeline - decode) / decode * 100, 1 / pipeline,
-                    (cached - decode) / decode * 100, scroll * 1e3, 1 / scroll);
-        if (n > 1 && fps1 > 0) {
-            std::printf("%-8s frame rate %.2f times that of 1 thread\n", "", 1 / pipeline / fps1);
+    }
+    std::printf("\nFrom the simulator over loopback TCP through the connection, two frames in flight\n");
+    std::printf("%-8s %10s %12s %14s %10s %8s %10s %11s\n", "threads", "decode ms", "frame ms",
+                "beyond decode", "frame fps", "vs 1", "scroll ms", "scroll fps");
+    for (int n : kThreadCounts) {
+        const double decode = perFrame("decode_frame", n);
+        const double frame = perFrame("sim_frame", n);
+        const double scroll = perFrame("sim_scroll", n);
+        const double frame1 = perFrame("sim_frame", 1);
+        if (decode > 0 && frame > 0 && scroll > 0 && frame1 > 0) {
+            std::printf("%-8d %10.2f %12.2f %13.1f%% %10.1f %8.2f %10.2f %11.1f\n", n, decode * 1e3,
+                        frame * 1e3, percentBeyond(frame, decode), 1 / frame, frame1 / frame, scroll * 1e3,
+                        1 / scroll);
         }
     }
     return 0;
