@@ -169,11 +169,16 @@ private:
         if (!slot.job->ok) {
             return;
         }
-        if (!slot.direct && m_bits && !slot.job->result.isNull()) {
-            blitReplacing(m_bits, m_stride, m_size, slot.rect.topLeft() - m_bounds.topLeft(),
-                          slot.job->result);
+        if (slot.direct) {
+            m_painted.push_back(slot.rect);
+            return;
         }
-        m_painted.push_back(slot.rect);
+        const QImage& result = slot.job->result;
+        if (m_bits && !result.isNull()) {
+            blitReplacing(m_bits, m_stride, m_size, slot.rect.topLeft() - m_bounds.topLeft(), result);
+            // Only what the decoder delivered counts as painted, should it be less than announced.
+            m_painted.push_back(slot.rect & QRect(slot.rect.topLeft(), result.size()));
+        }
     }
 
     QThreadPool& m_pool;
