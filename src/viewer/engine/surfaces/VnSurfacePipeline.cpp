@@ -221,7 +221,7 @@ VnSurfacePipeline::~VnSurfacePipeline() {
 }
 
 int VnSurfacePipeline::maxJobsInFlight() const {
-    return std::max(16, 8 * m_decodePool.maxThreadCount());
+    return std::max(32, 16 * m_decodePool.maxThreadCount());
 }
 
 QMap<Protocol::Byte, QByteArray> VnSurfacePipeline::defaultCodecFormatNames() {
