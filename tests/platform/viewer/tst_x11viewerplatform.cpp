@@ -70,13 +70,26 @@ private slots:
     }
 
     void notAvailableAnswers() {
-        QCOMPARE(platform->loadLibrary(QStringLiteral("grapnel.dll")), LibraryHandle(0));
-        QCOMPARE(platform->setKeyboardHook(0, 0), HookHandle(0));
         QVERIFY(!platform->appendSystemMenuItem(1, 16, QStringLiteral("Settings")));
         QVERIFY(!platform->systemMenuHasItem(1, 16));
         QVERIFY(!platform->registerMultiAxisInput(1));
         QVERIFY(!platform->removePendingDeadChar(1));
         QCOMPARE(platform->nativeHandle(nullptr), NativeWindow(0));
+    }
+
+    // The test hook library lies beside the program (as "libgrapnel.so"); the grab itself needs a focused
+    // Qt window and is tested with the session's input.
+    void hookLibraryByName() {
+        QCOMPARE(platform->loadLibrary(QStringLiteral("absent.dll")), LibraryHandle(0));
+        const LibraryHandle library = platform->loadLibrary(QStringLiteral("grapnel.dll"));
+        QVERIFY(library);
+        QCOMPARE(platform->findProcedure(library, "NoSuchProc"), ProcedureHandle(0));
+        const ProcedureHandle procedure = platform->findProcedure(library, "GrapnelProc");
+        QVERIFY(procedure);
+        QCOMPARE(platform->setKeyboardHook(procedure, library), HookHandle(0)); // no focused window
+        QCOMPARE(platform->setKeyboardHook(0, library), HookHandle(0));
+        platform->removeKeyboardHook(0);
+        platform->freeLibrary(library);
     }
 
     void layoutIds_data() {
