@@ -1,6 +1,5 @@
 #include "viewer/engine/RdpMaster.h"
 
-#include "platform/viewer/ViewerPlatform.h"
 #include "viewer/engine/RdpInstance.h"
 #include "viewer/engine/RdpInterimDesktop.h"
 #include "viewer/engine/constants/ViewerConstants.h"
@@ -158,9 +157,9 @@ RdpMaster::~RdpMaster() {
     m_logDialog = nullptr;
     delete m_widgetList;
     m_widgetList = nullptr;
-    delete m_mainView;
-    m_mainView = nullptr;
+    delete m_basic;
     m_basic = nullptr;
+    m_mainView = nullptr;
     // The diagnostics window has no parent; it goes with its session.
     delete m_diagnosticsWindow.data();
 }
@@ -178,6 +177,9 @@ void RdpMaster::stop() {
         m_mainView->detach();
     }
     disconnect(connection, nullptr, this, nullptr);
+    if (m_basic) {
+        disconnect(connection, nullptr, m_basic, nullptr);
+    }
     if (auto* app = QCoreApplication::instance()) {
         disconnect(app, nullptr, this, nullptr);
     }

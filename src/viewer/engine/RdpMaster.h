@@ -163,7 +163,7 @@ public:
     void setKeyboard(quint32 layout, quint32 type);
 
     RdpBasic* basic() const { return m_basic; }
-    // The view of surface 0 (the input object, once it exists, is that view).
+    // The view of surface 0 (the input object is that view).
     VnSurface* mainView() const { return m_mainView; }
     RdpWidgetList* widgetList() const { return m_widgetList; }
     RdpLogDialog* logDialog() const { return m_logDialog; }
