@@ -4,6 +4,7 @@
 #include "viewer/engine/RdpMaster.h"
 #include "viewer/widgets/KeyboardHook.h"
 #include "viewer/widgets/RdpBasic.h"
+#include "viewer/widgets/RdpLogDialog.h"
 #include "viewer/widgets/RdpWidget.h"
 
 #include "SimServer.h"
@@ -12,6 +13,7 @@
 #include <QBuffer>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QtTest>
 
@@ -262,6 +264,22 @@ private slots:
             QVERIFY2(got.size() <= sent.size(), qPrintable(got.join(", ")));
         }
         QCOMPARE(got, sent);
+    }
+
+    // With session logging on, every key goes into the log window with the scan code the server gets.
+    void keysAreLogged() {
+        qputenv("VELNOR_ENABLE_SESSION_LOGGING", "1");
+        const bool started = start();
+        qunsetenv("VELNOR_ENABLE_SESSION_LOGGING");
+        QVERIFY(started);
+        QVERIFY(master->logDialog());
+        basic()->keyDown(KeyInput{144, 0x145, 0, false});
+        basic()->keyUp(KeyInput{65, 0x1E, 0, false});
+        auto* text = master->logDialog()->findChild<QTextBrowser*>();
+        QVERIFY(text);
+        QVERIFY2(text->toPlainText().endsWith(QStringLiteral("GOT KEYDOWN: 144\n    SCANCODE: 69\n\n"
+                                                             "GOT KEYUP: 65\n    SCANCODE: 30\n\n")),
+                 qPrintable(text->toPlainText()));
     }
 
     // Before the main sequence nothing is sent, but the coalescer keeps its positions.
