@@ -40,8 +40,9 @@ bool CreateCommand::apply(SurfaceMap& surfaces, CommandList& changes) {
     if (surfaces.count(id) != 0) {
         return false;
     }
+    // A surface without pixels is a null image until it is resized; only a failed allocation fails.
     QImage image = blackImage(size, format);
-    if (image.isNull()) {
+    if (image.isNull() && !size.isEmpty()) {
         return false;
     }
     surfaces.emplace(id, std::make_shared<QImage>(std::move(image)));
@@ -70,7 +71,8 @@ bool ResizeCommand::apply(SurfaceMap& surfaces, CommandList& changes) {
         return false;
     }
     const QImage& old = *it->second;
-    QImage image = blackImage(size, old.format());
+    // A surface created without pixels has no format of its own yet.
+    QImage image = blackImage(size, old.isNull() ? QImage::Format_ARGB32 : old.format());
     if (image.isNull()) {
         return false;
     }

@@ -74,6 +74,8 @@ public:
     void pruneTileCache(std::uint32_t surfaceId, int width, int height);
     Rfx7TileCacheEntry& tileCacheEntry(std::uint32_t surfaceId, std::int16_t x, std::int16_t y);
     const Rfx7TileCache& tileCache() const { return m_tileCache; }
+    // Every surface's size as the queued commands will leave it.
+    const std::map<std::uint32_t, QSize>& queuedSurfaceSizes() const { return m_sizes; }
 
     // The union of the rects, built pairwise so that many rects stay cheap.
     static QRegion regionFromRects(const Protocol::RectList& rects);

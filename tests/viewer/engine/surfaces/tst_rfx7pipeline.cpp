@@ -6,8 +6,12 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <QBuffer>
+#include <QImageWriter>
+
 #include <map>
 #include <memory>
+#include <random>
 
 using Protocol::Byte;
 
@@ -332,6 +336,112 @@ private slots:
                               {rect(0, 0, 1024, 1024)}, std::move(tiles), false);
         QVERIFY(VnTileDecoderRunnable::peakLiveJobs() <= s.pipeline.maxJobsInFlight());
         QVERIFY(VnRfx7DecoderRunnable::workBuffersCreated() - buffersBefore <= 2);
+    }
+
+    // Any mix of surface messages, sensible or not, leaves the surfaces exactly as the pipeline expected
+    // them (its limits and clipping rely on that) and every change inside its surface.
+    void randomMessagesKeepSurfacesConsistent_data() {
+        QTest::addColumn<unsigned>("seed");
+        QTest::addColumn<QSet<Byte>>("codecs");
+        QTest::newRow("seed 1, cache") << 1u << QSet<Byte>{2, 4, 7};
+        QTest::newRow("seed 2, no cache") << 2u << QSet<Byte>{2, 4};
+        QTest::newRow("seed 3, cache") << 3u << QSet<Byte>{2, 4, 7};
+    }
+
+    void randomMessagesKeepSurfacesConsistent() {
+        QFETCH(unsigned, seed);
+        QFETCH(QSet<Byte>, codecs);
+        std::mt19937 random(seed);
+        auto pick = [&random](int low, int high) {
+            return std::uniform_int_distribution<int>(low, high)(random);
+        };
+        const QImage picture = desktop(128, 128);
+        const std::vector<std::vector<std::uint8_t>> rfx7Tiles{
+            encodeBlock(block(picture, 0, 0)), encodeBlock(block(picture, 64, 64)), {1, 2, 3}, {}};
+        QByteArray png;
+        {
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter(&buffer, "png").write(picture.copy(0, 0, 40, 30));
+        }
+        const std::vector<std::vector<std::uint8_t>> imageTiles{
+            std::vector<std::uint8_t>(png.begin(), png.end()), {0x89, 'P', 'N', 'G'}, {}};
+        // Sides of 0 and 1 come up often: they are where sizes go wrong.
+        auto side = [&] { return std::uint16_t(pick(0, 3) == 0 ? pick(0, 1) : pick(2, 300)); };
+        auto randomRects = [&] {
+            Protocol::RectList rects;
+            for (int i = pick(0, 3); i > 0; --i) {
+                rects.push_back(rect(pick(-80, 320), pick(-80, 320), pick(0, 200), pick(0, 200)));
+            }
+            return rects;
+        };
+
+        // The failures this provokes are logged by design; keep them out of the test's output.
+        struct Quiet {
+            Quiet()
+                : previous(
+                      qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {})) {}
+            ~Quiet() { qInstallMessageHandler(previous); }
+            QtMessageHandler previous;
+        } quiet;
+        Session s(codecs);
+        s.pipeline.decodePool()->setMaxThreadCount(3);
+        for (int step = 0; step < 600; ++step) {
+            const std::uint32_t id = std::uint32_t(pick(0, 3));
+            switch (pick(0, 6)) {
+            case 0:
+                s.pipeline.surfaceCreate(id, side(), side());
+                break;
+            case 1:
+                s.pipeline.surfaceDestroy(id);
+                break;
+            case 2:
+                s.pipeline.surfaceResize(id, side(), side());
+                break;
+            case 3:
+                s.pipeline.surfaceCopy(
+                    id, randomRects(), std::uint32_t(pick(0, 3)),
+                    Protocol::Offset{std::int16_t(pick(-100, 100)), std::int16_t(pick(-100, 100))});
+                break;
+            case 4:
+            case 5: {
+                Protocol::TileList tiles;
+                for (int i = pick(0, 6); i > 0; --i) {
+                    tiles.push_back(
+                        tile(pick(-100, 350), pick(-100, 350), rfx7Tiles[std::size_t(pick(0, 3))]));
+                }
+                s.pipeline.rfx7Update(id, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
+                                      randomRects(), std::move(tiles), pick(0, 1) == 1);
+                break;
+            }
+            default: {
+                Protocol::TileList tiles;
+                for (int i = pick(0, 3); i > 0; --i) {
+                    tiles.push_back(
+                        tile(pick(-100, 350), pick(-100, 350), imageTiles[std::size_t(pick(0, 2))]));
+                }
+                s.pipeline.imageCodecUpdate(4, id, randomRects(), std::move(tiles));
+                break;
+            }
+            }
+            if (pick(0, 9) == 0 || step == 599) {
+                s.apply();
+                const auto& expected = s.pipeline.queuedSurfaceSizes();
+                QCOMPARE(s.surfaces.size(), expected.size());
+                for (const auto& [surfaceId, size] : expected) {
+                    QVERIFY(s.surfaces.count(surfaceId) == 1);
+                    const QImage& image = *s.surfaces.at(surfaceId);
+                    QCOMPARE(image.size(), size.isEmpty() ? QSize(0, 0) : size);
+                }
+                for (const Surface::CommandPtr& change : s.changes) {
+                    if (auto update = std::dynamic_pointer_cast<Surface::UpdateCommand>(change)) {
+                        QVERIFY(update->image->rect().contains(update->region.boundingRect()) ||
+                                update->region.isEmpty());
+                    }
+                }
+                s.changes.clear();
+            }
+        }
     }
 };
 

@@ -55,6 +55,19 @@ private slots:
         QCOMPARE(changes.size(), std::size_t(1));
     }
 
+    // A window's surface may start without pixels and get them when it is resized.
+    void emptySurfaceCanGrow() {
+        SurfaceMap surfaces;
+        CommandList changes;
+        QVERIFY(CreateCommand(2, QSize(0, 30)).apply(surfaces, changes));
+        QVERIFY(surfaces.at(2)->isNull());
+        QVERIFY(ResizeCommand(2, QSize(16, 8)).apply(surfaces, changes));
+        QCOMPARE(surfaces.at(2)->size(), QSize(16, 8));
+        QCOMPARE(surfaces.at(2)->format(), QImage::Format_ARGB32);
+        QCOMPARE(surfaces.at(2)->pixel(15, 7), qRgb(0, 0, 0));
+        QCOMPARE(changes.size(), std::size_t(2));
+    }
+
     void destroy() {
         SurfaceMap surfaces = mapWith(1, coordinateImage(QSize(4, 4)));
         CommandList changes;
