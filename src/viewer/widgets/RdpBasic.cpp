@@ -105,6 +105,11 @@ void RdpBasic::keyDown(const KeyInput& input) {
 }
 
 void RdpBasic::keyUp(const KeyInput& input) {
+    // A held key repeats as further key-downs only; window systems that pair each repeat with a release
+    // (X11) would otherwise release the key on the server between repeats.
+    if (input.autoRepeat) {
+        return;
+    }
     const quint32 scanCode = translateScanCode(input.nativeScanCode);
     if (RdpLogDialog* log = m_master->logDialog()) {
         log->append(tr("GOT KEYUP: %1\n    SCANCODE: %2\n\n").arg(input.nativeVirtualKey).arg(scanCode));

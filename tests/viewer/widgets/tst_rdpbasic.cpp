@@ -219,25 +219,30 @@ private slots:
         QTest::addColumn<bool>("down");
         QTest::addColumn<QList<int>>("heldLocally");
         QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<bool>("autoRepeat");
         const QList<int> none;
-        QTest::newRow("A") << 0x1Eu << true << none << QStringList{"down 30"};
-        QTest::newRow("NumLock native 0x145") << 0x145u << true << none << QStringList{"down 69"};
-        QTest::newRow("right Shift native 0x136") << 0x136u << true << none << QStringList{"down 54"};
+        QTest::newRow("A") << 0x1Eu << true << none << QStringList{"down 30"} << false;
+        QTest::newRow("NumLock native 0x145") << 0x145u << true << none << QStringList{"down 69"} << false;
+        QTest::newRow("right Shift native 0x136")
+            << 0x136u << true << none << QStringList{"down 54"} << false;
         QTest::newRow("right Ctrl keeps its extended bit")
-            << 0x11Du << true << none << QStringList{"down 285"};
-        QTest::newRow("right Ctrl up") << 0x11Du << false << none << QStringList{"up 285"};
-        QTest::newRow("unknown key is dropped") << 0u << true << none << QStringList{};
+            << 0x11Du << true << none << QStringList{"down 285"} << false;
+        QTest::newRow("right Ctrl up") << 0x11Du << false << none << QStringList{"up 285"} << false;
+        QTest::newRow("unknown key is dropped") << 0u << true << none << QStringList{} << false;
         QTest::newRow("left Shift up, right Shift up locally")
-            << 42u << false << none << QStringList{"up 42", "up 54"};
+            << 42u << false << none << QStringList{"up 42", "up 54"} << false;
         QTest::newRow("left Shift up, right Shift held locally")
-            << 42u << false << QList<int>{VkRShift} << QStringList{"up 42"};
+            << 42u << false << QList<int>{VkRShift} << QStringList{"up 42"} << false;
         QTest::newRow("right Shift up, left Shift up locally")
-            << 54u << false << none << QStringList{"up 54", "up 42"};
+            << 54u << false << none << QStringList{"up 54", "up 42"} << false;
         QTest::newRow("right Shift native 0x136 up, left Shift up locally")
-            << 0x136u << false << QList<int>{VkRShift} << QStringList{"up 54", "up 42"};
+            << 0x136u << false << QList<int>{VkRShift} << QStringList{"up 54", "up 42"} << false;
         QTest::newRow("right Shift up, left Shift held locally")
-            << 54u << false << QList<int>{VkLShift} << QStringList{"up 54"};
-        QTest::newRow("Shift down is never paired") << 42u << true << none << QStringList{"down 42"};
+            << 54u << false << QList<int>{VkLShift} << QStringList{"up 54"} << false;
+        QTest::newRow("Shift down is never paired") << 42u << true << none << QStringList{"down 42"} << false;
+        QTest::newRow("repeated key-down") << 0x1Eu << true << none << QStringList{"down 30"} << true;
+        QTest::newRow("release paired with a repeat is not sent")
+            << 0x1Eu << false << none << QStringList{} << true;
     }
 
     void keys() {
@@ -245,6 +250,7 @@ private slots:
         QFETCH(bool, down);
         QFETCH(QList<int>, heldLocally);
         QFETCH(QStringList, sent);
+        QFETCH(bool, autoRepeat);
         QVERIFY(start());
         for (int key : heldLocally) {
             fake->keysDown << key;
@@ -252,6 +258,7 @@ private slots:
         KeyInput input;
         input.nativeScanCode = nativeScanCode;
         input.nativeVirtualKey = 0x41;
+        input.autoRepeat = autoRepeat;
         if (down) {
             basic()->keyDown(input);
         } else {
