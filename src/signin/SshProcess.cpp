@@ -1,6 +1,7 @@
 #include "signin/SshProcess.h"
 
 #include "platform/system/LocalSocketSetup.h"
+#include "platform/system/PortRange.h"
 #include "rpc/Cookie.h"
 #include "rpc/NetStringReader.h"
 #include "rpc/PortProbe.h"
@@ -22,11 +23,25 @@ QSet<quint16>& claimedTunnelPorts() {
     return ports;
 }
 
+platform::PortRange probedTunnelPorts() {
+    static const platform::PortRange range =
+        platform::outsideEphemeralPorts({SshProcess::firstTunnelPort, SshProcess::lastTunnelPort});
+    return range;
+}
+
 QStringList nonEmpty(const QStringList& list) {
     return list.filter(QRegularExpression(QStringLiteral("^.+$")));
 }
 
 } // namespace
+
+quint16 SshProcess::firstProbedTunnelPort() {
+    return probedTunnelPorts().first;
+}
+
+quint16 SshProcess::lastProbedTunnelPort() {
+    return probedTunnelPorts().last;
+}
 
 SshProcess::SshProcess(QObject* parent)
     : QProcess(parent) {}
@@ -72,8 +87,9 @@ void SshProcess::start(const SshLaunchSettings& settings) {
     }
 
     releaseTunnelPort();
-    const quint16 port = findFreeLocalPort(firstTunnelPort, lastTunnelPort, claimedTunnelPorts());
-    if (port == lastTunnelPort) {
+    const quint16 port =
+        findFreeLocalPort(firstProbedTunnelPort(), lastProbedTunnelPort(), claimedTunnelPorts());
+    if (port == lastProbedTunnelPort()) {
         failStart(tr("Failed to find an open port for tunneling\n"));
         return;
     }
@@ -105,7 +121,10 @@ void SshProcess::start(const SshLaunchSettings& settings) {
         args << QStringLiteral("-A");
     if (m_port != 0)
         args << (m_usePlink ? QStringLiteral("-P") : QStringLiteral("-p")) << QString::number(m_port);
-    args << QStringLiteral("-D") << QString::number(m_tunnelPort);
+    // Bound where the probe looked and the viewer connects: with only "-D port" ssh settles for ::1
+    // when 127.0.0.1 is taken, and the forward looks up while the viewer cannot reach it.
+    args << QStringLiteral("-D")
+         << (m_usePlink ? QString::number(m_tunnelPort) : QStringLiteral("127.0.0.1:%1").arg(m_tunnelPort));
     if (!m_user.isEmpty())
         args << QStringLiteral("-l") << m_user;
     if (!m_usePlink)

@@ -17,6 +17,9 @@ public:
     // Tunnel ports are probed from first up to, not including, last; last means none was free.
     static constexpr quint16 firstTunnelPort = 41000;
     static constexpr quint16 lastTunnelPort = 41100;
+    // The block actually probed: the one above, moved out of the system's ephemeral ports when needed.
+    static quint16 firstProbedTunnelPort();
+    static quint16 lastProbedTunnelPort();
     // Longest prompt accepted from the prompt program.
     static constexpr int maxPromptSize = 64 * 1024;
 

@@ -138,9 +138,10 @@ void TestSshProcess::arguments() {
     QCOMPARE(config.value("port"), expectPort);
     if (!user.isEmpty())
         QCOMPARE(config.value("user").toLower(), expectUser);
-    QCOMPARE(config.value("dynamicforward"), QString::number(p.tunnelPort()));
+    QCOMPARE(config.value("dynamicforward"), QString("[127.0.0.1]:%1").arg(p.tunnelPort()));
     QCOMPARE(config.value("exitonforwardfailure"), QString("yes"));
-    QVERIFY(p.tunnelPort() >= SshProcess::firstTunnelPort && p.tunnelPort() < SshProcess::lastTunnelPort);
+    QVERIFY(p.tunnelPort() >= SshProcess::firstProbedTunnelPort() &&
+            p.tunnelPort() < SshProcess::lastProbedTunnelPort());
 }
 
 void TestSshProcess::hostCannotInjectOptions_data() {
@@ -270,7 +271,7 @@ void TestSshProcess::noFreeTunnelPort() {
     claim.host = "example.invalid";
     claim.usePlink = true;
     std::vector<std::unique_ptr<SshProcess>> holders;
-    for (int i = SshProcess::firstTunnelPort; i < SshProcess::lastTunnelPort; ++i) {
+    for (int i = SshProcess::firstProbedTunnelPort(); i < SshProcess::lastProbedTunnelPort(); ++i) {
         holders.push_back(std::make_unique<SshProcess>());
         holders.back()->start(claim);
         holders.back()->waitForStarted(5000);

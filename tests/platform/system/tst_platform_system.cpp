@@ -1,4 +1,5 @@
 #include "platform/system/LocalSocketSetup.h"
+#include "platform/system/PortRange.h"
 #include "platform/system/SystemRandom.h"
 #include "platform/system/UserInfo.h"
 
@@ -18,6 +19,9 @@ private slots:
     void loginNameMatchesUserDatabase();
     void userOnlySocket();
     void listenFailureIsReported();
+    void portsOutsideEphemeralRange_data();
+    void portsOutsideEphemeralRange();
+    void ephemeralRangeOfThisSystem();
 };
 
 void TestPlatformSystem::randomBytes() {
@@ -66,6 +70,39 @@ void TestPlatformSystem::listenFailureIsReported() {
     QVERIFY(!platform::listenUserOnly(&server, "/nonexistent-dir/velnor/sock", &error));
     QVERIFY(!server.isListening());
     QVERIFY(!error.isEmpty());
+}
+
+void TestPlatformSystem::portsOutsideEphemeralRange_data() {
+    QTest::addColumn<int>("ephemeralFirst");
+    QTest::addColumn<int>("ephemeralLast");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("last");
+    // Linux's default range holds the wanted block: it moves just above.
+    QTest::newRow("inside, moves above") << 32768 << 61000 << 61000 << 61100;
+    QTest::newRow("below the range stays") << 49152 << 65535 << 41000 << 41100;
+    QTest::newRow("unknown range stays") << 0 << 0 << 41000 << 41100;
+    QTest::newRow("overlapping the start moves") << 41050 << 60000 << 60000 << 60100;
+    QTest::newRow("no room above, moves below") << 20000 << 65500 << 19900 << 20000;
+}
+
+void TestPlatformSystem::portsOutsideEphemeralRange() {
+    QFETCH(int, ephemeralFirst);
+    QFETCH(int, ephemeralLast);
+    QFETCH(int, first);
+    QFETCH(int, last);
+    const platform::PortRange got =
+        platform::outsideEphemeralPorts({41000, 41100}, {quint16(ephemeralFirst), quint16(ephemeralLast)});
+    QCOMPARE(int(got.first), first);
+    QCOMPARE(int(got.last), last);
+}
+
+void TestPlatformSystem::ephemeralRangeOfThisSystem() {
+    const platform::PortRange ephemeral = platform::ephemeralPortRange();
+    QVERIFY(ephemeral.first > 0);
+    QVERIFY(ephemeral.first < ephemeral.last);
+    const platform::PortRange chosen = platform::outsideEphemeralPorts({41000, 41100});
+    QCOMPARE(chosen.last - chosen.first, 100);
+    QVERIFY(chosen.last <= ephemeral.first || chosen.first >= ephemeral.last);
 }
 
 QTEST_GUILESS_MAIN(TestPlatformSystem)
