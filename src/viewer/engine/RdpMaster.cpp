@@ -826,6 +826,12 @@ QImage RdpMaster::surfaceImage(int surfaceId) const {
 
 void RdpMaster::handleCommandsUpdated() {
     std::shared_ptr<SurfaceState> state = m_state; // a slot may end the session
+    if (state->fanOutThread.load() == QThread::currentThread()) {
+        // A nested event loop in one of the fan-out's slots delivered another pass. This thread holds the
+        // mutex and the outer pass has taken every change, so there is nothing to do (and locking again
+        // would deadlock).
+        return;
+    }
     QMutexLocker lock(&state->mutex);
     state->fanOutThread.store(QThread::currentThread());
     Surface::CommandList changes;

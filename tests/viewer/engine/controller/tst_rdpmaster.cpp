@@ -651,6 +651,29 @@ private slots:
         QCOMPARE(attached.count(), 1); // the fan-out stops with the session
     }
 
+    // A slot of the fan-out that runs a nested event loop may get the next queued pass delivered inside it.
+    void nestedFanOutPass() {
+        Server sim(simOptions());
+        QVERIFY(sim.listen());
+        auto master = startMaster(sim);
+        QVERIFY(awaitSessionReady(sim));
+        QSignalSpy attached(master.get(), &RdpMaster::surfaceAttached);
+        bool nested = false;
+        connect(master.get(), &RdpMaster::surfaceAttached, this, [&] {
+            if (!nested) {
+                nested = true;
+                QVERIFY(
+                    QMetaObject::invokeMethod(master.get(), "handleCommandsUpdated", Qt::DirectConnection));
+            }
+        });
+        sim.sendSurfaceCreate(0, 64, 64);
+        sim.sendSurfaceCreate(1, 64, 64);
+        sim.sendFrameEnd(1);
+        QTRY_COMPARE(attached.count(), 2);
+        QVERIFY(nested);
+        QVERIFY(!master->surfaceImage(1).isNull());
+    }
+
     void diagnosticsWindowGoesWithController() {
         Server sim(simOptions());
         QVERIFY(sim.listen());
