@@ -289,6 +289,33 @@ private slots:
                  qPrintable(text->toPlainText()));
     }
 
+    // The local layout goes to the server as the keyboard setting of the main sequence.
+    void keyboardLayoutReachesTheServer_data() {
+        QTest::addColumn<QString>("layoutName");
+        QTest::addColumn<quint32>("layout");
+        QTest::newRow("us") << "00000409" << 0x409u;
+        QTest::newRow("german") << "00000407" << 0x407u;
+        QTest::newRow("french") << "0000040C" << 0x40Cu;
+        QTest::newRow("british") << "00000809" << 0x809u;
+        QTest::newRow("unknown") << "" << 0x409u;
+    }
+
+    void keyboardLayoutReachesTheServer() {
+        QFETCH(QString, layoutName);
+        QFETCH(quint32, layout);
+        fake->layoutName = layoutName;
+        QVERIFY(start());
+        const QByteArray expected = DisplaySim::Entry::keyboard(layout, 4);
+        QTRY_VERIFY([&] {
+            for (const QList<QByteArray>& settings : server->record().clientSettings) {
+                if (settings.contains(expected)) {
+                    return true;
+                }
+            }
+            return false;
+        }());
+    }
+
     // Before the main sequence nothing is sent, but the coalescer keeps its positions.
     void inputBeforeTheMainSequenceIsDropped() {
         server->options().autoFirstSettings = false;
