@@ -111,6 +111,9 @@ private slots:
         QTest::newRow("german variant keeps layout") << "de"
                                                      << "nodeadkeys"
                                                      << "00000407";
+        QTest::newRow("british") << "gb"
+                                 << ""
+                                 << "00000809";
         QTest::newRow("french") << "fr"
                                 << ""
                                 << "0000040C";
