@@ -166,6 +166,12 @@ private slots:
             << (rfx7Desktop + QStringList{"--password", "secret"})
             << QStringList{"--url", "URL", "--user", "carol"} << QByteArray("secret") << true << 0 << ""
             << "carol" << QByteArray() << channels;
+        QTest::newRow("rootless asks for multiwindow first")
+            << (rfx7Desktop + QStringList{"--ask-password"})
+            << QStringList{"--url", "URL", "--user", "h", "--geometry", "rootless"} << QByteArray("x")
+            << false << 0 << ""
+            << "h" << QByteArray("x")
+            << QJsonArray{"multiwindow", "clipboard", "magellan", "diagnostics", "clientcomm"};
         QTest::newRow("trailing newline kept")
             << QStringList{"--ask-password", "--end-after-acks", "1", "--desktop"}
             << QStringList{"--url", "URL", "--user", "d"} << QByteArray("secret\n") << false << 0 << ""
