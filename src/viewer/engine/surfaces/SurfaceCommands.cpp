@@ -4,6 +4,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -25,6 +26,26 @@ QImage blackImage(QSize size, QImage::Format format) {
         image.fill(Qt::black);
     }
     return image;
+}
+
+// Moves the pixels of rect by offset within a 32-bit image; both rect and its destination lie inside.
+void scrollRect(QImage& image, const QRect& rect, QPoint offset) {
+    uchar* bits = image.bits();
+    const qsizetype stride = image.bytesPerLine();
+    const size_t rowBytes = size_t(rect.width()) * 4;
+    auto moveRow = [&](int y) {
+        std::memmove(bits + qsizetype(y + offset.y()) * stride + qsizetype(rect.x() + offset.x()) * 4,
+                     bits + qsizetype(y) * stride + qsizetype(rect.x()) * 4, rowBytes);
+    };
+    if (offset.y() > 0) {
+        for (int y = rect.bottom(); y >= rect.top(); --y) {
+            moveRow(y);
+        }
+    } else {
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            moveRow(y);
+        }
+    }
 }
 
 } // namespace
@@ -114,16 +135,21 @@ bool CopyCommand::apply(SurfaceMap& surfaces, CommandList& changes) {
         return false;
     }
 
-    // Scrolling inside one surface reads from a snapshot, so rects painted first cannot feed later ones.
-    QImage snapshot;
-    const QImage* from = source.get();
-    QPoint fromOrigin;
-    if (source == destination && sourceRegion.intersects(destinationRegion)) {
-        snapshot = source->copy(sourceBounds);
-        from = &snapshot;
-        fromOrigin = sourceBounds.topLeft();
-    }
-    {
+    const bool overlapping = source == destination && sourceRegion.intersects(destinationRegion);
+    if (overlapping && sourceRegion.rectCount() == 1 && source->depth() == 32) {
+        // One rect scrolled inside its surface: move the rows in an order that reads each row before
+        // it is overwritten.
+        scrollRect(*destination, sourceBounds, offset);
+    } else {
+        // Otherwise overlapping rects read from a snapshot, so rects painted first cannot feed later ones.
+        QImage snapshot;
+        const QImage* from = source.get();
+        QPoint fromOrigin;
+        if (overlapping) {
+            snapshot = source->copy(sourceBounds);
+            from = &snapshot;
+            fromOrigin = sourceBounds.topLeft();
+        }
         QPainter painter(destination.get());
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         for (const QRect& r : sourceRegion) {

@@ -185,6 +185,8 @@ private slots:
         QTest::newRow("left, in bands")
             << (QRegion(10, 0, 190, 50) + QRegion(10, 60, 190, 50)) << QPoint(-10, 5);
         QTest::newRow("right by 1") << QRegion(0, 0, 199, 200) << QPoint(1, 0);
+        QTest::newRow("down and left") << QRegion(5, 0, 190, 190) << QPoint(-5, 7);
+        QTest::newRow("up and right") << QRegion(0, 9, 150, 150) << QPoint(30, -9);
     }
 
     void scrollWithinSurface() {
