@@ -1,0 +1,232 @@
+#include "viewer/widgets/RdpWidgetDesktop.h"
+
+#include "viewer/engine/RdpMaster.h"
+#include "viewer/widgets/KeyInput.h"
+#include "viewer/widgets/MouseInput.h"
+#include "viewer/widgets/RdpBasic.h"
+#include "viewer/widgets/RdpMapping.h"
+#include "viewer/widgets/RdpWidgetToolbar.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPropertyAnimation>
+#include <QRadialGradient>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+RdpWidgetDesktop::RdpWidgetDesktop(RdpMaster* master, quint32 windowId, QWidget* parent)
+    : RdpWidget(master, windowId, parent) {
+    initRdpWidgetResources();
+    overlayCursor = QPixmap(QStringLiteral(":/images/resources/cursor.png"));
+    clickAnimation = new QPropertyAnimation(this, "overlayMouseClickRadius", this);
+
+    setAutoFillBackground(false);
+    setFocusPolicy(Qt::ClickFocus);
+    setAttribute(Qt::WA_MouseTracking);
+    setWindowFlag(Qt::WindowFullscreenButtonHint, false);
+
+    if (!master)
+        return;
+    VnSurface* view = mainView();
+    connect(master, &RdpMaster::scalingFactorChanged, this, [this](double factor) {
+        if (VnSurface* view = mainView())
+            fitToSurface(view->surfaceSize(), factor);
+    });
+    connect(master, &RdpMaster::clientMeChanged, this, [this](const RdpClient& me) {
+        if (me.status != QLatin1String("input"))
+            update(overlayRect());
+    });
+    connect(master, &RdpMaster::cursorPosChanged, this, &RdpWidgetDesktop::setOverlayMousePosition);
+    connect(master, &RdpMaster::cursorDownChanged, this, &RdpWidgetDesktop::animatePress);
+    if (view) {
+        connect(view, &VnSurface::surfaceContentsChanged, this, [this](const QRegion& region) {
+            if (RdpMaster* session = this->master())
+                update(localArea(region.boundingRect(), session->scalingFactor()));
+        });
+        connect(view, &VnSurface::surfaceSizeChanged, this, [this](QSize size) {
+            if (RdpMaster* session = this->master())
+                fitToSurface(size, session->scalingFactor());
+        });
+        fitToSurface(view->surfaceSize(), master->scalingFactor());
+    }
+    if (RdpBasic* basic = master->basic()) {
+        connect(basic, &RdpBasic::currentCursorChanged, this,
+                [this](const QCursor& cursor) { setCursor(cursor); });
+        setCursor(basic->currentCursor());
+    }
+}
+
+RdpWidgetDesktop::~RdpWidgetDesktop() = default;
+
+VnSurface* RdpWidgetDesktop::mainView() const {
+    RdpMaster* session = master();
+    if (!session)
+        return nullptr;
+    if (session->basic())
+        return session->basic();
+    return session->mainView();
+}
+
+bool RdpWidgetDesktop::sessionReady() const {
+    RdpMaster* session = master();
+    return session && session->basic();
+}
+
+QRect RdpWidgetDesktop::localArea(const QRect& serverArea, double factor) {
+    QRect local = mapRectFromServer(serverArea, false, 1.0 / factor);
+    if (factor != 1.0 && std::isfinite(factor) && factor > 0.0) {
+        // Smooth scaling blends each server pixel into its neighbours on every side, also up and left.
+        const int margin = int(std::ceil(1.0 / factor)) + 1;
+        local.adjust(-margin, -margin, margin, margin);
+    }
+    return local;
+}
+
+void RdpWidgetDesktop::fitToSurface(QSize surfaceSize, double factor) {
+    resize(mapRectFromServer(QRect(QPoint(0, 0), surfaceSize), false, 1.0 / factor).size());
+}
+
+bool RdpWidgetDesktop::isOverlayShown() const {
+    RdpMaster* session = master();
+    if (!session)
+        return false;
+    const QString status = session->clientMe().status;
+    return !status.isEmpty() && status != QLatin1String("input");
+}
+
+QRect RdpWidgetDesktop::overlayRect() const {
+    if (!mousePositionKnown)
+        return QRect();
+    const double x = mousePosition.x();
+    const double y = mousePosition.y();
+    const double r = std::isfinite(clickRadius) ? std::clamp(clickRadius, 0.0, 1000.0) : 0.0;
+    const QRect disc(QPoint(int(std::floor(x - r)), int(std::floor(y - r))),
+                     QPoint(int(std::ceil(x + r)), int(std::ceil(y + r))));
+    return disc.united(QRect(mousePosition, overlayCursor.size()));
+}
+
+void RdpWidgetDesktop::setOverlayMouseClickRadius(double radius) {
+    const bool shown = isOverlayShown();
+    if (shown)
+        update(overlayRect());
+    clickRadius = radius;
+    if (shown)
+        update(overlayRect());
+}
+
+void RdpWidgetDesktop::setOverlayMousePosition(QPoint position) {
+    const bool shown = isOverlayShown();
+    if (shown)
+        update(overlayRect());
+    mousePosition = position;
+    mousePositionKnown = true;
+    if (shown)
+        update(overlayRect());
+}
+
+void RdpWidgetDesktop::animatePress(bool down) {
+    if (clickAnimation->state() == QAbstractAnimation::Running) {
+        clickAnimation->stop();
+        setOverlayMouseClickRadius(clickAnimation->endValue().toDouble());
+    }
+    clickAnimation->setStartValue(down ? 0.0 : pressRadius);
+    clickAnimation->setEndValue(down ? pressRadius : 0.0);
+    clickAnimation->setDuration(pressAnimationMs);
+    clickAnimation->start();
+}
+
+void RdpWidgetDesktop::disconnectFromSession() {
+    if (RdpMaster* session = master())
+        emit session->wantsToQuit();
+}
+
+void RdpWidgetDesktop::showOptionsDialog() {
+    if (RdpMaster* session = master())
+        emit session->wantsToShowOptions();
+}
+
+QPoint RdpWidgetDesktop::serverPosition(QPoint local) const {
+    const QPoint mapped = mapPointToServer(local, false, master()->scalingFactor());
+    return QPoint(std::max(mapped.x(), 0), std::max(mapped.y(), 0));
+}
+
+void RdpWidgetDesktop::keyPressEvent(QKeyEvent* event) {
+    if (!sessionReady())
+        return;
+    event->accept();
+    if (hasFocus())
+        master()->basic()->keyDown(KeyInput::fromEvent(*event));
+}
+
+void RdpWidgetDesktop::keyReleaseEvent(QKeyEvent* event) {
+    if (!sessionReady())
+        return;
+    event->accept();
+    if (hasFocus())
+        master()->basic()->keyUp(KeyInput::fromEvent(*event));
+}
+
+void RdpWidgetDesktop::mouseMoveEvent(QMouseEvent* event) {
+    if (!sessionReady())
+        return;
+    event->accept();
+    master()->basic()->mouseMove(MouseInput(serverPosition(event->pos()), event->buttons()));
+}
+
+void RdpWidgetDesktop::mousePressEvent(QMouseEvent* event) {
+    if (!sessionReady())
+        return;
+    event->accept();
+    master()->basic()->mouseButtons(MouseInput(serverPosition(event->pos()), event->buttons()));
+}
+
+void RdpWidgetDesktop::mouseReleaseEvent(QMouseEvent* event) {
+    if (!sessionReady())
+        return;
+    event->accept();
+    master()->basic()->mouseButtons(MouseInput(serverPosition(event->pos()), event->buttons()));
+}
+
+void RdpWidgetDesktop::wheelEvent(QWheelEvent* event) {
+    if (!sessionReady())
+        return;
+    event->accept();
+    master()->basic()->mouseWheel(serverPosition(event->position().toPoint()), event->angleDelta().y());
+}
+
+void RdpWidgetDesktop::paintEvent(QPaintEvent*) {
+    RdpMaster* session = master();
+    VnSurface* view = mainView();
+    if (!session || !view)
+        return;
+    QPainter painter(this);
+    const QImage image = session->surfaceImage(view->surfaceId());
+    if (!image.isNull()) {
+        const QRect source(QPoint(0, 0), view->surfaceSize());
+        painter.save();
+        const double scale = 1.0 / session->scalingFactor();
+        const bool smooth = scale != 1.0;
+        painter.setRenderHint(QPainter::Antialiasing, smooth);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+        painter.scale(scale, scale);
+        painter.drawImage(source, image, source);
+        painter.restore();
+    }
+    if (isOverlayShown() && mousePositionKnown) {
+        QRadialGradient gradient;
+        gradient.setColorAt(0.0, Qt::white);
+        gradient.setColorAt(1.0, QColor(0, 112, 184, 255));
+        painter.save();
+        painter.setOpacity(overlayOpacity);
+        painter.setBrush(QBrush(gradient));
+        painter.setPen(Qt::NoPen);
+        const double r = clickRadius;
+        painter.drawEllipse(QRectF(mousePosition.x() - r, mousePosition.y() - r, 2 * r, 2 * r));
+        painter.drawPixmap(QRect(mousePosition, overlayCursor.size()), overlayCursor);
+        painter.restore();
+    }
+}

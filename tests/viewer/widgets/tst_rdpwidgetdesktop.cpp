@@ -1,0 +1,332 @@
+#include "RdpWidgetDesktopTestSession.h"
+#include "platform/viewer/FakeViewerPlatform.h"
+#include "viewer/widgets/RdpBasic.h"
+#include "viewer/widgets/RdpWidgetDesktop.h"
+
+#include <QGuiApplication>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QPainter>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QWindow>
+#include <QtTest>
+
+#include <cstdlib>
+
+namespace {
+
+// What the window system shows of a top-level widget: its backing store, with every partial repaint
+// as it happened.
+QImage shownImage(QWidget* widget) {
+    return widget->windowHandle()
+        ->screen()
+        ->grabWindow(widget->winId())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+// A fresh paint of the whole widget.
+QImage freshImage(QWidget* widget) {
+    return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+int largestDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size())
+        return 256;
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const auto* ra = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+        const auto* rb = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+        for (int x = 0; x < a.width(); ++x) {
+            largest =
+                std::max({largest, std::abs(qRed(ra[x]) - qRed(rb[x])),
+                          std::abs(qGreen(ra[x]) - qGreen(rb[x])), std::abs(qBlue(ra[x]) - qBlue(rb[x]))});
+        }
+    }
+    return largest;
+}
+
+QImage filled(QSize size, QColor colour) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+// A pattern with detail down to single pixels, so that any shift or stale pixel shows.
+QImage pattern(QSize size, int seed) {
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb((x * 7 + seed * 31) & 255, (y * 13 + seed) & 255, ((x ^ y) * 5) & 255));
+    return image;
+}
+
+bool matchesFreshPaint(QWidget* widget, int tolerance) {
+    return largestDifference(shownImage(widget), freshImage(widget)) <= tolerance;
+}
+
+class PaintRecorder : public QObject {
+public:
+    QRegion painted;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+};
+
+} // namespace
+
+class TestRdpWidgetDesktop : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("velnor.*.debug=false")); }
+
+    void init() {
+        session = std::make_unique<TestSession>();
+        QVERIFY(session->start());
+        QVERIFY(session->createSurface(surfaceSize, QColor(40, 60, 90)));
+    }
+    void cleanup() {
+        desktop.reset();
+        session.reset();
+    }
+
+    void painting_data() {
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<int>("tolerance");
+        QTest::newRow("1") << 1.0 << 0;
+        QTest::newRow("2") << 2.0 << 2;
+        QTest::newRow("0.5") << 0.5 << 2;
+        QTest::newRow("2/3") << 2.0 / 3.0 << 2;
+        QTest::newRow("1.75") << 1.75 << 2;
+    }
+
+    // The view shows the surface, and what it shows after updates at odd places equals a fresh paint:
+    // no update leaves a stale edge behind.
+    void painting() {
+        QFETCH(double, factor);
+        QFETCH(int, tolerance);
+        session->master->setScalingFactor(factor);
+        showDesktop();
+
+        QImage surface = pattern(surfaceSize, 1);
+        QVERIFY(session->sendImage(surface, 0, 0));
+        const QList<QRect> updates{QRect(101, 57, 37, 23), QRect(3, 211, 1, 1), QRect(250, 0, 69, 13),
+                                   QRect(0, 0, 1, 239), QRect(318, 238, 2, 2)};
+        int seed = 2;
+        for (const QRect& area : updates) {
+            const QImage patch = pattern(area.size(), seed++);
+            QVERIFY(session->sendImage(patch, area.x(), area.y()));
+            QPainter(&surface).drawImage(area.topLeft(), patch);
+        }
+        // Smoothing may round a clipped repaint one step apart from a whole one; a stale pixel of the
+        // pattern differs by far more.
+        QTRY_VERIFY(matchesFreshPaint(desktop.get(), tolerance));
+        if (factor == 1.0)
+            QCOMPARE(shownImage(desktop.get()), surface);
+    }
+
+    void flatAreasKeepTheirColourWhenScaled_data() {
+        QTest::addColumn<double>("factor");
+        QTest::newRow("2") << 2.0;
+        QTest::newRow("2/3") << 2.0 / 3.0;
+    }
+
+    void flatAreasKeepTheirColourWhenScaled() {
+        QFETCH(double, factor);
+        session->master->setScalingFactor(factor);
+        showDesktop();
+        QVERIFY(session->sendImage(filled(QSize(161, 121), Qt::red), 37, 29));
+        QTRY_VERIFY(matchesFreshPaint(desktop.get(), 2));
+        const QImage shown = shownImage(desktop.get());
+        const auto local = [factor](int x, int y) { return QPoint(int(x / factor), int(y / factor)); };
+        QCOMPARE(QColor(shown.pixel(local(100, 90))), QColor(Qt::red));
+        QCOMPARE(QColor(shown.pixel(local(10, 10))), QColor(40, 60, 90));
+        QCOMPARE(QColor(shown.pixel(local(250, 200))), QColor(40, 60, 90));
+    }
+
+    void sizeFollowsSurfaceAndFactor() {
+        showDesktop();
+        QCOMPARE(desktop->size(), surfaceSize);
+        session->master->setScalingFactor(2.0);
+        QVERIFY(desktop->width() >= 160 && desktop->width() <= 162);
+        QVERIFY(desktop->height() >= 120 && desktop->height() <= 122);
+        session->master->setScalingFactor(1.0);
+        session->server.sendFrameBegin(session->nextFrame);
+        session->server.sendSurfaceResize(0, 400, 300);
+        session->server.sendFrameEnd(session->nextFrame);
+        QVERIFY(session->server.awaitAck(session->nextFrame++));
+        QTRY_COMPARE(desktop->size(), QSize(400, 300));
+    }
+
+    void mouseReachesTheServer_data() {
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<QPoint>("local");
+        QTest::addColumn<QPoint>("server");
+        QTest::newRow("1") << 1.0 << QPoint(33, 44) << QPoint(33, 44);
+        QTest::newRow("2") << 2.0 << QPoint(33, 44) << QPoint(66, 88);
+        QTest::newRow("2/3") << 2.0 / 3.0 << QPoint(31, 44) << QPoint(20, 29);
+    }
+
+    void mouseReachesTheServer() {
+        QFETCH(double, factor);
+        QFETCH(QPoint, local);
+        QFETCH(QPoint, server);
+        session->master->setScalingFactor(factor);
+        showDesktop();
+
+        QTest::mousePress(desktop.get(), Qt::RightButton, {}, local);
+        const auto press = session->server.awaitFrame(quint8(0), quint8(22));
+        QVERIFY(press);
+        DisplaySim::FrameReader fields = press->fields();
+        quint16 x = 0, y = 0;
+        quint8 buttons = 0;
+        QVERIFY(fields.u16(x) && fields.u16(y) && fields.u8(buttons));
+        QCOMPARE(QPoint(x, y), server);
+        QCOMPARE(buttons, quint8(4));
+        QTest::mouseRelease(desktop.get(), Qt::RightButton, {}, local);
+    }
+
+    void positionsLeftOfTheViewAreClamped() {
+        showDesktop();
+        QMouseEvent first(QEvent::MouseMove, QPointF(10, 10), QPointF(desktop->mapToGlobal(QPoint(10, 10))),
+                          Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(desktop.get(), &first);
+        QVERIFY(session->server.awaitFrame(quint8(0), quint8(21)));
+        QMouseEvent move(QEvent::MouseMove, QPointF(-5, -7), QPointF(desktop->mapToGlobal(QPoint(-5, -7))),
+                         Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(desktop.get(), &move);
+        const auto frame = session->server.awaitFrame(quint8(0), quint8(21));
+        QVERIFY(frame);
+        DisplaySim::FrameReader fields = frame->fields();
+        quint16 x = 1, y = 1;
+        QVERIFY(fields.u16(x) && fields.u16(y));
+        QCOMPARE(QPoint(x, y), QPoint(0, 0));
+    }
+
+    void keysOnlyWithFocus() {
+        // Key codes are read the way the X11 platform reads them.
+        ViewerPlatform::FakeViewerPlatform platform;
+        ViewerPlatform::ScopedPlatform scoped(&platform);
+        showDesktop();
+        QVERIFY(desktop->hasFocus());
+        // X keycode 38 is the A key, set-1 scan code 30.
+        QKeyEvent focused(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, 38, 0x61, 0, QStringLiteral("a"));
+        QCoreApplication::sendEvent(desktop.get(), &focused);
+        const auto down = session->server.awaitFrame(quint8(0), quint8(18));
+        QVERIFY(down);
+        DisplaySim::FrameReader fields = down->fields();
+        quint16 scanCode = 0;
+        QVERIFY(fields.u16(scanCode));
+        QCOMPARE(scanCode, quint16(30));
+
+        QWidget other;
+        other.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&other));
+        other.activateWindow();
+        other.setFocus();
+        QVERIFY(!desktop->hasFocus());
+
+        // Delivered to the view without focus: accepted, nothing sent.
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, 38, 0x41, 0, QStringLiteral("a"));
+        press.ignore();
+        QCoreApplication::sendEvent(desktop.get(), &press);
+        QVERIFY(press.isAccepted());
+        QVERIFY(session->server.noFrame(quint8(0), quint8(18), 200));
+    }
+
+    void overlay() {
+        session->master->shareMe(QJsonObject{{"client", "me"}, {"status", "viewing"}, {"name", "Me"}});
+        showDesktop();
+        QVERIFY(desktop->isOverlayShown());
+        const QImage plain = freshImage(desktop.get());
+
+        // No position reported yet: nothing is drawn.
+        QVERIFY(desktop->overlayRect().isEmpty());
+        QCOMPARE(freshImage(desktop.get()), plain);
+
+        session->master->setCursorPos(QPoint(50, 60));
+        QCOMPARE(desktop->overlayMousePosition(), QPoint(50, 60));
+        QVERIFY(desktop->overlayRect().contains(QPoint(52, 65)));
+        QTRY_VERIFY(matchesFreshPaint(desktop.get(), 0));
+        const QImage withCursor = shownImage(desktop.get());
+        QVERIFY(withCursor != plain);
+        QCOMPARE(withCursor.copy(0, 0, 40, 40), plain.copy(0, 0, 40, 40));
+
+        // Moving it leaves nothing behind.
+        session->master->setCursorPos(QPoint(150, 100));
+        QTRY_VERIFY(matchesFreshPaint(desktop.get(), 0));
+        QCOMPARE(shownImage(desktop.get()).copy(40, 50, 30, 30), plain.copy(40, 50, 30, 30));
+    }
+
+    void noOverlayWhileHoldingTheInput() {
+        session->master->shareMe(QJsonObject{{"client", "me"}, {"status", "input"}, {"name", "Me"}});
+        showDesktop();
+        QVERIFY(!desktop->isOverlayShown());
+        const QImage plain = freshImage(desktop.get());
+        QTRY_VERIFY(matchesFreshPaint(desktop.get(), 0));
+        QCoreApplication::processEvents();
+        PaintRecorder recorder;
+        desktop->installEventFilter(&recorder);
+        session->master->setCursorPos(QPoint(50, 60));
+        session->master->setCursorDown(true);
+        QTRY_VERIFY(desktop->pressAnimation()->state() == QAbstractAnimation::Stopped);
+        QCoreApplication::processEvents();
+        QVERIFY(!recorder.painted.intersects(QRect(35, 45, 40, 40)));
+        QCOMPARE(freshImage(desktop.get()), plain);
+    }
+
+    void pressAnimation() {
+        session->master->shareMe(QJsonObject{{"client", "me"}, {"status", "viewing"}, {"name", "Me"}});
+        showDesktop();
+        session->master->setCursorPos(QPoint(80, 80));
+        QPropertyAnimation* animation = desktop->pressAnimation();
+
+        session->master->setCursorDown(true);
+        QCOMPARE(animation->state(), QAbstractAnimation::Running);
+        QCOMPARE(animation->duration(), 100);
+        QCOMPARE(animation->startValue().toDouble(), 0.0);
+        QCOMPARE(animation->endValue().toDouble(), 10.0);
+        QTRY_COMPARE(desktop->overlayMouseClickRadius(), 10.0);
+
+        // A release in the middle of a press first jumps to the press's end.
+        session->master->setCursorDown(false);
+        session->master->setCursorDown(true);
+        QCOMPARE(animation->startValue().toDouble(), 0.0);
+        QVERIFY(desktop->overlayMouseClickRadius() <= 10.0);
+        session->master->setCursorDown(false);
+        QCOMPARE(desktop->overlayMouseClickRadius(), 10.0);
+        QCOMPARE(animation->startValue().toDouble(), 10.0);
+        QCOMPARE(animation->endValue().toDouble(), 0.0);
+        QTRY_COMPARE(desktop->overlayMouseClickRadius(), 0.0);
+        QTRY_VERIFY(matchesFreshPaint(desktop.get(), 0));
+    }
+
+    void goneSessionIsHarmless() {
+        showDesktop();
+        session->master.reset();
+        QTest::mouseClick(desktop.get(), Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::keyClick(desktop.get(), Qt::Key_A);
+        desktop->repaint();
+        desktop->disconnectFromSession();
+    }
+
+private:
+    void showDesktop() {
+        desktop = std::make_unique<RdpWidgetDesktop>(session->master.get(), 0);
+        desktop->show();
+        QVERIFY(QTest::qWaitForWindowExposed(desktop.get()));
+        desktop->activateWindow();
+        desktop->setFocus();
+    }
+
+    const QSize surfaceSize{320, 240};
+    std::unique_ptr<TestSession> session;
+    std::unique_ptr<RdpWidgetDesktop> desktop;
+};
+
+QTEST_MAIN(TestRdpWidgetDesktop)
+#include "tst_rdpwidgetdesktop.moc"
