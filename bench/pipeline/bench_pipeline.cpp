@@ -25,6 +25,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <set>
@@ -66,6 +67,14 @@ const Frames& frames() {
     return f;
 }
 
+// CPU time of the whole process (every thread), in seconds: unlike wall time it does not depend on
+// how many cores other work leaves free.
+double processCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
 Protocol::Rect rect(int x, int y, int width, int height) {
     return Protocol::Rect{std::int16_t(x), std::int16_t(y), std::uint16_t(width), std::uint16_t(height)};
 }
@@ -78,6 +87,7 @@ void decodeFrame(benchmark::State& state) {
     std::vector<std::uint32_t> output(std::size_t(kWidth) * ((kHeight + 63) / 64 * 64));
     QThreadPool pool;
     pool.setMaxThreadCount(threads);
+    const double cpuStart = processCpuSeconds();
     for (auto _ : state) {
         std::atomic<std::size_t> next{0};
         for (int t = 0; t < threads; ++t) {
@@ -96,6 +106,7 @@ void decodeFrame(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["cpu_ms"] = (processCpuSeconds() - cpuStart) * 1e3 / double(state.iterations());
 }
 
 // A session's pipeline with its surface map, the main surface created and applied.
@@ -126,16 +137,20 @@ struct Session {
 template <typename Frame>
 void runFrames(benchmark::State& state, Frame frame, bool progressive = false) {
     Session session(int(state.range(0)), progressive);
+    double cpu = 0;
     for (auto _ : state) {
         Protocol::TileList full = frames().full;
         Protocol::TileList strip = frames().strip;
+        const double cpuStart = processCpuSeconds();
         const auto start = std::chrono::steady_clock::now();
         frame(session, std::move(full), std::move(strip));
         session.apply();
         const auto end = std::chrono::steady_clock::now();
+        cpu += processCpuSeconds() - cpuStart;
         state.SetIterationTime(std::chrono::duration<double>(end - start).count());
     }
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["cpu_ms"] = cpu * 1e3 / double(state.iterations());
 }
 
 void pipelineFrame(benchmark::State& state) {
@@ -285,6 +300,7 @@ void simScroll(benchmark::State& state) {
 class Summary : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, double> secondsPerFrame;
+    std::map<std::string, double> cpuMsPerFrame;
 
     // With repetitions the median counts; otherwise the one run.
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -295,6 +311,10 @@ public:
             if (median || (run.run_type == Run::RT_Iteration && run.iterations > 0 && !medians.count(name))) {
                 secondsPerFrame[name] =
                     run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+                const auto cpu = run.counters.find("cpu_ms");
+                if (cpu != run.counters.end()) {
+                    cpuMsPerFrame[name] = cpu->second.value;
+                }
                 if (median) {
                     medians.insert(name);
                 }
@@ -368,6 +388,16 @@ int main(int argc, char** argv) {
             std::printf("%-8d %10.2f %12.2f %13.1f%% %10.1f %8.2f %13.1f%% %10.2f %11.1f\n", n, decode * 1e3,
                         frame * 1e3, percentBeyond(frame, decode), 1 / frame, frame1 / frame,
                         percentBeyond(cached, decode), scroll * 1e3, 1 / scroll);
+        }
+    }
+    std::printf("\nCPU time per frame, all threads together (does not depend on free cores)\n");
+    std::printf("%-8s %14s %16s %14s\n", "threads", "decode cpu ms", "pipeline cpu ms", "beyond decode");
+    for (int n : kThreadCounts) {
+        const std::string arg = "/" + std::to_string(n);
+        const double decode = summary.cpuMsPerFrame["decode_frame" + arg];
+        const double frame = summary.cpuMsPerFrame["pipeline_frame" + arg];
+        if (decode > 0 && frame > 0) {
+            std::printf("%-8d %14.2f %16.2f %13.1f%%\n", n, decode, frame, percentBeyond(frame, decode));
         }
     }
     std::printf("\nFrom the simulator over loopback TCP through the connection, two frames in flight\n");
