@@ -16,7 +16,7 @@ std::atomic<int> workBuffers{0};
 void VnDecodeBatch::finished(VnTileDecoderRunnable* job) {
     // The job touches the batch only under the mutex, so the batch may go once the waiter has it.
     QMutexLocker lock(&m_mutex);
-    job->m_done.store(true);
+    job->m_done = true;
     if (m_waitingFor == job) {
         m_finished.wakeAll();
     }
@@ -25,14 +25,10 @@ void VnDecodeBatch::finished(VnTileDecoderRunnable* job) {
 void VnDecodeBatch::waitFor(const VnTileDecoderRunnable* job) {
     QMutexLocker lock(&m_mutex);
     m_waitingFor = job;
-    while (!job->m_done.load()) {
+    while (!job->m_done) {
         m_finished.wait(&m_mutex);
     }
     m_waitingFor = nullptr;
-}
-
-bool VnDecodeBatch::isFinished(const VnTileDecoderRunnable* job) {
-    return job->m_done.load();
 }
 
 VnTileDecoderRunnable::VnTileDecoderRunnable(std::int16_t x, std::int16_t y, VnDecodeBatch* batch)

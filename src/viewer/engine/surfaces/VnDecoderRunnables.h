@@ -24,7 +24,6 @@ class VnDecodeBatch {
 public:
     void finished(VnTileDecoderRunnable* job);
     void waitFor(const VnTileDecoderRunnable* job);
-    static bool isFinished(const VnTileDecoderRunnable* job);
 
 private:
     QMutex m_mutex;
@@ -53,7 +52,7 @@ public:
 private:
     friend class VnDecodeBatch;
     VnDecodeBatch* m_batch;
-    std::atomic<bool> m_done{false};
+    bool m_done = false; // guarded by the batch's mutex
 };
 
 // One RFX7 tile. With a destination the 64x64 pixels are written there (rows strideBytes apart)
