@@ -241,7 +241,15 @@ private slots:
         }
         if (!channels.isEmpty()) {
             QCOMPARE(report.value("channelRequests").toArray(), channels);
-            QCOMPARE(report.value("settings").toArray(), firstSessionPush());
+            // The session window adds its own desktop size (lone geometry entries) as it is shown.
+            QJsonArray settings;
+            for (const QJsonValue& message : report.value("settings").toArray()) {
+                const QJsonArray entries = message.toArray();
+                if (entries.size() != 1 || !entries.at(0).toString().startsWith(QLatin1String("02"))) {
+                    settings.append(message);
+                }
+            }
+            QCOMPARE(settings, firstSessionPush());
             QVERIFY(report.value("frameAcks").toInt() >= 5);
         }
         if (throughProxy) {

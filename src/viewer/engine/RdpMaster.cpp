@@ -1,7 +1,6 @@
 #include "viewer/engine/RdpMaster.h"
 
 #include "viewer/engine/RdpInstance.h"
-#include "viewer/engine/RdpInterimDesktop.h"
 #include "viewer/engine/constants/ViewerConstants.h"
 #include "viewer/widgets/KeyboardLayout.h"
 #include "viewer/widgets/RdpBasic.h"
@@ -9,6 +8,7 @@
 #include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpPreferences.h"
 #include "viewer/widgets/RdpWidget.h"
+#include "viewer/widgets/RdpWidgetDesktopCaddy.h"
 
 #include <QGuiApplication>
 #include <QJsonDocument>
@@ -582,9 +582,7 @@ void RdpMaster::handleConnectFinishFromTransportLoop() {
 }
 
 void RdpMaster::createDesktopWindow() {
-    // The session's desktop window. RdpInterimDesktop paints surface 0 until the desktop view with its
-    // caddy takes its place here: new RdpWidgetDesktopCaddy(this, 1, m_startFullScreen).
-    auto* window = new RdpInterimDesktop(this, 1);
+    auto* window = new RdpWidgetDesktopCaddy(this, 1, m_startFullScreen);
     window->setWindowTitle(m_windowTitle);
     window->show();
     window->activateWindow();
