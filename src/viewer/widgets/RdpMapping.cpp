@@ -1,9 +1,9 @@
 #include "viewer/widgets/RdpMapping.h"
 
 #include <QGuiApplication>
+#include <QPointF>
 #include <QScreen>
 
-#include <climits>
 #include <cmath>
 
 namespace {
@@ -13,24 +13,36 @@ std::function<QRect()>& geometrySource() {
     return source;
 }
 
-// Double to int, clamped to the int range (a far-off rectangle must not overflow).
+// Coordinates are kept within ±(2^30 - 1): a rectangle's width and height (right - left + 1) and a
+// move by a screen origin then stay in the int range, however far off the rectangle maps.
+constexpr double coordinateLimit = double((1 << 30) - 1);
+
+// Double to int, clamped to the coordinate range.
 int toInt(double value) {
-    if (!(value > double(INT_MIN))) {
-        return INT_MIN;
+    if (!(value > -coordinateLimit)) {
+        return -int(coordinateLimit);
     }
-    if (!(value < double(INT_MAX))) {
-        return INT_MAX;
+    if (!(value < coordinateLimit)) {
+        return int(coordinateLimit);
     }
     return static_cast<int>(value);
 }
 
-QPoint origin() {
-    return virtualDesktopGeometry().topLeft();
+QPointF origin(bool relativeToVirtualDesktop) {
+    return relativeToVirtualDesktop ? QPointF(virtualDesktopGeometry().topLeft()) : QPointF();
 }
 
-// The exclusive corner of a rectangle as doubles: right + 1, bottom + 1 without int overflow.
-double exclusive(int edge, int extra) {
-    return double(edge) + double(extra);
+// A rectangle's edges as doubles, the right and bottom ones exclusive, so that nothing overflows.
+struct Edges {
+    double left;
+    double top;
+    double right;
+    double bottom;
+};
+
+Edges edgesOf(const QRect& rect, QPointF offset) {
+    return {double(rect.left()) + offset.x(), double(rect.top()) + offset.y(),
+            double(rect.right()) + 1.0 + offset.x(), double(rect.bottom()) + 1.0 + offset.y()};
 }
 
 // A rectangle from its top-left corner and its exclusive bottom-right corner, all already rounded.
@@ -79,46 +91,38 @@ bool isValidScalingFactor(double factor) {
 }
 
 QRect mapRectToServer(const QRect& local, bool relativeToVirtualDesktop, double factor) {
-    QRect rect = local;
-    if (relativeToVirtualDesktop) {
-        rect.translate(-origin());
-    }
+    const Edges edges = edgesOf(local, -origin(relativeToVirtualDesktop));
     factor = usableFactor(factor);
     if (factor == 1.0) {
-        return rect;
+        return fromCorners(edges.left, edges.top, edges.right, edges.bottom);
     }
     // Inward: only server pixels that lie wholly inside the local rectangle.
-    return fromCorners(std::ceil(rect.left() * factor), std::ceil(rect.top() * factor),
-                       std::floor(exclusive(rect.right(), 1) * factor),
-                       std::floor(exclusive(rect.bottom(), 1) * factor));
+    return fromCorners(std::ceil(edges.left * factor), std::ceil(edges.top * factor),
+                       std::floor(edges.right * factor), std::floor(edges.bottom * factor));
 }
 
 QPoint mapPointToServer(const QPoint& local, bool relativeToVirtualDesktop, double factor) {
-    QPoint point = local;
-    if (relativeToVirtualDesktop) {
-        point -= origin();
-    }
+    const QPointF point = QPointF(local) - origin(relativeToVirtualDesktop);
     factor = usableFactor(factor);
     if (factor == 1.0) {
-        return point;
+        return QPoint(toInt(point.x()), toInt(point.y()));
     }
     return QPoint(toInt(std::floor(point.x() * factor)), toInt(std::floor(point.y() * factor)));
 }
 
 QRect mapRectFromServer(const QRect& server, bool relativeToVirtualDesktop, double factor) {
-    QRect rect = server;
+    Edges edges = edgesOf(server, QPointF());
     factor = usableFactor(factor);
     if (factor != 1.0) {
-        // Outward, with a margin of ceil(factor) pixels at the right and bottom.
-        const int margin = toInt(std::ceil(factor));
-        rect = fromCorners(std::floor(rect.left() * factor), std::floor(rect.top() * factor),
-                           std::ceil(exclusive(rect.right(), margin) * factor),
-                           std::ceil(exclusive(rect.bottom(), margin) * factor));
+        // Outward, with a margin of ceil(factor) pixels at the right and bottom (one of them is the
+        // exclusive edge already).
+        const double margin = std::ceil(factor) - 1.0;
+        edges = {std::floor(edges.left * factor), std::floor(edges.top * factor),
+                 std::ceil((edges.right + margin) * factor), std::ceil((edges.bottom + margin) * factor)};
     }
-    if (relativeToVirtualDesktop) {
-        rect.translate(origin());
-    }
-    return rect;
+    const QPointF offset = origin(relativeToVirtualDesktop);
+    return fromCorners(edges.left + offset.x(), edges.top + offset.y(), edges.right + offset.x(),
+                       edges.bottom + offset.y());
 }
 
 QString zoomLabel(int row) {

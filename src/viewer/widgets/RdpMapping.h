@@ -12,8 +12,9 @@
 // functions and its reciprocal to `mapRectFromServer`. With `relativeToVirtualDesktop` the local side
 // is measured from the top-left corner of the virtual desktop.
 //
-// A factor that is not finite or not above 0 is treated as 1.0, and results are clamped to the int
-// range, so that no mapping turns infinity or an overflow into an integer.
+// A factor that is not finite or not above 0 is treated as 1.0, and every coordinate is clamped to
+// ±(2^30 - 1), so that no mapping turns infinity or an overflow into an integer and the result's width,
+// height and a move by a screen origin stay in the int range.
 
 QRect mapRectToServer(const QRect& local, bool relativeToVirtualDesktop, double factor);
 QPoint mapPointToServer(const QPoint& local, bool relativeToVirtualDesktop, double factor);

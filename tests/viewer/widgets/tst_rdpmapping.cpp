@@ -146,13 +146,53 @@ private slots:
         QCOMPARE(mapPointToServer(input, relative, factor), expected);
     }
 
-    void farCoordinatesStayInRange() {
+    // Far-off coordinates and huge factors (a server scale preset makes the reciprocal of a tiny
+    // factor) give rectangles whose width, height and placement are still ints.
+    void farCoordinatesStayInRange_data() {
+        QTest::addColumn<Mapping>("mapping");
+        QTest::addColumn<QRect>("input");
+        QTest::addColumn<bool>("relative");
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<QPoint>("origin");
+
         const QRect far(INT_MAX / 2, INT_MIN / 2, 1000, 1000);
-        const QRect server = mapRectToServer(far, false, 8.0);
-        QCOMPARE(server.left(), INT_MAX);
-        QCOMPARE(server.top(), INT_MIN);
-        const QPoint point = mapPointToServer(QPoint(INT_MIN, INT_MAX), false, 8.0);
-        QCOMPARE(point, QPoint(INT_MIN, INT_MAX));
+        const QRect surface(0, 0, 1920, 1080);
+        const QPoint right(1920, 100); // a desktop whose primary screen is not the top-left one
+        QTest::newRow("to, far, 8") << Mapping::ToServer << far << false << 8.0 << QPoint();
+        QTest::newRow("to, far, desktop origin") << Mapping::ToServer << far << true << 8.0 << right;
+        QTest::newRow("to, edges of int, 1")
+            << Mapping::ToServer << QRect(QPoint(INT_MIN, INT_MIN), QPoint(INT_MAX - 1, INT_MAX - 1)) << true
+            << 1.0 << right;
+        QTest::newRow("from, reciprocal of 1e-9")
+            << Mapping::FromServer << surface << false << 1e9 << QPoint();
+        QTest::newRow("from, reciprocal of 1e-9, desktop origin")
+            << Mapping::FromServer << surface << true << 1e9 << right;
+        QTest::newRow("from, largest finite factor") << Mapping::FromServer << QRect(-5, -5, 10, 10) << true
+                                                     << std::numeric_limits<double>::max() << right;
+    }
+
+    void farCoordinatesStayInRange() {
+        QFETCH(Mapping, mapping);
+        QFETCH(QRect, input);
+        QFETCH(bool, relative);
+        QFETCH(double, factor);
+        QFETCH(QPoint, origin);
+
+        setVirtualDesktopGeometrySource([origin] { return QRect(origin, QSize(1920, 1080)); });
+        const QRect result = mapping == Mapping::ToServer ? mapRectToServer(input, relative, factor)
+                                                          : mapRectFromServer(input, relative, factor);
+        // Computed in 64 bits, as the checks must not overflow themselves.
+        const qint64 width = qint64(result.right()) - result.left() + 1;
+        const qint64 height = qint64(result.bottom()) - result.top() + 1;
+        QVERIFY(width > 0 && width <= INT_MAX);
+        QVERIFY(height > 0 && height <= INT_MAX);
+        QCOMPARE(result.size(), QSize(int(width), int(height)));
+        QVERIFY(qAbs(qint64(result.left()) + origin.x()) <= INT_MAX);
+        QVERIFY(qAbs(qint64(result.right()) + origin.x()) <= INT_MAX);
+
+        const QPoint point = mapPointToServer(QPoint(INT_MIN, INT_MAX), relative, factor);
+        QVERIFY(qAbs(qint64(point.x()) + origin.x()) <= INT_MAX);
+        QVERIFY(qAbs(qint64(point.y()) + origin.y()) <= INT_MAX);
     }
 
     void zoomLookups() {
