@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -197,6 +198,41 @@ void decodePeer(benchmark::State& state) {
                    std::to_string(bytes / 1024) + " KiB");
 }
 
+// Our RLGR3, LL3, dequantisation and inverse-wavelet stages run on the peer's own tile data must give
+// the peer's coefficients bit for bit: the stages follow the same published codec, and this catches a
+// misreading that our encoder and decoder would share. Returns how many of the peer's planes differ.
+int planesDifferingFromPeer() {
+    PeerFrame& p = peerFrame();
+    if (!p.message)
+        return -1;
+    alignas(32) static INT16 theirs[4096];
+    alignas(32) static INT16 dwt[4096];
+    Rfx7WorkBuffer work;
+    int differing = 0;
+    for (UINT16 i = 0; i < p.message->numTiles; ++i) {
+        const RFX_TILE* t = p.message->tiles[i];
+        const BYTE* data[3] = {t->YData, t->CbData, t->CrData};
+        const UINT32 length[3] = {t->YLen, t->CbLen, t->CrLen};
+        const BYTE quantIndex[3] = {t->quantIdxY, t->quantIdxCb, t->quantIdxCr};
+        for (int c = 0; c < 3; ++c) {
+            const UINT32* quant = p.message->quantVals + quantIndex[c] * 10;
+            peerComponent(p.decoder, quant, data[c], int(length[c]), theirs, dwt);
+            Rfx7QuantSet ours;
+            for (int b = 0; b < 10; ++b)
+                ours[size_t(b)] = uint8_t(quant[b]);
+            int16_t* plane = work.plane(0);
+            Rfx7BitReader reader(data[c], length[c]);
+            const bool decoded = rlgr3Decode(reader, plane, kRfx7PlaneSize);
+            decodeLl3Deltas(plane);
+            dequantizePlane(plane, ours);
+            inverseDwt(plane, work.scratch);
+            if (!decoded || std::memcmp(plane, theirs, sizeof theirs) != 0)
+                ++differing;
+        }
+    }
+    return differing;
+}
+
 #endif
 
 // Collects MPixel/s per benchmark to print the comparison after the run.
@@ -237,6 +273,10 @@ int main(int argc, char** argv) {
     frame(); // encode outside the timings
     std::printf("frame %dx%d, %zu tiles, quantisers 6,6,6,6,7,7,8,8,8,9, vector path %s\n", kWidth, kHeight,
                 frame().tiles.size(), rfx7ActiveKernels().name);
+#ifdef VELNOR_BENCH_PEER
+    std::printf("our stages on the peer's tile data: %d planes differ from the peer's\n",
+                planesDifferingFromPeer());
+#endif
     Summary summary(isatty(STDOUT_FILENO) != 0);
     benchmark::RunSpecifiedBenchmarks(&summary);
     benchmark::Shutdown();
