@@ -210,11 +210,16 @@ void FakeViewerPlatform::placeWindow(NativeWindow handle, InsertAfter where) {
     int to = 0;
     switch (where.kind) {
     case InsertAfter::Kind::Below: {
-        to = windows.size();
+        to = -1;
         for (int i = 0; i < windows.size(); ++i) {
             if (windows.at(i).handle == where.window) {
                 to = i + 1;
             }
+        }
+        if (to < 0) {
+            // Below a window that is not there: the move fails and nothing changes.
+            windows.insert(from, moved);
+            return;
         }
         break;
     }
@@ -231,7 +236,17 @@ void FakeViewerPlatform::placeWindow(NativeWindow handle, InsertAfter where) {
         break;
     case InsertAfter::Kind::Bottom:
         to = windows.size();
+        moved.topmost = false;
         break;
+    }
+    if (where.kind == InsertAfter::Kind::Below) {
+        // The bands stay whole: placed after a normal window a topmost one leaves its band, placed
+        // above a topmost window a normal one joins it.
+        if (moved.topmost && to > 0 && !windows.at(to - 1).topmost) {
+            moved.topmost = false;
+        } else if (!moved.topmost && to < windows.size() && windows.at(to).topmost) {
+            moved.topmost = true;
+        }
     }
     windows.insert(to, moved);
 }

@@ -10,9 +10,10 @@
 
 namespace ViewerPlatform {
 
-// An in-memory window system for tests: its state is set up by the test, every call except
-// `available`, `nativeHandle` and `keyScanCode` is recorded in `calls` as one line ("showWindow 7 6"), and
-// stacking, minimising, the system menu and synthesised key releases act on that state.
+// An in-memory window system for tests: its state is set up by the test, every call except the pure
+// queries (`available`, `nativeHandle`, `keyScanCode`, `isTopmost`, `windowClassName`, `readRawInput`)
+// is recorded in `calls` as one line ("showWindow 7 6"), and stacking, minimising, the system menu and
+// synthesised key releases act on that state.
 class FakeViewerPlatform : public Interface {
 public:
     struct Window {

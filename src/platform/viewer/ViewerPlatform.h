@@ -155,7 +155,8 @@ public:
 QList<QByteArray> extraApplicationArguments();
 
 // The process's implementation: the one set with `setInstance`, otherwise the one that fits the
-// running Qt platform (X11 under "xcb", "not available" elsewhere, e.g. offscreen).
+// running Qt platform (X11 under "xcb", "not available" elsewhere, e.g. offscreen). GUI thread only:
+// the X11 implementation shares Qt's display connection.
 Interface* instance();
 // Replaces the process's implementation (not owned; nullptr restores the default).
 void setInstance(Interface* platform);

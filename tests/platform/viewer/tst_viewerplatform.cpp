@@ -76,6 +76,18 @@ private slots:
         QTest::newRow("into the topmost band") << "Abc" << QChar('c') << InsertAfter::topmost() << "CAb";
         QTest::newRow("out of the topmost band") << "ABc" << QChar('a') << InsertAfter::noTopmost() << "Bac";
         QTest::newRow("bottom") << "abc" << QChar('a') << InsertAfter::bottom() << "bca";
+        QTest::newRow("bottom leaves the topmost band")
+            << "Abc" << QChar('a') << InsertAfter::bottom() << "bca";
+        QTest::newRow("below a normal window leaves the topmost band")
+            << "ABcd" << QChar('a') << InsertAfter::below('c') << "Bcad";
+        QTest::newRow("below the last topmost stays in the band")
+            << "ABcd" << QChar('a') << InsertAfter::below('b') << "BAcd";
+        QTest::newRow("between topmost windows joins the band")
+            << "ABcd" << QChar('d') << InsertAfter::below('a') << "ADBc";
+        QTest::newRow("below the last topmost tops the normal band")
+            << "ABcd" << QChar('d') << InsertAfter::below('b') << "ABdc";
+        QTest::newRow("below a window that is not there")
+            << "abc" << QChar('a') << InsertAfter::below('z') << "abc";
         QTest::newRow("unknown window") << "abc" << QChar('z') << InsertAfter::top() << "abc";
     }
 
