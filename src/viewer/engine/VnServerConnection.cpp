@@ -11,6 +11,8 @@
 #include <QThread>
 #include <QWebSocket>
 
+#include <algorithm>
+
 Q_LOGGING_CATEGORY(lcConnection, "velnor.connection")
 
 namespace {
@@ -131,7 +133,9 @@ void VnServerConnection::connectToServer(QList<QNetworkRequest> requests) {
 
     auto* socket = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
     m_webSocket = socket;
-    // A bigger message closes the socket instead of growing a buffer.
+    // A bigger frame or message closes the socket instead of growing a buffer. The frame bound matters
+    // on its own: a frame is held whole in the socket's buffer before the message bound is checked.
+    socket->setMaxAllowedIncomingFrameSize(MaxFrame);
     socket->setMaxAllowedIncomingMessageSize(MaxFrame);
     const bool verifyOff = request.sslConfiguration().peerVerifyMode() == QSslSocket::VerifyNone;
     connect(socket, &QWebSocket::connected, this, [this, socket] {
@@ -259,9 +263,12 @@ void VnServerConnection::handleReadyRead() {
             m_expectedLength = length;
             m_readBuffer.clear();
         }
-        // Only what has arrived is buffered; the prefix alone never reserves memory.
-        const qint64 wanted = qint64(m_expectedLength) - m_readBuffer.size();
-        m_readBuffer.append(m_tcpSocket->read(wanted));
+        // Only what has arrived is buffered; the prefix alone never reserves memory (QIODevice::read
+        // sizes its result from the count it is asked for, so ask for no more than is there).
+        const qint64 wanted =
+            std::min(qint64(m_expectedLength) - m_readBuffer.size(), m_tcpSocket->bytesAvailable());
+        if (wanted > 0)
+            m_readBuffer.append(m_tcpSocket->read(wanted));
         if (m_readBuffer.size() < qint64(m_expectedLength))
             return;
         const QByteArray frame = std::move(m_readBuffer);
