@@ -46,9 +46,19 @@ void RpcInstance::logSucceeded(RpcInstance* instance, const RpcPromiseRefBase& p
         instance->appendLog(tr("Request to \"%1\" succeeded").arg(promise.method()));
 }
 
+bool RpcInstance::beginSettling(RpcPromiseBase* promise) {
+    if (promise->m_settled)
+        return false;
+    promise->m_settled = true;
+    return true;
+}
+
 void RpcInstance::reportSucceeded(RpcInstance* instance, const RpcPromiseRef<void>& promise) {
+    RpcPromise<void>* p = promise.get();
+    if (p && !beginSettling(p))
+        return;
     logSucceeded(instance, promise);
-    if (RpcPromise<void>* p = promise.get()) {
+    if (p) {
         p->pending = false;
         emit p->succeeded();
     }
@@ -56,12 +66,15 @@ void RpcInstance::reportSucceeded(RpcInstance* instance, const RpcPromiseRef<voi
 
 void RpcInstance::reportFailed(RpcInstance* instance, const RpcPromiseRefBase& promise, const QString& name,
                                const QString& message, const QVariantMap& extras) {
+    RpcPromiseBase* p = promise.base();
+    if (p && !beginSettling(p))
+        return;
     if (instance) {
         instance->appendLog(tr("Request to \"%1\" failed: %2").arg(promise.method(), message));
         if (extras.contains(QStringLiteral("stack")))
             instance->appendLog(extras.value(QStringLiteral("stack")).toString());
     }
-    if (RpcPromiseBase* p = promise.base()) {
+    if (p) {
         p->pending = false;
         emit p->failed(name, message, extras);
     }

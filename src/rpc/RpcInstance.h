@@ -116,6 +116,8 @@ signals:
 
 private:
     static void logSucceeded(RpcInstance* instance, const RpcPromiseRefBase& promise);
+    // False for a promise that has already settled: a second reply to one request is dropped.
+    static bool beginSettling(RpcPromiseBase* promise);
 
     QString m_clientId;
     QString m_clientIdError;
@@ -124,8 +126,11 @@ private:
 
 template <typename T>
 void RpcInstance::reportSucceeded(RpcInstance* instance, const RpcPromiseRef<T>& promise, const T& value) {
+    RpcPromise<T>* p = promise.get();
+    if (p && !beginSettling(p))
+        return;
     logSucceeded(instance, promise);
-    if (RpcPromise<T>* p = promise.get()) {
+    if (p) {
         p->pending = false;
         p->value = value;
         emit p->succeeded();

@@ -16,9 +16,16 @@ public:
     // True from the report of its start until it settles.
     bool pending = false;
 
+    // Whether succeeded or failed has been emitted; a promise settles once only.
+    bool isSettled() const { return m_settled; }
+
 signals:
     void succeeded();
     void failed(QString name, QString message, QVariantMap extras);
+
+private:
+    friend class RpcInstance;
+    bool m_settled = false;
 };
 
 template <typename T>

@@ -36,6 +36,8 @@ private slots:
     void serverErrorWithStack();
     void lifecycleOfAPromise();
     void deletedPromiseGetsNothing();
+    void settlesOnce_data();
+    void settlesOnce();
     void instanceGoneStillSettlesPromise();
 };
 
@@ -203,6 +205,44 @@ void TestRpcInstanceCore::deletedPromiseGetsNothing() {
                                           "Request to \"/v3/api/session/list\" succeeded",
                                           "Request to \"/v3/api/session/list\" failed: gone",
                                           "Request to \"/v3/api/v\" succeeded"}));
+}
+
+void TestRpcInstanceCore::settlesOnce_data() {
+    QTest::addColumn<bool>("firstSucceeds");
+    QTest::addColumn<bool>("secondSucceeds");
+    QTest::newRow("success, then failure") << true << false;
+    QTest::newRow("failure, then success") << false << true;
+    QTest::newRow("success twice") << true << true;
+    QTest::newRow("failure twice") << false << false;
+}
+
+void TestRpcInstanceCore::settlesOnce() {
+    QFETCH(bool, firstSucceeds);
+    QFETCH(bool, secondSucceeds);
+    TestRpcInstance instance;
+    auto* promise = new RpcPromise<QVariantMap>("/v3/api/twice", &instance);
+    RpcInstance::reportInitiated(&instance, promise);
+    QSignalSpy succeeded(promise, &RpcPromiseBase::succeeded);
+    QSignalSpy failed(promise, &RpcPromiseBase::failed);
+    const RpcPromiseRef<QVariantMap> ref(promise);
+    auto settle = [&](bool success, int n) {
+        if (success)
+            RpcInstance::reportSucceeded(&instance, ref, QVariantMap{{"n", n}});
+        else
+            RpcInstance::reportFailed(&instance, ref, "e", QString::number(n), {});
+    };
+    QVERIFY(!promise->isSettled());
+    settle(firstSucceeds, 1);
+    QVERIFY(promise->isSettled());
+    settle(secondSucceeds, 2);
+
+    // A duplicate reply neither signals again nor overwrites the value nor logs a second end.
+    QCOMPARE(succeeded.count() + failed.count(), 1);
+    QCOMPARE(succeeded.count(), firstSucceeds ? 1 : 0);
+    if (firstSucceeds)
+        QCOMPARE(promise->value.value("n").toInt(), 1);
+    QVERIFY(!promise->pending);
+    QCOMPARE(instance.log().size(), 2);
 }
 
 void TestRpcInstanceCore::instanceGoneStillSettlesPromise() {
