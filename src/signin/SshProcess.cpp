@@ -172,6 +172,7 @@ void SshProcess::tearDownPrompts() {
         CurrentMurrowSocket->deleteLater();
         CurrentMurrowSocket = nullptr;
     }
+    m_awaitingAnswer = false;
     if (promptReader) {
         promptReader->disconnect(this);
         promptReader->deleteLater();
@@ -213,7 +214,11 @@ void SshProcess::MurrowServer_newConnection() {
 }
 
 void SshProcess::CurrentMurrowSocket_readyRead() {
-    if (!CurrentMurrowSocket || !promptReader)
+    // Whatever follows a request waits until that request is answered.
+    if (!CurrentMurrowSocket || !promptReader || m_awaitingAnswer)
+        return;
+    // An answered request whose terminator has not arrived yet is not a new request.
+    if (promptReader->isComplete() && CurrentMurrowSocket->bytesAvailable() <= 0)
         return;
     promptReader->processBytes(CurrentMurrowSocket);
     if (!promptReader->isOk()) {
@@ -221,8 +226,10 @@ void SshProcess::CurrentMurrowSocket_readyRead() {
         CurrentMurrowSocket->close();
         return;
     }
-    if (promptReader->isComplete())
+    if (promptReader->isComplete()) {
+        m_awaitingAnswer = true;
         emit questioned(QString::fromUtf8(promptReader->data()));
+    }
 }
 
 void SshProcess::CurrentMurrowSocket_disconnected() {
@@ -231,14 +238,18 @@ void SshProcess::CurrentMurrowSocket_disconnected() {
     CurrentMurrowSocket->disconnect(this);
     CurrentMurrowSocket->deleteLater();
     CurrentMurrowSocket = nullptr;
+    m_awaitingAnswer = false;
     if (promptReader)
         promptReader->reset();
     MurrowServer_newConnection();
 }
 
 void SshProcess::answer(const QString& text) {
-    if (!CurrentMurrowSocket)
+    // Exactly one reply per request: an answer with no request waiting (a late one, a second one, or
+    // one for a connection that has not asked yet) would reach a prompt it was not meant for.
+    if (!CurrentMurrowSocket || !m_awaitingAnswer)
         return;
+    m_awaitingAnswer = false;
     const QByteArray bytes = text.toUtf8();
     CurrentMurrowSocket->write(QByteArray::number(bytes.size()) + ':' + bytes + ',');
     CurrentMurrowSocket->flush();

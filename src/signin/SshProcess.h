@@ -28,7 +28,7 @@ public:
 
     // Starts ssh (or plink.exe); does nothing while the process is open.
     void start(const SshLaunchSettings& settings);
-    // Sends the answer to the prompt being served; does nothing when none is.
+    // Sends the answer to the prompt being served; does nothing unless a prompt is waiting for one.
     void answer(const QString& text);
     quint16 tunnelPort() const { return m_tunnelPort; }
     // The prompt server's full name as given to the prompt program; empty when it is not running.
@@ -68,4 +68,6 @@ private:
     QLocalSocket* CurrentMurrowSocket = nullptr;
     NetStringReader* promptReader = nullptr;
     bool m_refusedStart = false;
+    // The current connection's request has been announced and not yet answered.
+    bool m_awaitingAnswer = false;
 };

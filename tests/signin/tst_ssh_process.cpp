@@ -89,6 +89,7 @@ private slots:
     void closeReleases();
     void promptThroughMurrow();
     void promptsAreServedOneAtATime();
+    void answersOnlyWhatWasAsked();
     void badRequestClosesOnlyThatConnection_data();
     void badRequestClosesOnlyThatConnection();
     void answerWithoutConnection();
@@ -375,6 +376,32 @@ void TestSshProcess::promptsAreServedOneAtATime() {
     QCOMPARE(questioned[1][0].toString(), QString("two"));
     p.answer("");
     QTRY_COMPARE((secondReply += second.readAll()), QByteArray("0:,"));
+    p.waitForFinished(10000);
+}
+
+void TestSshProcess::answersOnlyWhatWasAsked() {
+    SshProcess p;
+    p.start(printConfig());
+    QSignalSpy questioned(&p, &SshProcess::questioned);
+    QLocalSocket s;
+    s.connectToServer(p.promptServerName());
+    QVERIFY(s.waitForConnected(2000));
+    // The request's terminator comes later.
+    s.write("3:one");
+    s.flush();
+    QVERIFY(questioned.wait(5000));
+    p.answer("a1");
+    // A second answer has no request to go to, and the answered request is not asked again.
+    p.answer("stale");
+    QCOMPARE(questioned.count(), 1);
+
+    s.write(",3:two,");
+    s.flush();
+    QTRY_COMPARE(questioned.count(), 2);
+    QCOMPARE(questioned[1][0].toString(), QString("two"));
+    p.answer("a2");
+    QByteArray replies;
+    QTRY_COMPARE((replies += s.readAll()), QByteArray("2:a1,2:a2,"));
     p.waitForFinished(10000);
 }
 
