@@ -252,6 +252,36 @@ private slots:
         }
     }
 
+    // Known pixels of the colour formula: channel offsets, clamping at both ends, alpha stored inverted.
+    void colourConversion_data() {
+        QTest::addColumn<int>("y");
+        QTest::addColumn<int>("cb");
+        QTest::addColumn<int>("cr");
+        QTest::addColumn<int>("alpha");
+        QTest::addColumn<QList<int>>("bgra");
+        QTest::newRow("brighter grey") << 1000 << 0 << 0 << 0 << QList<int>{159, 159, 159, 255};
+        QTest::newRow("blue and red apart") << 0 << 1000 << -1000 << 0 << QList<int>{183, 139, 84, 255};
+        QTest::newRow("dark red, translucent") << -1500 << -2000 << 2500 << 200 << QList<int>{0, 46, 190, 55};
+        QTest::newRow("white, transparent") << 8000 << 0 << 0 << 255 << QList<int>{255, 255, 255, 0};
+        QTest::newRow("black") << -5000 << 0 << 0 << 0 << QList<int>{0, 0, 0, 255};
+        QTest::newRow("mixed clamps") << 3000 << -3000 << 3000 << 17 << QList<int>{55, 187, 255, 238};
+    }
+    void colourConversion() {
+        QFETCH(int, y);
+        QFETCH(int, cb);
+        QFETCH(int, cr);
+        QFETCH(int, alpha);
+        QFETCH(QList<int>, bgra);
+        const Values yPlane(kRfx7PlaneSize, int16_t(y)), cbPlane(kRfx7PlaneSize, int16_t(cb)),
+            crPlane(kRfx7PlaneSize, int16_t(cr));
+        const Bytes alphaPlane(kRfx7PlaneSize, uint8_t(alpha));
+        Bytes pixels(size_t(kStride) * 64, 0);
+        yCbCrToArgb(yPlane.data(), cbPlane.data(), crPlane.data(), alphaPlane.data(), pixels.data(), kStride);
+        for (size_t i : {size_t(0), size_t(kRfx7PlaneSize - 1)})
+            for (size_t c = 0; c < 4; ++c)
+                QCOMPARE(int(pixels[i * 4 + c]), bgra[int(c)]);
+    }
+
     // Where the alpha plane is looked for: the first multiple of 64 bits strictly beyond the coefficients.
     void alphaPlanePlacement_data() {
         QTest::addColumn<int>("coefficientBits");
