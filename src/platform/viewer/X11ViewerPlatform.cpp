@@ -96,6 +96,28 @@ std::vector<KeySym> keySymsFor(int virtualKey) {
     }
 }
 
+// The key a left or right modifier is on (evdev numbering plus 8, as in the key-code table). Layouts
+// move keysyms between keys (AltGr puts the level-3 shift on right Alt and lists it first on a key of its
+// own), while the server gets the scan code of the physical key; 0 for other keys.
+KeyCode physicalKeyFor(int virtualKey) {
+    switch (virtualKey) {
+    case VkLShift:
+        return 50;
+    case VkRShift:
+        return 62;
+    case VkLControl:
+        return 37;
+    case VkRControl:
+        return 105;
+    case VkLMenu:
+        return 64;
+    case VkRMenu:
+        return 108;
+    default:
+        return 0;
+    }
+}
+
 const char* indicatorFor(int virtualKey) {
     switch (virtualKey) {
     case VkCapital:
@@ -215,9 +237,12 @@ bool X11ViewerPlatform::isKeyDown(int virtualKey) {
     }
     char keys[32] = {};
     XQueryKeymap(display, keys);
+    const auto isDown = [&keys](KeyCode code) { return code && (keys[code / 8] & (1 << (code % 8))); };
+    if (isDown(physicalKeyFor(virtualKey))) {
+        return true;
+    }
     for (KeySym sym : keySymsFor(virtualKey)) {
-        const KeyCode code = XKeysymToKeycode(display, sym);
-        if (code && (keys[code / 8] & (1 << (code % 8)))) {
+        if (isDown(XKeysymToKeycode(display, sym))) {
             return true;
         }
     }

@@ -12,6 +12,7 @@
 #include <X11/keysym.h>
 
 #include <memory>
+#include <vector>
 
 using namespace ViewerPlatform;
 using Feature = ViewerPlatform::Feature;
@@ -189,6 +190,41 @@ private slots:
         QVERIFY(!platform->isKeyDown(VkLShift));
         QVERIFY(!platform->isKeyDown(VkShift));
         QVERIFY(!platform->isKeyDown(0x41)); // not a key the platform knows
+    }
+
+    // Layouts with AltGr (German, French, ...) give the right Alt key the level-3 shift, which the
+    // keymap also lists on a key of its own; held right Alt must still count as right Alt, and only it.
+    void rightAltHeldAsAltGr() {
+        const KeyCode rightAlt = 108;  // evdev 100
+        const KeyCode levelThree = 92; // the keymap's own level-3 key, listed first
+        int width = 0;
+        KeySym* saved = XGetKeyboardMapping(display, levelThree, rightAlt - levelThree + 1, &width);
+        QVERIFY(saved && width > 0);
+        std::vector<KeySym> altGr(size_t(width), NoSymbol);
+        altGr[0] = XK_ISO_Level3_Shift;
+        XChangeKeyboardMapping(display, levelThree, width, altGr.data(), 1);
+        XChangeKeyboardMapping(display, rightAlt, width, altGr.data(), 1);
+        XTestFakeKeyEvent(display, rightAlt, True, CurrentTime);
+        XSync(display, False);
+
+        // A fresh connection sees the keymap as a program started with this layout does.
+        Display* fresh = XOpenDisplay(server.displayName().toLatin1().constData());
+        bool right = false;
+        bool left = false;
+        if (fresh) {
+            X11ViewerPlatform withAltGr(fresh);
+            right = withAltGr.isKeyDown(VkRMenu);
+            left = withAltGr.isKeyDown(VkLMenu);
+            XCloseDisplay(fresh);
+        }
+
+        XTestFakeKeyEvent(display, rightAlt, False, CurrentTime);
+        XChangeKeyboardMapping(display, levelThree, width, saved, rightAlt - levelThree + 1);
+        XFree(saved);
+        XSync(display, False);
+        QVERIFY(fresh);
+        QVERIFY(right);
+        QVERIFY(!left);
     }
 
     void toggleKeys() {

@@ -494,6 +494,8 @@ private slots:
         QTest::newRow("too large: scaled, hotspot follows")
             << QSize(512, 384) << QPoint(510, 200) << QSize(256, 192) << QPoint(255, 100);
         QTest::newRow("too tall") << QSize(10, 400) << QPoint(9, 399) << QSize(6, 256) << QPoint(5, 255);
+        QTest::newRow("one pixel wide and too tall")
+            << QSize(1, 512) << QPoint(3, 511) << QSize(1, 256) << QPoint(0, 255);
     }
 
     void pointerImagesAreBounded() {
