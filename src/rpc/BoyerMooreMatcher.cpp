@@ -43,6 +43,11 @@ BoyerMooreMatcher::BoyerMooreMatcher(const QByteArray& pattern, const QVector<in
     , m_delta2(delta2)
     , m_toRead(pattern.size())
     , m_found(pattern.isEmpty()) {
+    // Tables that do not fit the pattern would be indexed out of range; make fitting ones.
+    if (m_delta1.size() != 256)
+        m_delta1 = boyerMooreDelta1(pattern);
+    if (m_delta2.size() != pattern.size())
+        m_delta2 = boyerMooreDelta2(pattern);
     m_window.reserve(pattern.size() + 64);
 }
 

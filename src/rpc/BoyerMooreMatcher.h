@@ -17,6 +17,7 @@ QVector<int> boyerMooreDelta2(const QByteArray& pattern);
 class BoyerMooreMatcher : public QObject {
     Q_OBJECT
 public:
+    // Tables of the wrong size are replaced by ones computed from the pattern.
     BoyerMooreMatcher(const QByteArray& pattern, const QVector<int>& delta1, const QVector<int>& delta2,
                       QObject* parent = nullptr);
     // A matcher for the start marker, with tables computed once from the marker's bytes.

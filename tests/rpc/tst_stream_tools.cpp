@@ -234,6 +234,14 @@ void TestStreamTools::markerNotFoundLeavesNothingBehind() {
 
     BoyerMooreMatcher empty(QByteArray(), QVector<int>(256, 0), QVector<int>());
     QVERIFY(empty.found());
+
+    // Tables that do not fit the pattern are not indexed out of range.
+    Stream again;
+    again.push("chatter " + netStringStartMarker() + "rest");
+    BoyerMooreMatcher untabled(netStringStartMarker(), QVector<int>(), QVector<int>(3, 1));
+    untabled.feed(&again);
+    QVERIFY(untabled.found());
+    QCOMPARE(again.readAll(), QByteArray("rest"));
 }
 
 void TestStreamTools::portProbe() {
