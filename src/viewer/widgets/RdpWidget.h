@@ -80,6 +80,8 @@ private:
 
 // The first id whose window exists, is visible, is not a pop-up and is modal; ids.cend() when none.
 QList<quint32>::const_iterator firstModalWindow(const RdpWidgetList& list, const QList<quint32>& ids);
+// The result points into `ids`, so a temporary list would leave it dangling.
+QList<quint32>::const_iterator firstModalWindow(const RdpWidgetList& list, QList<quint32>&& ids) = delete;
 // Native handles of the windows that have one, each once, in the order of the ids.
 QList<ViewerPlatform::NativeWindow> nativeHandles(const RdpWidgetList& list, const QList<quint32>& ids);
 // Minimises every visible window that is not minimised yet.
