@@ -97,7 +97,7 @@ bool Reader::readBlobList(BlobList& out) {
     BlobList list;
     while (!atEnd()) {
         Blob b;
-        if (!readBlob(b)) {
+        if (list.size() == MaxBlobListEntries || !readBlob(b)) {
             m_pos = start;
             return false;
         }
@@ -139,7 +139,7 @@ bool Reader::readTileList(TileList& out) {
     TileList list;
     while (!atEnd()) {
         Tile t;
-        if (!readI16(t.x) || !readI16(t.y) || !readBlob(t.data)) {
+        if (list.size() == MaxTileListEntries || !readI16(t.x) || !readI16(t.y) || !readBlob(t.data)) {
             m_pos = start;
             return false;
         }

@@ -14,6 +14,12 @@ namespace Protocol {
 // Largest value a LEB128 field may carry (4 groups of 7 bits).
 constexpr std::uint32_t MaxLeb128 = (1u << 28) - 1;
 
+// Lists without a count grow entry by entry, and an entry in memory is many times its smallest wire
+// form (an empty blob is one byte on the wire). These caps keep what one frame can make the reader
+// allocate near the frame's own size. Far more than any real message carries.
+constexpr std::size_t MaxBlobListEntries = std::size_t(1) << 16; // tagged entries: ten tags are defined
+constexpr std::size_t MaxTileListEntries = std::size_t(1) << 20; // the 64x64 tiles of the largest surface
+
 // Read cursor over a byte range it does not own. Every read either succeeds and advances, or fails and
 // leaves the cursor where it was. Nothing read from the wire allocates more than the bytes that remain.
 class Reader {
@@ -42,11 +48,13 @@ public:
     bool readBytes(std::size_t n, Blob& out);
     bool readBlob(Blob& out);
     bool readString(String& out);
-    // Blobs one after another until the end of the frame; an empty rest is an empty list.
+    // Blobs one after another until the end of the frame; an empty rest is an empty list. More than
+    // MaxBlobListEntries entries is a read failure.
     bool readBlobList(BlobList& out);
     bool readRect(Rect& r);
     bool readRectList(RectList& out);
-    // Entries until the end of the frame: i16 x, i16 y, blob.
+    // Entries until the end of the frame: i16 x, i16 y, blob. More than MaxTileListEntries entries is a
+    // read failure.
     bool readTileList(TileList& out);
     // Five bytes of ten 4-bit values, low nibble first.
     bool readQuantSet(QuantSet& q);

@@ -53,6 +53,8 @@ private slots:
     void hostileLengthsAllocateNothingLarge_data();
     void hostileLengthsAllocateNothingLarge();
     void writerStaysRefusedAfterAnOversizedLength();
+    void listsStopAtTheirEntryCap_data();
+    void listsStopAtTheirEntryCap();
 };
 
 void TestWire::leb128Read_data() {
@@ -418,6 +420,36 @@ void TestWire::writerStaysRefusedAfterAnOversizedLength() {
     w.u8(1).leb128(1u << 28).u8(2).string("abc");
     QVERIFY(!w.ok());
     QCOMPARE(toHex(w.bytes()), QString("01"));
+}
+
+void TestWire::listsStopAtTheirEntryCap_data() {
+    QTest::addColumn<bool>("tiles");
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<bool>("ok");
+
+    // The smallest entries (an empty blob; a tile with empty data) cost far more in memory than on the
+    // wire, so a frame full of them must not turn into a list many times the frame's size.
+    const int blobCap = int(MaxBlobListEntries);
+    const int tileCap = int(MaxTileListEntries);
+    QTest::newRow("blob list at the cap") << false << blobCap << true;
+    QTest::newRow("blob list over the cap") << false << blobCap + 1 << false;
+    QTest::newRow("tile list at the cap") << true << tileCap << true;
+    QTest::newRow("tile list over the cap") << true << tileCap + 1 << false;
+}
+
+void TestWire::listsStopAtTheirEntryCap() {
+    QFETCH(bool, tiles);
+    QFETCH(int, entries);
+    QFETCH(bool, ok);
+
+    const std::size_t entrySize = tiles ? 5 : 1; // i16 x, i16 y, empty blob / empty blob
+    const std::vector<Byte> data(std::size_t(entries) * entrySize, 0);
+    Reader r(data);
+    TileList tileList;
+    BlobList blobList;
+    QCOMPARE(tiles ? r.readTileList(tileList) : r.readBlobList(blobList), ok);
+    QCOMPARE(r.atEnd(), ok);
+    QCOMPARE(tiles ? tileList.size() : blobList.size(), ok ? std::size_t(entries) : std::size_t(0));
 }
 
 QTEST_GUILESS_MAIN(TestWire)
