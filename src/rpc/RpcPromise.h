@@ -46,7 +46,8 @@ public:
 };
 
 // How a reply handler reaches its promise: a guarded pointer, plus the method for the log line
-// that is written even when the promise is already gone.
+// that is written even when the promise is already gone. Make it when the request is sent and keep
+// it in the handler: one made from a raw pointer when the reply comes guards nothing.
 class RpcPromiseRefBase {
 public:
     RpcPromiseRefBase() = default;
@@ -66,7 +67,7 @@ template <typename T>
 class RpcPromiseRef : public RpcPromiseRefBase {
 public:
     RpcPromiseRef() = default;
-    // Implicit, so a handler can pass the promise it was given.
+    // Implicit, so an operation can pass the promise it has just created.
     RpcPromiseRef(RpcPromise<T>* promise)
         : RpcPromiseRefBase(promise) {}
 
