@@ -7,8 +7,12 @@
 #include <QCryptographicHash>
 #include <QImage>
 #include <QImageReader>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QProcess>
 #include <QtTest>
+
+#include <utility>
 
 using namespace DisplaySim;
 
@@ -37,6 +41,27 @@ QList<quint8> tagsOf(const QList<QByteArray>& entries) {
     for (const QByteArray& e : entries)
         tags << (e.isEmpty() ? quint8(0) : static_cast<quint8>(e[0]));
     return tags;
+}
+
+// Qt's complaints about an object used off its own thread (a socket written from the test thread, say).
+// They are only warnings, so they are collected here and fail the test that caused them.
+QMutex g_threadWarningsMutex;
+QStringList g_threadWarnings;
+QtMessageHandler g_previousHandler = nullptr;
+
+void collectThreadWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtWarningMsg && (message.contains(QLatin1String("another thread")) ||
+                                 message.contains(QLatin1String("different thread")))) {
+        QMutexLocker lock(&g_threadWarningsMutex);
+        g_threadWarnings << message;
+    }
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+}
+
+QStringList takeThreadWarnings() {
+    QMutexLocker lock(&g_threadWarningsMutex);
+    return std::exchange(g_threadWarnings, {});
 }
 
 } // namespace
@@ -75,11 +100,16 @@ private slots:
     void initTestCase() {
         m_cert = makeSelfSignedCertificate();
         QVERIFY2(m_cert.error.isEmpty(), qPrintable(m_cert.error));
+        g_previousHandler = qInstallMessageHandler(collectThreadWarnings);
     }
+
+    void cleanupTestCase() { qInstallMessageHandler(g_previousHandler); }
 
     void cleanup() {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(TestChannel::alive.load(), 0);
+        const QStringList warnings = takeThreadWarnings();
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
     }
 
     void handshake_data() {
