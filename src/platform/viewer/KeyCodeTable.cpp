@@ -6,7 +6,8 @@ namespace {
 
 constexpr quint32 EvdevOffset = 8;
 
-// Evdev codes above the main block, with the scan code Windows reports for them.
+// Evdev codes above the main block, with the scan code Windows reports for them. Pause is left out:
+// Windows reports it as 0x45, the code NumLock reaches the server with, so it would toggle NumLock there.
 struct Extra {
     quint32 evdev;
     quint32 scanCode;
@@ -41,7 +42,6 @@ constexpr Extra extras[] = {
     {110, 0x152}, // Insert
     {111, 0x153}, // Delete
     {117, 0x59},  // keypad =
-    {119, 0x45},  // Pause
     {121, 0x7E},  // keypad comma
     {122, 0x72},  // Hangul
     {123, 0x71},  // Hanja

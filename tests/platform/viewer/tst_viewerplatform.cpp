@@ -151,7 +151,7 @@ private slots:
         QTest::newRow("102nd key") << 94u << 0x56u;
         QTest::newRow("F12") << 96u << 0x58u;
         QTest::newRow("NumLock, as Windows reports it") << 77u << 0x145u;
-        QTest::newRow("Pause") << 127u << 0x45u;
+        QTest::newRow("Pause would be NumLock on the server") << 127u << 0u;
         QTest::newRow("keypad Enter") << 104u << 0x11Cu;
         QTest::newRow("right Ctrl") << 105u << 0x11Du;
         QTest::newRow("keypad /") << 106u << 0x135u;
