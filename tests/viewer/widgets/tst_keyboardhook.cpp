@@ -4,8 +4,11 @@
 #include "viewer/widgets/KeyboardHook.h"
 #include "viewer/widgets/KeyboardLayout.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QtTest>
+
+#include <cstdio>
 
 using namespace ViewerPlatform;
 
@@ -143,5 +146,31 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestKeyboardHook)
+// After the tests, a hook still held when the application object goes must be released with it.
+int main(int argc, char** argv) {
+    FakeViewerPlatform fake;
+    fake.libraries << QStringLiteral("grapnel.dll");
+    fake.procedures << "GrapnelProc";
+    int code = 0;
+    {
+        QGuiApplication app(argc, argv);
+        TestKeyboardHook test;
+        code = QTest::qExec(&test, argc, argv);
+        setInstance(&fake);
+        KeyboardHook::install(owner(3));
+        if (fake.installedHooks.size() != 1) {
+            std::fprintf(stderr, "FAIL!  : no hook to release at exit\n");
+            code = code ? code : 1;
+        }
+    }
+    const bool released =
+        !KeyboardHook::current() && fake.installedHooks.isEmpty() && fake.loadedLibraries.isEmpty();
+    setInstance(nullptr);
+    if (!released) {
+        std::fprintf(stderr, "FAIL!  : the keyboard hook outlived the application\n");
+        return code ? code : 1;
+    }
+    return code;
+}
+
 #include "tst_keyboardhook.moc"
