@@ -314,6 +314,11 @@ void VnServerConnection::writeFrame(const std::vector<std::uint8_t>& frame) {
         m_webSocket->flush();
     } else if (m_tcpSocket) {
         const std::vector<Byte> prefix = Protocol::encodeLeb128(frame.size());
+        if (prefix.empty()) {
+            // Beyond what the length prefix can carry: writing it would break every frame after it.
+            qCWarning(lcConnection) << "Frame of" << frame.size() << "bytes is too long to send; dropped";
+            return;
+        }
         m_tcpSocket->write(reinterpret_cast<const char*>(prefix.data()), static_cast<qint64>(prefix.size()));
         m_tcpSocket->write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
         m_tcpSocket->flush();

@@ -600,6 +600,29 @@ private slots:
         QCOMPARE(session.recorder->endings.first().level, 4);
     }
 
+    // A frame the TCP length prefix cannot carry (2^28 bytes or more) is not sent, and the frames after it
+    // still arrive whole.
+    void tcpFrameBeyondLengthPrefix() {
+        auto server = makeServer(Transport::Tcp);
+        ClientSession session;
+        QVERIFY(startSession(session, *server));
+        VnServerConnection* c = session.connection;
+        c->requestChannel("clipboard", c->channelFactory<TestChannel>(QThread::currentThread()));
+        QVERIFY(server->awaitFrame(0, Msg::ChannelOpenRequest));
+        server->sendChannelOpen("clipboard", 1, 4);
+        QTRY_COMPARE(session.recorder->opened, QStringList{"clipboard"});
+        auto channel = std::dynamic_pointer_cast<TestChannel>(c->channel("clipboard"));
+        QVERIFY(channel);
+
+        channel->sendMessage(1, std::vector<std::uint8_t>((1u << 28) - 2, 0x41));
+        channel->sendMessage(2, {0x07});
+        auto frame = server->awaitFrame([](const ClientFrame& f) { return f.channel == 4; });
+        QVERIFY2(frame, qPrintable(server->transcriptText()));
+        QCOMPARE(frame->bytes, QByteArray("\x04\x02\x07", 3));
+        QVERIFY(server->hasClient());
+        QVERIFY(session.recorder->endings.isEmpty());
+    }
+
     void channelRequestBeforeMainSequence() {
         ServerOptions options;
         options.autoFirstSettings = false;
