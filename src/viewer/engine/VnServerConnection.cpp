@@ -199,8 +199,9 @@ void VnServerConnection::onSocketDisconnected() {
 }
 
 void VnServerConnection::onError(QAbstractSocket::SocketError error) {
-    // A peer that closes the stream is an ordinary close, not a socket failure.
-    if (error == QAbstractSocket::RemoteHostClosedError) {
+    // A peer that closes an established stream is an ordinary close, not a socket failure; before the
+    // transport was up (a WebSocket upgrade cut off) it is a failed connection.
+    if (error == QAbstractSocket::RemoteHostClosedError && state() != Created) {
         onSocketDisconnected();
         return;
     }

@@ -462,6 +462,58 @@ private slots:
         QCOMPARE(session.recorder->endings.size(), 1);
     }
 
+    // A peer that is not a WebSocket server is a failed connection: one socket error, or the next URL.
+    void upgradeRefused_data() {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("fallback");
+        for (bool fallback : {false, true}) {
+            const char* suffix = fallback ? ", next URL tried" : "";
+            QTest::addRow("closed at once%s", suffix) << QByteArray() << fallback;
+            QTest::addRow("HTTP 404%s", suffix)
+                << QByteArray("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n") << fallback;
+            QTest::addRow("garbage%s", suffix) << QByteArray("\x00\x01\x02 nonsense\r\n\r\n") << fallback;
+        }
+    }
+
+    void upgradeRefused() {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, fallback);
+        QTcpServer peer;
+        QVERIFY(peer.listen(QHostAddress::LocalHost));
+        connect(&peer, &QTcpServer::newConnection, &peer, [&] {
+            QTcpSocket* socket = peer.nextPendingConnection();
+            if (answer.isEmpty()) {
+                socket->close();
+                return;
+            }
+            connect(socket, &QTcpSocket::readyRead, socket, [socket, answer] {
+                socket->readAll();
+                socket->write(answer);
+                socket->disconnectFromHost();
+            });
+        });
+        auto server = makeServer(Transport::WebSocket);
+        ClientSession session;
+        QList<QNetworkRequest> requests{
+            ClientSession::request(QUrl("ws://127.0.0.1:" + QString::number(peer.serverPort())))};
+        if (fallback)
+            requests << ClientSession::request(server->url());
+        session.connectTo(requests);
+        if (fallback) {
+            QVERIFY(server->awaitMainSequence());
+            QTRY_COMPARE(session.recorder->mainSequenceCount, 1);
+            QCOMPARE(session.recorder->connectedCount, 1);
+            QVERIFY(session.recorder->endings.isEmpty());
+            return;
+        }
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        session.settle();
+        QCOMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(session.recorder->endings.first().level, 11);
+        QVERIFY(!session.recorder->endings.first().message.isEmpty());
+        QCOMPARE(session.recorder->connectedCount, 0);
+    }
+
     // A frame header that announces more than the cap ends the session at once, before any of the
     // frame's bytes are held. The simulator's WebSocket cannot write a bare frame header, so a peer that
     // only answers the upgrade stands in for it here.
