@@ -255,46 +255,58 @@ void RdpBasic::connectPointerSignals(bool connected) {
                                     &RdpBasic::callback_handlePointerSetDefault);
     m_pointerConnections << connect(connection, &VnServerConnection::setPointer, this,
                                     [this](uchar id) { callback_handlePointerSet(id); });
+    // The desktop window takes the focus as soon as the transport is up, before the handshake ends,
+    // when the keyboard resync cannot be sent yet: it goes out once the main sequence begins.
+    m_pointerConnections << connect(connection, &VnServerConnection::enteredMainSequence, this, [this] {
+        if (m_master->focus()) {
+            resyncKeyboard();
+        }
+    });
 }
 
 bool RdpBasic::hookAllowed() const {
     return !m_master->isSingleApplication() && m_master->capturesKeys();
 }
 
-void RdpBasic::handleFocusChangeFromMaster(bool focus) {
+void RdpBasic::resyncKeyboard() {
     ViewerPlatform::Interface* platform = ViewerPlatform::instance();
-    if (focus) {
-        quint8 locks = 0;
-        if (platform->isKeyToggled(ViewerPlatform::VkScroll)) {
-            locks |= Protocol::LockKeyBits::ScrollLock;
-        }
-        if (platform->isKeyToggled(ViewerPlatform::VkNumLock)) {
-            locks |= Protocol::LockKeyBits::NumLock;
-        }
-        if (platform->isKeyToggled(ViewerPlatform::VkCapital)) {
-            locks |= Protocol::LockKeyBits::CapsLock;
-        }
-        if (platform->isKeyToggled(ViewerPlatform::VkKana)) {
-            locks |= Protocol::LockKeyBits::Kana;
-        }
-        m_master->postToConnection(
-            [locks](VnServerConnection& connection) { Protocol::sendKeyboardReset(connection, locks); });
+    quint8 locks = 0;
+    if (platform->isKeyToggled(ViewerPlatform::VkScroll)) {
+        locks |= Protocol::LockKeyBits::ScrollLock;
+    }
+    if (platform->isKeyToggled(ViewerPlatform::VkNumLock)) {
+        locks |= Protocol::LockKeyBits::NumLock;
+    }
+    if (platform->isKeyToggled(ViewerPlatform::VkCapital)) {
+        locks |= Protocol::LockKeyBits::CapsLock;
+    }
+    if (platform->isKeyToggled(ViewerPlatform::VkKana)) {
+        locks |= Protocol::LockKeyBits::Kana;
+    }
+    m_master->postToConnection(
+        [locks](VnServerConnection& connection) { Protocol::sendKeyboardReset(connection, locks); });
 
-        static const struct {
-            int virtualKey;
-            quint32 scanCode;
-        } modifiers[] = {
-            {ViewerPlatform::VkLControl, 29}, {ViewerPlatform::VkRControl, 0x11D},
-            {ViewerPlatform::VkLShift, 42},   {ViewerPlatform::VkRShift, 54},
-            {ViewerPlatform::VkLMenu, 56},    {ViewerPlatform::VkRMenu, 0x138},
-        };
-        for (const auto& modifier : modifiers) {
-            if (platform->isKeyDown(modifier.virtualKey)) {
-                sendKey(modifier.scanCode, true);
-            }
+    static const struct {
+        int virtualKey;
+        quint32 scanCode;
+    } modifiers[] = {
+        {ViewerPlatform::VkLControl, 29}, {ViewerPlatform::VkRControl, 0x11D},
+        {ViewerPlatform::VkLShift, 42},   {ViewerPlatform::VkRShift, 54},
+        {ViewerPlatform::VkLMenu, 56},    {ViewerPlatform::VkRMenu, 0x138},
+    };
+    for (const auto& modifier : modifiers) {
+        if (platform->isKeyDown(modifier.virtualKey)) {
+            sendKey(modifier.scanCode, true);
         }
+    }
+}
+
+void RdpBasic::handleFocusChangeFromMaster(bool focus) {
+    if (focus) {
+        resyncKeyboard();
 #ifdef Q_OS_WIN
         // An Alt released while another window had the focus may still count as held locally.
+        ViewerPlatform::Interface* platform = ViewerPlatform::instance();
         for (int alt : {int(ViewerPlatform::VkLMenu), int(ViewerPlatform::VkRMenu)}) {
             if (!platform->isKeyDown(alt)) {
                 platform->sendKeyUp(alt);

@@ -70,6 +70,8 @@ private:
     void sendPosition(QPoint position);
     void resetPointer();
     bool hookAllowed() const;
+    // Lock toggles and held modifiers as the server must know them when the session has the focus.
+    void resyncKeyboard();
 
     RdpMaster* m_master = nullptr;
     QHash<quint32, QCursor> m_cursors;
