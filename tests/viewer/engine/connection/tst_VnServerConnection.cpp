@@ -415,6 +415,10 @@ private slots:
             }) << "Going down" << 2;
             QTest::addRow("%s: server closes", name)
                 << t << ServerAction([](S s) { s->closeClient(); }) << "Connection Closed" << 12;
+            QTest::addRow("%s: server drops the connection", name)
+                << t << ServerAction([](S s) { s->abortClient(); })
+                << (t == Transport::Tcp ? "Connection Closed" : "The remote host closed the connection")
+                << 12;
             QTest::addRow("%s: invalid codec", name)
                 << t << ServerAction([](S s) { s->sendSurfaceBits(0, 8, QByteArray(4, '\0')); })
                 << "invalid codec" << 4;
