@@ -39,17 +39,6 @@ public:
     void receive(std::vector<std::uint8_t>) override {}
 };
 
-// The connection's "apply the queued commands" step, once the surface pipeline is wired into it.
-template <typename Connection>
-auto applyQueuedCommands(Connection& connection, Surface::SurfaceMap& surfaces, Surface::CommandList& changes,
-                         int) -> decltype(connection.applyCommands(surfaces, changes)) {
-    return connection.applyCommands(surfaces, changes);
-}
-template <typename Connection>
-bool applyQueuedCommands(Connection&, Surface::SurfaceMap&, Surface::CommandList&, long) {
-    return false;
-}
-
 // Two non-zero decimal integers joined by "x", each a usable surface side (1..65535).
 bool parseSize(const QString& text, QSize& size) {
     const QStringList parts = text.split(QLatin1Char('x'), Qt::KeepEmptyParts, Qt::CaseSensitive);
@@ -119,7 +108,7 @@ RdpMaster::RdpMaster(const QList<QNetworkRequest>& requests, const QNetworkProxy
             m_connection, &VnServerConnection::gotFrameEnd, m_connection,
             [state, connection] {
                 QMutexLocker lock(&state->mutex);
-                applyQueuedCommands(*connection, state->surfaces, state->pendingChanges, 0);
+                connection->applyCommands(state->surfaces, state->pendingChanges);
                 // Still under the mutex: the controller cannot finish stopping before this returns.
                 if (state->master) {
                     emit state->master->commandsUpdated();
@@ -184,8 +173,8 @@ void RdpMaster::stop() {
         disconnect(app, nullptr, this, nullptr);
     }
 
-    // Called from a slot of the fan-out, this thread holds the mutex already.
-    const bool inFanOut = m_state->fanOutThread.load() == QThread::currentThread();
+    // Called from a slot of the fan-out (or under a read lock), this thread holds the mutex already.
+    const bool inFanOut = m_state->reader.load() == QThread::currentThread();
     if (inFanOut) {
         m_state->master = nullptr;
     } else {
@@ -567,7 +556,8 @@ void RdpMaster::setKeyboard(quint32 layout, quint32 type) {
 // ---- session -------------------------------------------------------------------------------------------
 
 void RdpMaster::handleConnectFinishFromServerConnection() {
-    if (!m_connection) {
+    // Once per session: a second report would open a second desktop window that no registry holds.
+    if (!m_connection || m_connected) {
         return;
     }
     if (!m_isSingleApplication) {
@@ -800,16 +790,24 @@ const Surface::SurfaceMap& RdpMaster::surfaceMap() const {
     return m_state->surfaces;
 }
 
+void RdpMaster::readSurfaces(const std::function<void(const Surface::SurfaceMap&)>& read) const {
+    SurfaceReadLock lock(*this);
+    read(m_state->surfaces);
+}
+
 RdpMaster::SurfaceReadLock::SurfaceReadLock(const RdpMaster& master) {
-    if (master.m_state->fanOutThread.load() != QThread::currentThread()) {
-        m_locked = &master.m_state->mutex;
-        m_locked->lock();
+    if (master.m_state->reader.load() == QThread::currentThread()) {
+        return;
     }
+    m_locked = master.m_state;
+    m_locked->mutex.lock();
+    m_locked->reader.store(QThread::currentThread());
 }
 
 RdpMaster::SurfaceReadLock::~SurfaceReadLock() {
     if (m_locked) {
-        m_locked->unlock();
+        m_locked->reader.store(nullptr);
+        m_locked->mutex.unlock();
     }
 }
 
@@ -824,14 +822,14 @@ QImage RdpMaster::surfaceImage(int surfaceId) const {
 
 void RdpMaster::handleCommandsUpdated() {
     std::shared_ptr<SurfaceState> state = m_state; // a slot may end the session
-    if (state->fanOutThread.load() == QThread::currentThread()) {
+    if (state->reader.load() == QThread::currentThread()) {
         // A nested event loop in one of the fan-out's slots delivered another pass. This thread holds the
         // mutex and the outer pass has taken every change, so there is nothing to do (and locking again
         // would deadlock).
         return;
     }
     QMutexLocker lock(&state->mutex);
-    state->fanOutThread.store(QThread::currentThread());
+    state->reader.store(QThread::currentThread());
     Surface::CommandList changes;
     changes.swap(state->pendingChanges);
     for (const Surface::CommandPtr& change : changes) {
@@ -852,5 +850,5 @@ void RdpMaster::handleCommandsUpdated() {
             emit surfaceContentsChanged(int(update->id), update->region);
         }
     }
-    state->fanOutThread.store(nullptr);
+    state->reader.store(nullptr);
 }

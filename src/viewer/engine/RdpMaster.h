@@ -179,10 +179,16 @@ public:
     // thread. Nothing happens once the session has stopped.
     void postToConnection(std::function<void(VnServerConnection&)> f) const;
 
+private:
+    struct SurfaceState;
+
+public:
     // Surfaces. The map may only be read while commands are not being applied: from the slots of the
     // surface signals (the fan-out holds the lock), or under a SurfaceReadLock.
     const Surface::SurfaceMap& surfaceMap() const override;
-    // Holds the surface lock unless the calling thread is the fan-out, which holds it already.
+    void readSurfaces(const std::function<void(const Surface::SurfaceMap&)>& read) const override;
+    // Holds the surface lock unless the calling thread holds it already (the fan-out, or an outer read
+    // lock), so reads may nest.
     class SurfaceReadLock {
     public:
         explicit SurfaceReadLock(const RdpMaster& master);
@@ -191,7 +197,7 @@ public:
         SurfaceReadLock& operator=(const SurfaceReadLock&) = delete;
 
     private:
-        QMutex* m_locked = nullptr;
+        std::shared_ptr<SurfaceState> m_locked;
     };
     // A copy of the surface's image (shared pixels, unchanged by later frames); null when absent.
     // Safe from any slot or paint event of the GUI thread.
@@ -279,8 +285,8 @@ private:
         Surface::SurfaceMap surfaces;
         Surface::CommandList pendingChanges;
         RdpMaster* master = nullptr; // cleared under the mutex when the session stops
-        // The thread running the fan-out (holding the mutex), or null.
-        std::atomic<void*> fanOutThread{nullptr};
+        // The thread that holds the mutex to read (the fan-out or a SurfaceReadLock), or null.
+        std::atomic<void*> reader{nullptr};
     };
 
     void loadSettings();

@@ -7,6 +7,10 @@
 
 VnSurfaceSource::~VnSurfaceSource() = default;
 
+void VnSurfaceSource::readSurfaces(const std::function<void(const Surface::SurfaceMap&)>& read) const {
+    read(surfaceMap());
+}
+
 VnSurface::VnSurface(QObject* controller, int surfaceId, QObject* parent)
     : QObject(parent)
     , m_controller(controller)
@@ -20,7 +24,7 @@ VnSurface::VnSurface(QObject* controller, int surfaceId, QObject* parent)
     connect(controller, SIGNAL(surfaceSizeChanged(int, QSize)), this, SLOT(onSurfaceSizeChanged(int, QSize)));
     connect(controller, SIGNAL(surfaceContentsChanged(int, QRegion)), this,
             SLOT(onSurfaceContentsChanged(int, QRegion)));
-    m_attached = lookUp() != nullptr;
+    readImage([this](const QImage* image) { m_attached = image != nullptr; });
 }
 
 VnSurface::~VnSurface() = default;
@@ -30,26 +34,38 @@ bool VnSurface::isActive() const {
     return m_active;
 }
 
-std::shared_ptr<QImage> VnSurface::lookUp() const {
+void VnSurface::readImage(const std::function<void(const QImage*)>& f) const {
     if (!m_controller || !m_source || m_surfaceId < 0) {
-        return nullptr;
+        f(nullptr);
+        return;
     }
-    const Surface::SurfaceMap& surfaces = m_source->surfaceMap();
-    auto it = surfaces.find(Surface::SurfaceId(m_surfaceId));
-    return it == surfaces.end() ? nullptr : it->second;
+    m_source->readSurfaces([this, &f](const Surface::SurfaceMap& surfaces) {
+        auto it = surfaces.find(Surface::SurfaceId(m_surfaceId));
+        f(it == surfaces.end() ? nullptr : it->second.get());
+    });
 }
 
 QImage VnSurface::image() const {
-    if (!m_attached) {
-        return QImage();
+    QImage copy;
+    if (m_attached) {
+        // The copy shares the pixels; the next command that paints the surface detaches it.
+        readImage([&copy](const QImage* image) {
+            if (image) {
+                copy = *image;
+            }
+        });
     }
-    std::shared_ptr<QImage> image = lookUp();
-    return image ? *image : QImage();
+    return copy;
 }
 
 QSize VnSurface::surfaceSize() const {
-    std::shared_ptr<QImage> image = lookUp();
-    return image ? image->size() : m_defaultSize;
+    QSize size = m_defaultSize;
+    readImage([&size](const QImage* image) {
+        if (image) {
+            size = image->size();
+        }
+    });
+    return size;
 }
 
 void VnSurface::setDefaultSize(QSize size) {
@@ -68,9 +84,15 @@ void VnSurface::onSurfaceAttached(int surfaceId) {
         return;
     }
     m_attached = true;
-    if (std::shared_ptr<QImage> image = lookUp()) {
-        emit surfaceSizeChanged(image->size());
-        emit surfaceContentsChanged(QRegion(image->rect()));
+    QSize size;
+    readImage([&size](const QImage* image) {
+        if (image) {
+            size = image->size();
+        }
+    });
+    if (size.isValid()) {
+        emit surfaceSizeChanged(size);
+        emit surfaceContentsChanged(QRegion(QRect(QPoint(0, 0), size)));
     }
 }
 

@@ -13,14 +13,18 @@
 #include <QSize>
 #include <QWaitCondition>
 
+#include <functional>
+
 // What a surface view needs of its controller besides the controller's signals surfaceAttached(int),
 // surfaceDetached(int), surfaceSizeChanged(int, QSize) and surfaceContentsChanged(int, QRegion).
-// The controller derives from QObject and from this. Reads follow the controller's locking rule: from
-// the slots of those signals, or otherwise never overlapping the application of commands.
+// The controller derives from QObject and from this. Views read the map only through readSurfaces.
 class VnSurfaceSource {
 public:
     virtual ~VnSurfaceSource();
     virtual const Surface::SurfaceMap& surfaceMap() const = 0;
+    // Runs read with the map while no command is being applied to it. A controller whose commands are
+    // applied on another thread takes its lock here; the default reads the map directly.
+    virtual void readSurfaces(const std::function<void(const Surface::SurfaceMap&)>& read) const;
 };
 
 class VnSurface : public QObject {
@@ -56,7 +60,8 @@ private slots:
     void onSurfaceContentsChanged(int surfaceId, QRegion region);
 
 private:
-    std::shared_ptr<QImage> lookUp() const;
+    // Runs f with this view's surface image (null when there is none) under the source's read rule.
+    void readImage(const std::function<void(const QImage*)>& f) const;
 
     QPointer<QObject> m_controller;
     const VnSurfaceSource* m_source = nullptr;

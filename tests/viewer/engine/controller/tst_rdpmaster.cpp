@@ -5,6 +5,7 @@
 #include "viewer/widgets/RdpLogDialog.h"
 #include "viewer/widgets/RdpWidget.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -500,6 +501,11 @@ private slots:
         QCOMPARE(sim.record().channelRequests, channels);
         QTRY_COMPARE(connectedChanged.count(), 1);
         QCOMPARE(connectedChanged.at(0).at(0).toBool(), true);
+        // A second report of the same connection opens nothing more.
+        const int topLevels = QApplication::topLevelWidgets().size();
+        master->handleConnectFinishFromTransportLoop();
+        QCOMPARE(QApplication::topLevelWidgets().size(), topLevels);
+        QCOMPARE(connectedChanged.count(), 1);
         QCOMPARE(master->widgetList()->windowIds(), desktopWindow ? QList<quint32>{1} : QList<quint32>{});
         if (desktopWindow) {
             QPointer<RdpWidget> window = master->widgetList()->widget(1);
@@ -592,10 +598,26 @@ private slots:
         QTRY_COMPARE(contents.count(), 1);
     }
 
+    // Every read of a surface outside the fan-out (the controller's own, and a surface view's image and
+    // size, as a window's paint event makes them) waits while the lock is held elsewhere.
+    void paintingTakesTheLockOutsideTheFanOut_data() {
+        QTest::addColumn<int>("reader");
+        QTest::newRow("controller image") << 0;
+        QTest::newRow("view image") << 1;
+        QTest::newRow("view size") << 2;
+    }
+
     void paintingTakesTheLockOutsideTheFanOut() {
+        QFETCH(int, reader);
         Server sim(simOptions());
         QVERIFY(sim.listen());
         auto master = startMaster(sim);
+        QVERIFY(awaitSessionReady(sim));
+        QSignalSpy attached(master.get(), &RdpMaster::surfaceAttached);
+        sim.sendSurfaceCreate(0, 64, 32);
+        sim.sendFrameEnd(1);
+        QTRY_COMPARE(attached.count(), 1);
+        const VnSurface* view = master->mainView();
         std::promise<void> locked;
         std::promise<void> release;
         std::thread holder([&] {
@@ -604,11 +626,26 @@ private slots:
             release.get_future().wait();
         });
         locked.get_future().wait();
-        auto read = std::async(std::launch::async, [&] { return master->surfaceImage(0); });
-        QCOMPARE(read.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+        auto read = std::async(std::launch::async, [&] {
+            if (reader == 0) {
+                master->surfaceImage(0);
+            } else if (reader == 1) {
+                view->image();
+            } else {
+                view->surfaceSize();
+            }
+        });
+        const std::future_status whileHeld = read.wait_for(std::chrono::milliseconds(100));
         release.set_value();
-        QCOMPARE(read.wait_for(std::chrono::seconds(10)), std::future_status::ready);
         holder.join();
+        QCOMPARE(whileHeld, std::future_status::timeout);
+        QCOMPARE(read.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+
+        // A thread that holds the lock may read again (a paint event that locks around its reads).
+        RdpMaster::SurfaceReadLock outer(*master);
+        QCOMPARE(view->surfaceSize(), QSize(64, 32));
+        QCOMPARE(master->surfaceImage(0).size(), QSize(64, 32));
+        QCOMPARE(view->image().size(), QSize(64, 32));
     }
 
     // Ending the session while frames are being applied on the network thread: the controller must
