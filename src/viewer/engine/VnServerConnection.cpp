@@ -12,6 +12,7 @@
 #include <QWebSocket>
 
 #include <algorithm>
+#include <limits>
 
 Q_LOGGING_CATEGORY(lcConnection, "velnor.connection")
 
@@ -296,34 +297,51 @@ void VnServerConnection::queueFrame(std::vector<std::uint8_t> frame) {
             error("WebSocket is not ready", Protocol::ErrorLevel::ConnectionClosed);
             return;
         }
+        queueWebSocketFrame(std::move(frame));
     } else if (m_tcpSocket) {
         if (!m_tcpSocket->isValid()) {
             error("TcpSocket is not ready", Protocol::ErrorLevel::ConnectionClosed);
             return;
         }
-    } else {
-        return;
+        queueTcpFrame(std::move(frame));
     }
-    QMetaObject::invokeMethod(
-        this, [this, f = std::move(frame)] { writeFrame(f); }, Qt::QueuedConnection);
 }
 
-void VnServerConnection::writeFrame(const std::vector<std::uint8_t>& frame) {
-    if (m_webSocket) {
-        m_webSocket->sendBinaryMessage(
-            QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<int>(frame.size())));
-        m_webSocket->flush();
-    } else if (m_tcpSocket) {
-        const std::vector<Byte> prefix = Protocol::encodeLeb128(frame.size());
-        if (prefix.empty()) {
-            // Beyond what the length prefix can carry: writing it would break every frame after it.
-            qCWarning(lcConnection) << "Frame of" << frame.size() << "bytes is too long to send; dropped";
-            return;
-        }
-        m_tcpSocket->write(reinterpret_cast<const char*>(prefix.data()), static_cast<qint64>(prefix.size()));
-        m_tcpSocket->write(reinterpret_cast<const char*>(frame.data()), static_cast<qint64>(frame.size()));
-        m_tcpSocket->flush();
-    }
+void VnServerConnection::queueWebSocketFrame(std::vector<std::uint8_t> frame) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, f = std::move(frame)] {
+            if (!m_webSocket)
+                return;
+            if (f.size() > std::size_t(std::numeric_limits<int>::max())) {
+                qCWarning(lcConnection) << "Frame of" << f.size() << "bytes is too long to send; dropped";
+                return;
+            }
+            m_webSocket->sendBinaryMessage(
+                QByteArray(reinterpret_cast<const char*>(f.data()), static_cast<int>(f.size())));
+            m_webSocket->flush();
+        },
+        Qt::QueuedConnection);
+}
+
+void VnServerConnection::queueTcpFrame(std::vector<std::uint8_t> frame) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, f = std::move(frame)] {
+            if (!m_tcpSocket)
+                return;
+            const std::vector<Byte> prefix = Protocol::encodeLeb128(f.size());
+            if (prefix.empty()) {
+                // Beyond what the length prefix can carry: writing it would break every frame after it.
+                qCWarning(lcConnection) << "Frame of" << f.size() << "bytes is too long to send; dropped";
+                return;
+            }
+            m_tcpSocket->write(reinterpret_cast<const char*>(prefix.data()),
+                               static_cast<qint64>(prefix.size()));
+            m_tcpSocket->write(reinterpret_cast<const char*>(f.data()), static_cast<qint64>(f.size()));
+            m_tcpSocket->flush();
+        },
+        Qt::QueuedConnection);
 }
 
 void VnServerConnection::error(std::string message, unsigned char level) {
@@ -609,7 +627,7 @@ void VnServerConnection::onChannelClose(std::string name, unsigned char number) 
 
 void VnServerConnection::onSurfaceFrameEnd(std::uint16_t frameId) {
     emit gotFrameEnd();
-    sendFrameAck(frameId); // written and flushed on this thread by writeFrame
+    sendFrameAck(frameId); // written and flushed on this thread by the queued write
 }
 
 void VnServerConnection::onNetworkDetectBegin() {

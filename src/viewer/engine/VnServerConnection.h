@@ -165,8 +165,10 @@ private:
     void finish(const QString& message, uchar level);
     void dropWebSocket(bool close);
     void dropTcpSocket(bool close);
+    // On the network thread: checks the socket, then queues the write behind what is already posted.
     void queueFrame(std::vector<std::uint8_t> frame);
-    void writeFrame(const std::vector<std::uint8_t>& frame);
+    void queueWebSocketFrame(std::vector<std::uint8_t> frame);
+    void queueTcpFrame(std::vector<std::uint8_t> frame);
     void doRequestChannel(const std::string& name, ChannelFactory factory);
     void setUpSurfaces();
 
