@@ -139,7 +139,9 @@ int main(int argc, char* argv[]) {
     }
 
     RdpInstance instance;
-    QObject::connect(&instance, &RdpInstance::finished, &app, &QCoreApplication::quit);
+    // The session's end ends the event loop, whose result is the exit code.
+    QObject::connect(&instance, &RdpInstance::finished, &app,
+                     [&instance] { QCoreApplication::exit(endedWithError(instance) ? kSessionFailed : 0); });
     RdpDefaultHandlers handlers(&instance);
 
     const QString urlText = parser.value(urlOption);
@@ -151,18 +153,15 @@ int main(int argc, char* argv[]) {
                    parser.value(geometryOption), QString(), false, connectInfo);
     password = QString();
 
-    int result = app.exec();
+    const int result = app.exec();
     // The ended session's controller and windows go before the application object.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    if (!instance.running() && endedWithError(instance)) {
+    if (result == kSessionFailed) {
         const QString message = instance.finishMessage().isEmpty()
                                     ? QApplication::translate("main", "The session ended with level %1.")
                                           .arg(instance.finishLevel())
                                     : instance.finishMessage();
         QTextStream(stderr) << "velnorcli: " << message << '\n';
-        if (result == 0) {
-            result = kSessionFailed;
-        }
     }
     return result;
 }
