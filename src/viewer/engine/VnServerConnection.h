@@ -22,6 +22,7 @@
 #include <QSet>
 #include <QSize>
 #include <QString>
+#include <QThread>
 
 #include <functional>
 #include <map>
@@ -29,7 +30,6 @@
 #include <string>
 
 class QTcpSocket;
-class QThread;
 class QWebSocket;
 
 Q_DECLARE_METATYPE(QSet<Protocol::Byte>)
@@ -74,7 +74,7 @@ public:
 
     // A factory for a channel class T (a QObject and a Protocol::Channel constructed from (name, number,
     // parent)). The object has no Qt parent, lives on `home` (or the calling thread when null) and is
-    // deleted there with deleteLater when the last reference goes.
+    // deleted there, once, when the last reference goes.
     template <typename T>
     ChannelFactory channelFactory(QThread* home = nullptr);
 
@@ -201,7 +201,14 @@ VnServerConnection::ChannelFactory VnServerConnection::channelFactory(QThread* h
         auto* channel = new Forwarder(*this, std::move(name), number, nullptr);
         if (home)
             channel->moveToThread(home);
-        return std::shared_ptr<Protocol::Channel>(channel,
-                                                  [channel](Protocol::Channel*) { channel->deleteLater(); });
+        return std::shared_ptr<Protocol::Channel>(channel, [channel](Protocol::Channel*) {
+            // On its own thread from that thread's event loop; at once when the loop has ended there (a
+            // network thread going down delivers no deferred delete posted while it finishes).
+            QThread* current = QThread::currentThread();
+            if (channel->thread() == current && current->loopLevel() == 0)
+                delete channel;
+            else
+                channel->deleteLater();
+        });
     };
 }

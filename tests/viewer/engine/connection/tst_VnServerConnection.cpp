@@ -656,6 +656,31 @@ private slots:
         QCOMPARE(session.recorder->endings.first().level, 4);
     }
 
+    // Channels still open when the session goes are released with it, wherever they live.
+    void channelsOpenAtTeardown_data() {
+        QTest::addColumn<bool>("onNetworkThread");
+        QTest::newRow("channel on the test thread") << false;
+        QTest::newRow("channel on the network thread") << true;
+    }
+
+    void channelsOpenAtTeardown() {
+        QFETCH(bool, onNetworkThread);
+        auto server = makeServer(Transport::WebSocket);
+        {
+            ClientSession session;
+            QVERIFY(startSession(session, *server));
+            VnServerConnection* c = session.connection;
+            c->requestChannel("magellan", c->channelFactory<TestChannel>(
+                                              onNetworkThread ? nullptr : QThread::currentThread()));
+            QVERIFY(server->awaitFrame(0, Msg::ChannelOpenRequest));
+            server->sendChannelOpen("magellan", 1, 3);
+            QTRY_COMPARE(session.recorder->opened, QStringList{"magellan"});
+            QCOMPARE(TestChannel::alive.load(), 1);
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(TestChannel::alive.load(), 0);
+    }
+
     // A frame the TCP length prefix cannot carry (2^28 bytes or more) is not sent, and the frames after it
     // still arrive whole.
     void tcpFrameBeyondLengthPrefix() {
