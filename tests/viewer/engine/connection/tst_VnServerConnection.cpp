@@ -695,7 +695,10 @@ private slots:
         auto channel = std::dynamic_pointer_cast<TestChannel>(c->channel("clipboard"));
         QVERIFY(channel);
 
-        channel->sendMessage(1, std::vector<std::uint8_t>((1u << 28) - 2, 0x41));
+        std::vector<std::uint8_t> huge(std::size_t(1) << 28, 0x41);
+        huge[0] = 4; // channel number, then message id 1
+        huge[1] = 1;
+        channel->send(std::move(huge));
         channel->sendMessage(2, {0x07});
         auto frame = server->awaitFrame([](const ClientFrame& f) { return f.channel == 4; });
         QVERIFY2(frame, qPrintable(server->transcriptText()));
