@@ -36,10 +36,8 @@ RdpWidgetDesktop::RdpWidgetDesktop(RdpMaster* master, quint32 windowId, QWidget*
         if (VnSurface* view = mainView())
             fitToSurface(view->surfaceSize(), factor);
     });
-    connect(master, &RdpMaster::clientMeChanged, this, [this](const RdpClient& me) {
-        if (me.status != QLatin1String("input"))
-            update(overlayRect());
-    });
+    // Repaint on every change, also when this client takes the input: the overlay it had drawn must go.
+    connect(master, &RdpMaster::clientMeChanged, this, [this] { update(overlayRect()); });
     connect(master, &RdpMaster::cursorPosChanged, this, &RdpWidgetDesktop::setOverlayMousePosition);
     connect(master, &RdpMaster::cursorDownChanged, this, &RdpWidgetDesktop::animatePress);
     if (view) {
@@ -98,15 +96,27 @@ bool RdpWidgetDesktop::isOverlayShown() const {
     return !status.isEmpty() && status != QLatin1String("input");
 }
 
+QPoint RdpWidgetDesktop::overlayPoint() const {
+    // The position comes from another participant; far outside any widget it only has to stay far
+    // outside, without overflowing the rectangles built around it.
+    constexpr int limit = 1 << 24;
+    return QPoint(std::clamp(mousePosition.x(), -limit, limit), std::clamp(mousePosition.y(), -limit, limit));
+}
+
+double RdpWidgetDesktop::overlayRadius() const {
+    return std::isfinite(clickRadius) ? std::clamp(clickRadius, 0.0, 1000.0) : 0.0;
+}
+
 QRect RdpWidgetDesktop::overlayRect() const {
     if (!mousePositionKnown)
         return QRect();
-    const double x = mousePosition.x();
-    const double y = mousePosition.y();
-    const double r = std::isfinite(clickRadius) ? std::clamp(clickRadius, 0.0, 1000.0) : 0.0;
+    const QPoint at = overlayPoint();
+    const double x = at.x();
+    const double y = at.y();
+    const double r = overlayRadius();
     const QRect disc(QPoint(int(std::floor(x - r)), int(std::floor(y - r))),
                      QPoint(int(std::ceil(x + r)), int(std::ceil(y + r))));
-    return disc.united(QRect(mousePosition, overlayCursor.size()));
+    return disc.united(QRect(at, overlayCursor.size()));
 }
 
 void RdpWidgetDesktop::setOverlayMouseClickRadius(double radius) {
@@ -224,9 +234,10 @@ void RdpWidgetDesktop::paintEvent(QPaintEvent*) {
         painter.setOpacity(overlayOpacity);
         painter.setBrush(QBrush(gradient));
         painter.setPen(Qt::NoPen);
-        const double r = clickRadius;
-        painter.drawEllipse(QRectF(mousePosition.x() - r, mousePosition.y() - r, 2 * r, 2 * r));
-        painter.drawPixmap(QRect(mousePosition, overlayCursor.size()), overlayCursor);
+        const QPoint at = overlayPoint();
+        const double r = overlayRadius();
+        painter.drawEllipse(QRectF(at.x() - r, at.y() - r, 2 * r, 2 * r));
+        painter.drawPixmap(QRect(at, overlayCursor.size()), overlayCursor);
         painter.restore();
     }
 }

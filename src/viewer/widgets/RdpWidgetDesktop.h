@@ -60,6 +60,8 @@ private:
     QPoint serverPosition(QPoint local) const;
     void fitToSurface(QSize surfaceSize, double factor);
     void animatePress(bool down);
+    QPoint overlayPoint() const;
+    double overlayRadius() const;
 
     QPixmap overlayCursor;
     double clickRadius = 0.0;

@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -260,6 +261,24 @@ private slots:
         session->master->setCursorPos(QPoint(150, 100));
         QTRY_VERIFY(matchesFreshPaint(desktop.get(), 0));
         QCOMPARE(shownImage(desktop.get()).copy(40, 50, 30, 30), plain.copy(40, 50, 30, 30));
+
+        // Positions far outside are harmless, and no part of the overlay shows.
+        const int most = std::numeric_limits<int>::max();
+        const int least = std::numeric_limits<int>::min();
+        for (const QPoint far : {QPoint(most, most), QPoint(least, least), QPoint(most, least)}) {
+            session->master->setCursorPos(far);
+            QVERIFY(!desktop->overlayRect().intersects(desktop->rect()));
+            desktop->repaint();
+            QCOMPARE(freshImage(desktop.get()), plain);
+        }
+
+        // Taking the input takes the overlay off the screen.
+        session->master->setCursorPos(QPoint(50, 60));
+        QTRY_VERIFY(matchesFreshPaint(desktop.get(), 0));
+        QVERIFY(shownImage(desktop.get()) != plain);
+        session->master->shareMe(QJsonObject{{"client", "me"}, {"status", "input"}, {"name", "Me"}});
+        QTRY_VERIFY(matchesFreshPaint(desktop.get(), 0));
+        QCOMPARE(shownImage(desktop.get()), plain);
     }
 
     void noOverlayWhileHoldingTheInput() {
