@@ -10,6 +10,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <utility>
@@ -779,15 +780,30 @@ private slots:
         ClientSession session;
         QVERIFY(startSession(session, *server));
         server->sendPointerCreate(1, 3, 4, pngOfSize(32, 32));
-        // Too big to be a pointer, and not an image at all: neither is decoded.
-        server->sendPointerCreate(2, 0, 0, pngOfSize(VnServerConnection::MaxPointerSide + 1, 8));
+        // Too wide, too tall, too many bytes, and not an image at all: none is decoded.
+        const int side = VnServerConnection::MaxPointerSide;
+        server->sendPointerCreate(2, 0, 0, pngOfSize(side + 1, 8));
+        server->sendPointerCreate(2, 0, 0, pngOfSize(8, side + 1));
+        QImage noise(side, side, QImage::Format_ARGB32);
+        QRandomGenerator random(42);
+        for (int y = 0; y < side; ++y)
+            random.fillRange(reinterpret_cast<quint32*>(noise.scanLine(y)), side);
+        QByteArray noisy;
+        QBuffer noisyBuffer(&noisy);
+        noisyBuffer.open(QIODevice::WriteOnly);
+        noise.save(&noisyBuffer, "PNG");
+        QVERIFY(noisy.size() > VnServerConnection::MaxPointerBytes);
+        server->sendPointerCreate(2, 0, 0, noisy);
         server->sendPointerCreate(3, 0, 0, QByteArray("not a png"));
+        // The largest allowed side is still a pointer.
+        server->sendPointerCreate(4, 1, 1, pngOfSize(side, side));
         server->sendPointerSetCached(1);
         server->sendPointerHide();
         server->sendPointerSystem();
         server->sendPointerPosition(640, 480);
         const QList<QVariantList> expected{
             {"create", uchar(1), QPoint(3, 4), QSize(32, 32)},
+            {"create", uchar(4), QPoint(1, 1), QSize(side, side)},
             {"set", uchar(1)},
             {"hide"},
             {"system"},
