@@ -130,6 +130,10 @@ void TestChannel::sendMessage(Protocol::Byte id, const std::vector<std::uint8_t>
     send(std::move(frame));
 }
 
+bool TestChannel::sendMessageOn(Protocol::Byte messageChannel, Protocol::Byte id) {
+    return sendChecked(messageChannel, {messageChannel, id});
+}
+
 std::vector<std::vector<std::uint8_t>> TestChannel::received() const {
     QMutexLocker lock(&m_mutex);
     return m_received;

@@ -49,6 +49,8 @@ public:
 
     void receive(std::vector<std::uint8_t> bytes) override;
     void sendMessage(Protocol::Byte id, const std::vector<std::uint8_t>& fields);
+    // As an encoder does it: the message carries its own channel number, which must be this channel's.
+    bool sendMessageOn(Protocol::Byte messageChannel, Protocol::Byte id);
     std::vector<std::vector<std::uint8_t>> received() const;
 
     static std::atomic<int> alive;

@@ -657,6 +657,30 @@ private slots:
         QCOMPARE(session.recorder->endings.first().level, 4);
     }
 
+    // A channel's message stamped with another channel's number is refused and ends the session, even
+    // when the channel sends from another thread.
+    void channelNumberMismatch() {
+        auto server = makeServer(Transport::WebSocket);
+        ClientSession session;
+        QVERIFY(startSession(session, *server));
+        VnServerConnection* c = session.connection;
+        c->requestChannel("diagnostics", c->channelFactory<TestChannel>(QThread::currentThread()));
+        QVERIFY(server->awaitFrame(0, Msg::ChannelOpenRequest));
+        server->sendChannelOpen("diagnostics", 1, 6);
+        QTRY_COMPARE(session.recorder->opened, QStringList{"diagnostics"});
+        auto channel = std::dynamic_pointer_cast<TestChannel>(c->channel("diagnostics"));
+        QVERIFY(channel);
+        QVERIFY(channel->sendMessageOn(6, 1));
+        QVERIFY(server->awaitFrame([](const ClientFrame& f) { return f.channel == 6; }));
+        QVERIFY(!channel->sendMessageOn(7, 1));
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(session.recorder->endings.first().message,
+                 QStringLiteral("Message channel number does not match assigned channel number"));
+        QCOMPARE(session.recorder->endings.first().level, 4);
+        QVERIFY(server->awaitClientGone());
+        QVERIFY(!server->awaitFrame([](const ClientFrame& f) { return f.channel == 7; }, 0));
+    }
+
     // Channels still open when the session goes are released with it, wherever they live.
     void channelsOpenAtTeardown_data() {
         QTest::addColumn<bool>("onNetworkThread");
