@@ -6,11 +6,13 @@
 #include "viewer/widgets/RdpWidgetNotification.h"
 #include "viewer/widgets/RdpWidgetToolbar.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScreen>
@@ -336,11 +338,24 @@ void RdpWidgetDesktopCaddy::enterFullScreen() {
         target = primary ? primary->virtualGeometry() : geometry();
     }
     fullScreenActive = true;
-    setWindowFlags(savedWindowFlags | Qt::FramelessWindowHint);
-    setGeometry(target);
-    show();
+    replaceWindow(savedWindowFlags | Qt::FramelessWindowHint, target);
     toolbarWidget->setFullScreenChecked(true);
     snapBoth();
+}
+
+void RdpWidgetDesktopCaddy::replaceWindow(Qt::WindowFlags flags, const QRect& geometry) {
+    // New flags hide the window, and showing it again does not bring the keyboard back: a window not
+    // shown before forgets its focused child, and the application keeps the window as its focus window
+    // but no longer as its active one, so keys would reach nothing until the next click.
+    const QPointer<QWidget> focused = focusWidget();
+    setWindowFlags(flags);
+    setGeometry(geometry);
+    show();
+    if (focused)
+        focused->setFocus(Qt::OtherFocusReason);
+    activateWindow();
+    if (QGuiApplication::focusWindow() == windowHandle() && QApplication::activeWindow() != this)
+        QApplication::setActiveWindow(this);
 }
 
 void RdpWidgetDesktopCaddy::leaveFullScreen() {
@@ -349,9 +364,7 @@ void RdpWidgetDesktopCaddy::leaveFullScreen() {
         return;
     }
     fullScreenActive = false;
-    setWindowFlags(savedWindowFlags);
-    setGeometry(savedGeometry);
-    show();
+    replaceWindow(savedWindowFlags, savedGeometry);
     toolbarWidget->setFullScreenChecked(false);
     snapBoth();
     savedWindowFlags = Qt::WindowFlags();

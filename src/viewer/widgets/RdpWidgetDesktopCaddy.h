@@ -88,6 +88,7 @@ private:
     void toggleDiagnostics(bool on);
     void slide(QPropertyAnimation* animation, QTimer& timer, const QRect& from, const QRect& to);
     void snapBoth();
+    void replaceWindow(Qt::WindowFlags flags, const QRect& geometry);
 
     RdpWidgetDesktop* desktopView = nullptr;
     QStackedWidget* stack = nullptr;
