@@ -283,28 +283,36 @@ private slots:
 
     void urlFallback_data() {
         QTest::addColumn<Transport>("transport");
-        QTest::newRow("ws") << Transport::WebSocket;
-        QTest::newRow("wss") << Transport::SecureWebSocket;
+        QTest::addColumn<QString>("refusedScheme");
+        QTest::newRow("ws") << Transport::WebSocket << "ws";
+        QTest::newRow("wss") << Transport::SecureWebSocket << "wss";
+        QTest::newRow("ws refused, then velnor") << Transport::Tcp << "ws";
     }
 
     void urlFallback() {
         QFETCH(Transport, transport);
+        QFETCH(QString, refusedScheme);
         auto server = makeServer(transport);
+        auto spare = makeServer(transport);
         QUrl refused = server->url();
+        refused.setScheme(refusedScheme);
         refused.setPort(refusedPort());
         ClientSession session;
-        session.connectTo({ClientSession::request(refused), ClientSession::request(server->url())});
+        session.connectTo({ClientSession::request(refused), ClientSession::request(server->url()),
+                           ClientSession::request(spare->url())});
         QVERIFY(server->awaitMainSequence());
         QTRY_COMPARE(session.recorder->mainSequenceCount, 1);
         QCOMPARE(server->clientCount(), 1);
         QCOMPARE(session.recorder->connectedCount, 1);
 
-        // A later failure of the live socket is an ending, not a reason to try more URLs.
-        server->closeClient();
+        // A later failure of the live socket is an ending, not a reason to try the URLs left.
+        server->abortClient();
         QTRY_COMPARE(session.recorder->endings.size(), 1);
         session.settle();
         QCOMPARE(session.recorder->endings.size(), 1);
         QCOMPARE(server->clientCount(), 1);
+        QVERIFY(!spare->awaitClient(200));
+        QCOMPARE(spare->clientCount(), 0);
     }
 
     void allCandidatesRefused_data() {
