@@ -78,6 +78,7 @@ public:
     template <typename T>
     ChannelFactory channelFactory(QThread* home = nullptr);
 
+    // State of the network thread: read it there (a posted call, a direct slot), not from another thread.
     bool passwordCapability() const { return m_passwordCapability; }
     QSet<Protocol::Byte> negotiatedCodecs() const { return m_negotiatedCodecs; }
     // Image reader format per image codec id, known from the server's Identity on.
