@@ -78,6 +78,9 @@ QPushButton* RdpWidgetToolbar::addButton(const char* name, const char* icon, boo
     button->setObjectName(QLatin1String(name));
     button->setProperty("myFlat", true);
     button->setFlat(true);
+    // A click must leave the keyboard with the remote desktop; a focused button would take the keys
+    // typed next, and Space would press it again.
+    button->setFocusPolicy(Qt::NoFocus);
     button->setCheckable(checkable);
     button->setToolTip(toolTip);
     button->setIcon(QIcon(QLatin1String(icon)));

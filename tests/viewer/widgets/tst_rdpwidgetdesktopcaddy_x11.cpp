@@ -1,5 +1,6 @@
-// The session window on a private X server with no window manager: full screen covers the screen, and
-// keys typed in it, and after leaving it, still reach the session.
+// The session window on a private X server with no window manager: full screen, entered and left with
+// real clicks on the toolbar, covers the screen, and keys typed in it and after it still reach the
+// session.
 #include "viewer/engine/RdpMaster.h"
 #include "viewer/widgets/RdpWidgetDesktop.h"
 #include "viewer/widgets/RdpWidgetDesktopCaddy.h"
@@ -96,15 +97,15 @@ private slots:
         if (!startInFullScreen) {
             QVERIFY(caddy->geometry() != screen);
             QVERIFY(typed(QStringLiteral("a"), 30));
-            fullScreenButton->click();
+            QVERIFY(clickOnToolbar(fullScreenButton));
         }
-        QVERIFY(caddy->isInFullScreen());
+        QTRY_VERIFY(caddy->isInFullScreen());
         QTRY_COMPARE(caddy->geometry(), screen);
         QVERIFY(caddy->windowFlags().testFlag(Qt::FramelessWindowHint));
         QVERIFY(typed(QStringLiteral("b"), 48));
 
-        fullScreenButton->click();
-        QVERIFY(!caddy->isInFullScreen());
+        QVERIFY(clickOnToolbar(fullScreenButton));
+        QTRY_VERIFY(!caddy->isInFullScreen());
         QVERIFY(!fullScreenButton->isChecked());
         QVERIFY(!caddy->windowFlags().testFlag(Qt::FramelessWindowHint));
         QTRY_VERIFY(caddy->geometry() != screen);
@@ -112,18 +113,41 @@ private slots:
     }
 
 private:
+    bool runXdotool(const QStringList& arguments) {
+        QProcess process;
+        process.start(xdotool, arguments);
+        if (!process.waitForFinished(10000) || process.exitCode() != 0) {
+            qWarning("xdotool failed: %s", process.readAllStandardError().constData());
+            return false;
+        }
+        return true;
+    }
+
+    bool movePointer(QPoint global) {
+        return runXdotool(
+            {QStringLiteral("mousemove"), QString::number(global.x()), QString::number(global.y())});
+    }
+
+    // Clicks `button` as a person does: the pointer goes into the toolbar's visible strip, the toolbar
+    // slides in, and the button is clicked.
+    bool clickOnToolbar(QPushButton* button) {
+        const QRect strip = caddy->toolbarHiddenGeometry();
+        if (!movePointer(caddy->mapToGlobal(QPoint(strip.center().x(), strip.bottom() - 1))) ||
+            !QTest::qWaitFor(
+                [this] { return caddy->toolbar()->geometry() == caddy->toolbarShownGeometry(); }))
+            return false;
+        return movePointer(button->mapToGlobal(button->rect().center())) &&
+               runXdotool({QStringLiteral("click"), QStringLiteral("1")});
+    }
+
     // Types `key` on the X server and waits for its key-down with `scanCode` at the server.
     bool typed(const QString& key, quint16 scanCode) {
         if (!QTest::qWaitFor([this] { return hasXFocus(caddy->winId()); })) {
             qWarning("the session window does not have the keyboard");
             return false;
         }
-        QProcess process;
-        process.start(xdotool, {QStringLiteral("key"), key});
-        if (!process.waitForFinished(10000) || process.exitCode() != 0) {
-            qWarning("xdotool failed: %s", process.readAllStandardError().constData());
+        if (!runXdotool({QStringLiteral("key"), key}))
             return false;
-        }
         for (;;) {
             const auto frame = server->awaitFrame(isKeyDown);
             if (!frame) {
