@@ -850,6 +850,7 @@ private slots:
         QTest::addColumn<Transport>("transport");
         QTest::addColumn<QString>("user");
         QTest::newRow("ws") << Transport::WebSocket << QString();
+        QTest::newRow("wss") << Transport::SecureWebSocket << QString();
         QTest::newRow("velnor") << Transport::Tcp << QString();
         QTest::newRow("velnor, proxy with user and password") << Transport::Tcp << QStringLiteral("tunnel");
     }
