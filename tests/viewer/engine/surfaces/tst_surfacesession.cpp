@@ -281,22 +281,28 @@ private slots:
 
     // Limits end the session with a protocol error; nothing of the oversized surface is allocated.
     void oversizedSurfacesEndTheSession_data() {
-        QTest::addColumn<QList<QList<int>>>("creates"); // id, width, height
+        QTest::addColumn<QList<QList<int>>>("messages"); // {0 create or 1 resize, id, width, height}
         QTest::addColumn<QString>("message");
-        QTest::newRow("too wide") << QList<QList<int>>{{1, 20000, 10}} << "surface 1 too large: 20000x10";
+        QTest::newRow("too wide") << QList<QList<int>>{{0, 1, 20000, 10}} << "surface 1 too large: 20000x10";
+        QTest::newRow("resized too tall")
+            << QList<QList<int>>{{0, 1, 100, 100}, {1, 1, 100, 16385}} << "surface 1 too large: 100x16385";
         QTest::newRow("too much in all")
-            << QList<QList<int>>{{1, 16384, 16384}, {2, 64, 64}}
+            << QList<QList<int>>{{0, 1, 16384, 16384}, {0, 2, 64, 64}}
             << "surface 2 exceeds the memory for surfaces: 1073758208 bytes in all";
     }
 
     void oversizedSurfacesEndTheSession() {
-        QFETCH(QList<QList<int>>, creates);
+        QFETCH(QList<QList<int>>, messages);
         QFETCH(QString, message);
         auto server = startServer();
         Session session;
         QVERIFY(session.start(*server));
-        for (const QList<int>& c : creates) {
-            server->sendSurfaceCreate(quint32(c[0]), quint16(c[1]), quint16(c[2]));
+        for (const QList<int>& m : messages) {
+            if (m[0] == 0) {
+                server->sendSurfaceCreate(quint32(m[1]), quint16(m[2]), quint16(m[3]));
+            } else {
+                server->sendSurfaceResize(quint32(m[1]), quint16(m[2]), quint16(m[3]));
+            }
         }
         server->sendFrameEnd(1);
         QVERIFY(server->awaitClientGone());
@@ -304,7 +310,9 @@ private slots:
         QCOMPARE(endings.size(), 1);
         QCOMPARE(endings[0].first, message);
         QCOMPARE(endings[0].second, 4);
+        // The frame end after the failure is not handled: nothing was applied.
         QVERIFY(session.surface(1).isNull());
+        QCOMPARE(session.frameEnds.load(), 0);
     }
 
     void invalidCodecEndsTheSession() {
