@@ -431,7 +431,10 @@ void RdpWidgetDesktopCaddy::changeEvent(QEvent* event) {
 
 void RdpWidgetDesktopCaddy::resizeEvent(QResizeEvent* event) {
     RdpWidget::resizeEvent(event);
-    viewportResized();
+    // While the scroll area is not shown (the window's first show, the way back from full screen, another
+    // page) the layout has not sized it yet; it reports its own resize once it has.
+    if (scroll->isVisible())
+        viewportResized();
     snapBoth();
 }
 
@@ -451,8 +454,6 @@ bool RdpWidgetDesktopCaddy::focusNextPrevChild(bool) {
 bool RdpWidgetDesktopCaddy::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (watched == scroll) {
-        // The window's own resize comes before its layout has sized the scroll area (always so when
-        // the window is first shown), so the size is computed again once the scroll area has its size.
         if (type == QEvent::Resize)
             viewportResized();
     } else if (watched == toolbarWidget) {

@@ -230,6 +230,26 @@ private slots:
                                              DisplaySim::Entry::geometry(820, 610)}));
     }
 
+    // When the window is first shown its own resize comes before the layout has sized the scroll area;
+    // the server must never hear the scroll area's size from before then.
+    void firstSizeFitsTheWindow() {
+        RdpWidgetDesktopCaddy* sessionWindow = session->caddy();
+        QTRY_VERIFY(!sessionWindow->isSizeTimerActive());
+        const QSize sessionWindowSize = sessionWindow->scrollArea()->size();
+        const int before = session->geometryEntries().size();
+
+        session->ownCaddy = std::make_unique<RdpWidgetDesktopCaddy>(session->master.get(), 0, false);
+        RdpWidgetDesktopCaddy* caddy = session->ownCaddy.get();
+        caddy->resize(700, 500);
+        caddy->show();
+        QVERIFY(QTest::qWaitForWindowExposed(caddy));
+        QTRY_VERIFY(!caddy->isSizeTimerActive());
+        QTRY_VERIFY(sentPixelSizes(before).contains(QSize(700, 500)));
+        for (QSize size : sentPixelSizes(before))
+            QVERIFY2(size == QSize(700, 500) || size == sessionWindowSize,
+                     qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
+    }
+
     void resizeOffSendsNothing() {
         RdpWidgetDesktopCaddy* caddy = session->caddy();
         caddy->show();
@@ -392,6 +412,18 @@ private slots:
     }
 
 private:
+    // Pixel sizes of the geometry settings the server received, from the `from`th on.
+    QList<QSize> sentPixelSizes(int from) const {
+        QList<QSize> sizes;
+        for (const QByteArray& entry : session->geometryEntries().mid(from)) {
+            DisplaySim::FrameReader fields(entry, 1);
+            quint16 width = 0, height = 0;
+            if (fields.u16(width) && fields.u16(height))
+                sizes.append(QSize(width, height));
+        }
+        return sizes;
+    }
+
     std::unique_ptr<TestSession> session;
 };
 
