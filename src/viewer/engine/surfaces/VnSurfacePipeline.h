@@ -40,7 +40,7 @@ public:
     ~VnSurfacePipeline() override;
 
     QThreadPool* decodePool() { return &m_decodePool; }
-    // Tile jobs of one update running or finished but not yet composed, at most.
+    // Tile jobs of one update queued, running or finished but not yet composed, at most.
     int maxJobsInFlight() const;
 
     void setNegotiatedCodecs(const QSet<Protocol::Byte>& codecs) { m_negotiated = codecs; }
