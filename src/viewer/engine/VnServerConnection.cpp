@@ -50,6 +50,11 @@ VnServerConnection::VnServerConnection(const QString& identity, const QString& d
 }
 
 VnServerConnection::~VnServerConnection() {
+    {
+        // Waits for a channel's send that is under way on another thread; later ones are dropped.
+        QMutexLocker lock(&m_channelLink->mutex);
+        m_channelLink->alive = false;
+    }
     // The sockets are children and would go with the QObject base; drop them first so that nothing they
     // emit on the way out reaches a half-destroyed connection.
     m_finished = true;

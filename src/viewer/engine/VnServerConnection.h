@@ -34,6 +34,39 @@ class QWebSocket;
 
 Q_DECLARE_METATYPE(QSet<Protocol::Byte>)
 
+// Shared between a connection and the channel objects its factories made. A channel object can outlive
+// the connection (it waits for its deferred delete on its own thread); once the connection is gone its
+// sends and error reports are dropped instead of reaching a deleted machine.
+struct VnChannelLink {
+    QRecursiveMutex mutex; // held across a call into the connection; recursive for nested sends
+    bool alive = true;
+};
+
+template <typename T>
+class VnLinkedChannel final : public Protocol::ClientMachine::ChannelForwarder<T> {
+    using Forwarder = Protocol::ClientMachine::ChannelForwarder<T>;
+
+public:
+    VnLinkedChannel(std::shared_ptr<VnChannelLink> link, Protocol::ClientMachine& machine, std::string name,
+                    uchar number)
+        : Forwarder(machine, std::move(name), number, nullptr)
+        , m_link(std::move(link)) {}
+
+    void send(std::vector<std::uint8_t> frame) override {
+        QMutexLocker lock(&m_link->mutex);
+        if (m_link->alive)
+            Forwarder::send(std::move(frame));
+    }
+    void error(std::string message, unsigned char level) override {
+        QMutexLocker lock(&m_link->mutex);
+        if (m_link->alive)
+            Forwarder::error(std::move(message), level);
+    }
+
+private:
+    std::shared_ptr<VnChannelLink> m_link;
+};
+
 class VnServerConnection : public QObject, public Protocol::ClientMachine {
     Q_OBJECT
 public:
@@ -190,6 +223,7 @@ private:
     bool m_enteredMainSequence = false;
     bool m_ignoreFrame = false;
     bool m_finished = false;
+    std::shared_ptr<VnChannelLink> m_channelLink = std::make_shared<VnChannelLink>();
     QElapsedTimer m_networkDetectTimer;
     quint64 m_receivedBytes = 0;
     VnSurfacePipeline* m_surfaces = nullptr; // child: moves to the network thread with the connection
@@ -198,8 +232,7 @@ private:
 template <typename T>
 VnServerConnection::ChannelFactory VnServerConnection::channelFactory(QThread* home) {
     return [this, home](std::string name, uchar number) -> std::shared_ptr<Protocol::Channel> {
-        using Forwarder = Protocol::ClientMachine::ChannelForwarder<T>;
-        auto* channel = new Forwarder(*this, std::move(name), number, nullptr);
+        auto* channel = new VnLinkedChannel<T>(m_channelLink, *this, std::move(name), number);
         if (home)
             channel->moveToThread(home);
         return std::shared_ptr<Protocol::Channel>(channel, [channel](Protocol::Channel*) {

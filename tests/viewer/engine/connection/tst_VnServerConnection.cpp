@@ -714,6 +714,29 @@ private slots:
         QCOMPARE(TestChannel::alive.load(), 0);
     }
 
+    // A channel object still held on its own thread after the connection is gone: its sends and error
+    // reports go nowhere instead of into the deleted connection.
+    void channelOutlivesConnection() {
+        auto server = makeServer(Transport::WebSocket);
+        std::shared_ptr<TestChannel> channel;
+        {
+            ClientSession session;
+            QVERIFY(startSession(session, *server));
+            VnServerConnection* c = session.connection;
+            c->requestChannel("clientcomm", c->channelFactory<TestChannel>(QThread::currentThread()));
+            QVERIFY(server->awaitFrame(0, Msg::ChannelOpenRequest));
+            server->sendChannelOpen("clientcomm", 1, 2);
+            QTRY_COMPARE(session.recorder->opened, QStringList{"clientcomm"});
+            channel = std::dynamic_pointer_cast<TestChannel>(c->channel("clientcomm"));
+            QVERIFY(channel);
+        }
+        channel->sendMessage(1, {0x01});
+        QVERIFY(!channel->sendMessageOn(9, 1));
+        QCoreApplication::processEvents();
+        QCOMPARE(TestChannel::alive.load(), 1);
+        channel.reset();
+    }
+
     // A frame the TCP length prefix cannot carry (2^28 bytes or more) is not sent, and the frames after it
     // still arrive whole.
     void tcpFrameBeyondLengthPrefix() {
