@@ -191,6 +191,23 @@ private slots:
         QTest::mouseRelease(desktop.get(), Qt::RightButton, {}, local);
     }
 
+    void wheelReachesTheServer() {
+        session->master->setScalingFactor(2.0);
+        showDesktop();
+        const QPoint local(33, 44);
+        QWheelEvent wheel(QPointF(local), QPointF(desktop->mapToGlobal(local)), QPoint(), QPoint(0, -120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(desktop.get(), &wheel);
+        QVERIFY(wheel.isAccepted());
+        const auto frame = session->server.awaitFrame(quint8(0), quint8(24));
+        QVERIFY(frame);
+        DisplaySim::FrameReader fields = frame->fields();
+        quint16 x = 0, y = 0, delta = 0;
+        QVERIFY(fields.u16(x) && fields.u16(y) && fields.u16(delta));
+        QCOMPARE(QPoint(x, y), QPoint(66, 88));
+        QCOMPARE(qint16(delta), qint16(120));
+    }
+
     void positionsLeftOfTheViewAreClamped() {
         showDesktop();
         QMouseEvent first(QEvent::MouseMove, QPointF(10, 10), QPointF(desktop->mapToGlobal(QPoint(10, 10))),
