@@ -1,8 +1,12 @@
 #pragma once
 
+#include <QApplication>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
+#include <QTest>
+
+#include <cstdio>
 
 // A private X server for one test executable: started on a free display number chosen by the
 // server itself, stopped when the object goes.
@@ -62,3 +66,20 @@ private:
     QProcess process;
     QString name;
 };
+
+// Runs one Qt Test object in a QApplication on the xcb platform of a private X server. The set-up
+// installs Xvfb, so a server that does not start fails the test rather than skipping it.
+template <typename TestObject>
+int runTestUnderXvfb(int argc, char** argv) {
+    XvfbServer server;
+    const QString failure = server.start();
+    if (!failure.isEmpty()) {
+        std::printf("FAIL: %s\n", qPrintable(failure));
+        return 1;
+    }
+    qputenv("DISPLAY", server.displayName().toLatin1());
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QApplication app(argc, argv);
+    TestObject test;
+    return QTest::qExec(&test, argc, argv);
+}

@@ -60,21 +60,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-    XvfbServer server;
-    const QString failure = server.start();
-    if (!failure.isEmpty()) {
-        std::printf("SKIP: %s\n", qPrintable(failure));
-        return 0;
-    }
-    qputenv("DISPLAY", server.displayName().toLatin1());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    int code = 0;
-    {
-        QApplication app(argc, argv);
-        TestX11Session test;
-        code = QTest::qExec(&test, argc, argv);
-    }
-    return code;
+    return runTestUnderXvfb<TestX11Session>(argc, argv);
 }
 
 #include "tst_x11session.moc"

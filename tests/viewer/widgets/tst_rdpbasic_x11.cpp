@@ -210,21 +210,7 @@ private:
 };
 
 int main(int argc, char** argv) {
-    XvfbServer server;
-    const QString failure = server.start();
-    if (!failure.isEmpty()) {
-        std::printf("SKIP: %s\n", qPrintable(failure));
-        return 0;
-    }
-    qputenv("DISPLAY", server.displayName().toLatin1());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    int code = 0;
-    {
-        QApplication app(argc, argv);
-        TestRdpBasicX11 test;
-        code = QTest::qExec(&test, argc, argv);
-    }
-    return code;
+    return runTestUnderXvfb<TestRdpBasicX11>(argc, argv);
 }
 
 #include "tst_rdpbasic_x11.moc"
