@@ -250,6 +250,26 @@ private slots:
                      qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
     }
 
+    // A resize while the lobby is shown sends nothing until the desktop is back, then the size it has.
+    void resizeInTheLobby() {
+        RdpWidgetDesktopCaddy* caddy = session->caddy();
+        session->master->setDpi(-1);
+        caddy->resize(700, 500);
+        caddy->show();
+        QVERIFY(QTest::qWaitForWindowExposed(caddy));
+        QTRY_COMPARE(caddy->sentSize(), QSize(700, 500));
+        session->master->shareMe(participant("a", "Ann", "lobby"));
+        QTRY_VERIFY(!caddy->isSizeTimerActive());
+        const int before = session->geometryEntries().size();
+
+        caddy->resize(900, 650);
+        QCOMPARE(caddy->sentSize(), QSize(700, 500));
+        session->master->shareMe(participant("a", "Ann", "input"));
+        QTRY_COMPARE(caddy->sentSize(), QSize(900, 650));
+        QTRY_VERIFY(sentPixelSizes(before).contains(QSize(900, 650)));
+        QCOMPARE(sentPixelSizes(before).first(), QSize(900, 650));
+    }
+
     void resizeOffSendsNothing() {
         RdpWidgetDesktopCaddy* caddy = session->caddy();
         caddy->show();
