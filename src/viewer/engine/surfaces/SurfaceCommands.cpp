@@ -178,9 +178,9 @@ bool UpdateCommand::apply(SurfaceMap& surfaces, CommandList& changes) {
     }
     if (image && image->size() == surface->size() && image->format() == surface->format() &&
         offset.isNull() && region.rectCount() == 1 && region.boundingRect() == surface->rect()) {
-        // The image replaces the whole surface: take it instead of copying every pixel.
-        surface = image;
-        surfaces[id] = surface;
+        // The image replaces the whole surface: share its pixels instead of copying them. The surface
+        // keeps its image object, so change records still waiting for the windows hold no old pixels.
+        *surface = *image;
     } else if (image && !image->isNull()) {
         QPainter painter(surface.get());
         painter.setCompositionMode(QPainter::CompositionMode_Source);

@@ -379,7 +379,9 @@ void VnSurfacePipeline::rfx7Update(std::uint32_t surfaceId, const Protocol::Quan
             const std::uint32_t key = rfx7TileKey(tile.x, tile.y);
             if (useCache) {
                 entry = &m_tileCache.entry(surfaceId, tile.x, tile.y);
-                if (progressive && !entry->hasCoefficients && seenKeys.count(key) == 0) {
+                // An earlier tile of this message may still be decoding into the entry: its flag is
+                // only read for keys no such tile has.
+                if (progressive && seenKeys.count(key) == 0 && !entry->hasCoefficients) {
                     qWarning() << "invalid tile cache";
                 }
                 seenKeys.insert(key);

@@ -256,6 +256,25 @@ private slots:
         QCOMPARE(record->offset, QPoint());
     }
 
+    // A whole-surface update takes the composed pixels without a copy, yet the surface keeps its image
+    // object: change records still waiting for the windows hold no earlier frames' pixels.
+    void wholeSurfaceUpdatesKeepTheImageObject() {
+        SurfaceMap surfaces = mapWith(0, QImage(QSize(64, 32), QImage::Format_ARGB32));
+        const std::shared_ptr<QImage> surface = surfaces[0];
+        CommandList changes;
+        for (QRgb fill : {qRgb(1, 2, 3), qRgba(4, 5, 6, 7)}) {
+            auto frame = std::make_shared<QImage>(64, 32, QImage::Format_ARGB32);
+            frame->fill(fill);
+            QVERIFY(UpdateCommand(0, frame, QRegion(0, 0, 64, 32), QPoint()).apply(surfaces, changes));
+            QCOMPARE(surfaces[0]->pixel(10, 10), fill);
+            QCOMPARE(surfaces[0]->constBits(), frame->constBits());
+        }
+        QCOMPARE(surfaces[0], surface);
+        for (const CommandPtr& change : changes) {
+            QCOMPARE(std::static_pointer_cast<UpdateCommand>(change)->image, surface);
+        }
+    }
+
     void updateEdgeCases() {
         SurfaceMap surfaces;
         CommandList changes;
