@@ -1,10 +1,10 @@
 // VnServerConnection against the display-server simulator over every transport.
 
 #include "ConnectionHarness.h"
+#include "SimRawPeer.h"
 #include "Socks5Server.h"
 
 #include <QBuffer>
-#include <QCryptographicHash>
 #include <QImage>
 #include <QImageReader>
 #include <QMutex>
@@ -491,27 +491,16 @@ private slots:
     void upgradeRefused() {
         QFETCH(QByteArray, answer);
         QFETCH(bool, fallback);
-        QTcpServer peer;
-        QVERIFY(peer.listen(QHostAddress::LocalHost));
-        connect(&peer, &QTcpServer::newConnection, &peer, [&] {
-            QTcpSocket* socket = peer.nextPendingConnection();
-            if (answer.isEmpty()) {
-                socket->close();
-                return;
-            }
-            connect(socket, &QTcpSocket::readyRead, socket, [socket, answer] {
-                socket->readAll();
-                socket->write(answer);
-                socket->disconnectFromHost();
-            });
-        });
+        RawPeer peer;
+        peer.setBytes(answer);
+        QVERIFY(peer.listen());
         auto server = makeServer(Transport::WebSocket);
         ClientSession session;
-        QList<QNetworkRequest> requests{
-            ClientSession::request(QUrl("ws://127.0.0.1:" + QString::number(peer.serverPort())))};
+        QList<QNetworkRequest> requests{ClientSession::request(peer.url())};
         if (fallback)
             requests << ClientSession::request(server->url());
         session.connectTo(requests);
+        QTRY_COMPARE(peer.connections(), 1);
         if (fallback) {
             QVERIFY(server->awaitMainSequence());
             QTRY_COMPARE(session.recorder->mainSequenceCount, 1);
@@ -528,38 +517,16 @@ private slots:
     }
 
     // A frame header that announces more than the cap ends the session at once, before any of the
-    // frame's bytes are held. The simulator's WebSocket cannot write a bare frame header, so a peer that
-    // only answers the upgrade stands in for it here.
+    // frame's bytes are held.
     void webSocketFrameOverCap() {
-        QTcpServer peer;
-        QVERIFY(peer.listen(QHostAddress::LocalHost));
-        QByteArray request;
-        QPointer<QTcpSocket> socket;
-        connect(&peer, &QTcpServer::newConnection, &peer, [&] {
-            socket = peer.nextPendingConnection();
-            connect(socket, &QTcpSocket::readyRead, &peer, [&] {
-                request += socket->readAll();
-                if (!request.contains("\r\n\r\n"))
-                    return;
-                QByteArray key;
-                for (const QByteArray& line : request.split('\n')) {
-                    if (line.toLower().startsWith("sec-websocket-key:"))
-                        key = line.mid(line.indexOf(':') + 1).trimmed();
-                }
-                const QByteArray accept =
-                    QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11",
-                                             QCryptographicHash::Sha1)
-                        .toBase64();
-                socket->write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\n"
-                              "Connection: Upgrade\r\nSec-WebSocket-Accept: " +
-                              accept + "\r\n\r\n");
-                // Final binary frame, unmasked, 64-bit length of 1 GiB, then a few bytes of it.
-                socket->write(QByteArray::fromHex("827f0000000040000000") + QByteArray(16, '\0'));
-                socket->disconnect(&peer);
-            });
-        });
+        RawPeer peer;
+        peer.setAcceptUpgrade(true);
+        peer.setCloseAfterWrite(false);
+        // Final binary frame, unmasked, 64-bit length of 1 GiB, then a few bytes of it.
+        peer.setBytes(QByteArray::fromHex("827f0000000040000000") + QByteArray(16, '\0'));
+        QVERIFY(peer.listen());
         ClientSession session;
-        session.connectTo(QUrl("ws://127.0.0.1:" + QString::number(peer.serverPort())));
+        session.connectTo(peer.url());
         QTRY_COMPARE(session.recorder->endings.size(), 1);
         QCOMPARE(session.recorder->connectedCount, 1);
         QCOMPARE(session.recorder->endings.first().message, QStringLiteral("WebSocket message too long"));
