@@ -25,30 +25,96 @@ int roundUpTo64(int v) {
     return (v + 63) / 64 * 64;
 }
 
-// Unites rects pairwise (a binary counter of partial unions), so that n rects cost about n log n
-// band merges instead of the n^2 of adding them one by one.
-QRegion uniteRects(const std::vector<QRect>& rects) {
-    std::vector<std::pair<QRegion, int>> stack; // partial union and how many merges deep it is
-    for (const QRect& r : rects) {
-        if (r.isEmpty()) {
-            continue;
+// How many bands a region has and how many rects its widest band holds; together they bound what a
+// union or intersection with it can grow to.
+struct RegionShape {
+    qint64 bands = 0;
+    qint64 widest = 0;
+};
+
+RegionShape shapeOf(const QRegion& region) {
+    RegionShape shape;
+    qint64 run = 0;
+    int top = 0;
+    for (const QRect& r : region) {
+        if (shape.bands == 0 || r.top() != top) {
+            ++shape.bands;
+            top = r.top();
+            run = 0;
         }
-        QRegion part(r);
-        int level = 0;
-        while (!stack.empty() && stack.back().second == level) {
-            part = stack.back().first.united(part);
-            stack.pop_back();
-            ++level;
-        }
-        stack.emplace_back(std::move(part), level);
+        shape.widest = std::max(shape.widest, ++run);
     }
-    QRegion result;
-    while (!stack.empty()) {
-        result = stack.back().first.united(result);
-        stack.pop_back();
-    }
-    return result;
+    return shape;
 }
+
+// Region arithmetic on what the server sends, with its cost bounded. A union or intersection can have
+// as many rects as the product of its operands' bands and band widths (a few thousand crossing
+// strips make millions), so every operation is bounded before it is made, and so is all the work of
+// one message; an operation that would exceed either fails.
+class RegionBudget {
+public:
+    struct Part {
+        QRegion region;
+        RegionShape shape;
+    };
+
+    static Part part(QRegion region) {
+        RegionShape shape = shapeOf(region);
+        return Part{std::move(region), shape};
+    }
+
+    bool unite(const Part& a, const Part& b, Part& into) { return combine(a, b, true, into); }
+    bool intersect(const Part& a, const Part& b, Part& into) { return combine(a, b, false, into); }
+
+    // The union of the rects, built pairwise (a binary counter of partial unions), so that n rects
+    // cost about n log n band merges instead of the n^2 of adding them one by one.
+    bool uniteRects(const std::vector<QRect>& rects, Part& into) {
+        std::vector<std::pair<Part, int>> stack; // partial union and how many merges deep it is
+        for (const QRect& r : rects) {
+            if (r.isEmpty()) {
+                continue;
+            }
+            Part part{QRegion(r), RegionShape{1, 1}};
+            int level = 0;
+            while (!stack.empty() && stack.back().second == level) {
+                Part merged;
+                if (!unite(stack.back().first, part, merged)) {
+                    return false;
+                }
+                stack.pop_back();
+                part = std::move(merged);
+                ++level;
+            }
+            stack.emplace_back(std::move(part), level);
+        }
+        Part all;
+        while (!stack.empty()) {
+            Part merged;
+            if (!unite(stack.back().first, all, merged)) {
+                return false;
+            }
+            stack.pop_back();
+            all = std::move(merged);
+        }
+        into = std::move(all);
+        return true;
+    }
+
+private:
+    bool combine(const Part& a, const Part& b, bool unite, Part& into) {
+        // A band edge of either operand can split a band of the other; a band of the result holds at
+        // most the rects of both operands' widest bands.
+        const qint64 bound = 2 * (a.shape.bands + b.shape.bands) * (a.shape.widest + b.shape.widest);
+        m_work += bound + a.region.rectCount() + b.region.rectCount();
+        if (bound > VnSurfacePipeline::MaxRegionRects || m_work > VnSurfacePipeline::MaxRegionWork) {
+            return false;
+        }
+        into = part(unite ? a.region.united(b.region) : a.region.intersected(b.region));
+        return true;
+    }
+
+    qint64 m_work = 0;
+};
 
 // Copies src into dst with its top-left at `at`, replacing the pixels (alpha included).
 void blitReplacing(uchar* dstBits, qsizetype dstStride, QSize dstSize, QPoint at, const QImage& source) {
@@ -126,14 +192,12 @@ public:
         m_window.push_back(std::move(m_next));
     }
 
-    // Waits for every job; returns the pixels that decoded tiles painted.
-    QRegion finish() {
+    // Waits for every job; returns the rects that decoded tiles painted.
+    std::vector<QRect> finish() {
         if (!m_window.empty()) {
             retireThrough(m_window.size() - 1);
         }
-        QRegion painted = uniteRects(m_painted);
-        m_painted.clear();
-        return painted;
+        return std::exchange(m_painted, {});
     }
 
 private:
@@ -198,6 +262,32 @@ private:
 QByteArray rawBytes(const Protocol::Blob& data) {
     return QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()),
                                    int(std::min<std::size_t>(data.size(), INT_MAX)));
+}
+
+std::vector<QRect> toQRects(const Protocol::RectList& rects) {
+    std::vector<QRect> qrects;
+    qrects.reserve(rects.size());
+    for (const Protocol::Rect& r : rects) {
+        qrects.emplace_back(r.x, r.y, r.width, r.height);
+    }
+    return qrects;
+}
+
+// What an update paints: the pixels of its region that decoded tiles covered.
+bool paintedRegion(RegionBudget& budget, const QRegion& region, const std::vector<QRect>& paintedRects,
+                   QRegion& painted) {
+    RegionBudget::Part tiles;
+    RegionBudget::Part result;
+    if (!budget.uniteRects(paintedRects, tiles) ||
+        !budget.intersect(RegionBudget::part(region), tiles, result)) {
+        return false;
+    }
+    painted = std::move(result.region);
+    return true;
+}
+
+QString regionTooComplex(std::uint32_t surfaceId) {
+    return QStringLiteral("region of surface %1 too complex").arg(surfaceId);
 }
 
 } // namespace
@@ -320,7 +410,13 @@ void VnSurfacePipeline::surfaceCopy(std::uint32_t sourceId, const Protocol::Rect
     if (m_failed) {
         return;
     }
-    queue(std::make_shared<Surface::CopyCommand>(sourceId, regionFromRects(rects), destinationId,
+    bool ok = false;
+    QRegion region = regionFromRects(rects, &ok);
+    if (!ok) {
+        fail(regionTooComplex(sourceId));
+        return;
+    }
+    queue(std::make_shared<Surface::CopyCommand>(sourceId, std::move(region), destinationId,
                                                  QPoint(offset.dx, offset.dy)));
     afterQueueingPaint();
 }
@@ -351,8 +447,14 @@ void VnSurfacePipeline::rfx7Update(std::uint32_t surfaceId, const Protocol::Quan
     }
     const bool useCache = m_negotiated.contains(Protocol::Codecs::Rfx7Progressive);
 
+    RegionBudget budget;
+    RegionBudget::Part requested;
+    if (!budget.uniteRects(toQRects(rects), requested)) {
+        fail(regionTooComplex(surfaceId));
+        return;
+    }
     UpdateTarget target;
-    if (!prepareTarget(surfaceId, rects, target)) {
+    if (!prepareTarget(surfaceId, std::move(requested.region), target)) {
         queueUpdate(surfaceId, target, target.region);
         return;
     }
@@ -363,7 +465,7 @@ void VnSurfacePipeline::rfx7Update(std::uint32_t surfaceId, const Protocol::Quan
     allocateImage(target, tileBounds);
 
     const VnRfx7DecoderRunnable::Quantisers quantisers{quantY, quantCb, quantCr};
-    QRegion painted;
+    std::vector<QRect> paintedRects;
     {
         TileComposer composer(m_decodePool, maxJobsInFlight(), target.image.get(), target.bounds);
         std::unordered_set<std::uint32_t> seenKeys;
@@ -395,9 +497,14 @@ void VnSurfacePipeline::rfx7Update(std::uint32_t surfaceId, const Protocol::Quan
             }
             composer.start(std::move(job));
         }
-        painted = composer.finish();
+        paintedRects = composer.finish();
     }
-    queueUpdate(surfaceId, target, target.region.intersected(painted));
+    QRegion painted;
+    if (!paintedRegion(budget, target.region, paintedRects, painted)) {
+        fail(regionTooComplex(surfaceId));
+        return;
+    }
+    queueUpdate(surfaceId, target, painted);
 }
 
 void VnSurfacePipeline::imageCodecUpdate(Protocol::Byte codecId, std::uint32_t surfaceId,
@@ -411,8 +518,14 @@ void VnSurfacePipeline::imageCodecUpdate(Protocol::Byte codecId, std::uint32_t s
         return;
     }
 
+    RegionBudget budget;
+    RegionBudget::Part requested;
+    if (!budget.uniteRects(toQRects(rects), requested)) {
+        fail(regionTooComplex(surfaceId));
+        return;
+    }
     UpdateTarget target;
-    if (!prepareTarget(surfaceId, rects, target)) {
+    if (!prepareTarget(surfaceId, std::move(requested.region), target)) {
         queueUpdate(surfaceId, target, target.region);
         return;
     }
@@ -432,7 +545,7 @@ void VnSurfacePipeline::imageCodecUpdate(Protocol::Byte codecId, std::uint32_t s
     }
     allocateImage(target, tileBounds);
 
-    QRegion painted;
+    std::vector<QRect> paintedRects;
     {
         TileComposer composer(m_decodePool, maxJobsInFlight(), target.image.get(), target.bounds);
         for (std::size_t i = 0; i < tiles.size(); ++i) {
@@ -444,14 +557,18 @@ void VnSurfacePipeline::imageCodecUpdate(Protocol::Byte codecId, std::uint32_t s
             composer.start(std::make_unique<VnImageDecoderRunnable>(
                 tiles[i].x, tiles[i].y, rawBytes(tiles[i].data), format, rect.size(), composer.batch()));
         }
-        painted = composer.finish();
+        paintedRects = composer.finish();
     }
-    queueUpdate(surfaceId, target, target.region.intersected(painted));
+    QRegion painted;
+    if (!paintedRegion(budget, target.region, paintedRects, painted)) {
+        fail(regionTooComplex(surfaceId));
+        return;
+    }
+    queueUpdate(surfaceId, target, painted);
 }
 
-bool VnSurfacePipeline::prepareTarget(std::uint32_t surfaceId, const Protocol::RectList& rects,
-                                      UpdateTarget& target) const {
-    target.region = regionFromRects(rects);
+bool VnSurfacePipeline::prepareTarget(std::uint32_t surfaceId, QRegion region, UpdateTarget& target) const {
+    target.region = std::move(region);
     auto known = m_sizes.find(surfaceId);
     if (known == m_sizes.end()) {
         // Nothing to draw into: the command fails when applied, as an update of an unknown surface does.
@@ -501,11 +618,12 @@ Rfx7TileCacheEntry& VnSurfacePipeline::tileCacheEntry(std::uint32_t surfaceId, s
     return m_tileCache.entry(surfaceId, x, y);
 }
 
-QRegion VnSurfacePipeline::regionFromRects(const Protocol::RectList& rects) {
-    std::vector<QRect> qrects;
-    qrects.reserve(rects.size());
-    for (const Protocol::Rect& r : rects) {
-        qrects.emplace_back(r.x, r.y, r.width, r.height);
+QRegion VnSurfacePipeline::regionFromRects(const Protocol::RectList& rects, bool* ok) {
+    RegionBudget budget;
+    RegionBudget::Part region;
+    const bool united = budget.uniteRects(toQRects(rects), region);
+    if (ok) {
+        *ok = united;
     }
-    return uniteRects(qrects);
+    return united ? region.region : QRegion();
 }

@@ -35,6 +35,11 @@ public:
     // Queued commands are applied early, without waiting for frame end, beyond either of these.
     static constexpr qint64 MaxPendingImageBytes = qint64(256) << 20;
     static constexpr int MaxPendingCommands = 65536;
+    // A message whose region would take more rects than this, or more work (rects produced and
+    // consumed) than MaxRegionWork to compute, ends the session: crossing strips of a few kilobytes
+    // would otherwise unite into millions of rects.
+    static constexpr qint64 MaxRegionRects = qint64(1) << 20;
+    static constexpr qint64 MaxRegionWork = qint64(1) << 25;
 
     explicit VnSurfacePipeline(QObject* parent = nullptr);
     ~VnSurfacePipeline() override;
@@ -77,8 +82,9 @@ public:
     // Every surface's size as the queued commands will leave it.
     const std::map<std::uint32_t, QSize>& queuedSurfaceSizes() const { return m_sizes; }
 
-    // The union of the rects, built pairwise so that many rects stay cheap.
-    static QRegion regionFromRects(const Protocol::RectList& rects);
+    // The union of the rects, built pairwise so that many rects stay cheap. A union beyond
+    // MaxRegionRects, or costing more than MaxRegionWork, is refused: *ok is false and the region empty.
+    static QRegion regionFromRects(const Protocol::RectList& rects, bool* ok = nullptr);
 
 signals:
     // The queued commands should be applied now (ignoreFrame, or too much is queued).
@@ -96,7 +102,7 @@ private:
     void queue(Surface::CommandPtr command);
     void afterQueueingPaint();
     void queueUpdate(std::uint32_t surfaceId, const UpdateTarget& target, const QRegion& painted);
-    bool prepareTarget(std::uint32_t surfaceId, const Protocol::RectList& rects, UpdateTarget& target) const;
+    bool prepareTarget(std::uint32_t surfaceId, QRegion region, UpdateTarget& target) const;
     static void allocateImage(UpdateTarget& target, const QRect& tileBounds);
 
     QThreadPool m_decodePool;

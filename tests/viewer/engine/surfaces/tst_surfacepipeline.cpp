@@ -474,8 +474,44 @@ private slots:
             rects.push_back(rect((i * 37) % 1900 - 20, (i * 91) % 1060, 3 + i % 5, 2 + i % 3));
             expected += QRect(rects.back().x, rects.back().y, rects.back().width, rects.back().height);
         }
-        QCOMPARE(VnSurfacePipeline::regionFromRects(rects), expected);
+        bool ok = false;
+        QCOMPARE(VnSurfacePipeline::regionFromRects(rects, &ok), expected);
+        QVERIFY(ok);
         QVERIFY(VnSurfacePipeline::regionFromRects({rect(5, 5, 0, 10)}).isEmpty());
+    }
+
+    // A few thousand crossing strips, some 30 kB on the wire, would unite into millions of rects: the
+    // message ends the session instead, whatever carries the region.
+    void crossingStripsEndTheSession_data() {
+        QTest::addColumn<int>("kind"); // 0 copy, 1 image update, 2 RFX7 update
+        QTest::newRow("copy") << 0;
+        QTest::newRow("image update") << 1;
+        QTest::newRow("rfx7 update") << 2;
+    }
+
+    void crossingStripsEndTheSession() {
+        QFETCH(int, kind);
+        Protocol::RectList strips;
+        for (int i = 0; i < 2000; ++i) {
+            strips.push_back(rect(0, 2 * i, 4096, 1));
+            strips.push_back(rect(2 * i, 0, 1, 4096));
+        }
+        Session s;
+        QSignalSpy failed(&s.pipeline, &VnSurfacePipeline::failed);
+        s.pipeline.surfaceCreate(1, 4096, 4096);
+        QImage dot(1, 1, QImage::Format_ARGB32);
+        dot.fill(Qt::red);
+        if (kind == 0) {
+            s.pipeline.surfaceCopy(1, strips, 1, {0, 0});
+        } else if (kind == 1) {
+            s.pipeline.imageCodecUpdate(4, 1, strips, {tile(0, 0, encode(dot, "png"))});
+        } else {
+            s.pipeline.rfx7Update(1, {}, {}, {}, strips, {}, false);
+        }
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("region of surface 1 too complex"));
+        QCOMPARE(failed.at(0).at(1).value<uchar>(), uchar(4));
+        QCOMPARE(int(s.pipeline.pendingCommands().size()), 1); // the create only
     }
 };
 
