@@ -618,6 +618,16 @@ void RdpMaster::handleEnteredMainSequence() {
         connect(c, &VnServerConnection::channelOpened, this, &RdpMaster::handleChannelOpened);
     }
     pushSettings();
+    m_inMainSequence = true;
+    if (m_pendingDesktopSize) {
+        const auto [size, sizeMM] = *m_pendingDesktopSize;
+        m_pendingDesktopSize.reset();
+        if (sizeMM.isValid()) {
+            resizeDesktop(size, sizeMM);
+        } else {
+            resizeDesktop(size);
+        }
+    }
     requestChannels();
 }
 
@@ -765,10 +775,18 @@ void RdpMaster::admitClientFromLobby(QString) {}
 // ---- other methods -------------------------------------------------------------------------------------
 
 void RdpMaster::resizeDesktop(QSize size) {
+    if (!m_inMainSequence) {
+        m_pendingDesktopSize = std::make_pair(size, QSize());
+        return;
+    }
     postToConnection([size](VnServerConnection& c) { c.sendGeometrySetting(size); });
 }
 
 void RdpMaster::resizeDesktop(QSize size, QSize sizeMM) {
+    if (!m_inMainSequence) {
+        m_pendingDesktopSize = std::make_pair(size, sizeMM);
+        return;
+    }
     postToConnection([size, sizeMM](VnServerConnection& c) { c.sendGeometrySetting(size, sizeMM); });
 }
 

@@ -33,6 +33,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 class QThread;
 class QWidget;
@@ -345,4 +347,8 @@ private:
     quint32 m_keyboardType = 4;
     QPointer<QWidget> m_diagnosticsWindow;
     bool m_settingsWired = false;
+    // The server takes sizes only in the main sequence; the window asks for one as soon as it shows,
+    // which can be earlier, so the last request waits here until the main sequence starts.
+    bool m_inMainSequence = false;
+    std::optional<std::pair<QSize, QSize>> m_pendingDesktopSize;
 };
