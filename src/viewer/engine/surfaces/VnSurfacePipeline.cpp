@@ -25,42 +25,75 @@ int roundUpTo64(int v) {
     return (v + 63) / 64 * 64;
 }
 
-// How many bands a region has and how many rects its widest band holds; together they bound what a
-// union or intersection with it can grow to.
-struct RegionShape {
-    qint64 bands = 0;
-    qint64 widest = 0;
+// The bands of a region, top to bottom: the rects of one band share their top and bottom.
+struct Band {
+    int top;
+    int bottom; // exclusive
+    qint64 rects;
 };
+using Bands = std::vector<Band>;
 
-RegionShape shapeOf(const QRegion& region) {
-    RegionShape shape;
-    qint64 run = 0;
-    int top = 0;
+Bands bandsOf(const QRegion& region) {
+    Bands bands;
     for (const QRect& r : region) {
-        if (shape.bands == 0 || r.top() != top) {
-            ++shape.bands;
-            top = r.top();
-            run = 0;
+        if (!bands.empty() && bands.back().top == r.top()) {
+            ++bands.back().rects;
+        } else {
+            bands.push_back({r.top(), r.y() + r.height(), 1});
         }
-        shape.widest = std::max(shape.widest, ++run);
     }
-    return shape;
+    return bands;
+}
+
+// At most how many rects the union or the intersection of two regions has: every band of the result
+// lies between consecutive band edges of the operands, and holds at most the rects both operands have
+// there.
+qint64 combinedBound(const Bands& a, const Bands& b) {
+    std::vector<int> edges;
+    edges.reserve(2 * (a.size() + b.size()));
+    for (const Bands* bands : {&a, &b}) {
+        for (const Band& band : *bands) {
+            edges.push_back(band.top);
+            edges.push_back(band.bottom);
+        }
+    }
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+    qint64 bound = 0;
+    std::size_t i = 0;
+    std::size_t j = 0;
+    for (std::size_t k = 0; k + 1 < edges.size(); ++k) {
+        const int y = edges[k];
+        while (i < a.size() && a[i].bottom <= y) {
+            ++i;
+        }
+        while (j < b.size() && b[j].bottom <= y) {
+            ++j;
+        }
+        if (i < a.size() && a[i].top <= y) {
+            bound += a[i].rects;
+        }
+        if (j < b.size() && b[j].top <= y) {
+            bound += b[j].rects;
+        }
+    }
+    return bound;
 }
 
 // Region arithmetic on what the server sends, with its cost bounded. A union or intersection can have
-// as many rects as the product of its operands' bands and band widths (a few thousand crossing
-// strips make millions), so every operation is bounded before it is made, and so is all the work of
-// one message; an operation that would exceed either fails.
+// far more rects than its operands (a few thousand crossing strips make millions), so every operation
+// is bounded before it is made, and so is all the work of one message; an operation that would exceed
+// either fails.
 class RegionBudget {
 public:
     struct Part {
         QRegion region;
-        RegionShape shape;
+        Bands bands;
     };
 
     static Part part(QRegion region) {
-        RegionShape shape = shapeOf(region);
-        return Part{std::move(region), shape};
+        Bands bands = bandsOf(region);
+        return Part{std::move(region), std::move(bands)};
     }
 
     bool unite(const Part& a, const Part& b, Part& into) { return combine(a, b, true, into); }
@@ -74,7 +107,7 @@ public:
             if (r.isEmpty()) {
                 continue;
             }
-            Part part{QRegion(r), RegionShape{1, 1}};
+            Part part{QRegion(r), Bands{{r.top(), r.y() + r.height(), 1}}};
             int level = 0;
             while (!stack.empty() && stack.back().second == level) {
                 Part merged;
@@ -102,9 +135,7 @@ public:
 
 private:
     bool combine(const Part& a, const Part& b, bool unite, Part& into) {
-        // A band edge of either operand can split a band of the other; a band of the result holds at
-        // most the rects of both operands' widest bands.
-        const qint64 bound = 2 * (a.shape.bands + b.shape.bands) * (a.shape.widest + b.shape.widest);
+        const qint64 bound = combinedBound(a.bands, b.bands);
         m_work += bound + a.region.rectCount() + b.region.rectCount();
         if (bound > VnSurfacePipeline::MaxRegionRects || m_work > VnSurfacePipeline::MaxRegionWork) {
             return false;
