@@ -137,5 +137,13 @@ bool VnImageDecoderRunnable::decode() {
     }
     result = reader.read();
     // A decoder that delivers more than its header promised is not trusted either.
-    return !result.isNull() && result.width() <= m_maxSize.width() && result.height() <= m_maxSize.height();
+    if (result.isNull() || result.width() > m_maxSize.width() || result.height() > m_maxSize.height()) {
+        return false;
+    }
+    // Composing copies 32-bit rows; other formats (indexed GIF, premultiplied) are converted here, on
+    // the pool, rather than on the network thread.
+    if (result.format() != QImage::Format_ARGB32 && result.format() != QImage::Format_RGB32) {
+        result = result.convertToFormat(QImage::Format_ARGB32);
+    }
+    return !result.isNull();
 }
