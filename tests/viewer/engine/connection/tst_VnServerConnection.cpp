@@ -90,6 +90,20 @@ class TestVnServerConnection : public QObject {
         return QTest::qWaitFor([&] { return session.recorder->mainSequenceCount == 1; }, 5000);
     }
 
+    // Asks for a channel of the test class, has the server open it under `number` and returns the
+    // client's object for it; empty when any step did not happen.
+    std::shared_ptr<TestChannel> openTestChannel(ClientSession& session, Server& server, const QString& name,
+                                                 quint8 number, QThread* thread = QThread::currentThread()) {
+        VnServerConnection* c = session.connection;
+        c->requestChannel(name, c->channelFactory<TestChannel>(thread));
+        if (!server.awaitFrame(0, Msg::ChannelOpenRequest))
+            return {};
+        server.sendChannelOpen(name, 1, number);
+        if (!QTest::qWaitFor([&] { return session.recorder->opened.contains(name); }, 5000))
+            return {};
+        return std::dynamic_pointer_cast<TestChannel>(c->channel(name));
+    }
+
     static void addTransports() {
         QTest::addColumn<Transport>("transport");
         QTest::newRow("ws") << Transport::WebSocket;
@@ -638,13 +652,9 @@ private slots:
         auto server = makeServer(Transport::WebSocket);
         ClientSession session;
         QVERIFY(startSession(session, *server));
-        VnServerConnection* c = session.connection;
-        c->requestChannel("diagnostics", c->channelFactory<TestChannel>(QThread::currentThread()));
-        QVERIFY(server->awaitFrame(0, Msg::ChannelOpenRequest));
-        server->sendChannelOpen("diagnostics", 1, 6);
-        QTRY_COMPARE(session.recorder->opened, QStringList{"diagnostics"});
-        auto channel = std::dynamic_pointer_cast<TestChannel>(c->channel("diagnostics"));
+        auto channel = openTestChannel(session, *server, "diagnostics", 6);
         QVERIFY(channel);
+        QCOMPARE(session.recorder->opened, QStringList{"diagnostics"});
         QVERIFY(channel->sendMessageOn(6, 1));
         QVERIFY(server->awaitFrame([](const ClientFrame& f) { return f.channel == 6; }));
         QVERIFY(!channel->sendMessageOn(7, 1));
@@ -669,12 +679,9 @@ private slots:
         {
             ClientSession session;
             QVERIFY(startSession(session, *server));
-            VnServerConnection* c = session.connection;
-            c->requestChannel("magellan", c->channelFactory<TestChannel>(
-                                              onNetworkThread ? nullptr : QThread::currentThread()));
-            QVERIFY(server->awaitFrame(0, Msg::ChannelOpenRequest));
-            server->sendChannelOpen("magellan", 1, 3);
-            QTRY_COMPARE(session.recorder->opened, QStringList{"magellan"});
+            QVERIFY(openTestChannel(session, *server, "magellan", 3,
+                                    onNetworkThread ? nullptr : QThread::currentThread()));
+            QCOMPARE(session.recorder->opened, QStringList{"magellan"});
             QCOMPARE(TestChannel::alive.load(), 1);
         }
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -689,13 +696,9 @@ private slots:
         {
             ClientSession session;
             QVERIFY(startSession(session, *server));
-            VnServerConnection* c = session.connection;
-            c->requestChannel("clientcomm", c->channelFactory<TestChannel>(QThread::currentThread()));
-            QVERIFY(server->awaitFrame(0, Msg::ChannelOpenRequest));
-            server->sendChannelOpen("clientcomm", 1, 2);
-            QTRY_COMPARE(session.recorder->opened, QStringList{"clientcomm"});
-            channel = std::dynamic_pointer_cast<TestChannel>(c->channel("clientcomm"));
+            channel = openTestChannel(session, *server, "clientcomm", 2);
             QVERIFY(channel);
+            QCOMPARE(session.recorder->opened, QStringList{"clientcomm"});
         }
         channel->sendMessage(1, {0x01});
         QVERIFY(!channel->sendMessageOn(9, 1));
@@ -710,13 +713,9 @@ private slots:
         auto server = makeServer(Transport::Tcp);
         ClientSession session;
         QVERIFY(startSession(session, *server));
-        VnServerConnection* c = session.connection;
-        c->requestChannel("clipboard", c->channelFactory<TestChannel>(QThread::currentThread()));
-        QVERIFY(server->awaitFrame(0, Msg::ChannelOpenRequest));
-        server->sendChannelOpen("clipboard", 1, 4);
-        QTRY_COMPARE(session.recorder->opened, QStringList{"clipboard"});
-        auto channel = std::dynamic_pointer_cast<TestChannel>(c->channel("clipboard"));
+        auto channel = openTestChannel(session, *server, "clipboard", 4);
         QVERIFY(channel);
+        QCOMPARE(session.recorder->opened, QStringList{"clipboard"});
 
         std::vector<std::uint8_t> huge(std::size_t(1) << 28, 0x41);
         huge[0] = 4; // channel number, then message id 1
