@@ -18,5 +18,10 @@ case "$flavour" in
               -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14) ;;
     *) echo "unknown flavour: $flavour" >&2; exit 2 ;;
 esac
+# ccache, where present, lets several checkouts of the tree share compiled objects.
+if command -v ccache >/dev/null 2>&1; then
+    launcher="env;CCACHE_BASEDIR=$(dirname "$root");CCACHE_NOHASHDIR=1;ccache"
+    args+=("-DCMAKE_C_COMPILER_LAUNCHER=$launcher" "-DCMAKE_CXX_COMPILER_LAUNCHER=$launcher")
+fi
 cmake -S "$root" -B "$dir" -G Ninja "${args[@]}" >/dev/null
 cmake --build "$dir" -j "$jobs"
