@@ -1,6 +1,9 @@
 #include "viewer/engine/RdpMaster.h"
 
 #include "viewer/engine/RdpInstance.h"
+#include "viewer/engine/VnDiagnosticsChannel.h"
+#include "viewer/engine/VnDiagnosticsWindow.h"
+#include "viewer/engine/VnMagellanChannel.h"
 #include "viewer/engine/constants/ViewerConstants.h"
 #include "viewer/widgets/KeyboardLayout.h"
 #include "viewer/widgets/RdpBasic.h"
@@ -580,10 +583,7 @@ void RdpMaster::createDesktopWindow() {
 }
 
 QWidget* RdpMaster::createDiagnosticsWindow() {
-    // A plain hidden window until the diagnostics window is built in (VnDiagnosticsWindow).
-    auto* window = new QWidget(nullptr);
-    window->setWindowTitle(tr("Diagnostics"));
-    return window;
+    return new VnDiagnosticsWindow(nullptr);
 }
 
 void RdpMaster::handleDisconnect(QString reason, uchar level) {
@@ -673,7 +673,21 @@ void RdpMaster::requestChannels() {
 VnServerConnection::ChannelFactory RdpMaster::channelFactoryFor(const QString& name) {
     // Each channel's own class takes its place here as it is built in, e.g. for "clipboard":
     // return m_connection->channelFactory<VnClipboardChannel>(thread());
-    Q_UNUSED(name)
+    if (name == VnConstants::DiagnosticsChannelName) {
+        // Decoded and kept on the network thread; only the deltas cross to the window.
+        return m_connection->channelFactory<VnDiagnosticsChannel>();
+    }
+    if (name == VnConstants::MagellanChannelName) {
+        VnServerConnection::ChannelFactory make = m_connection->channelFactory<VnMagellanChannel>(thread());
+        QPointer<RdpMaster> self(this);
+        return [make, self](std::string channelName, uchar number) {
+            std::shared_ptr<Protocol::Channel> channel = make(std::move(channelName), number);
+            if (auto* magellan = dynamic_cast<VnMagellanChannel*>(channel.get())) {
+                magellan->setMaster(self.data());
+            }
+            return channel;
+        };
+    }
     return m_connection->channelFactory<RdpUnservedChannel>(thread());
 }
 
@@ -686,6 +700,13 @@ void RdpMaster::handleChannelOpened(QString name) {
     // "clientcomm" connects typeEnabled to handleTypeEnabled and announces its types. Channels served by
     // a stand-in have nothing to wire.
     qCDebug(lcMaster) << "Channel opened:" << name;
+    if (name == VnConstants::DiagnosticsChannelName) {
+        auto channel = std::dynamic_pointer_cast<VnDiagnosticsChannel>(m_connection->channel(name));
+        auto* window = qobject_cast<VnDiagnosticsWindow*>(m_diagnosticsWindow.data());
+        if (channel && window) {
+            connectDiagnosticsWindow(channel.get(), window);
+        }
+    }
 }
 
 void RdpMaster::handleTypeEnabled(QString type) {
