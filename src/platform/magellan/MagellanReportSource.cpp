@@ -68,8 +68,8 @@ void MagellanReportSource::openDevices(const QString& deviceDir) {
         if (ours) {
             descriptor.size = quint32(descriptorSize);
             ours = ::ioctl(fd, HIDIOCGRDESC, &descriptor) == 0 &&
-                   MagellanReports::isMultiAxisController(QByteArray(
-                       reinterpret_cast<const char*>(descriptor.value), int(descriptor.size)));
+                   MagellanReports::isMultiAxisController(
+                       QByteArray(reinterpret_cast<const char*>(descriptor.value), int(descriptor.size)));
         }
         if (!ours) {
             ::close(fd);

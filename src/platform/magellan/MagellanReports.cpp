@@ -96,7 +96,7 @@ bool isMultiAxisController(const QByteArray& descriptor) {
             usageHasPage = size == 4;
             haveUsage = true;
         } else if (type == 0) { // main items end the local state
-            if (tag == 0xA) { // collection
+            if (tag == 0xA) {   // collection
                 if (depth == 0 && value == 1 && haveUsage) {
                     const quint32 page = usageHasPage ? usage >> 16 : usagePage;
                     const quint32 id = usageHasPage ? (usage & 0xFFFF) : usage;

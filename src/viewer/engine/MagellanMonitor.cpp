@@ -53,7 +53,8 @@ void MagellanMonitor::handleMove(short x, short y, short z, short rx, short ry, 
     for (std::size_t i = 0; i < values.size(); ++i) {
         const int value = values[i];
         const int accumulated = m_axes[i];
-        if ((value > 0 && accumulated > AxisLimit - value) || (value < 0 && accumulated < -AxisLimit - value)) {
+        if ((value > 0 && accumulated > AxisLimit - value) ||
+            (value < 0 && accumulated < -AxisLimit - value)) {
             sendValues();
             break;
         }

@@ -116,7 +116,8 @@ QImage VnDiagnosticsWindow::drawGraph(QSize size, const QVector<DiagnosticsSampl
         frameToFrame << QPointF(x, s.frameToFrame);
         encoding << QPointF(x, s.encoding);
         currentFrame << QPointF(x, s.currentFrame);
-        largestFrameToFrame = anyFrameToFrame ? std::max(largestFrameToFrame, s.frameToFrame) : s.frameToFrame;
+        largestFrameToFrame =
+            anyFrameToFrame ? std::max(largestFrameToFrame, s.frameToFrame) : s.frameToFrame;
         anyFrameToFrame = true;
         if (previous) {
             const qint64 ms = previous->time.msecsTo(s.time);
@@ -169,8 +170,7 @@ QImage VnDiagnosticsWindow::drawGraph(QSize size, const QVector<DiagnosticsSampl
             painter.drawText(QPoint(10, y), text);
         };
         const qint64 bytes = qint64(std::clamp(last.bytesSent, 0.0, 1e18));
-        line(16, QStringLiteral("BytesSent %1").arg(locale.formattedDataSize(bytes, 2)),
-             Qt::blue, true);
+        line(16, QStringLiteral("BytesSent %1").arg(locale.formattedDataSize(bytes, 2)), Qt::blue, true);
         line(32, QStringLiteral("FrameToFrame %1").arg(last.frameToFrame), Qt::black, true);
         line(48, QStringLiteral("CurrentFrame %1").arg(last.currentFrame), Qt::red, true);
         line(64, QStringLiteral("Encoding %1").arg(last.encoding), Qt::green, true);

@@ -36,19 +36,19 @@ private slots:
                                   << QList<int>{0, 0, 0, 1, 0xFFFD, 0xFFFE} << 0u;
         QTest::newRow("buttons") << QByteArray::fromHex("03 01020304") << Report::Kind::Keys << none
                                  << 0x04030201u;
-        QTest::newRow("buttons in two bytes") << QByteArray::fromHex("03 0180") << Report::Kind::Keys << none
-                                              << 0x8001u;
-        QTest::newRow("buttons: extra bytes ignored") << QByteArray::fromHex("03 0100000099")
-                                                      << Report::Kind::Keys << none << 1u;
-        QTest::newRow("translation one byte short") << QByteArray::fromHex("01 0100 0200 03")
-                                                    << Report::Kind::None << none << 0u;
-        QTest::newRow("rotation one byte short") << QByteArray::fromHex("02 0100 0200 03") << Report::Kind::None
-                                                 << none << 0u;
-        QTest::newRow("buttons without a byte") << QByteArray::fromHex("03") << Report::Kind::None << none
-                                                << 0u;
+        QTest::newRow("buttons in two bytes")
+            << QByteArray::fromHex("03 0180") << Report::Kind::Keys << none << 0x8001u;
+        QTest::newRow("buttons: extra bytes ignored")
+            << QByteArray::fromHex("03 0100000099") << Report::Kind::Keys << none << 1u;
+        QTest::newRow("translation one byte short")
+            << QByteArray::fromHex("01 0100 0200 03") << Report::Kind::None << none << 0u;
+        QTest::newRow("rotation one byte short")
+            << QByteArray::fromHex("02 0100 0200 03") << Report::Kind::None << none << 0u;
+        QTest::newRow("buttons without a byte")
+            << QByteArray::fromHex("03") << Report::Kind::None << none << 0u;
         QTest::newRow("empty") << QByteArray() << Report::Kind::None << none << 0u;
-        QTest::newRow("unknown report id") << QByteArray::fromHex("04 0100 0200 0300") << Report::Kind::None
-                                           << none << 0u;
+        QTest::newRow("unknown report id")
+            << QByteArray::fromHex("04 0100 0200 0300") << Report::Kind::None << none << 0u;
     }
     void decode() {
         QFETCH(QByteArray, report);
@@ -76,8 +76,8 @@ private slots:
         QTest::newRow("mouse") << QByteArray::fromHex("05 01 09 02 a1 01 c0") << false;
         QTest::newRow("multi-axis usage nested in a mouse")
             << QByteArray::fromHex("05 01 09 02 a1 01 09 08 a1 01 c0 c0") << false;
-        QTest::newRow("physical collection, not application") << QByteArray::fromHex("05 01 09 08 a1 00 c0")
-                                                              << false;
+        QTest::newRow("physical collection, not application")
+            << QByteArray::fromHex("05 01 09 08 a1 00 c0") << false;
         QTest::newRow("other usage page") << QByteArray::fromHex("05 0c 09 08 a1 01 c0") << false;
         QTest::newRow("usage cleared by a main item")
             << QByteArray::fromHex("05 01 09 08 81 02 a1 01 c0") << false;

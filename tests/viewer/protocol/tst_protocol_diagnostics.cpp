@@ -51,7 +51,8 @@ private slots:
         QTest::addColumn<QStringList>("expected");
 
         QTest::newRow("empty payload") << QStringList{""} << QStringList{"error Failed to read message id 4"};
-        QTest::newRow("unknown message id") << QStringList{"07 00"} << QStringList{"error Invalid message id 4"};
+        QTest::newRow("unknown message id")
+            << QStringList{"07 00"} << QStringList{"error Invalid message id 4"};
         QTest::newRow("names") << QStringList{kNames} << QStringList{"names 1=Fc,2=Bs"};
         QTest::newRow("empty names list") << QStringList{"02 00"} << QStringList{"names "};
         QTest::newRow("names: truncated name")
@@ -63,21 +64,19 @@ private slots:
         QTest::newRow("names: count far beyond the bytes")
             << QStringList{"02 ffffff7f 01000000 00"}
             << QStringList{"error failed to read the counter names message 4"};
-        QTest::newRow("counters before any names") << QStringList{"03 01 01000000 00 04 e8030000"}
-                                                   << QStringList{"finished"};
+        QTest::newRow("counters before any names")
+            << QStringList{"03 01 01000000 00 04 e8030000"} << QStringList{"finished"};
         QTest::newRow("average and timer")
             << QStringList{kNames, "03 02  01000000 00 04 dc050000  02000000 01 0c fa000000 0010000000000001"}
-            << QStringList{"names 1=Fc,2=Bs", "value Fc 1500", "timer Bs 250 72057594037932032",
-                           "finished"};
+            << QStringList{"names 1=Fc,2=Bs", "value Fc 1500", "timer Bs 250 72057594037932032", "finished"};
         QTest::newRow("timer with a 4-byte payload is skipped")
             << QStringList{kNames, "03 01 02000000 01 04 fa000000"}
             << QStringList{"names 1=Fc,2=Bs", "finished"};
         QTest::newRow("average with a 3-byte payload is skipped")
             << QStringList{kNames, "03 01 01000000 00 03 fa0000"}
             << QStringList{"names 1=Fc,2=Bs", "finished"};
-        QTest::newRow("unknown kind is skipped")
-            << QStringList{kNames, "03 01 01000000 07 04 fa000000"}
-            << QStringList{"names 1=Fc,2=Bs", "finished"};
+        QTest::newRow("unknown kind is skipped") << QStringList{kNames, "03 01 01000000 07 04 fa000000"}
+                                                 << QStringList{"names 1=Fc,2=Bs", "finished"};
         QTest::newRow("longer payload: the leading bytes count")
             << QStringList{kNames, "03 01 01000000 00 06 0a000000 ffff"}
             << QStringList{"names 1=Fc,2=Bs", "value Fc 10", "finished"};
@@ -90,8 +89,8 @@ private slots:
         QTest::newRow("counters: missing entry")
             << QStringList{kNames, "03 02 01000000 00 04 fa000000"}
             << QStringList{"names 1=Fc,2=Bs", "error failed to read the counters message 4"};
-        QTest::newRow("counters: no count") << QStringList{"03"}
-                                            << QStringList{"error failed to read the counters message 4"};
+        QTest::newRow("counters: no count")
+            << QStringList{"03"} << QStringList{"error failed to read the counters message 4"};
         QTest::newRow("a later name replaces an earlier one")
             << QStringList{"02 01 01000000 01 41", "02 01 01000000 01 42", "03 01 01000000 00 04 01000000"}
             << QStringList{"names 1=A", "names 1=B", "value B 1", "finished"};
@@ -103,7 +102,7 @@ private slots:
         QTest::newRow("names arriving between reports")
             << QStringList{"02 01 01000000 01 41", "03 02 01000000 00 04 01000000 02000000 00 04 02000000",
                            "02 01 02000000 01 42", "03 02 01000000 00 04 01000000 02000000 00 04 02000000"}
-            << QStringList{"names 1=A", "value A 1",  "finished", "names 2=B",
+            << QStringList{"names 1=A", "value A 1", "finished", "names 2=B",
                            "value A 1", "value B 2", "finished"};
     }
 

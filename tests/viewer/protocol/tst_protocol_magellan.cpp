@@ -36,7 +36,8 @@ private slots:
         QTest::newRow("capabilities") << "01" << QStringList{"capabilities"};
         QTest::newRow("capabilities with fields") << "01 0203" << QStringList{"capabilities"};
         QTest::newRow("empty") << "" << QStringList{"error Failed to read message id 4"};
-        QTest::newRow("client message id from the server") << "02" << QStringList{"error Invalid message id 4"};
+        QTest::newRow("client message id from the server")
+            << "02" << QStringList{"error Invalid message id 4"};
         QTest::newRow("unknown id") << "ff 00" << QStringList{"error Invalid message id 4"};
     }
     void receive() {
@@ -63,9 +64,8 @@ private slots:
         keys.channel = 5;
         keys.keys = 0x80000003;
         QVERIFY(channel.sendKeys(keys));
-        QCOMPARE(channel.log,
-                 (QStringList{"send 05 02 01 00 ff ff 34 12 00 80 ff 7f fe ff 70 11 01 00",
-                              "send 05 03 03 00 00 80"}));
+        QCOMPARE(channel.log, (QStringList{"send 05 02 01 00 ff ff 34 12 00 80 ff 7f fe ff 70 11 01 00",
+                                           "send 05 03 03 00 00 80"}));
     }
 
     void foreignChannelNumberIsRefused() {

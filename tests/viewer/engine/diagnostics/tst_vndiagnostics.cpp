@@ -167,9 +167,9 @@ private slots:
         VnDiagnosticsWindow window;
         window.resize(320, 240);
         for (int i = 0; i < 100; ++i) {
-            window.addSample(deltas({{"FrameCount", 1}, {"FrameToFrame", double(i % 2 ? 30 : 10)},
-                                     {"BytesSent", 10}}),
-                             kNow.addMSecs(i * 5));
+            window.addSample(
+                deltas({{"FrameCount", 1}, {"FrameToFrame", double(i % 2 ? 30 : 10)}, {"BytesSent", 10}}),
+                kNow.addMSecs(i * 5));
         }
         QCOMPARE(window.samples().size(), 1);
         const DiagnosticsSample merged = window.samples().first();
