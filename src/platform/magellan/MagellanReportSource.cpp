@@ -75,17 +75,21 @@ void MagellanReportSource::openDevices(const QString& deviceDir) {
             ::close(fd);
             continue;
         }
-        Device device;
-        device.fd = fd;
-        device.vendorId = quint16(info.vendor);
-        device.notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-        connect(device.notifier, &QSocketNotifier::activated, this, [this, fd] { readDevice(fd); });
-        m_devices.append(device);
         qCDebug(lcMagellan) << "Reading multi-axis controller" << node;
+        watch(fd, quint16(info.vendor));
     }
 #else
     Q_UNUSED(deviceDir)
 #endif
+}
+
+void MagellanReportSource::watch(int fd, quint32 vendorId) {
+    Device device;
+    device.fd = fd;
+    device.vendorId = vendorId;
+    device.notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(device.notifier, &QSocketNotifier::activated, this, [this, fd] { readDevice(fd); });
+    m_devices.append(device);
 }
 
 void MagellanReportSource::readDevice(int fd) {

@@ -22,6 +22,10 @@ public:
     void openDevices(const QString& deviceDir = QStringLiteral("/dev"));
     int openDeviceCount() const { return m_devices.size(); }
 
+    // Takes over an open, non-blocking device descriptor: each read from it is one report of that
+    // vendor. It is closed when it ends or fails, and with the source.
+    void watch(int fd, quint32 vendorId);
+
     // Passes a report on as if a device of that vendor had sent it.
     void inject(quint32 vendorId, const QByteArray& report);
 

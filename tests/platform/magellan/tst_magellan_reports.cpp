@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using MagellanReports::Report;
 
 Q_DECLARE_METATYPE(Report::Kind)
@@ -111,6 +114,31 @@ private slots:
         QCOMPARE(spy.count(), 1);
         QCOMPARE(spy.at(0).at(0).value<quint32>(), 0x046Du);
         QCOMPARE(spy.at(0).at(1).toByteArray(), QByteArray::fromHex("0301"));
+    }
+
+    // A device is read report by report until it ends.
+    void sourceReadsADevice() {
+        int fds[2];
+        QCOMPARE(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
+        MagellanReportSource* source = MagellanReportSource::instance();
+        const int before = source->openDeviceCount();
+        QSignalSpy spy(source, &MagellanReportSource::reportReceived);
+        source->watch(fds[0], 0x046D);
+        QCOMPARE(source->openDeviceCount(), before + 1);
+
+        const QByteArray first = QByteArray::fromHex("01 0100 0200 0300 0400 0500 0600");
+        QCOMPARE(::write(fds[1], first.constData(), size_t(first.size())), ssize_t(first.size()));
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 1, 10000);
+        const QByteArray second = QByteArray::fromHex("03 01");
+        QCOMPARE(::write(fds[1], second.constData(), size_t(second.size())), ssize_t(second.size()));
+        QTRY_COMPARE_WITH_TIMEOUT(spy.count(), 2, 10000);
+        QCOMPARE(spy.at(0).at(1).toByteArray(), first);
+        QCOMPARE(spy.at(1).at(0).value<quint32>(), 0x046Du);
+        QCOMPARE(spy.at(1).at(1).toByteArray(), second);
+
+        ::close(fds[1]);
+        QTRY_COMPARE_WITH_TIMEOUT(source->openDeviceCount(), before, 10000);
+        QCOMPARE(spy.count(), 2);
     }
 };
 
