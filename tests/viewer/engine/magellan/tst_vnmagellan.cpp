@@ -5,6 +5,7 @@
 #include "SimMagellan.h"
 #include "SimServer.h"
 #include "platform/magellan/MagellanReportSource.h"
+#include "platform/viewer/FakeViewerPlatform.h"
 #include "viewer/engine/MagellanMonitor.h"
 #include "viewer/engine/MagellanWindow.h"
 #include "viewer/engine/RdpMaster.h"
@@ -46,6 +47,11 @@ constexpr int kLongQuantum = 600000;
 void moveX(MagellanMonitor& m, short x, ulong period = 10) {
     m.handleMove(x, 0, 0, 0, 0, 0, period);
 }
+
+class RawInputWindow : public MagellanWindow {
+public:
+    using MagellanWindow::nativeEvent;
+};
 
 } // namespace
 
@@ -189,6 +195,33 @@ private slots:
         source->inject(kVendor, QByteArray::fromHex("03 0600"));
         QCOMPARE(keys.count(), 1);
         QCOMPARE(keys.first().first().value<ulong>(), 6ul);
+    }
+
+    // Where the window system delivers raw input, the window registers for it and reads its reports
+    // from native events, leaving other devices' events to the default handling.
+    void windowReadsRawInput() {
+        ViewerPlatform::FakeViewerPlatform platform;
+        ViewerPlatform::ScopedPlatform scoped(&platform);
+        RawInputWindow window;
+        window.create();
+        const ViewerPlatform::NativeWindow handle = window.winId();
+        QVERIFY2(platform.calls.contains(QStringLiteral("registerMultiAxisInput %1").arg(handle)),
+                 qPrintable(platform.calls.join(", ")));
+        QVERIFY(!window.isVisible());
+
+        QSignalSpy moves(&window, &MagellanWindow::gotMove);
+        platform.rawReports = {{0x1234, QByteArray::fromHex("03 01")},
+                               {kVendor, QByteArray::fromHex("02 0100 0200 0300")}};
+        long result = -1;
+        QVERIFY(!window.nativeEvent("windows_generic_MSG", nullptr, &result));
+        QCOMPARE(result, -1L);
+        QCOMPARE(moves.count(), 0);
+        QVERIFY(window.nativeEvent("windows_generic_MSG", nullptr, &result));
+        QCOMPARE(result, 0L);
+        QCOMPARE(moves.count(), 1);
+        QCOMPARE(moves.first().at(3).value<ushort>(), ushort(1));
+        // Not a raw input event at all.
+        QVERIFY(!window.nativeEvent("windows_generic_MSG", nullptr, &result));
     }
 
     // Only the focused session receives the device; its motion and buttons reach the server.
