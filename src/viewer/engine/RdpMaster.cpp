@@ -1,6 +1,7 @@
 #include "viewer/engine/RdpMaster.h"
 
 #include "viewer/engine/RdpInstance.h"
+#include "viewer/engine/VnClipboardChannel.h"
 #include "viewer/engine/constants/ViewerConstants.h"
 #include "viewer/widgets/KeyboardLayout.h"
 #include "viewer/widgets/RdpBasic.h"
@@ -671,9 +672,10 @@ void RdpMaster::requestChannels() {
 }
 
 VnServerConnection::ChannelFactory RdpMaster::channelFactoryFor(const QString& name) {
-    // Each channel's own class takes its place here as it is built in, e.g. for "clipboard":
-    // return m_connection->channelFactory<VnClipboardChannel>(thread());
-    Q_UNUSED(name)
+    // Each channel's own class takes its place here as it is built in.
+    if (name == VnConstants::ClipboardChannelName) {
+        return VnClipboardChannel::factory(*m_connection, this);
+    }
     return m_connection->channelFactory<RdpUnservedChannel>(thread());
 }
 
@@ -686,6 +688,11 @@ void RdpMaster::handleChannelOpened(QString name) {
     // "clientcomm" connects typeEnabled to handleTypeEnabled and announces its types. Channels served by
     // a stand-in have nothing to wire.
     qCDebug(lcMaster) << "Channel opened:" << name;
+    if (name == VnConstants::ClipboardChannelName) {
+        if (auto clipboard = std::dynamic_pointer_cast<VnClipboardChannel>(m_connection->channel(name))) {
+            clipboard->sendCapabilities();
+        }
+    }
 }
 
 void RdpMaster::handleTypeEnabled(QString type) {
