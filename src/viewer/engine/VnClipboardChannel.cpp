@@ -181,12 +181,13 @@ void VnClipboardChannel::handleDataRequest(ClipboardIds clipboardId, Protocol::S
     if (!m_active || !m_clientToServer || !clipboard) {
         return;
     }
-    // Which local clipboard answers; none for ids we do not serve.
+    // Which local clipboard answers: without a selection the clipboard stands in for it; a selection
+    // left alone by the user's choice, and unknown ids, have nothing to give.
     const QMimeData* mime = nullptr;
-    if (clipboardId == Clipboard) {
+    if (clipboardId == Clipboard || (clipboardId == Selection && !clipboard->supportsSelection())) {
         mime = clipboard->mimeData(QClipboard::Clipboard);
     } else if (clipboardId == Selection && m_handlePrimarySelection) {
-        mime = clipboard->mimeData(clipboard->supportsSelection() ? QClipboard::Selection : QClipboard::Clipboard);
+        mime = clipboard->mimeData(QClipboard::Selection);
     }
     DataResponseMessage response;
     response.channel = number;
