@@ -55,7 +55,8 @@ public:
     void sendSettings(const QList<QByteArray>& blobs);
     void sendFormats(quint8 clipboardId, const QList<QByteArray>& formats);
     void sendDataRequest(quint8 clipboardId, const QByteArray& format);
-    void sendDataResponse(quint8 status, quint8 clipboardId, const QByteArray& format, const QByteArray& data);
+    void sendDataResponse(quint8 status, quint8 clipboardId, const QByteArray& format,
+                          const QByteArray& data);
 
     // Every well-formed clipboard message of the client, in order.
     const QList<ClipboardMessage>& received() const { return m_received; }

@@ -132,22 +132,21 @@ void VnClipboardChannel::onSettings(std::list<Protocol::Blob> settings) {
 }
 
 void VnClipboardChannel::onFormats(ClipboardIds clipboardId, std::list<Protocol::String> formats) {
-    QTimer::singleShot(0, this, [this, clipboardId, formats = std::move(formats)] {
-        handleFormats(clipboardId, formats);
-    });
+    QTimer::singleShot(
+        0, this, [this, clipboardId, formats = std::move(formats)] { handleFormats(clipboardId, formats); });
 }
 
 void VnClipboardChannel::onDataRequest(ClipboardIds clipboardId, Protocol::String format) {
-    QTimer::singleShot(0, this, [this, clipboardId, format = std::move(format)] {
-        handleDataRequest(clipboardId, format);
-    });
+    QTimer::singleShot(
+        0, this, [this, clipboardId, format = std::move(format)] { handleDataRequest(clipboardId, format); });
 }
 
-void VnClipboardChannel::onDataResponse(RequestStatus status, ClipboardIds clipboardId, Protocol::String format,
-                                        Protocol::Blob data) {
-    QTimer::singleShot(0, this, [this, status, clipboardId, format = std::move(format), data = std::move(data)] {
-        handleDataResponse(status, clipboardId, format, data);
-    });
+void VnClipboardChannel::onDataResponse(RequestStatus status, ClipboardIds clipboardId,
+                                        Protocol::String format, Protocol::Blob data) {
+    QTimer::singleShot(0, this,
+                       [this, status, clipboardId, format = std::move(format), data = std::move(data)] {
+                           handleDataResponse(status, clipboardId, format, data);
+                       });
 }
 
 // ---- GUI thread ----------------------------------------------------------------------------------------

@@ -50,10 +50,12 @@ public:
     // Protocol::Clipboard::ClipboardClientChannel, on the network thread.
     void onCapabilities(std::list<Protocol::Blob> capabilities) override;
     void onSettings(std::list<Protocol::Blob> settings) override;
-    void onFormats(Protocol::Clipboard::ClipboardIds clipboardId, std::list<Protocol::String> formats) override;
+    void onFormats(Protocol::Clipboard::ClipboardIds clipboardId,
+                   std::list<Protocol::String> formats) override;
     void onDataRequest(Protocol::Clipboard::ClipboardIds clipboardId, Protocol::String format) override;
-    void onDataResponse(Protocol::Clipboard::RequestStatus status, Protocol::Clipboard::ClipboardIds clipboardId,
-                        Protocol::String format, Protocol::Blob data) override;
+    void onDataResponse(Protocol::Clipboard::RequestStatus status,
+                        Protocol::Clipboard::ClipboardIds clipboardId, Protocol::String format,
+                        Protocol::Blob data) override;
 
 signals:
     void capabilities(std::list<Protocol::Blob> capabilities);
@@ -63,8 +65,9 @@ private slots:
     void handleSettings(std::list<Protocol::Blob> settings);
     void handleFormats(Protocol::Clipboard::ClipboardIds clipboardId, std::list<Protocol::String> formats);
     void handleDataRequest(Protocol::Clipboard::ClipboardIds clipboardId, Protocol::String format);
-    void handleDataResponse(Protocol::Clipboard::RequestStatus status, Protocol::Clipboard::ClipboardIds clipboardId,
-                            Protocol::String format, Protocol::Blob data);
+    void handleDataResponse(Protocol::Clipboard::RequestStatus status,
+                            Protocol::Clipboard::ClipboardIds clipboardId, Protocol::String format,
+                            Protocol::Blob data);
     void handleClipboardChange(int mode);
 
 private:

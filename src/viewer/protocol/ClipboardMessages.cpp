@@ -125,8 +125,8 @@ bool DataResponseMessage::fitsOnWire() const {
     if (format.size() > MaxLeb128 || data.size() > MaxLeb128) {
         return false;
     }
-    const std::uint64_t frame = 4 + leb128Size(format.size()) + format.size() + leb128Size(data.size()) +
-                                std::uint64_t(data.size());
+    const std::uint64_t frame =
+        4 + leb128Size(format.size()) + format.size() + leb128Size(data.size()) + std::uint64_t(data.size());
     return frame <= MaxLeb128;
 }
 

@@ -104,7 +104,8 @@ QStringList warnings;
 QtMessageHandler previousHandler = nullptr;
 
 void recordThreadWarnings(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type != QtDebugMsg && type != QtInfoMsg && message.contains(QLatin1String("thread"), Qt::CaseInsensitive)) {
+    if (type != QtDebugMsg && type != QtInfoMsg &&
+        message.contains(QLatin1String("thread"), Qt::CaseInsensitive)) {
         QMutexLocker lock(&warningsMutex);
         warnings << message;
     }

@@ -104,18 +104,22 @@ private slots:
         QTest::newRow("formats") << QByteArray::fromHex("030102") + text + "\x09image/png"
                                  << "formats 1 [text/plain,image/png]";
         QTest::newRow("formats, none") << QByteArray::fromHex("030000") << "formats 0 []";
-        QTest::newRow("data request, unknown clipboard id kept") << QByteArray::fromHex("0407") + text
-                                                                 << "request 7 text/plain";
-        QTest::newRow("data response") << QByteArray::fromHex("050200") + text + bytes("\x03" "ab\0", 4)
+        QTest::newRow("data request, unknown clipboard id kept")
+            << QByteArray::fromHex("0407") + text << "request 7 text/plain";
+        QTest::newRow("data response") << QByteArray::fromHex("050200") + text +
+                                              bytes("\x03"
+                                                    "ab\0",
+                                                    4)
                                        << "response 2 0 text/plain 616200";
-        QTest::newRow("bytes after the last field ignored") << QByteArray::fromHex("040000ffff") << "request 0 ";
+        QTest::newRow("bytes after the last field ignored")
+            << QByteArray::fromHex("040000ffff") << "request 0 ";
 
         const QString level = QStringLiteral("error 4: ");
         QTest::newRow("empty frame") << QByteArray() << level + "Failed to read message id";
         QTest::newRow("id 0") << QByteArray::fromHex("00") << level + "Invalid message id";
         QTest::newRow("id 6") << QByteArray::fromHex("06") << level + "Invalid message id";
-        QTest::newRow("capabilities without count") << QByteArray::fromHex("01")
-                                                    << level + "failed to read the capabilities message";
+        QTest::newRow("capabilities without count")
+            << QByteArray::fromHex("01") << level + "failed to read the capabilities message";
         QTest::newRow("capabilities count beyond the blobs")
             << QByteArray::fromHex("01020101") << level + "failed to read the capabilities message";
         QTest::newRow("capabilities count beyond the frame")
@@ -124,9 +128,10 @@ private slots:
             << QByteArray::fromHex("01") + toBytes(Protocol::encodeLeb128(MaxListEntries + 1)) +
                    QByteArray(int(MaxListEntries) + 1, '\0')
             << level + "failed to read the capabilities message";
-        QTest::newRow("settings cut short") << QByteArray::fromHex("020102") << level + "failed to read the settings message";
-        QTest::newRow("formats without clipboard id") << QByteArray::fromHex("03")
-                                                      << level + "failed to read the formats message";
+        QTest::newRow("settings cut short")
+            << QByteArray::fromHex("020102") << level + "failed to read the settings message";
+        QTest::newRow("formats without clipboard id")
+            << QByteArray::fromHex("03") << level + "failed to read the formats message";
         QTest::newRow("formats count beyond the names")
             << QByteArray::fromHex("030002") + text << level + "failed to read the formats message";
         QTest::newRow("data request without format")
@@ -134,7 +139,10 @@ private slots:
         QTest::newRow("data response without data")
             << QByteArray::fromHex("050100") + text << level + "failed to read the data response message";
         QTest::newRow("data response, data longer than the frame")
-            << QByteArray::fromHex("050100") + text + "\x05" "ab" << level + "failed to read the data response message";
+            << QByteArray::fromHex("050100") + text +
+                   "\x05"
+                   "ab"
+            << level + "failed to read the data response message";
     }
 
     void decode() {
@@ -207,14 +215,16 @@ private slots:
         FormatsMessage formats;
         DataRequestMessage request;
         DataResponseMessage response;
-        capabilities.channel = settingsMessage.channel = formats.channel = request.channel = response.channel = 8;
+        capabilities.channel = settingsMessage.channel = formats.channel = request.channel =
+            response.channel = 8;
         QVERIFY(!channel.sendMessage(capabilities));
         QVERIFY(!channel.sendMessage(settingsMessage));
         QVERIFY(!channel.sendMessage(formats));
         QVERIFY(!channel.sendMessage(request));
         QVERIFY(!channel.sendMessage(response));
         QVERIFY(channel.frames.empty());
-        const QString refused = QStringLiteral("error 4: Message channel number does not match assigned channel number");
+        const QString refused =
+            QStringLiteral("error 4: Message channel number does not match assigned channel number");
         QCOMPARE(channel.calls, (QStringList{refused, refused, refused, refused, refused}));
     }
 
@@ -286,7 +296,8 @@ private slots:
         QCOMPARE(requests.size(), handlePrimarySelection ? 1 : 0);
         s.clipboard.sendDataResponse(1, 1, TextPlain, "selection\n");
         QVERIFY(s.settle());
-        QCOMPARE(clipboard->text(), handlePrimarySelection ? QStringLiteral("selection\n") : QStringLiteral("local"));
+        QCOMPARE(clipboard->text(),
+                 handlePrimarySelection ? QStringLiteral("selection\n") : QStringLiteral("local"));
         s.master->setHandlePrimarySelection(true);
     }
 

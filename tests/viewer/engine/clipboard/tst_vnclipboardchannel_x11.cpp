@@ -134,8 +134,8 @@ private slots:
 
         s.clipboard.sendDataRequest(0, TextPlain);
         QVERIFY(s.settle());
-        QCOMPARE(describe(s.take()),
-                 expect(clientToServer, {QByteArray::fromHex("0501000a") + TextPlain + "\x0a" + "local text"}));
+        QCOMPARE(describe(s.take()), expect(clientToServer, {QByteArray::fromHex("0501000a") + TextPlain +
+                                                             "\x0a" + "local text"}));
 
         s.clipboard.sendDataResponse(1, 0, TextPlain, "remote text");
         QVERIFY(s.settle());
@@ -164,8 +164,8 @@ private slots:
         Session s;
         QVERIFY(s.start({Msg::serverToClient(), Msg::clientToServer()}));
         QVERIFY(otherApplicationCopies(selection, text));
-        QVERIFY(s.clipboard.awaitMessage([&](const ClipboardMessage& m) { return isAnnouncement(m, idOf(selection)); },
-                                         Timeout));
+        QVERIFY(s.clipboard.awaitMessage(
+            [&](const ClipboardMessage& m) { return isAnnouncement(m, idOf(selection)); }, Timeout));
         s.clipboard.sendDataRequest(idOf(selection), TextPlain);
         const auto response = s.clipboard.awaitMessage(Msg::DataResponse, Timeout);
         QVERIFY(response);
@@ -180,8 +180,8 @@ private slots:
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QByteArray>("pasted");
 
-        QTest::newRow("clipboard, trailing NULs") << kClipboard << bytes("first\nsecond\0\0", 14)
-                                                  << QByteArray("first\nsecond");
+        QTest::newRow("clipboard, trailing NULs")
+            << kClipboard << bytes("first\nsecond\0\0", 14) << QByteArray("first\nsecond");
         QTest::newRow("clipboard, CR LF stays one break")
             << kClipboard << QByteArray("x\r\n\r\ny") << QByteArray("x\n\ny");
         QTest::newRow("selection, UTF-8") << kPrimary << QByteArray("ä\nb") << QByteArray("ä\nb");
@@ -294,8 +294,8 @@ private slots:
 
         QVERIFY(otherApplicationCopies(kClipboard, "copied"));
         QVERIFY(s.settle());
-        QCOMPARE(describe(s.take()), describe({message(QByteArray::fromHex("0300010a") + TextPlain,
-                                                       s.clipboard.number())}));
+        QCOMPARE(describe(s.take()),
+                 describe({message(QByteArray::fromHex("0300010a") + TextPlain, s.clipboard.number())}));
 
         s.master->setHandlePrimarySelection(true);
         QVERIFY(otherApplicationCopies(kPrimary, "selected again"));
@@ -318,8 +318,8 @@ private slots:
             ClipboardChanges changes;
             a.clipboard.sendDataResponse(1, id, TextPlain, "from a");
             QVERIFY(changes.wait(modeOf(selection)));
-            QVERIFY(b.clipboard.awaitMessage([id](const ClipboardMessage& m) { return isAnnouncement(m, id); },
-                                             Timeout));
+            QVERIFY(b.clipboard.awaitMessage(
+                [id](const ClipboardMessage& m) { return isAnnouncement(m, id); }, Timeout));
             QVERIFY(a.settle());
             QVERIFY(b.settle());
             QCOMPARE(describe(a.take()), QString());
