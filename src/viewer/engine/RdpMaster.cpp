@@ -1,6 +1,7 @@
 #include "viewer/engine/RdpMaster.h"
 
 #include "viewer/engine/RdpInstance.h"
+#include "viewer/engine/VnClipboardChannel.h"
 #include "viewer/engine/VnDiagnosticsChannel.h"
 #include "viewer/engine/VnDiagnosticsWindow.h"
 #include "viewer/engine/VnMagellanChannel.h"
@@ -676,8 +677,10 @@ void RdpMaster::requestChannels() {
 }
 
 VnServerConnection::ChannelFactory RdpMaster::channelFactoryFor(const QString& name) {
-    // Each channel's own class takes its place here as it is built in, e.g. for "clipboard":
-    // return m_connection->channelFactory<VnClipboardChannel>(thread());
+    // Each channel's own class takes its place here as it is built in.
+    if (name == VnConstants::ClipboardChannelName) {
+        return VnClipboardChannel::factory(*m_connection, this);
+    }
     if (name == VnConstants::DiagnosticsChannelName) {
         // Decoded and kept on the network thread; only the deltas cross to the window.
         return m_connection->channelFactory<VnDiagnosticsChannel>();
@@ -705,6 +708,11 @@ void RdpMaster::handleChannelOpened(QString name) {
     // "clientcomm" connects typeEnabled to handleTypeEnabled and announces its types. Channels served by
     // a stand-in have nothing to wire.
     qCDebug(lcMaster) << "Channel opened:" << name;
+    if (name == VnConstants::ClipboardChannelName) {
+        if (auto clipboard = std::dynamic_pointer_cast<VnClipboardChannel>(m_connection->channel(name))) {
+            clipboard->sendCapabilities();
+        }
+    }
     if (name == VnConstants::DiagnosticsChannelName) {
         auto channel = std::dynamic_pointer_cast<VnDiagnosticsChannel>(m_connection->channel(name));
         auto* window = qobject_cast<VnDiagnosticsWindow*>(m_diagnosticsWindow.data());
