@@ -199,6 +199,7 @@ Server::~Server() {
         c->socket->abort();
         delete c;
     }
+    qDeleteAll(m_dead);
 }
 
 bool Server::start(Mode mode, quint16 port) {
@@ -347,7 +348,9 @@ void Server::forget(Connection* c) {
         return;
     c->socket->disconnect(this);
     c->socket->deleteLater();
-    delete c;
+    // Deleted later: this may run inside readFrom for the same connection.
+    m_dead.append(c);
+    QTimer::singleShot(0, this, [this] { qDeleteAll(m_dead); m_dead.clear(); });
 }
 
 void Server::readFrom(Connection* c) {
@@ -392,6 +395,8 @@ void Server::readFrom(Connection* c) {
         request.body = c->buffer.mid(headEnd + 4, int(length));
         c->buffer.remove(0, headEnd + 4 + int(length));
         answer(c, request);
+        if (!m_connections.contains(c))
+            return;
     }
 }
 

@@ -169,6 +169,7 @@ private:
     QList<Scripted> m_scripted;
     QList<Request> m_requests;
     QList<Connection*> m_connections;
+    QList<Connection*> m_dead;
     QJsonArray m_sessions;
     int m_refusedHandshakes = 0;
 };
