@@ -3,6 +3,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -110,6 +111,7 @@ private slots:
     void screenshots();
     void serviceInfoSendsNothing();
     void viewerLaunchIsNotAvailable();
+    void standAloneServer();
 
 private:
     Server m_server;
@@ -355,6 +357,26 @@ void TestWebOperations::viewerLaunchIsNotAvailable() {
     QTest::ignoreMessage(QtWarningMsg, "No web view is available in this program");
     QCOMPARE(web.openWebView(QStringLiteral("/files"), ServiceInfo{m_server.url(), QStringLiteral("t")}), nullptr);
     QCOMPARE(web.transportName(), QStringLiteral("Web"));
+}
+
+// The test server as its own program: the URL on its first line, then requests as they come.
+void TestWebOperations::standAloneServer() {
+    QProcess program;
+    program.start(qEnvironmentVariable("VELNOR_BINARY_DIR") + QStringLiteral("/bin/velnor-https-server"),
+                  {QStringLiteral("--token"), QStringLiteral("program-token")});
+    QVERIFY(program.waitForStarted(wait));
+    QTRY_VERIFY_WITH_TIMEOUT(program.canReadLine(), wait);
+    const QUrl url(QString::fromUtf8(program.readLine().trimmed()));
+    QCOMPARE(url.scheme(), QStringLiteral("https"));
+    RpcInstanceWeb web(url, true, false, nullptr);
+    web.setAuthToken(QStringLiteral("program-token"));
+    RpcPromise<QList<Session>>* promise = web.sessionList();
+    QSignalSpy succeeded(promise, &RpcPromiseBase::succeeded);
+    QTRY_COMPARE_WITH_TIMEOUT(succeeded.size(), 1, wait);
+    QByteArray log;
+    QTRY_VERIFY_WITH_TIMEOUT((log += program.readAllStandardError()).contains("POST /v3/api/session/list"), wait);
+    program.terminate();
+    QVERIFY(program.waitForFinished(wait));
 }
 
 QTEST_GUILESS_MAIN(TestWebOperations)
