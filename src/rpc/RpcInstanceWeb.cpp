@@ -243,6 +243,9 @@ void RpcInstanceWeb::handleSessionEvent(const QJsonObject& event) {
 }
 
 void RpcInstanceWeb::dispose(QSharedPointer<RpcInstance> self) {
+    // Nobody listens any more; the stream would only reconnect while the logout runs.
+    if (m_events)
+        m_events->close();
     RpcPromise<void>* promise = logout();
     if (!self || self.data() != this)
         return;

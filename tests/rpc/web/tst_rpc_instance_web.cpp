@@ -94,6 +94,9 @@ void TestRpcInstanceWeb::replyDecoding_data() {
                                          << QStringLiteral("quota");
     QTest::newRow("result of the wrong type") << Response::result(5) << QStringLiteral("unknown");
     QTest::newRow("connection closed") << Response::drop() << QStringLiteral("http");
+    QTest::newRow("body over the bound")
+        << Response::raw(QByteArray(int(RpcInstanceWeb::maxReplyBytes) + 4096, ' '), "application/json")
+        << QStringLiteral("http");
     QTest::newRow("result object") << Response::result(QJsonObject{{"a", 1}}) << QString();
 }
 
@@ -397,7 +400,8 @@ void TestRpcInstanceWeb::disposal() {
     server.script("POST", QStringLiteral("/v3/api/user/logout"), logout);
     RpcInstanceWeb::setLogoutTimeout(500);
     QSharedPointer<RpcInstance> owner(new RpcInstanceWeb(server.url(), false, false, nullptr));
-    qobject_cast<RpcInstanceWeb*>(owner.data())->setAuthToken(QString::fromUtf8(server.token()));
+    QVERIFY(settle(qobject_cast<RpcInstanceWeb*>(owner.data())->sshAuth(QJsonObject())).succeeded);
+    QTRY_COMPARE_WITH_TIMEOUT(server.openStreams(), 1, wait);
     QPointer<RpcInstance> instance = owner.data();
     owner->dispose(owner);
     owner.reset();
@@ -406,6 +410,8 @@ void TestRpcInstanceWeb::disposal() {
     QCOMPARE(RpcInstanceWeb::pendingDisposals(&window), 1);
     QCOMPARE(RpcInstanceWeb::pendingDisposals(&window), 1);
     QVERIFY(instance);
+    // The event stream ends with the disposal, not with the logout.
+    QTRY_COMPARE_WITH_TIMEOUT(server.openStreams(), 0, wait);
 
     QTRY_VERIFY_WITH_TIMEOUT(instance.isNull(), wait);
     QCOMPARE(RpcInstanceWeb::pendingDisposals(), 0);

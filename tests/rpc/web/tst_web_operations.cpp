@@ -1,6 +1,7 @@
 #include "HttpsServer.h"
 #include "rpc/RpcInstanceWeb.h"
 
+#include <QBuffer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -298,12 +299,23 @@ void TestWebOperations::screenshots_data() {
     QTest::newRow("PNG") << "abc" << QString() << QSize(4, 3);
     QTest::newRow("not found") << "missing" << QStringLiteral("404") << QSize();
     QTest::newRow("not an image") << "garbage" << QString() << QSize();
+    QTest::newRow("more pixels than the bound") << "huge" << QString() << QSize();
 }
 
 void TestWebOperations::screenshots() {
     QFETCH(QString, id);
     QFETCH(QString, failure);
     QFETCH(QSize, size);
+    if (id == QLatin1String("huge")) {
+        // A small file that claims 6000x6000 pixels.
+        QImage mono(6000, 6000, QImage::Format_Mono);
+        mono.fill(0);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(mono.save(&buffer, "PNG"));
+        m_server.script("GET", QStringLiteral("/session/screenshot/huge"), Response::raw(png, "image/png"));
+    }
     RpcInstanceWeb web(m_server.url(), true, false, nullptr);
     web.setAuthToken(QString::fromUtf8(m_server.token()));
     m_server.clearRequests();
