@@ -1,9 +1,6 @@
 #include "HttpsServer.h"
 
-#include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QProcess>
@@ -189,7 +186,8 @@ struct Server::Connection {
 };
 
 Server::Server(QObject* parent)
-    : QObject(parent) {
+    : QObject(parent)
+    , m_token("token-of-the-test-server") {
     installDefaultRoutes();
 }
 
@@ -255,16 +253,6 @@ QList<Request> Server::requests(const QString& path) const {
             out.append(r);
     }
     return out;
-}
-
-bool Server::waitForRequests(const QString& path, int count, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (requests(path).size() < count) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
-    return true;
 }
 
 int Server::openStreams() const {

@@ -101,7 +101,8 @@ public:
     Certificate certificate() const { return m_certificate; }
 
     // The token the "/v3/api/" routes and the event stream require in "X-VELNOR-TOKEN"; a route
-    // registered with needsToken answers 403 without it. Empty: nothing is required.
+    // registered with needsToken answers 403 without it. Empty: nothing is required. It starts as
+    // "token-of-the-test-server", which the sign-in route "/v3/api/auth/ssh" hands out.
     void setToken(const QByteArray& token) { m_token = token; }
     QByteArray token() const { return m_token; }
 
@@ -121,8 +122,6 @@ public:
     QList<Request> requests() const { return m_requests; }
     QList<Request> requests(const QString& path) const;
     void clearRequests() { m_requests.clear(); }
-    // Waits (running the event loop) until count requests for path have been received in all.
-    bool waitForRequests(const QString& path, int count, int timeoutMs = 10000);
 
     // Open event streams (connections answered with Stream and not yet ended).
     int openStreams() const;

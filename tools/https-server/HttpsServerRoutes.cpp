@@ -45,7 +45,6 @@ QString idOf(const Request& r) {
 } // namespace
 
 void Server::installDefaultRoutes() {
-    m_token = "token-of-the-test-server";
     const auto ok = [](const Request&) { return Response::result(true); };
     const auto echo = [](const Request& r) { return Response::result(r.json()); };
     const auto connect = [](const Request& r) { return Response::result(connectReply(idOf(r))); };
