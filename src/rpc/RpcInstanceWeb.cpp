@@ -20,6 +20,11 @@ int& logoutTimeoutMs() {
     return ms;
 }
 
+qint64& maxReplyBytesValue() {
+    static qint64 bytes = RpcInstanceWeb::defaultMaxReplyBytes;
+    return bytes;
+}
+
 RpcInstanceWeb::WebViewOpener& webViewOpener() {
     static RpcInstanceWeb::WebViewOpener opener;
     return opener;
@@ -74,6 +79,14 @@ int RpcInstanceWeb::logoutTimeout() {
     return logoutTimeoutMs();
 }
 
+void RpcInstanceWeb::setMaxReplyBytes(qint64 bytes) {
+    maxReplyBytesValue() = bytes;
+}
+
+qint64 RpcInstanceWeb::maxReplyBytes() {
+    return maxReplyBytesValue();
+}
+
 QNetworkReply* RpcInstanceWeb::sendToPath(const QString& path, const QJsonObject& body, bool useGet) {
     QUrl url = m_baseUrl;
     url.setPath(path, QUrl::DecodedMode);
@@ -105,7 +118,7 @@ QNetworkReply* RpcInstanceWeb::sendRequest(const QUrl& url, const QJsonObject& b
     connect(reply, &QNetworkReply::sslErrors, this,
             [this, reply](const QList<QSslError>& errors) { handleSslErrors(reply, errors); });
     connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
-        if (received > maxReplyBytes && !reply->property(tooLargeProperty).toBool()) {
+        if (received > maxReplyBytes() && !reply->property(tooLargeProperty).toBool()) {
             reply->setProperty(tooLargeProperty, true);
             reply->abort();
         }
@@ -121,7 +134,7 @@ QJsonObject RpcInstanceWeb::decodeReply(QNetworkReply* reply) {
                        tr("The server sent the request on to %1, which was not followed.").arg(redactedUrl(refused)));
     }
     if (reply->property(tooLargeProperty).toBool())
-        return failure(QStringLiteral("http"), tr("The server's reply is larger than %1 bytes.").arg(maxReplyBytes));
+        return failure(QStringLiteral("http"), tr("The server's reply is larger than %1 bytes.").arg(maxReplyBytes()));
     if (reply->error() != QNetworkReply::NoError) {
         QString name = QStringLiteral("http");
         if (reply->error() == QNetworkReply::ContentAccessDenied)

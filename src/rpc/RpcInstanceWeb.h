@@ -33,8 +33,7 @@ public:
         std::function<QWebEngineView*(const QUrl& url, const QString& token, QSharedPointer<const CertificateTrust> trust)>;
 
     static constexpr int defaultLogoutTimeout = 10000;
-    // A reply body larger than this fails instead of filling memory.
-    static constexpr qint64 maxReplyBytes = 64 * 1024 * 1024;
+    static constexpr qint64 defaultMaxReplyBytes = 64 * 1024 * 1024;
 
     RpcInstanceWeb(const QUrl& baseUrl, bool ignoreSslErrors, bool disableDirectMode, QObject* parent);
     ~RpcInstanceWeb() override;
@@ -59,6 +58,9 @@ public:
     // How long a logout may take before it counts as failed.
     static void setLogoutTimeout(int ms);
     static int logoutTimeout();
+    // A reply body larger than this fails instead of filling memory.
+    static void setMaxReplyBytes(qint64 bytes);
+    static qint64 maxReplyBytes();
 
     void setAuthToken(const QString& token) { m_authToken = token; }
     RpcPromise<QJsonObject>* postJson(const QJsonObject& body, const QString& path);

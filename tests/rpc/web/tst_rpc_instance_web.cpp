@@ -20,6 +20,7 @@ namespace {
 constexpr int wait = 10000;
 const QString mePath = QStringLiteral("/v3/api/user/me");
 const QString streamPath = QStringLiteral("/sse/my-sessions");
+constexpr int smallReplyBound = 256 * 1024;
 
 struct Outcome {
     bool succeeded = false;
@@ -95,7 +96,7 @@ void TestRpcInstanceWeb::replyDecoding_data() {
     QTest::newRow("result of the wrong type") << Response::result(5) << QStringLiteral("unknown");
     QTest::newRow("connection closed") << Response::drop() << QStringLiteral("http");
     QTest::newRow("body over the bound")
-        << Response::raw(QByteArray(int(RpcInstanceWeb::maxReplyBytes) + 4096, ' '), "application/json")
+        << Response::raw("{\"result\":\"" + QByteArray(smallReplyBound + 4096, 'x') + "\"}", "application/json")
         << QStringLiteral("http");
     QTest::newRow("result object") << Response::result(QJsonObject{{"a", 1}}) << QString();
 }
@@ -110,9 +111,11 @@ void TestRpcInstanceWeb::replyDecoding() {
                                                                   : QList<Response>{response});
     RpcInstanceWeb web(server.url(), false, false, nullptr);
     web.setAuthToken(QString::fromUtf8(server.token()));
+    RpcInstanceWeb::setMaxReplyBytes(smallReplyBound);
     RpcPromise<QVariantMap>* promise = web.userMe();
     QVERIFY(promise->pending);
     const Outcome outcome = settle(promise);
+    RpcInstanceWeb::setMaxReplyBytes(RpcInstanceWeb::defaultMaxReplyBytes);
     QCOMPARE(outcome.succeeded, name.isEmpty());
     QCOMPARE(outcome.name, name);
     QVERIFY(!promise->pending);

@@ -374,7 +374,8 @@ void TestWebOperations::viewerLaunchIsNotAvailable() {
 // The test server as its own program: the URL on its first line, then requests as they come.
 void TestWebOperations::standAloneServer() {
     QProcess program;
-    program.start(qEnvironmentVariable("VELNOR_BINARY_DIR") + QStringLiteral("/bin/velnor-https-server"),
+    // The programs are built beside the tests.
+    program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/velnor-https-server"),
                   {QStringLiteral("--token"), QStringLiteral("program-token")});
     QVERIFY(program.waitForStarted(wait));
     QTRY_VERIFY_WITH_TIMEOUT(program.canReadLine(), wait);
