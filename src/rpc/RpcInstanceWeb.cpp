@@ -61,7 +61,7 @@ RpcInstanceWeb::RpcInstanceWeb(const QUrl& baseUrl, bool ignoreSslErrors, bool d
     , m_baseUrl(baseUrl)
     , m_trust(new CertificateTrust(ignoreSslErrors))
     , m_disableDirectMode(disableDirectMode)
-    , m_network(new QNetworkAccessManager(this)) {}
+    , m_network(new QNetworkAccessManager, &QObject::deleteLater) {}
 
 RpcInstanceWeb::~RpcInstanceWeb() {
     m_events.reset();
@@ -172,15 +172,15 @@ void RpcInstanceWeb::handleSslErrors(QNetworkReply* reply, const QList<QSslError
     QPointer<RpcInstanceWeb> self(this);
     QPointer<QNetworkReply> guard(reply);
     QPointer<QObject> owner = reply->parent();
+    const QSharedPointer<QNetworkAccessManager> network = m_network;
     reply->setParent(nullptr);
     const bool accepted = confirmUntrustedCertificate(reply, errors);
     if (!guard)
         return;
     if (!owner || !self) {
-        // Nobody waits for the answer any more; the refused handshake ends the reply.
-        connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
-        if (reply->isFinished())
-            reply->deleteLater();
+        // Nobody waits for the answer any more. The reply goes with its manager, which outlives it
+        // and is deleted later, outside the reply's own signal, if the instance has gone.
+        reply->setParent(network.data());
         return;
     }
     reply->setParent(owner);
@@ -192,8 +192,11 @@ void RpcInstanceWeb::handleSslErrors(QNetworkReply* reply, const QList<QSslError
 
 bool RpcInstanceWeb::confirmUntrustedCertificate(QNetworkReply* reply, const QList<QSslError>& errors) {
     const QUrl url = reply->request().url();
-    if (m_question)
-        return m_question(url, errors);
+    if (m_question) {
+        // A copy: the instance, and with it its own copy, may go while the question is open.
+        const CertificateQuestion question = m_question;
+        return question(url, errors);
+    }
     QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), tr("Your connection is not private."),
                     QMessageBox::Abort | QMessageBox::Ignore);
     box.setInformativeText(tr("The server could not prove that it is %1.").arg(url.host()));

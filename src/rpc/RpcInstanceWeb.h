@@ -144,7 +144,8 @@ private:
     QUrl m_baseUrl;
     QSharedPointer<CertificateTrust> m_trust;
     bool m_disableDirectMode = false;
-    QNetworkAccessManager* m_network = nullptr;
+    // Shared, so that a certificate question can keep it past the instance; deleted with deleteLater.
+    QSharedPointer<QNetworkAccessManager> m_network;
     QSharedPointer<ServerSentEvents> m_events;
     QString m_authToken;
     CertificateQuestion m_question;

@@ -334,6 +334,16 @@ void TestRpcInstanceWeb::replyGoneDuringTheQuestion() {
     // The instance carries on.
     asker.during = nullptr;
     QVERIFY(settle(web.userMe()).succeeded);
+
+    // The instance itself may go during the question.
+    QPointer<RpcInstanceWeb> doomed = new RpcInstanceWeb(server.url(), false, false, nullptr);
+    Asker second;
+    second.during = [&doomed] { delete doomed.data(); };
+    doomed->setCertificateQuestion(second.question());
+    doomed->userMe();
+    QTRY_COMPARE_WITH_TIMEOUT(second.questions, 1, wait);
+    QVERIFY(doomed.isNull());
+    QTest::qWait(200);
 }
 
 void TestRpcInstanceWeb::streamFollowsTheCertificateDecision() {
