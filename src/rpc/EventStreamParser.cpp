@@ -118,8 +118,9 @@ void EventStreamParser::handleField(const QString& name, const QString& value, i
 void EventStreamParser::dispatch(QList<QJsonObject>& events) {
     if (!m_eventBroken && !m_data.isEmpty()) {
         m_data.chop(1);
-        QJsonObject event{{QStringLiteral("data"), m_data},
-                          {QStringLiteral("type"), m_eventType.isEmpty() ? QStringLiteral("message") : m_eventType}};
+        QJsonObject event{
+            {QStringLiteral("data"), m_data},
+            {QStringLiteral("type"), m_eventType.isEmpty() ? QStringLiteral("message") : m_eventType}};
         if (!m_lastEventId.isEmpty())
             event.insert(QStringLiteral("lastEventId"), m_lastEventId);
         events.append(event);

@@ -56,7 +56,8 @@ QJsonObject failure(const QString& name, const QString& message) {
 
 } // namespace
 
-RpcInstanceWeb::RpcInstanceWeb(const QUrl& baseUrl, bool ignoreSslErrors, bool disableDirectMode, QObject* parent)
+RpcInstanceWeb::RpcInstanceWeb(const QUrl& baseUrl, bool ignoreSslErrors, bool disableDirectMode,
+                               QObject* parent)
     : RpcInstance(parent)
     , m_baseUrl(baseUrl)
     , m_trust(new CertificateTrust(ignoreSslErrors))
@@ -130,11 +131,13 @@ QNetworkReply* RpcInstanceWeb::sendRequest(const QUrl& url, const QJsonObject& b
 QJsonObject RpcInstanceWeb::decodeReply(QNetworkReply* reply) {
     const QUrl refused = refusedRedirect(reply);
     if (!refused.isEmpty()) {
-        return failure(QStringLiteral("http"),
-                       tr("The server sent the request on to %1, which was not followed.").arg(redactedUrl(refused)));
+        return failure(
+            QStringLiteral("http"),
+            tr("The server sent the request on to %1, which was not followed.").arg(redactedUrl(refused)));
     }
     if (reply->property(tooLargeProperty).toBool())
-        return failure(QStringLiteral("http"), tr("The server's reply is larger than %1 bytes.").arg(maxReplyBytes()));
+        return failure(QStringLiteral("http"),
+                       tr("The server's reply is larger than %1 bytes.").arg(maxReplyBytes()));
     if (reply->error() != QNetworkReply::NoError) {
         QString name = QStringLiteral("http");
         if (reply->error() == QNetworkReply::ContentAccessDenied)
@@ -145,14 +148,16 @@ QJsonObject RpcInstanceWeb::decodeReply(QNetworkReply* reply) {
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status != 200) {
-        QString reason = QString::fromUtf8(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
+        QString reason =
+            QString::fromUtf8(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
         if (reason.isEmpty())
             reason = tr("The server answered with status %1.").arg(status);
         return failure(QStringLiteral("http"), reason);
     }
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(reply->readAll(), &error);
-    qCDebug(lcRpc).noquote() << (document.isArray() ? redactedJson(document.array()) : redactedJson(document.object()))
+    qCDebug(lcRpc).noquote() << (document.isArray() ? redactedJson(document.array())
+                                                    : redactedJson(document.object()))
                              << error.errorString();
     if (document.isObject())
         return document.object();
@@ -197,8 +202,8 @@ bool RpcInstanceWeb::confirmUntrustedCertificate(QNetworkReply* reply, const QLi
         const CertificateQuestion question = m_question;
         return question(url, errors);
     }
-    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(), tr("Your connection is not private."),
-                    QMessageBox::Abort | QMessageBox::Ignore);
+    QMessageBox box(QMessageBox::Warning, QCoreApplication::applicationName(),
+                    tr("Your connection is not private."), QMessageBox::Abort | QMessageBox::Ignore);
     box.setInformativeText(tr("The server could not prove that it is %1.").arg(url.host()));
     QStringList texts;
     for (const QSslError& e : errors)
@@ -239,14 +244,16 @@ void RpcInstanceWeb::refreshSessions() {
     promise->setParent(this);
     connect(promise, &RpcPromiseBase::succeeded, promise, &QObject::deleteLater);
     connect(promise, &RpcPromiseBase::failed, promise, &QObject::deleteLater);
-    connect(promise, &RpcPromiseBase::succeeded, this, [this, promise] { emit sessionsUpdated(promise->value); });
+    connect(promise, &RpcPromiseBase::succeeded, this,
+            [this, promise] { emit sessionsUpdated(promise->value); });
 }
 
 void RpcInstanceWeb::handleSessionEvent(const QJsonObject& event) {
     const QString type = event.value(QLatin1String("type")).toString();
     if (type != QLatin1String("update") && type != QLatin1String("delete"))
         return;
-    const QJsonDocument data = QJsonDocument::fromJson(event.value(QLatin1String("data")).toString().toUtf8());
+    const QJsonDocument data =
+        QJsonDocument::fromJson(event.value(QLatin1String("data")).toString().toUtf8());
     if (!data.isObject()) {
         qCWarning(lcRpc) << "Session event whose data is not a JSON object dropped";
         return;
@@ -301,8 +308,8 @@ QWebEngineView* RpcInstanceWeb::openWebView(const QString& path, const ServiceIn
     return opener(url, service.token, m_trust);
 }
 
-RdpInstance* RpcInstanceWeb::launchViewer(ConnectionContext*, const ConnectInfo& reply, const QString&, const QString&,
-                                          const QJsonArray&) {
+RdpInstance* RpcInstanceWeb::launchViewer(ConnectionContext*, const ConnectInfo& reply, const QString&,
+                                          const QString&, const QJsonArray&) {
     // The viewer launch over the web transport is not part of this library yet.
     appendLog(tr("Viewer launch for session \"%1\" failed: %2")
                   .arg(reply.id(), QStringLiteral("viewer_unavailable")));

@@ -29,8 +29,8 @@ public:
     using CertificateQuestion = std::function<bool(const QUrl& url, const QList<QSslError>& errors)>;
     // Makes the view of a server web page: url, the bearer token for that server only, and the
     // certificates the connection accepts.
-    using WebViewOpener =
-        std::function<QWebEngineView*(const QUrl& url, const QString& token, QSharedPointer<const CertificateTrust> trust)>;
+    using WebViewOpener = std::function<QWebEngineView*(const QUrl& url, const QString& token,
+                                                        QSharedPointer<const CertificateTrust> trust)>;
 
     static constexpr int defaultLogoutTimeout = 10000;
     static constexpr qint64 defaultMaxReplyBytes = 64 * 1024 * 1024;
@@ -89,7 +89,8 @@ public:
     RpcPromise<QList<Session>>* sharedSessionList() override;
     RpcPromise<QVariantMap>* sessionParams(const QString& id) override;
     RpcPromise<QVariantMap>* sessionParamsForms() override;
-    RpcPromise<QVariantMap>* setSessionParam(const QString& id, const QString& key, const QString& value) override;
+    RpcPromise<QVariantMap>* setSessionParam(const QString& id, const QString& key,
+                                             const QString& value) override;
     RpcPromise<QVariantMap>* setSessionParams(const QString& id, const QVariantMap& params) override;
     RpcPromise<QImage>* screenshot(const QString& id, int width, int height) override;
     RpcPromise<QVariantMap>* serverList() override;
@@ -139,7 +140,8 @@ private:
     // The same with a prepared reply.
     template <typename T, typename Convert>
     RpcPromise<T>* track(QNetworkReply* reply, Convert convert);
-    static void screenshotReply(RpcInstance* instance, const RpcPromiseRef<QImage>& promise, QNetworkReply* reply);
+    static void screenshotReply(RpcInstance* instance, const RpcPromiseRef<QImage>& promise,
+                                QNetworkReply* reply);
 
     QUrl m_baseUrl;
     QSharedPointer<CertificateTrust> m_trust;

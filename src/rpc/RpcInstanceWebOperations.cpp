@@ -38,19 +38,21 @@ RpcPromise<T>* RpcInstanceWeb::track(QNetworkReply* reply, Handle handle) {
     reply->setParent(promise);
     QPointer<RpcInstanceWeb> self(this);
     const RpcPromiseRef<T> ref(promise);
-    connect(reply, &QNetworkReply::finished, promise, [self, ref, reply, handle] { handle(self.data(), ref, reply); });
+    connect(reply, &QNetworkReply::finished, promise,
+            [self, ref, reply, handle] { handle(self.data(), ref, reply); });
     reportInitiated(this, promise);
     return promise;
 }
 
 template <typename T, typename Convert>
-RpcPromise<T>* RpcInstanceWeb::call(const QString& path, const QJsonObject& body, bool useGet, Convert convert) {
-    return track<T>(sendToPath(path, body, useGet),
-                    [convert](RpcInstanceWeb* instance, const RpcPromiseRef<T>& promise, QNetworkReply* reply) {
-                        const QJsonObject pair = decodeReply(reply);
-                        convert(instance, promise, pair.value(QLatin1String("result")),
-                                pair.value(QLatin1String("error")));
-                    });
+RpcPromise<T>* RpcInstanceWeb::call(const QString& path, const QJsonObject& body, bool useGet,
+                                    Convert convert) {
+    return track<T>(sendToPath(path, body, useGet), [convert](RpcInstanceWeb* instance,
+                                                              const RpcPromiseRef<T>& promise,
+                                                              QNetworkReply* reply) {
+        const QJsonObject pair = decodeReply(reply);
+        convert(instance, promise, pair.value(QLatin1String("result")), pair.value(QLatin1String("error")));
+    });
 }
 
 QJsonObject RpcInstanceWeb::connectRequest(const QString& id, const QString& key) const {
@@ -71,7 +73,8 @@ RpcPromise<QJsonObject>* RpcInstanceWeb::sshAuth(const QJsonObject& body) {
 }
 
 RpcPromise<QVariantMap>* RpcInstanceWeb::sshAuthConfig() {
-    return call<QVariantMap>(QStringLiteral("/v3/api/auth/ssh/config"), QJsonObject(), false, &resolveVariantMap);
+    return call<QVariantMap>(QStringLiteral("/v3/api/auth/ssh/config"), QJsonObject(), false,
+                             &resolveVariantMap);
 }
 
 RpcPromise<void>* RpcInstanceWeb::logout() {
@@ -83,7 +86,8 @@ RpcPromise<QVariantMap>* RpcInstanceWeb::userMe() {
 }
 
 RpcPromise<QList<Session>>* RpcInstanceWeb::sessionList() {
-    return call<QList<Session>>(QStringLiteral("/v3/api/session/list"), QJsonObject(), false, &resolveSessionList);
+    return call<QList<Session>>(QStringLiteral("/v3/api/session/list"), QJsonObject(), false,
+                                &resolveSessionList);
 }
 
 RpcPromise<QList<Session>>* RpcInstanceWeb::sharedSessionList() {
@@ -100,7 +104,8 @@ RpcPromise<QVariantMap>* RpcInstanceWeb::sessionParamsForms() {
                              &resolveVariantMap);
 }
 
-RpcPromise<QVariantMap>* RpcInstanceWeb::setSessionParam(const QString& id, const QString& key, const QString& value) {
+RpcPromise<QVariantMap>* RpcInstanceWeb::setSessionParam(const QString& id, const QString& key,
+                                                         const QString& value) {
     QJsonObject body{{key, value}};
     body.insert(QStringLiteral("id"), id);
     return call<QVariantMap>(QStringLiteral("/v3/api/session/params"), body, false, &resolveVariantMap);
@@ -116,7 +121,8 @@ void RpcInstanceWeb::screenshotReply(RpcInstance* instance, const RpcPromiseRef<
                                      QNetworkReply* reply) {
     if (reply->error() != QNetworkReply::NoError) {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        QString message = QString::fromUtf8(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
+        QString message =
+            QString::fromUtf8(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
         if (message.isEmpty())
             message = reply->errorString();
         reportFailed(instance, promise, QString::number(status), message, QVariantMap());
@@ -159,8 +165,10 @@ namespace {
 
 // resolveConnectInfo with the id to use when the reply names none.
 auto connectInfoFor(const QString& fallbackId) {
-    return [fallbackId](RpcInstance* instance, const RpcPromiseRef<ConnectInfo>& promise, const QJsonValue& result,
-                        const QJsonValue& error) { resolveConnectInfo(instance, promise, result, error, fallbackId); };
+    return [fallbackId](RpcInstance* instance, const RpcPromiseRef<ConnectInfo>& promise,
+                        const QJsonValue& result, const QJsonValue& error) {
+        resolveConnectInfo(instance, promise, result, error, fallbackId);
+    };
 }
 
 } // namespace
@@ -183,7 +191,8 @@ RpcPromise<ConnectInfo>* RpcInstanceWeb::connectSession(const QString& id) {
 }
 
 RpcPromise<QVariantMap>* RpcInstanceWeb::exec(const QJsonObject& params, bool background) {
-    const QString path = background ? QStringLiteral("/v3/api/session/exec-bg") : QStringLiteral("/v3/api/session/exec");
+    const QString path =
+        background ? QStringLiteral("/v3/api/session/exec-bg") : QStringLiteral("/v3/api/session/exec");
     return call<QVariantMap>(path, params, false, &resolveVariantMap);
 }
 
@@ -202,11 +211,13 @@ RpcPromise<void>* RpcInstanceWeb::terminateSession(const QString& id) {
 RpcPromise<ConnectInfo>* RpcInstanceWeb::connectShortcut(const QString& bookmarkId) {
     QJsonObject body = idBody(bookmarkId);
     addClientInfo(body);
-    return call<ConnectInfo>(QStringLiteral("/v3/api/bookmark/shortcut"), body, false, connectInfoFor(QString()));
+    return call<ConnectInfo>(QStringLiteral("/v3/api/bookmark/shortcut"), body, false,
+                             connectInfoFor(QString()));
 }
 
 RpcPromise<QList<Bookmark>>* RpcInstanceWeb::bookmarkList() {
-    return call<QList<Bookmark>>(QStringLiteral("/v3/api/bookmark/list"), QJsonObject(), true, &resolveBookmarkList);
+    return call<QList<Bookmark>>(QStringLiteral("/v3/api/bookmark/list"), QJsonObject(), true,
+                                 &resolveBookmarkList);
 }
 
 RpcPromise<QList<Bookmark>>* RpcInstanceWeb::editBookmark(const Bookmark& bookmark) {
@@ -218,7 +229,8 @@ RpcPromise<QList<Bookmark>>* RpcInstanceWeb::editBookmark(const Bookmark& bookma
 }
 
 RpcPromise<QList<Bookmark>>* RpcInstanceWeb::deleteBookmark(const QString& id) {
-    return call<QList<Bookmark>>(QStringLiteral("/v3/api/bookmark/delete"), idBody(id), false, &resolveBookmarkList);
+    return call<QList<Bookmark>>(QStringLiteral("/v3/api/bookmark/delete"), idBody(id), false,
+                                 &resolveBookmarkList);
 }
 
 RpcPromise<QList<Bookmark>>* RpcInstanceWeb::favoriteBookmark(const QString& id) {
@@ -252,7 +264,8 @@ RpcPromise<void>* RpcInstanceWeb::sharePublic(const QString& id, const QString& 
     body.insert(QStringLiteral("sharingKey"), sharingKey);
     body.insert(QStringLiteral("public"),
                 QJsonObject{{QStringLiteral("role"), QStringLiteral("lobby")},
-                            {QStringLiteral("visibility"), sharingKey.isEmpty() ? QString() : QStringLiteral("public")}});
+                            {QStringLiteral("visibility"),
+                             sharingKey.isEmpty() ? QString() : QStringLiteral("public")}});
     return call<void>(QStringLiteral("/v3/api/share/update"), body, false, &resolveVoid);
 }
 

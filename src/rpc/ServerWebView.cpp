@@ -18,9 +18,12 @@ QList<QSslError::SslError> matchingErrors(QWebEngineCertificateError::Error erro
     case QWebEngineCertificateError::CertificateDateInvalid:
         return {QSslError::CertificateExpired, QSslError::CertificateNotYetValid};
     case QWebEngineCertificateError::CertificateAuthorityInvalid:
-        return {QSslError::SelfSignedCertificate,       QSslError::SelfSignedCertificateInChain,
-                QSslError::UnableToGetLocalIssuerCertificate, QSslError::UnableToGetIssuerCertificate,
-                QSslError::UnableToVerifyFirstCertificate,    QSslError::CertificateUntrusted};
+        return {QSslError::SelfSignedCertificate,
+                QSslError::SelfSignedCertificateInChain,
+                QSslError::UnableToGetLocalIssuerCertificate,
+                QSslError::UnableToGetIssuerCertificate,
+                QSslError::UnableToVerifyFirstCertificate,
+                QSslError::CertificateUntrusted};
     default:
         return {};
     }
@@ -77,11 +80,17 @@ void ServerTokenInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
         m_reloading = url;
         QPointer<QWebEnginePage> page = m_page;
         QMetaObject::invokeMethod(
-            m_page, [page, url] { if (page) page->load(url); }, Qt::QueuedConnection);
+            m_page,
+            [page, url] {
+                if (page)
+                    page->load(url);
+            },
+            Qt::QueuedConnection);
     }
 }
 
-QWebEngineView* openServerWebView(const QUrl& url, const QString& token, QSharedPointer<const CertificateTrust> trust) {
+QWebEngineView* openServerWebView(const QUrl& url, const QString& token,
+                                  QSharedPointer<const CertificateTrust> trust) {
     auto* view = new QWebEngineView;
     // The profile must outlive its page: it goes once the page has.
     auto* profile = new QWebEngineProfile;

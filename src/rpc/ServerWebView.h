@@ -17,8 +17,8 @@ class QWebEngineView;
 class ServerWebPage : public QWebEnginePage {
     Q_OBJECT
 public:
-    ServerWebPage(const QUrl& server, QSharedPointer<const CertificateTrust> trust, QWebEngineProfile* profile,
-                  QObject* parent);
+    ServerWebPage(const QUrl& server, QSharedPointer<const CertificateTrust> trust,
+                  QWebEngineProfile* profile, QObject* parent);
 
 protected:
     bool certificateError(const QWebEngineCertificateError& error) override;
@@ -46,6 +46,7 @@ private:
 };
 
 // A view without parent showing url, for RpcInstanceWeb::openWebView.
-QWebEngineView* openServerWebView(const QUrl& url, const QString& token, QSharedPointer<const CertificateTrust> trust);
+QWebEngineView* openServerWebView(const QUrl& url, const QString& token,
+                                  QSharedPointer<const CertificateTrust> trust);
 // Lets RpcInstanceWeb::openWebView make views; a program with web views calls it once at start.
 void installServerWebView();

@@ -11,10 +11,11 @@ namespace {
 const char refusedRedirectProperty[] = "velnorRefusedRedirect";
 
 bool isSecretKey(const QString& key) {
-    static const QStringList words{QStringLiteral("token"),  QStringLiteral("password"), QStringLiteral("passwd"),
-                                   QStringLiteral("secret"), QStringLiteral("key"),      QStringLiteral("signature"),
-                                   QStringLiteral("signdata"), QStringLiteral("cookie"), QStringLiteral("passphrase"),
-                                   QStringLiteral("otp")};
+    static const QStringList words{QStringLiteral("token"),      QStringLiteral("password"),
+                                   QStringLiteral("passwd"),     QStringLiteral("secret"),
+                                   QStringLiteral("key"),        QStringLiteral("signature"),
+                                   QStringLiteral("signdata"),   QStringLiteral("cookie"),
+                                   QStringLiteral("passphrase"), QStringLiteral("otp")};
     const QString lower = key.toLower();
     for (const QString& w : words) {
         if (lower.contains(w))
@@ -28,7 +29,8 @@ QJsonValue redact(const QJsonValue& value) {
         QJsonObject out;
         const QJsonObject in = value.toObject();
         for (auto it = in.begin(); it != in.end(); ++it) {
-            if (isSecretKey(it.key()) && !it.value().isObject() && !it.value().isArray() && !it.value().isNull())
+            if (isSecretKey(it.key()) && !it.value().isObject() && !it.value().isArray() &&
+                !it.value().isNull())
                 out.insert(it.key(), QStringLiteral("[redacted]"));
             else
                 out.insert(it.key(), redact(it.value()));
@@ -54,14 +56,16 @@ bool sameOrigin(const QUrl& a, const QUrl& b) {
 }
 
 void followSafeRedirects(QNetworkRequest& request) {
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::UserVerifiedRedirectPolicy);
 }
 
 void watchRedirects(QNetworkReply* reply, bool carriesToken) {
     QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, carriesToken](const QUrl& to) {
         const QUrl from = reply->request().url();
         const QUrl target = from.resolved(to);
-        const bool downgrade = from.scheme() == QLatin1String("https") && target.scheme() != QLatin1String("https");
+        const bool downgrade =
+            from.scheme() == QLatin1String("https") && target.scheme() != QLatin1String("https");
         if (!downgrade && (!carriesToken || sameOrigin(from, target))) {
             emit reply->redirectAllowed();
             return;

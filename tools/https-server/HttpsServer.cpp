@@ -19,18 +19,30 @@ constexpr int maxRecordedRequests = 10000;
 
 QByteArray reasonFor(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 307: return "Temporary Redirect";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 413: return "Payload Too Large";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 307:
+        return "Temporary Redirect";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 413:
+        return "Payload Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -40,7 +52,8 @@ void writeChunks(QPointer<QTcpSocket> socket, const QList<QByteArray>& chunks, i
     if (index < chunks.size()) {
         socket->write(chunks.at(index));
         socket->flush();
-        QTimer::singleShot(20, socket, [socket, chunks, index, end] { writeChunks(socket, chunks, index + 1, end); });
+        QTimer::singleShot(20, socket,
+                           [socket, chunks, index, end] { writeChunks(socket, chunks, index + 1, end); });
         return;
     }
     if (end)
@@ -69,8 +82,8 @@ Response Response::json(const QJsonValue& document, int status) {
 }
 
 Response Response::error(const QString& name, const QString& message) {
-    return json(QJsonObject{{QStringLiteral("error"),
-                             QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("message"), message}}}});
+    return json(QJsonObject{{QStringLiteral("error"), QJsonObject{{QStringLiteral("name"), name},
+                                                                  {QStringLiteral("message"), message}}}});
 }
 
 Response Response::raw(const QByteArray& body, const QByteArray& contentType, int status) {
@@ -139,13 +152,15 @@ Certificate selfSignedCertificate(const QString& name) {
     const QString key = dir.filePath(QStringLiteral("key.pem"));
     QProcess openssl;
     openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-                   QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                   QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert, QStringLiteral("-days"),
-                   QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1/O=%1").arg(name),
-                   QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost")});
-    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0) {
+    openssl.start(
+        QStringLiteral("openssl"),
+        {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+         QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+         QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert, QStringLiteral("-days"),
+         QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1/O=%1").arg(name),
+         QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost")});
+    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit ||
+        openssl.exitCode() != 0) {
         pair.error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAll());
         return pair;
     }
@@ -180,7 +195,7 @@ private:
 struct Server::Connection {
     QTcpSocket* socket = nullptr;
     QByteArray buffer;
-    bool held = false;      // silent or streaming: no more requests are read
+    bool held = false; // silent or streaming: no more requests are read
     bool streaming = false;
     bool encrypted = false;
 };
@@ -338,7 +353,10 @@ void Server::forget(Connection* c) {
     c->socket->deleteLater();
     // Deleted later: this may run inside readFrom for the same connection.
     m_dead.append(c);
-    QTimer::singleShot(0, this, [this] { qDeleteAll(m_dead); m_dead.clear(); });
+    QTimer::singleShot(0, this, [this] {
+        qDeleteAll(m_dead);
+        m_dead.clear();
+    });
 }
 
 void Server::readFrom(Connection* c) {

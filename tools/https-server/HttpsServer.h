@@ -25,7 +25,7 @@ namespace HttpsPeer {
 // One request as the server received it.
 struct Request {
     QByteArray method;
-    QString path;          // decoded, without the query
+    QString path; // decoded, without the query
     QUrlQuery query;
     QMap<QByteArray, QByteArray> headers; // names in lower case
     QByteArray body;
@@ -54,7 +54,9 @@ struct Response {
     }
 
     static Response json(const QJsonValue& document, int status = 200);
-    static Response result(const QJsonValue& value) { return json(QJsonObject{{QStringLiteral("result"), value}}); }
+    static Response result(const QJsonValue& value) {
+        return json(QJsonObject{{QStringLiteral("result"), value}});
+    }
     static Response error(const QString& name, const QString& message);
     static Response raw(const QByteArray& body, const QByteArray& contentType, int status = 200);
     static Response withStatus(int status, const QByteArray& reason = QByteArray());

@@ -9,13 +9,14 @@
 namespace HttpsPeer {
 
 QJsonObject connectReply(const QString& id) {
-    return QJsonObject{{QStringLiteral("id"), id},
-                       {QStringLiteral("password"), QStringLiteral("session-password")},
-                       {QStringLiteral("geometry"), QStringLiteral("1024x768")},
-                       {QStringLiteral("windowMode"), QStringLiteral("desktop")},
-                       {QStringLiteral("webSocketPort"), 4000},
-                       {QStringLiteral("uri"), QStringLiteral("ws://127.0.0.1:4000/client/protocol")},
-                       {QStringLiteral("params"), QJsonObject{{QStringLiteral("name"), QStringLiteral("Session")}}}};
+    return QJsonObject{
+        {QStringLiteral("id"), id},
+        {QStringLiteral("password"), QStringLiteral("session-password")},
+        {QStringLiteral("geometry"), QStringLiteral("1024x768")},
+        {QStringLiteral("windowMode"), QStringLiteral("desktop")},
+        {QStringLiteral("webSocketPort"), 4000},
+        {QStringLiteral("uri"), QStringLiteral("ws://127.0.0.1:4000/client/protocol")},
+        {QStringLiteral("params"), QJsonObject{{QStringLiteral("name"), QStringLiteral("Session")}}}};
 }
 
 namespace {
@@ -58,26 +59,32 @@ void Server::installDefaultRoutes() {
     route("POST", QStringLiteral("/v3/api/user/me"), [](const Request&) {
         return Response::result(QJsonObject{
             {QStringLiteral("login"), QJsonObject{{QStringLiteral("sub"), QStringLiteral("tester")}}},
-            {QStringLiteral("config"), QJsonObject{{QStringLiteral("messageOfTheDay"), QStringLiteral("hello")}}}});
+            {QStringLiteral("config"),
+             QJsonObject{{QStringLiteral("messageOfTheDay"), QStringLiteral("hello")}}}});
     });
     route("POST", QStringLiteral("/v3/api/session/list"), list);
     route("POST", QStringLiteral("/v3/api/session/list-shared"), list);
     route("POST", QStringLiteral("/v3/api/session/params"), echo);
-    route("POST", QStringLiteral("/v3/api/session/params-form/list"),
-          [](const Request&) { return Response::result(QJsonObject{{QStringLiteral("forms"), QJsonArray()}}); });
-    route("POST", QStringLiteral("/v3/api/session/servers/list"),
-          [](const Request&) { return Response::result(QJsonObject{{QStringLiteral("servers"), QJsonArray()}}); });
+    route("POST", QStringLiteral("/v3/api/session/params-form/list"), [](const Request&) {
+        return Response::result(QJsonObject{{QStringLiteral("forms"), QJsonArray()}});
+    });
+    route("POST", QStringLiteral("/v3/api/session/servers/list"), [](const Request&) {
+        return Response::result(QJsonObject{{QStringLiteral("servers"), QJsonArray()}});
+    });
     route("POST", QStringLiteral("/v3/api/session/log"), [](const Request& r) {
-        return Response::result(QJsonObject{{QStringLiteral("session.log"), QStringLiteral("log of ") + idOf(r)}});
+        return Response::result(
+            QJsonObject{{QStringLiteral("session.log"), QStringLiteral("log of ") + idOf(r)}});
     });
     route("POST", QStringLiteral("/v3/api/session/start"),
           [](const Request&) { return Response::result(connectReply(QStringLiteral("started-1"))); });
     route("POST", QStringLiteral("/v3/api/session/connect"), connect);
     route("POST", QStringLiteral("/v3/api/session/exec"), [](const Request&) {
-        return Response::result(QJsonObject{{QStringLiteral("code"), 0}, {QStringLiteral("output"), QJsonArray()}});
+        return Response::result(
+            QJsonObject{{QStringLiteral("code"), 0}, {QStringLiteral("output"), QJsonArray()}});
     });
-    route("POST", QStringLiteral("/v3/api/session/exec-bg"),
-          [](const Request&) { return Response::result(QJsonObject{{QStringLiteral("pid"), 42}}); });
+    route("POST", QStringLiteral("/v3/api/session/exec-bg"), [](const Request&) {
+        return Response::result(QJsonObject{{QStringLiteral("pid"), 42}});
+    });
     route("POST", QStringLiteral("/v3/api/session/disconnect"), ok);
     route("POST", QStringLiteral("/v3/api/session/purge"), ok);
     route("POST", QStringLiteral("/v3/api/session/terminate"), ok);
@@ -90,8 +97,9 @@ void Server::installDefaultRoutes() {
     route("POST", QStringLiteral("/v3/api/bookmark/unfavorite"), bookmarks);
     route("POST", QStringLiteral("/v3/api/share/load"), [](const Request&) {
         return Response::result(QJsonObject{
-            {QStringLiteral("users"), QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("ann")},
-                                                             {QStringLiteral("role"), QStringLiteral("viewer")}}}},
+            {QStringLiteral("users"),
+             QJsonArray{QJsonObject{{QStringLiteral("name"), QStringLiteral("ann")},
+                                    {QStringLiteral("role"), QStringLiteral("viewer")}}}},
             {QStringLiteral("sharingKey"), QStringLiteral("k1")},
             {QStringLiteral("public"), QJsonObject{{QStringLiteral("visibility"), QStringLiteral("public")},
                                                    {QStringLiteral("role"), QStringLiteral("lobby")}}}});
@@ -102,8 +110,12 @@ void Server::installDefaultRoutes() {
     route("POST", QStringLiteral("/v3/api/share/connect"), connect);
     route("POST", QStringLiteral("/v3/api/nologin/share/connect"), connect, false);
     route("POST", QStringLiteral("/v3/api/auth/ssh"), signIn, false);
-    route("POST", QStringLiteral("/v3/api/auth/ssh/config"),
-          [](const Request&) { return Response::result(QJsonObject{{QStringLiteral("agent"), true}}); }, false);
+    route(
+        "POST", QStringLiteral("/v3/api/auth/ssh/config"),
+        [](const Request&) {
+            return Response::result(QJsonObject{{QStringLiteral("agent"), true}});
+        },
+        false);
 
     // Screenshots: "missing" is not found, "garbage" is not an image, any other id a small PNG.
     route("GET", QStringLiteral("/session/screenshot/"), [](const Request& r) {

@@ -44,7 +44,8 @@ void TestEventStreamParser::events_data() {
                                 << parse(R"([{"data":"x","type":"update"}])");
     QTest::newRow("id stays on later events")
         << QList<QByteArray>{"id: 7\nevent: update\ndata: x\n\ndata: y\n\n"}
-        << parse(R"([{"data":"x","type":"update","lastEventId":"7"},{"data":"y","type":"message","lastEventId":"7"}])");
+        << parse(
+               R"([{"data":"x","type":"update","lastEventId":"7"},{"data":"y","type":"message","lastEventId":"7"}])");
     QTest::newRow("empty id changes nothing") << QList<QByteArray>{"id: 7\ndata: a\n\nid:\ndata: b\n\n"}
                                               << parse(R"([{"data":"a","type":"message","lastEventId":"7"},
                                                            {"data":"b","type":"message","lastEventId":"7"}])");
@@ -52,29 +53,32 @@ void TestEventStreamParser::events_data() {
                                      << parse(R"([{"data":"a\nb","type":"update"}])");
     QTest::newRow("CR line ends") << QList<QByteArray>{"data: a\rdata: b\r\r"}
                                   << parse(R"([{"data":"a\nb","type":"message"}])");
-    QTest::newRow("split inside a data line") << QList<QByteArray>{"data: hel", "lo\n\n"}
-                                              << parse(R"([{"data":"hello","type":"message"}])");
+    QTest::newRow("split inside a data line")
+        << QList<QByteArray>{"data: hel", "lo\n\n"} << parse(R"([{"data":"hello","type":"message"}])");
     QTest::newRow("event ending at the end of a read, then more")
         << QList<QByteArray>{"data: a\n\n", "data: b\n\n"}
         << parse(R"([{"data":"a","type":"message"},{"data":"b","type":"message"}])");
     QTest::newRow("CR at the end of a read, LF at the start of the next")
-        << QList<QByteArray>{"data: a\r", "\ndata: b\r\n\r\n"} << parse(R"([{"data":"a\nb","type":"message"}])");
+        << QList<QByteArray>{"data: a\r", "\ndata: b\r\n\r\n"}
+        << parse(R"([{"data":"a\nb","type":"message"}])");
     QTest::newRow("split inside a UTF-8 character")
         << QList<QByteArray>{"data: h\xc3", "\xa9llo \xe2\x82", "\xac\n\n"}
-        << QJsonArray{QJsonObject{{"data", QString::fromUtf8("h\xc3\xa9llo \xe2\x82\xac")}, {"type", "message"}}};
+        << QJsonArray{
+               QJsonObject{{"data", QString::fromUtf8("h\xc3\xa9llo \xe2\x82\xac")}, {"type", "message"}}};
     QTest::newRow("comments and unknown fields") << QList<QByteArray>{": hello\nfoo: bar\ndata: a\n:\n\n"}
                                                  << parse(R"([{"data":"a","type":"message"}])");
-    QTest::newRow("data without colon is an empty line") << QList<QByteArray>{"data\n\n"}
-                                                         << parse(R"([{"data":"","type":"message"}])");
+    QTest::newRow("data without colon is an empty line")
+        << QList<QByteArray>{"data\n\n"} << parse(R"([{"data":"","type":"message"}])");
     QTest::newRow("empty line without data clears the type")
         << QList<QByteArray>{"event: update\n\ndata: y\n\n"} << parse(R"([{"data":"y","type":"message"}])");
-    QTest::newRow("one leading space removed, not two") << QList<QByteArray>{"data:  two\ndata:none\n\n"}
-                                                        << parse(R"([{"data":" two\nnone","type":"message"}])");
-    QTest::newRow("value may hold colons") << QList<QByteArray>{"data: {\"a\":1}\n\n"}
-                                           << parse(R"([{"data":"{\"a\":1}","type":"message"}])");
+    QTest::newRow("one leading space removed, not two")
+        << QList<QByteArray>{"data:  two\ndata:none\n\n"}
+        << parse(R"([{"data":" two\nnone","type":"message"}])");
+    QTest::newRow("value may hold colons")
+        << QList<QByteArray>{"data: {\"a\":1}\n\n"} << parse(R"([{"data":"{\"a\":1}","type":"message"}])");
     QTest::newRow("no empty line, no event") << QList<QByteArray>{"data: a\n"} << QJsonArray();
-    QTest::newRow("incomplete last line waits") << QList<QByteArray>{"data: a\n\ndata: b"}
-                                                << parse(R"([{"data":"a","type":"message"}])");
+    QTest::newRow("incomplete last line waits")
+        << QList<QByteArray>{"data: a\n\ndata: b"} << parse(R"([{"data":"a","type":"message"}])");
 }
 
 void TestEventStreamParser::events() {
@@ -86,7 +90,8 @@ void TestEventStreamParser::events() {
 
 // Whatever the reads, the same bytes give the same events.
 void TestEventStreamParser::everySplitGivesTheSameEvents() {
-    const QByteArray stream = "id: 1\r\nevent: update\r\ndata: \xc3\xa9t\xc3\xa9\r\n\r\n: note\rdata: b\r\rdata: c\n\n";
+    const QByteArray stream =
+        "id: 1\r\nevent: update\r\ndata: \xc3\xa9t\xc3\xa9\r\n\r\n: note\rdata: b\r\rdata: c\n\n";
     EventStreamParser whole;
     const QJsonArray expected = feedAll(whole, {stream});
     QCOMPARE(expected.size(), 3);

@@ -88,15 +88,17 @@ void TestRpcInstanceWeb::replyDecoding_data() {
     QTest::newRow("404") << Response::withStatus(404) << QStringLiteral("not_found");
     QTest::newRow("500") << Response::withStatus(500) << QStringLiteral("http");
     QTest::newRow("204") << Response::withStatus(204) << QStringLiteral("http");
-    QTest::newRow("200 empty body") << Response::raw(QByteArray(), "application/json") << QStringLiteral("format");
+    QTest::newRow("200 empty body") << Response::raw(QByteArray(), "application/json")
+                                    << QStringLiteral("format");
     QTest::newRow("200 []") << Response::raw("[]", "application/json") << QStringLiteral("format");
     QTest::newRow("200 not JSON") << Response::raw("<html>", "text/html") << QStringLiteral("format");
-    QTest::newRow("server error object") << Response::error(QStringLiteral("quota"), QStringLiteral("Too many"))
-                                         << QStringLiteral("quota");
+    QTest::newRow("server error object")
+        << Response::error(QStringLiteral("quota"), QStringLiteral("Too many")) << QStringLiteral("quota");
     QTest::newRow("result of the wrong type") << Response::result(5) << QStringLiteral("unknown");
     QTest::newRow("connection closed") << Response::drop() << QStringLiteral("http");
     QTest::newRow("body over the bound")
-        << Response::raw("{\"result\":\"" + QByteArray(smallReplyBound + 4096, 'x') + "\"}", "application/json")
+        << Response::raw("{\"result\":\"" + QByteArray(smallReplyBound + 4096, 'x') + "\"}",
+                         "application/json")
         << QStringLiteral("http");
     QTest::newRow("result object") << Response::result(QJsonObject{{"a", 1}}) << QString();
 }
@@ -107,8 +109,9 @@ void TestRpcInstanceWeb::replyDecoding() {
     Server server;
     QVERIFY(server.start(Server::Http));
     // Qt sends a request again once when its connection closes without an answer.
-    server.script("POST", mePath, response.kind == Response::Drop ? QList<Response>{response, response}
-                                                                  : QList<Response>{response});
+    server.script("POST", mePath,
+                  response.kind == Response::Drop ? QList<Response>{response, response}
+                                                  : QList<Response>{response});
     RpcInstanceWeb web(server.url(), false, false, nullptr);
     web.setAuthToken(QString::fromUtf8(server.token()));
     RpcInstanceWeb::setMaxReplyBytes(smallReplyBound);
@@ -431,7 +434,8 @@ void TestRpcInstanceWeb::disposal() {
     QCOMPARE(window.calls, 1);
     QCOMPARE(window.pendingWhenCalled, 0);
     QCOMPARE(server.requests(QStringLiteral("/v3/api/user/logout")).size(), 1);
-    QCOMPARE(server.requests(QStringLiteral("/v3/api/user/logout")).at(0).header("X-VELNOR-TOKEN"), server.token());
+    QCOMPARE(server.requests(QStringLiteral("/v3/api/user/logout")).at(0).header("X-VELNOR-TOKEN"),
+             server.token());
     RpcInstanceWeb::setLogoutTimeout(RpcInstanceWeb::defaultLogoutTimeout);
 }
 
@@ -445,9 +449,11 @@ void TestRpcInstanceWeb::secretsStayOutOfDebugOutput() {
     server.setToken(QByteArray());
     LogCapture log("velnor.rpc");
     RpcInstanceWeb web(server.url(), false, false, nullptr);
-    QVERIFY(settle(web.sshAuth(QJsonObject{{"password", "sent-secret-3"}, {"signature", "sent-secret-4"}})).succeeded);
+    QVERIFY(settle(web.sshAuth(QJsonObject{{"password", "sent-secret-3"}, {"signature", "sent-secret-4"}}))
+                .succeeded);
     QVERIFY(settle(web.connectSession(QStringLiteral("s1"))).succeeded);
-    QVERIFY(settle(web.connectShareNoLogin(QStringLiteral("s1"), QStringLiteral("share-secret-5"))).succeeded);
+    QVERIFY(
+        settle(web.connectShareNoLogin(QStringLiteral("s1"), QStringLiteral("share-secret-5"))).succeeded);
     const QString all = log.lines().join(QLatin1Char('\n'));
     QVERIFY2(all.contains(QStringLiteral("/v3/api/auth/ssh")), "debug output is on");
     QVERIFY(all.contains(QStringLiteral("\"stage\":\"done\"")));

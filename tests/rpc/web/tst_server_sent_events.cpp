@@ -98,8 +98,8 @@ void TestServerSentEvents::refusedResponses_data() {
                                      << QStringLiteral("invalid content type ");
     QTest::newRow("JSON instead") << Response::json(QJsonObject{{"result", 1}})
                                   << QStringLiteral("invalid content type application/json");
-    QTest::newRow("403 in plain text") << Response::raw("no", "text/plain", 403)
-                                       << QStringLiteral("invalid content type text/plain");
+    QTest::newRow("403 in plain text")
+        << Response::raw("no", "text/plain", 403) << QStringLiteral("invalid content type text/plain");
 }
 
 void TestServerSentEvents::refusedResponses() {
@@ -261,8 +261,9 @@ void TestServerSentEvents::tokenNeverFollowsARedirectToAnotherServer() {
     QVERIFY(elsewhere.start(Server::Http));
     origin.setToken(QByteArray());
     elsewhere.setToken(QByteArray());
-    origin.route("GET", streamPath,
-                 [&elsewhere](const HttpsPeer::Request&) { return Response::redirect(streamUrl(elsewhere)); });
+    origin.route("GET", streamPath, [&elsewhere](const HttpsPeer::Request&) {
+        return Response::redirect(streamUrl(elsewhere));
+    });
     ServerSentEvents events(false, nullptr);
     events.setLongRetryDelay(3600 * 1000);
     QSignalSpy reconnected(&events, &ServerSentEvents::reconnected);

@@ -49,18 +49,22 @@ void TestServerWebView::initTestCase() {
 void TestServerWebView::tokenOnlyForTheServersOwnPage() {
     Server server;
     QVERIFY2(server.start(Server::Https), qPrintable(server.error()));
-    server.route("GET", QStringLiteral("/files"),
-                 [](const Request&) { return page("<img src=\"/picture.png\">files"); }, false);
-    server.route("GET", QStringLiteral("/picture.png"), [](const Request&) { return Response::withStatus(404); },
-                 false);
+    server.route(
+        "GET", QStringLiteral("/files"),
+        [](const Request&) { return page("<img src=\"/picture.png\">files"); }, false);
+    server.route(
+        "GET", QStringLiteral("/picture.png"), [](const Request&) { return Response::withStatus(404); },
+        false);
     RpcInstanceWeb web(server.url(), true, false, nullptr);
     QUrl service = server.url();
     service.setUserName(QStringLiteral("someone"));
-    QScopedPointer<QWebEngineView> view(web.openWebView(QStringLiteral("/files"), ServiceInfo{service, "t-1"}));
+    QScopedPointer<QWebEngineView> view(
+        web.openWebView(QStringLiteral("/files"), ServiceInfo{service, "t-1"}));
     QVERIFY(view);
     QVERIFY(!view->parent());
     QVERIFY(load(view.data()));
-    QCOMPARE(server.requests(QStringLiteral("/files")).value(0).header("Authorization"), QByteArray("Bearer t-1"));
+    QCOMPARE(server.requests(QStringLiteral("/files")).value(0).header("Authorization"),
+             QByteArray("Bearer t-1"));
     QTRY_COMPARE_WITH_TIMEOUT(server.requests(QStringLiteral("/picture.png")).size(), 1, wait);
     QVERIFY(!server.requests(QStringLiteral("/picture.png")).at(0).headers.contains("authorization"));
 }
@@ -71,15 +75,19 @@ void TestServerWebView::tokenNeverFollowsARedirectToAnotherServer() {
     QVERIFY(elsewhere.start(Server::Https));
     QUrl landing = elsewhere.url();
     landing.setPath(QStringLiteral("/landing"));
-    server.route("GET", QStringLiteral("/go"), [landing](const Request&) { return Response::redirect(landing, 302); },
-                 false);
-    elsewhere.route("GET", QStringLiteral("/landing"), [](const Request&) { return page("elsewhere"); }, false);
+    server.route(
+        "GET", QStringLiteral("/go"), [landing](const Request&) { return Response::redirect(landing, 302); },
+        false);
+    elsewhere.route(
+        "GET", QStringLiteral("/landing"), [](const Request&) { return page("elsewhere"); }, false);
     RpcInstanceWeb web(server.url(), true, false, nullptr);
-    QScopedPointer<QWebEngineView> view(web.openWebView(QStringLiteral("/go"), ServiceInfo{server.url(), "t-2"}));
+    QScopedPointer<QWebEngineView> view(
+        web.openWebView(QStringLiteral("/go"), ServiceInfo{server.url(), "t-2"}));
     view->show();
     QTRY_COMPARE_WITH_TIMEOUT(view->url(), landing, wait);
     QTRY_COMPARE_WITH_TIMEOUT(elsewhere.requests(QStringLiteral("/landing")).size(), 1, wait);
-    QCOMPARE(server.requests(QStringLiteral("/go")).value(0).header("Authorization"), QByteArray("Bearer t-2"));
+    QCOMPARE(server.requests(QStringLiteral("/go")).value(0).header("Authorization"),
+             QByteArray("Bearer t-2"));
     QCOMPARE(elsewhere.requests(QStringLiteral("/landing")).size(), 1);
     QVERIFY(!elsewhere.requests(QStringLiteral("/landing")).at(0).headers.contains("authorization"));
 }
@@ -99,7 +107,8 @@ void TestServerWebView::certificates() {
     Server server;
     server.setCertificate(HttpsPeer::selfSignedCertificate(QStringLiteral("web-first")));
     QVERIFY(server.start(Server::Https));
-    server.route("GET", QStringLiteral("/page"), [](const Request&) { return page("hello"); }, false);
+    server.route(
+        "GET", QStringLiteral("/page"), [](const Request&) { return page("hello"); }, false);
     QSharedPointer<CertificateTrust> trust(new CertificateTrust);
     if (!accepted.isEmpty()) {
         const HttpsPeer::Certificate c = HttpsPeer::selfSignedCertificate(accepted);

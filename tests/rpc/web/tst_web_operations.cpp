@@ -37,14 +37,22 @@ const QMap<QString, Operation>& operations() {
         {"sessionLog", [](RpcInstanceWeb& w) { return w.sessionLog("s1", QString()); }},
         {"startSession",
          [](RpcInstanceWeb& w) {
-             return w.startSession(QJsonObject{{"command", "xterm"}, {"schedule", false},
-                                               {"params", QJsonObject{{"mine", 1}}}});
+             return w.startSession(QJsonObject{
+                 {"command", "xterm"}, {"schedule", false}, {"params", QJsonObject{{"mine", 1}}}});
          }},
-        {"startSessionRaw", [](RpcInstanceWeb& w) { return w.startSessionRaw(QJsonObject{{"command", "xterm"}}); }},
+        {"startSessionRaw",
+         [](RpcInstanceWeb& w) {
+             return w.startSessionRaw(QJsonObject{{"command", "xterm"}});
+         }},
         {"connectSession", [](RpcInstanceWeb& w) { return w.connectSession("s1"); }},
-        {"exec", [](RpcInstanceWeb& w) { return w.exec(QJsonObject{{"id", "s1"}, {"command", "ls"}}, false); }},
+        {"exec",
+         [](RpcInstanceWeb& w) {
+             return w.exec(QJsonObject{{"id", "s1"}, {"command", "ls"}}, false);
+         }},
         {"exec in background",
-         [](RpcInstanceWeb& w) { return w.exec(QJsonObject{{"id", "s1"}, {"command", "ls"}}, true); }},
+         [](RpcInstanceWeb& w) {
+             return w.exec(QJsonObject{{"id", "s1"}, {"command", "ls"}}, true);
+         }},
         {"disconnectSession", [](RpcInstanceWeb& w) { return w.disconnectSession("s1"); }},
         {"purgeSession", [](RpcInstanceWeb& w) { return w.purgeSession("s1"); }},
         {"terminateSession", [](RpcInstanceWeb& w) { return w.terminateSession("s1"); }},
@@ -68,18 +76,34 @@ const QMap<QString, Operation>& operations() {
          [](RpcInstanceWeb& w) {
              return w.shareWithUsers("s1", {ShareMember{"ann", "viewer"}, ShareMember{"bob", "lobby"}});
          }},
-        {"shareWithGroups", [](RpcInstanceWeb& w) { return w.shareWithGroups("s1", {ShareMember{"ops", "viewer"}}); }},
+        {"shareWithGroups",
+         [](RpcInstanceWeb& w) {
+             return w.shareWithGroups("s1", {ShareMember{"ops", "viewer"}});
+         }},
         {"sharePublic", [](RpcInstanceWeb& w) { return w.sharePublic("s1", "k1"); }},
         {"sharePublic without key", [](RpcInstanceWeb& w) { return w.sharePublic("s1", QString()); }},
         {"connectShare", [](RpcInstanceWeb& w) { return w.connectShare("s1"); }},
         {"connectShareNoLogin with key", [](RpcInstanceWeb& w) { return w.connectShareNoLogin("s1", "k1"); }},
-        {"connectShareNoLogin without key", [](RpcInstanceWeb& w) { return w.connectShareNoLogin("s1", QString()); }},
+        {"connectShareNoLogin without key",
+         [](RpcInstanceWeb& w) { return w.connectShareNoLogin("s1", QString()); }},
         {"connectShareById", [](RpcInstanceWeb& w) { return w.connectShareById("s1"); }},
         {"loadShareRaw", [](RpcInstanceWeb& w) { return w.loadShareRaw("s1"); }},
-        {"saveShare", [](RpcInstanceWeb& w) { return w.saveShare("s1", QJsonObject{{"x", 1}, {"id", "no"}}); }},
-        {"removeShare", [](RpcInstanceWeb& w) { return w.removeShare("s1", QJsonObject{{"x", 1}}); }},
-        {"updateShare", [](RpcInstanceWeb& w) { return w.updateShare("s1", QJsonObject{{"sharingKey", ""}}); }},
-        {"sshAuth", [](RpcInstanceWeb& w) { return w.sshAuth(QJsonObject{{"stage", "start"}}); }},
+        {"saveShare",
+         [](RpcInstanceWeb& w) {
+             return w.saveShare("s1", QJsonObject{{"x", 1}, {"id", "no"}});
+         }},
+        {"removeShare",
+         [](RpcInstanceWeb& w) {
+             return w.removeShare("s1", QJsonObject{{"x", 1}});
+         }},
+        {"updateShare",
+         [](RpcInstanceWeb& w) {
+             return w.updateShare("s1", QJsonObject{{"sharingKey", ""}});
+         }},
+        {"sshAuth",
+         [](RpcInstanceWeb& w) {
+             return w.sshAuth(QJsonObject{{"stage", "start"}});
+         }},
         {"sshAuthConfig", [](RpcInstanceWeb& w) { return w.sshAuthConfig(); }},
     };
     return table;
@@ -87,9 +111,10 @@ const QMap<QString, Operation>& operations() {
 
 // "$client" as the value of "params" stands for the three client-info keys.
 QJsonObject expand(QJsonObject body, const RpcInstanceWeb& web) {
-    const QJsonObject client{{"clientId", web.id()},
-                             {"clientVersion", QStringLiteral("desktop-%1").arg(RpcInstance::programVersion())},
-                             {"clientTransport", "Web"}};
+    const QJsonObject client{
+        {"clientId", web.id()},
+        {"clientVersion", QStringLiteral("desktop-%1").arg(RpcInstance::programVersion())},
+        {"clientTransport", "Web"}};
     if (body.value("params") == QJsonValue("$client"))
         body.insert("params", client);
     return body;
@@ -130,17 +155,18 @@ void TestWebOperations::requests_data() {
 
     QTest::newRow("logout") << "logout" << QByteArray("POST") << "/v3/api/user/logout" << QJsonObject();
     QTest::newRow("userMe") << "userMe" << QByteArray("POST") << "/v3/api/user/me" << QJsonObject();
-    QTest::newRow("sessionList") << "sessionList" << QByteArray("POST") << "/v3/api/session/list" << QJsonObject();
-    QTest::newRow("sharedSessionList") << "sharedSessionList" << QByteArray("POST") << "/v3/api/session/list-shared"
-                                       << QJsonObject();
+    QTest::newRow("sessionList") << "sessionList" << QByteArray("POST") << "/v3/api/session/list"
+                                 << QJsonObject();
+    QTest::newRow("sharedSessionList")
+        << "sharedSessionList" << QByteArray("POST") << "/v3/api/session/list-shared" << QJsonObject();
     QTest::newRow("sessionParams") << "sessionParams" << QByteArray("POST") << "/v3/api/session/params"
                                    << json(R"({"id":"s1"})");
-    QTest::newRow("sessionParamsForms") << "sessionParamsForms" << QByteArray("POST")
-                                        << "/v3/api/session/params-form/list" << QJsonObject();
+    QTest::newRow("sessionParamsForms")
+        << "sessionParamsForms" << QByteArray("POST") << "/v3/api/session/params-form/list" << QJsonObject();
     QTest::newRow("setSessionParam") << "setSessionParam" << QByteArray("POST") << "/v3/api/session/params"
                                      << json(R"({"id":"s1","color":"blue"})");
-    QTest::newRow("setSessionParam with the key id") << "setSessionParam id" << QByteArray("POST")
-                                                     << "/v3/api/session/params" << json(R"({"id":"s1"})");
+    QTest::newRow("setSessionParam with the key id")
+        << "setSessionParam id" << QByteArray("POST") << "/v3/api/session/params" << json(R"({"id":"s1"})");
     QTest::newRow("setSessionParams") << "setSessionParams" << QByteArray("POST") << "/v3/api/session/params"
                                       << json(R"({"id":"s1","a":1})");
     QTest::newRow("serverList") << "serverList" << QByteArray("POST") << "/v3/api/session/servers/list"
@@ -156,24 +182,25 @@ void TestWebOperations::requests_data() {
                                     << json(R"({"id":"s1","params":"$client"})");
     QTest::newRow("exec") << "exec" << QByteArray("POST") << "/v3/api/session/exec"
                           << json(R"({"id":"s1","command":"ls"})");
-    QTest::newRow("exec in background") << "exec in background" << QByteArray("POST") << "/v3/api/session/exec-bg"
-                                        << json(R"({"id":"s1","command":"ls"})");
-    QTest::newRow("disconnectSession") << "disconnectSession" << QByteArray("POST") << "/v3/api/session/disconnect"
-                                       << json(R"({"id":"s1"})");
+    QTest::newRow("exec in background") << "exec in background" << QByteArray("POST")
+                                        << "/v3/api/session/exec-bg" << json(R"({"id":"s1","command":"ls"})");
+    QTest::newRow("disconnectSession") << "disconnectSession" << QByteArray("POST")
+                                       << "/v3/api/session/disconnect" << json(R"({"id":"s1"})");
     QTest::newRow("purgeSession") << "purgeSession" << QByteArray("POST") << "/v3/api/session/purge"
                                   << json(R"({"id":"s1"})");
-    QTest::newRow("terminateSession") << "terminateSession" << QByteArray("POST") << "/v3/api/session/terminate"
-                                      << json(R"({"id":"s1"})");
+    QTest::newRow("terminateSession")
+        << "terminateSession" << QByteArray("POST") << "/v3/api/session/terminate" << json(R"({"id":"s1"})");
     QTest::newRow("connectShortcut") << "connectShortcut" << QByteArray("POST") << "/v3/api/bookmark/shortcut"
                                      << json(R"({"id":"b1","params":"$client"})");
     QTest::newRow("bookmarkList") << "bookmarkList" << QByteArray("GET") << "/v3/api/bookmark/list"
                                   << QJsonObject();
-    QTest::newRow("editBookmark") << "editBookmark" << QByteArray("POST") << "/v3/api/bookmark/edit"
-                                  << json(R"({"id":"b1","name":"Terminal","command":"xterm","geometry":"800x600"})");
+    QTest::newRow("editBookmark")
+        << "editBookmark" << QByteArray("POST") << "/v3/api/bookmark/edit"
+        << json(R"({"id":"b1","name":"Terminal","command":"xterm","geometry":"800x600"})");
     QTest::newRow("deleteBookmark") << "deleteBookmark" << QByteArray("POST") << "/v3/api/bookmark/delete"
                                     << json(R"({"id":"b1"})");
-    QTest::newRow("favoriteBookmark") << "favoriteBookmark" << QByteArray("POST") << "/v3/api/bookmark/favorite"
-                                      << json(R"({"id":"b1"})");
+    QTest::newRow("favoriteBookmark")
+        << "favoriteBookmark" << QByteArray("POST") << "/v3/api/bookmark/favorite" << json(R"({"id":"b1"})");
     QTest::newRow("unfavoriteBookmark") << "unfavoriteBookmark" << QByteArray("POST")
                                         << "/v3/api/bookmark/unfavorite" << json(R"({"id":"b1"})");
     QTest::newRow("loadSharing") << "loadSharing" << QByteArray("POST") << "/v3/api/share/load"
@@ -187,17 +214,16 @@ void TestWebOperations::requests_data() {
                                  << json(R"({"id":"s1","sharingKey":"k1",
                                              "public":{"role":"lobby","visibility":"public"}})");
     QTest::newRow("sharePublic without key") << "sharePublic without key" << QByteArray("POST")
-                                             << "/v3/api/share/update"
-                                             << json(R"({"id":"s1","sharingKey":"",
+                                             << "/v3/api/share/update" << json(R"({"id":"s1","sharingKey":"",
                                                          "public":{"role":"lobby","visibility":""}})");
     QTest::newRow("connectShare") << "connectShare" << QByteArray("POST") << "/v3/api/share/connect"
                                   << json(R"({"id":"s1","params":"$client"})");
-    QTest::newRow("connectShareNoLogin with key") << "connectShareNoLogin with key" << QByteArray("POST")
-                                                  << "/v3/api/nologin/share/connect"
-                                                  << json(R"({"id":"s1","key":"k1"})");
-    QTest::newRow("connectShareNoLogin without key") << "connectShareNoLogin without key" << QByteArray("POST")
-                                                     << "/v3/api/nologin/share/connect"
-                                                     << json(R"({"id":"s1","params":"$client"})");
+    QTest::newRow("connectShareNoLogin with key")
+        << "connectShareNoLogin with key" << QByteArray("POST") << "/v3/api/nologin/share/connect"
+        << json(R"({"id":"s1","key":"k1"})");
+    QTest::newRow("connectShareNoLogin without key")
+        << "connectShareNoLogin without key" << QByteArray("POST") << "/v3/api/nologin/share/connect"
+        << json(R"({"id":"s1","params":"$client"})");
     QTest::newRow("connectShareById") << "connectShareById" << QByteArray("POST") << "/v3/api/share/connect"
                                       << json(R"({"id":"s1","params":"$client"})");
     QTest::newRow("loadShareRaw") << "loadShareRaw" << QByteArray("POST") << "/v3/api/share/load"
@@ -208,7 +234,8 @@ void TestWebOperations::requests_data() {
                                  << json(R"({"id":"s1","x":1})");
     QTest::newRow("updateShare") << "updateShare" << QByteArray("POST") << "/v3/api/share/update"
                                  << json(R"({"id":"s1","sharingKey":""})");
-    QTest::newRow("sshAuth") << "sshAuth" << QByteArray("POST") << "/v3/api/auth/ssh" << json(R"({"stage":"start"})");
+    QTest::newRow("sshAuth") << "sshAuth" << QByteArray("POST") << "/v3/api/auth/ssh"
+                             << json(R"({"stage":"start"})");
     QTest::newRow("sshAuthConfig") << "sshAuthConfig" << QByteArray("POST") << "/v3/api/auth/ssh/config"
                                    << QJsonObject();
 }
@@ -367,7 +394,8 @@ void TestWebOperations::viewerLaunchIsNotAvailable() {
     QVERIFY(web.log().constLast().contains(QStringLiteral("viewer_unavailable")));
     // Without a web view library no view is made.
     QTest::ignoreMessage(QtWarningMsg, "No web view is available in this program");
-    QCOMPARE(web.openWebView(QStringLiteral("/files"), ServiceInfo{m_server.url(), QStringLiteral("t")}), nullptr);
+    QCOMPARE(web.openWebView(QStringLiteral("/files"), ServiceInfo{m_server.url(), QStringLiteral("t")}),
+             nullptr);
     QCOMPARE(web.transportName(), QStringLiteral("Web"));
 }
 
@@ -387,7 +415,8 @@ void TestWebOperations::standAloneServer() {
     QSignalSpy succeeded(promise, &RpcPromiseBase::succeeded);
     QTRY_COMPARE_WITH_TIMEOUT(succeeded.size(), 1, wait);
     QByteArray log;
-    QTRY_VERIFY_WITH_TIMEOUT((log += program.readAllStandardError()).contains("POST /v3/api/session/list"), wait);
+    QTRY_VERIFY_WITH_TIMEOUT((log += program.readAllStandardError()).contains("POST /v3/api/session/list"),
+                             wait);
     program.terminate();
     QVERIFY(program.waitForFinished(wait));
 }
