@@ -91,6 +91,7 @@ void RdpClientModel::setClients(QList<RdpClient> incoming) {
         beginInsertRows(QModelIndex(), end, end);
         m_clients.append(incoming.at(next));
         endInsertRows();
+        ++row;
     }
     while (m_clients.size() > row) {
         const int last = m_clients.size() - 1;

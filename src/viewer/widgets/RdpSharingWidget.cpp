@@ -78,6 +78,7 @@ RdpSharingWidget::RdpSharingWidget(RdpInstance* instance, QWidget* parent)
     m_view->setSelectionMode(QAbstractItemView::SingleSelection);
     m_view->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_view->setShowGrid(false);
+    m_view->setTabKeyNavigation(false); // Tab and Shift+Tab follow the panel's own order
     m_view->setSortingEnabled(true);
     m_view->verticalHeader()->hide();
     m_buttonBox = new QDialogButtonBox(QDialogButtonBox::Close, this);
@@ -222,13 +223,13 @@ void RdpSharingWidget::SettingsAction_clicked() {
     dialog->setRoleEditable(roleEditable);
     m_nameDialog = dialog;
     const QString id = sel.client;
-    const QString oldRole = sel.role;
-    connect(dialog, &QDialog::accepted, this, [this, dialog, id, oldRole, roleEditable] {
+    const QString shownRole = dialog->role(); // an unknown role shows as viewer
+    connect(dialog, &QDialog::accepted, this, [this, dialog, id, shownRole, roleEditable] {
         if (!m_instance) {
             return;
         }
         // A role goes out only when the user could choose it and chose another one.
-        const QString role = roleEditable && dialog->role() != oldRole ? dialog->role() : QString();
+        const QString role = roleEditable && dialog->role() != shownRole ? dialog->role() : QString();
         if (role.isEmpty()) {
             m_instance->renameClient(id, dialog->name());
         } else {
