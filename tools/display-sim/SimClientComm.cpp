@@ -94,8 +94,9 @@ void ClientCommPeer::shareMeNotify(const QJsonObject& me) {
 }
 
 void ClientCommPeer::shareMessage(const QString& client, const QJsonValue& message) {
-    sendMessage(0, QStringLiteral("vn-share"),
-                compact({{"method", "message"}, {"params", QJsonObject{{"client", client}, {"message", message}}}}));
+    sendMessage(
+        0, QStringLiteral("vn-share"),
+        compact({{"method", "message"}, {"params", QJsonObject{{"client", client}, {"message", message}}}}));
 }
 
 QJsonObject ClientCommPeer::participant(const QString& client, const QString& role, const QString& status,

@@ -30,13 +30,13 @@ enum : quint8 { Capabilities = 1, Settings = 2, Message = 3, Response = 4, Nack 
 struct CcFrame {
     quint8 messageId = 0;
     bool wellFormed = false;
-    quint16 requestId = 0;  // Message, Response, Nack
-    QString type;           // Message
-    QByteArray data;        // Message, Response
-    QString status;         // Nack
-    quint8 format = 0;      // Settings
-    QStringList types;      // Settings
-    QByteArray bytes;       // the whole frame
+    quint16 requestId = 0; // Message, Response, Nack
+    QString type;          // Message
+    QByteArray data;       // Message, Response
+    QString status;        // Nack
+    quint8 format = 0;     // Settings
+    QStringList types;     // Settings
+    QByteArray bytes;      // the whole frame
 
     // The data parsed as a JSON object (empty when it is not one).
     QJsonObject json() const;

@@ -722,7 +722,8 @@ std::shared_ptr<VnClientCommChannel> RdpMaster::clientCommChannel() const {
     if (!m_connection) {
         return {};
     }
-    return std::dynamic_pointer_cast<VnClientCommChannel>(m_connection->channel(VnConstants::ClientCommChannelName));
+    return std::dynamic_pointer_cast<VnClientCommChannel>(
+        m_connection->channel(VnConstants::ClientCommChannelName));
 }
 
 void RdpMaster::handleSupportedCodecs(QSet<Protocol::Byte> codecs) {

@@ -21,7 +21,8 @@ void VnCcShare::handle(quint16, QString, QByteArray data) {
     const QJsonObject params = paramsValue.toObject();
     const QString name = method.toString();
     if (name == QLatin1String("hello")) {
-        emit hello(params.value(QStringLiteral("client")).toString(), params.value(QStringLiteral("role")).toString(),
+        emit hello(params.value(QStringLiteral("client")).toString(),
+                   params.value(QStringLiteral("role")).toString(),
                    params.value(QStringLiteral("login")).toString(),
                    params.value(QStringLiteral("version")).toString());
     } else if (name == QLatin1String("client-notify")) {
@@ -42,11 +43,13 @@ void VnCcShare::handle(quint16, QString, QByteArray data) {
 
 void VnCcShare::sendHello(const QString& name) {
     request(QStringLiteral("hello"),
-            QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("version"), VnConstants::ShareProtocolVersion}},
+            QJsonObject{{QStringLiteral("name"), name},
+                        {QStringLiteral("version"), VnConstants::ShareProtocolVersion}},
             nullptr);
 }
 
-void VnCcShare::sendDisconnect(const QString& client, const QString& message, VnClientCommCallback* callback) {
+void VnCcShare::sendDisconnect(const QString& client, const QString& message,
+                               VnClientCommCallback* callback) {
     QJsonObject params{{QStringLiteral("client"), client}};
     if (!message.isEmpty()) {
         params.insert(QStringLiteral("message"), message);

@@ -18,10 +18,11 @@ public:
 
     void sendHello(const QString& name);
     // "message" goes out only when not empty.
-    void sendDisconnect(const QString& client, const QString& message, VnClientCommCallback* callback = nullptr);
+    void sendDisconnect(const QString& client, const QString& message,
+                        VnClientCommCallback* callback = nullptr);
     // "client" always; each of "status", "role" and "name" only when not empty.
-    void sendUpdateClient(const QString& client, const QString& status, const QString& role, const QString& name,
-                          VnClientCommCallback* callback = nullptr);
+    void sendUpdateClient(const QString& client, const QString& status, const QString& role,
+                          const QString& name, VnClientCommCallback* callback = nullptr);
 
 signals:
     void hello(QString client, QString role, QString login, QString version);

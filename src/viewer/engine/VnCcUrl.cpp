@@ -52,7 +52,7 @@ void VnCcUrl::handle(quint16 id, QString, QByteArray data) {
         respond(id, ProcessedText.toUtf8());
     } else {
         // Indented, keys sorted, with a line break at the end.
-        refuse(id, QString::fromUtf8(
-                       QJsonDocument(QJsonObject{{QStringLiteral("error"), failure}}).toJson(QJsonDocument::Indented)));
+        refuse(id, QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("error"), failure}})
+                                         .toJson(QJsonDocument::Indented)));
     }
 }

@@ -34,8 +34,8 @@ Protocol::Blob toBlob(const QByteArray& bytes) {
 
 const QString VnClientCommChannel::NoListenerStatus =
     QStringLiteral("{ \"error\":{\"name\":\"refused\", \"message\":\"No listener for type\"}}");
-const QString VnClientCommChannel::NoRequestIdStatus =
-    QStringLiteral("{ \"error\":{\"name\":\"busy\", \"message\":\"Too many requests waiting for an answer\"}}");
+const QString VnClientCommChannel::NoRequestIdStatus = QStringLiteral(
+    "{ \"error\":{\"name\":\"busy\", \"message\":\"Too many requests waiting for an answer\"}}");
 
 // ---- callback and listener base ------------------------------------------------------------------------
 
@@ -76,7 +76,8 @@ VnClientCommChannel::~VnClientCommChannel() = default;
 void VnClientCommChannel::announceTypes() {
     Protocol::ClientComm::SettingsMessage m;
     m.channel = number;
-    for (const QString& type : {VnConstants::NotifyTypeName, VnConstants::UrlTypeName, VnConstants::ShareTypeName}) {
+    for (const QString& type :
+         {VnConstants::NotifyTypeName, VnConstants::UrlTypeName, VnConstants::ShareTypeName}) {
         m.types.push_back(toUtf8(type));
     }
     sendSettings(m);

@@ -56,7 +56,8 @@ public:
     static const QString NoRequestIdStatus;
 
     // A non-null master takes the channel to its thread.
-    VnClientCommChannel(std::string name, Protocol::Byte number, RdpMaster* master, QObject* parent = nullptr);
+    VnClientCommChannel(std::string name, Protocol::Byte number, RdpMaster* master,
+                        QObject* parent = nullptr);
     ~VnClientCommChannel() override;
 
     // Tells the server which types the viewer serves.

@@ -49,15 +49,18 @@ QString RdpClientDelegate::rowText(const RdpClient& client, const QString& ownCl
     }
     // Words that say nothing are left out, so no "()" or ", " stands alone.
     parts.removeAll(QString());
-    const QString suffix = parts.isEmpty() ? QString() : QStringLiteral("(%1)").arg(parts.join(QStringLiteral(", ")));
-    return QStringLiteral("<b><big>%1</big></b><br/>%2").arg(client.name.toHtmlEscaped(), suffix.toHtmlEscaped());
+    const QString suffix =
+        parts.isEmpty() ? QString() : QStringLiteral("(%1)").arg(parts.join(QStringLiteral(", ")));
+    return QStringLiteral("<b><big>%1</big></b><br/>%2")
+        .arg(client.name.toHtmlEscaped(), suffix.toHtmlEscaped());
 }
 
 RdpClient RdpClientDelegate::clientAt(const QModelIndex& index) const {
     return index.data(m_clientRole).value<RdpClient>();
 }
 
-void RdpClientDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void RdpClientDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
     QStyleOptionViewItem opt = option;
     initStyleOption(&opt, index);
     opt.text.clear();

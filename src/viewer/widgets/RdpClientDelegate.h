@@ -20,7 +20,8 @@ public:
     // Rich text; the name is escaped, so a participant's name never becomes markup.
     static QString rowText(const RdpClient& client, const QString& ownClientId);
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
 private:

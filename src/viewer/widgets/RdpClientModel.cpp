@@ -40,8 +40,8 @@ QVariant RdpClientModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant RdpClientModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < m_columns.size() &&
-        m_columns.at(section) == kNameColumn) {
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 &&
+        section < m_columns.size() && m_columns.at(section) == kNameColumn) {
         return tr("Name");
     }
     return {};

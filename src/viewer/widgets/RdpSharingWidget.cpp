@@ -53,7 +53,8 @@ const char kStyleSheet[] =
     " { border: 1px outset grey; border-radius: 2px; background-color: darkgrey; }";
 
 const char kKickStyleSheet[] =
-    "QPushButton { image: url(:/images/resources/tavik-close.svg); background-color: lightgrey; padding: 3px; "
+    "QPushButton { image: url(:/images/resources/tavik-close.svg); background-color: lightgrey; padding: "
+    "3px; "
     "border: 1px outset gray; border-radius: 2px; }QPushButton:pressed { background-color: darkgray; }";
 
 } // namespace
@@ -97,7 +98,8 @@ RdpSharingWidget::RdpSharingWidget(RdpInstance* instance, QWidget* parent)
             &RdpSharingWidget::ClientListView_sortIndicatorChanged);
     connect(m_view, &QAbstractItemView::activated, this, &RdpSharingWidget::ClientListView_activated);
     connect(m_model, &RdpClientModel::clientChanged, this, &RdpSharingWidget::ClientListModel_clientChanged);
-    connect(m_model, &RdpClientModel::clientsUpdated, this, &RdpSharingWidget::ClientListModel_clientsUpdated);
+    connect(m_model, &RdpClientModel::clientsUpdated, this,
+            &RdpSharingWidget::ClientListModel_clientsUpdated);
 
     m_proxy->setDynamicSortFilter(false);
     m_proxy->setSortLocaleAware(true);
@@ -334,13 +336,16 @@ void RdpSharingWidget::resetButtons() {
 bool RdpSharingWidget::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_view && event->type() == QEvent::FocusIn && !m_view->currentIndex().isValid()) {
         focusViewFirstRow(m_view, 0);
-    } else if (watched == m_view->viewport() && (event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
+    } else if (watched == m_view->viewport() &&
+               (event->type() == QEvent::Resize || event->type() == QEvent::Show)) {
         QMetaObject::invokeMethod(this, "resetButtons", Qt::QueuedConnection);
     } else if (event->type() == QEvent::KeyPress) {
         auto* button = qobject_cast<QPushButton*>(watched);
         const int key = static_cast<QKeyEvent*>(event)->key();
-        const bool arrow = key == Qt::Key_Left || key == Qt::Key_Up || key == Qt::Key_Right || key == Qt::Key_Down;
-        QWidget* grandparent = button && button->parentWidget() ? button->parentWidget()->parentWidget() : nullptr;
+        const bool arrow =
+            key == Qt::Key_Left || key == Qt::Key_Up || key == Qt::Key_Right || key == Qt::Key_Down;
+        QWidget* grandparent =
+            button && button->parentWidget() ? button->parentWidget()->parentWidget() : nullptr;
         if (arrow && qobject_cast<QAbstractItemView*>(grandparent)) {
             QApplication::sendEvent(grandparent, event);
             return true;
@@ -365,7 +370,8 @@ bool RdpSharingWidget::focusNextPrevChild(bool next) {
                    QWidget::focusNextPrevChild(true);
         }
         if (focus == m_viewButton) {
-            return giveFocus(m_kickButton) || focusViewNextRow(m_view, 0) || QWidget::focusNextPrevChild(true);
+            return giveFocus(m_kickButton) || focusViewNextRow(m_view, 0) ||
+                   QWidget::focusNextPrevChild(true);
         }
         if (focus == m_kickButton) {
             return focusViewNextRow(m_view, 0) || QWidget::focusNextPrevChild(true);

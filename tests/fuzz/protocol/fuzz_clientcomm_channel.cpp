@@ -8,8 +8,8 @@
 
 using namespace Protocol::ClientComm;
 using Protocol::Byte;
-using Protocol::Reader;
 using Protocol::encodeFrame;
+using Protocol::Reader;
 namespace ErrorLevel = Protocol::ErrorLevel;
 
 namespace {

@@ -56,8 +56,9 @@ struct SharedSession {
         if (!sim.listen()) {
             return false;
         }
-        instance.start(QNetworkRequest(sim.url()), QNetworkProxy(QNetworkProxy::NoProxy), QStringLiteral("tester"),
-                       QStringLiteral("secret"), QStringLiteral("800x600"), QStringLiteral("Shared"), false, {});
+        instance.start(QNetworkRequest(sim.url()), QNetworkProxy(QNetworkProxy::NoProxy),
+                       QStringLiteral("tester"), QStringLiteral("secret"), QStringLiteral("800x600"),
+                       QStringLiteral("Shared"), false, {});
         if (!awaitSessionReady(sim, 4) || !cc.awaitOpen() || !cc.awaitClientTypes()) {
             return false;
         }
@@ -153,17 +154,14 @@ private slots:
         QTest::newRow("into an empty model, sorted")
             << QList<RdpClient>{} << QList<RdpClient>{client("z"), client("m"), client("b")}
             << QStringList{"insert 0", "insert 1", "insert 2", "updated"} << QStringList{"b", "m", "z"};
-        QTest::newRow("everything goes")
-            << QList<RdpClient>{client("a"), client("b")} << QList<RdpClient>{}
-            << QStringList{"remove 1", "remove 0", "updated"} << QStringList{};
-        QTest::newRow("name change")
-            << QList<RdpClient>{client("a", "viewer", "viewing", "Ann")}
-            << QList<RdpClient>{client("a", "viewer", "viewing", "Anne")}
-            << QStringList{"data 0", "changed 0", "updated"} << QStringList{"a"};
-        QTest::newRow("login only")
-            << QList<RdpClient>{client("a", "viewer", "viewing", "Ann", "ann")}
-            << QList<RdpClient>{client("a", "viewer", "viewing", "Ann", "ann2")} << QStringList{"updated"}
-            << QStringList{"a"};
+        QTest::newRow("everything goes") << QList<RdpClient>{client("a"), client("b")} << QList<RdpClient>{}
+                                         << QStringList{"remove 1", "remove 0", "updated"} << QStringList{};
+        QTest::newRow("name change") << QList<RdpClient>{client("a", "viewer", "viewing", "Ann")}
+                                     << QList<RdpClient>{client("a", "viewer", "viewing", "Anne")}
+                                     << QStringList{"data 0", "changed 0", "updated"} << QStringList{"a"};
+        QTest::newRow("login only") << QList<RdpClient>{client("a", "viewer", "viewing", "Ann", "ann")}
+                                    << QList<RdpClient>{client("a", "viewer", "viewing", "Ann", "ann2")}
+                                    << QStringList{"updated"} << QStringList{"a"};
         QTest::newRow("front removed, tail appended")
             << QList<RdpClient>{client("a"), client("b")} << QList<RdpClient>{client("b"), client("c")}
             << QStringList{"remove 0", "insert 1", "updated"} << QStringList{"b", "c"};
@@ -207,7 +205,8 @@ private slots:
         QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("Ann"));
         QCOMPARE(model.index(0, 0).data(RdpClientModel::SortRole).toString(), QStringLiteral("Annid1"));
         QVERIFY(!model.index(0, 1).data().isValid());
-        QCOMPARE(model.index(0, 1).data(RdpClientModel::ClientRole).value<RdpClient>().client, QStringLiteral("id1"));
+        QCOMPARE(model.index(0, 1).data(RdpClientModel::ClientRole).value<RdpClient>().client,
+                 QStringLiteral("id1"));
         QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
         QVERIFY(!model.headerData(1, Qt::Horizontal).isValid());
         QVERIFY(!model.headerData(0, Qt::Vertical).isValid());
@@ -219,14 +218,18 @@ private slots:
 
         QTest::newRow("own owner controlling") << client("me", "master", "input", "Alice")
                                                << "<b><big>Alice</big></b><br/>(me, owner, controlling)";
-        QTest::newRow("in lobby") << client("x", "lobby", "lobby", "Bob") << "<b><big>Bob</big></b><br/>(In Lobby)";
-        QTest::newRow("owner viewing") << client("x", "master", "viewing", "Bob") << "<b><big>Bob</big></b><br/>(owner)";
-        QTest::newRow("viewer viewing") << client("x", "viewer", "viewing", "Bob") << "<b><big>Bob</big></b><br/>";
-        QTest::newRow("own viewer") << client("me", "viewer", "viewing", "Al") << "<b><big>Al</big></b><br/>(me)";
+        QTest::newRow("in lobby") << client("x", "lobby", "lobby", "Bob")
+                                  << "<b><big>Bob</big></b><br/>(In Lobby)";
+        QTest::newRow("owner viewing")
+            << client("x", "master", "viewing", "Bob") << "<b><big>Bob</big></b><br/>(owner)";
+        QTest::newRow("viewer viewing")
+            << client("x", "viewer", "viewing", "Bob") << "<b><big>Bob</big></b><br/>";
+        QTest::newRow("own viewer") << client("me", "viewer", "viewing", "Al")
+                                    << "<b><big>Al</big></b><br/>(me)";
         QTest::newRow("controller with input")
             << client("x", "controller", "input", "Cy") << "<b><big>Cy</big></b><br/>(controlling)";
-        QTest::newRow("markup in the name")
-            << client("x", "viewer", "viewing", "<i>Eve</i> & co") << "<b><big>&lt;i&gt;Eve&lt;/i&gt; &amp; co</big></b><br/>";
+        QTest::newRow("markup in the name") << client("x", "viewer", "viewing", "<i>Eve</i> & co")
+                                            << "<b><big>&lt;i&gt;Eve&lt;/i&gt; &amp; co</big></b><br/>";
     }
 
     void rowText() {
@@ -242,8 +245,10 @@ private slots:
         QTest::addColumn<bool>("editable");
 
         QTest::newRow("viewer") << "viewer" << QStringList{"viewer", "controller"} << "viewer" << true;
-        QTest::newRow("controller") << "controller" << QStringList{"viewer", "controller"} << "controller" << true;
-        QTest::newRow("owner") << "master" << QStringList{"viewer", "controller", "master"} << "master" << false;
+        QTest::newRow("controller") << "controller" << QStringList{"viewer", "controller"} << "controller"
+                                    << true;
+        QTest::newRow("owner") << "master" << QStringList{"viewer", "controller", "master"} << "master"
+                               << false;
         QTest::newRow("unknown role") << "lobby" << QStringList{"viewer", "controller"} << "viewer" << true;
     }
 
@@ -269,17 +274,38 @@ private slots:
 
     void rowButtons_data() {
         QTest::addColumn<QString>("myRole");
-        QTest::addColumn<QString>("selected");  // "me", "bob" (viewing) or "carol" (in the lobby)
-        QTest::addColumn<QString>("visible");   // of Admit, View, settings, kick: A V S K
-        QTest::addColumn<QString>("enabled");   // of the &View, &Control, Send to &Lobby actions: v c l
+        QTest::addColumn<QString>("selected"); // "me", "bob" (viewing) or "carol" (in the lobby)
+        QTest::addColumn<QString>("visible");  // of Admit, View, settings, kick: A V S K
+        QTest::addColumn<QString>("enabled");  // of the &View, &Control, Send to &Lobby actions: v c l
 
-        QTest::newRow("owner, own row") << "master" << "me" << "VS" << "vc";
-        QTest::newRow("owner, viewing client") << "master" << "bob" << "VSK" << "vcl";
-        QTest::newRow("owner, client in lobby") << "master" << "carol" << "ASK" << "vcl";
-        QTest::newRow("moderator, viewing client") << "controller" << "bob" << "VSK" << "vcl";
-        QTest::newRow("viewer, own row") << "viewer" << "me" << "S" << "";
-        QTest::newRow("viewer, other row") << "viewer" << "bob" << "" << "l";
-        QTest::newRow("in lobby, other row") << "lobby" << "bob" << "" << "";
+        QTest::newRow("owner, own row") << "master"
+                                        << "me"
+                                        << "VS"
+                                        << "vc";
+        QTest::newRow("owner, viewing client") << "master"
+                                               << "bob"
+                                               << "VSK"
+                                               << "vcl";
+        QTest::newRow("owner, client in lobby") << "master"
+                                                << "carol"
+                                                << "ASK"
+                                                << "vcl";
+        QTest::newRow("moderator, viewing client") << "controller"
+                                                   << "bob"
+                                                   << "VSK"
+                                                   << "vcl";
+        QTest::newRow("viewer, own row") << "viewer"
+                                         << "me"
+                                         << "S"
+                                         << "";
+        QTest::newRow("viewer, other row") << "viewer"
+                                           << "bob"
+                                           << ""
+                                           << "l";
+        QTest::newRow("in lobby, other row") << "lobby"
+                                             << "bob"
+                                             << ""
+                                             << "";
     }
 
     void rowButtons() {
@@ -290,8 +316,8 @@ private slots:
         SharedSession s;
         QVERIFY(s.start());
         const RdpClient me = client("me", myRole, myRole == "lobby" ? "lobby" : "viewing", "Mia");
-        QVERIFY(s.setParticipants(me, {me, client("bob", "viewer", "viewing", "Bob"),
-                                       client("carol", "lobby", "lobby", "Carol")}));
+        QVERIFY(s.setParticipants(
+            me, {me, client("bob", "viewer", "viewing", "Bob"), client("carol", "lobby", "lobby", "Carol")}));
         RdpSharingWidget w(&s.instance);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -328,12 +354,18 @@ private slots:
         QTest::addColumn<QString>("action");
         QTest::addColumn<QByteArray>("payload");
 
-        QTest::newRow("admit") << "carol" << "admit" << updateClient({{"client", "carol"}, {"status", "viewing"}});
-        QTest::newRow("view") << "bob" << "view" << updateClient({{"client", "bob"}, {"status", "viewing"}});
-        QTest::newRow("control") << "bob" << "control" << updateClient({{"client", "bob"}, {"status", "input"}});
-        QTest::newRow("lobby") << "bob" << "lobby" << updateClient({{"client", "bob"}, {"status", "lobby"}});
-        QTest::newRow("kick") << "bob" << "kick"
-                              << compact({{"method", "disconnect"}, {"params", QJsonObject{{"client", "bob"}}}});
+        QTest::newRow("admit") << "carol"
+                               << "admit" << updateClient({{"client", "carol"}, {"status", "viewing"}});
+        QTest::newRow("view") << "bob"
+                              << "view" << updateClient({{"client", "bob"}, {"status", "viewing"}});
+        QTest::newRow("control") << "bob"
+                                 << "control" << updateClient({{"client", "bob"}, {"status", "input"}});
+        QTest::newRow("lobby") << "bob"
+                               << "lobby" << updateClient({{"client", "bob"}, {"status", "lobby"}});
+        QTest::newRow("kick") << "bob"
+                              << "kick"
+                              << compact(
+                                     {{"method", "disconnect"}, {"params", QJsonObject{{"client", "bob"}}}});
     }
 
     void actionsSendShareRequests() {
@@ -343,8 +375,8 @@ private slots:
         SharedSession s;
         QVERIFY(s.start());
         const RdpClient me = client("me", "master", "viewing", "Mia");
-        QVERIFY(s.setParticipants(me, {me, client("bob", "viewer", "viewing", "Bob"),
-                                       client("carol", "lobby", "lobby", "Carol")}));
+        QVERIFY(s.setParticipants(
+            me, {me, client("bob", "viewer", "viewing", "Bob"), client("carol", "lobby", "lobby", "Carol")}));
         RdpSharingWidget w(&s.instance);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -373,17 +405,22 @@ private slots:
         QTest::addColumn<QByteArray>("payload");
 
         QTest::newRow("owner renames another client")
-            << "master" << "bob" << true << "" << updateClient({{"client", "bob"}, {"name", "Robert"}});
+            << "master"
+            << "bob" << true << "" << updateClient({{"client", "bob"}, {"name", "Robert"}});
         QTest::newRow("owner makes another client a moderator")
-            << "master" << "bob" << true << "controller"
+            << "master"
+            << "bob" << true << "controller"
             << updateClient({{"client", "bob"}, {"name", "Robert"}, {"role", "controller"}});
         QTest::newRow("moderator changes a role")
-            << "controller" << "bob" << true << "controller"
+            << "controller"
+            << "bob" << true << "controller"
             << updateClient({{"client", "bob"}, {"name", "Robert"}, {"role", "controller"}});
         QTest::newRow("moderator renames a lobby client")
-            << "controller" << "carol" << true << "" << updateClient({{"client", "carol"}, {"name", "Robert"}});
+            << "controller"
+            << "carol" << true << "" << updateClient({{"client", "carol"}, {"name", "Robert"}});
         QTest::newRow("viewer renames itself")
-            << "viewer" << "me" << false << "" << updateClient({{"client", "me"}, {"name", "Robert"}});
+            << "viewer"
+            << "me" << false << "" << updateClient({{"client", "me"}, {"name", "Robert"}});
     }
 
     void nameDialogSendsWhatChanged() {
@@ -395,8 +432,8 @@ private slots:
         SharedSession s;
         QVERIFY(s.start());
         const RdpClient me = client("me", myRole, "viewing", "Mia");
-        QVERIFY(s.setParticipants(me, {me, client("bob", "viewer", "viewing", "Bob"),
-                                       client("carol", "lobby", "lobby", "Carol")}));
+        QVERIFY(s.setParticipants(
+            me, {me, client("bob", "viewer", "viewing", "Bob"), client("carol", "lobby", "lobby", "Carol")}));
         RdpSharingWidget w(&s.instance);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -421,8 +458,8 @@ private slots:
         QVERIFY(s.start());
         const RdpClient me = client("me", "master", "viewing", "Alice");
         // Shown sorted by name: Alice (own: View only), Bob (View and kick), Carol (lobby: Admit and kick).
-        QVERIFY(s.setParticipants(me, {client("carol", "lobby", "lobby", "Carol"), me,
-                                       client("bob", "viewer", "viewing", "Bob")}));
+        QVERIFY(s.setParticipants(
+            me, {client("carol", "lobby", "lobby", "Carol"), me, client("bob", "viewer", "viewing", "Bob")}));
         RdpSharingWidget w(&s.instance);
         w.show();
         w.activateWindow();
@@ -444,9 +481,12 @@ private slots:
             for (int i = 0; i < steps.size(); ++i) {
                 steps[i].forward ? tab() : backtab();
                 QVERIFY2(QApplication::focusWidget() == steps[i].focus,
-                     qPrintable(QStringLiteral("step %1: focus on %2").arg(i).arg(
-                         QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : "nothing")));
-            QCOMPARE(currentId(w), QString::fromLatin1(steps[i].row));
+                         qPrintable(QStringLiteral("step %1: focus on %2")
+                                        .arg(i)
+                                        .arg(QApplication::focusWidget()
+                                                 ? QApplication::focusWidget()->objectName()
+                                                 : "nothing")));
+                QCOMPARE(currentId(w), QString::fromLatin1(steps[i].row));
             }
         };
         check({{true, w.viewButton(), "me"},

@@ -118,8 +118,8 @@ struct Session {
         const auto frame = sim.awaitFrame(
             [&](const ClientFrame& f) {
                 const CcFrame d = ClientCommPeer::decode(f.bytes);
-                return f.channel == number && (d.messageId == CcMsg::Response || d.messageId == CcMsg::Nack) &&
-                       d.requestId == id;
+                return f.channel == number &&
+                       (d.messageId == CcMsg::Response || d.messageId == CcMsg::Nack) && d.requestId == id;
             },
             timeoutMs);
         if (!frame) {
@@ -258,20 +258,24 @@ private slots:
         QTest::newRow("empty") << QByteArray() << "Failed to read message id";
         QTest::newRow("id 0") << QByteArray::fromHex("00") << "Invalid message id";
         QTest::newRow("id 6") << QByteArray::fromHex("06") << "Invalid message id";
-        QTest::newRow("capabilities short") << QByteArray::fromHex("0103016100")
-                                            << "failed to read the capabilities message";
-        QTest::newRow("settings without format") << QByteArray::fromHex("02") << "failed to read the settings message";
+        QTest::newRow("capabilities short")
+            << QByteArray::fromHex("0103016100") << "failed to read the capabilities message";
+        QTest::newRow("settings without format")
+            << QByteArray::fromHex("02") << "failed to read the settings message";
         QTest::newRow("settings format 2") << QByteArray::fromHex("020208") + "vn-share"
                                            << "failed to read the settings message";
         QTest::newRow("settings name past end") << QByteArray::fromHex("02010a") + "vn-share"
                                                 << "failed to read the settings message";
-        QTest::newRow("message id short") << QByteArray::fromHex("0307") << "failed to read the message message";
+        QTest::newRow("message id short")
+            << QByteArray::fromHex("0307") << "failed to read the message message";
         QTest::newRow("message data missing") << QByteArray::fromHex("03070002") + "ab"
                                               << "failed to read the message message";
-        QTest::newRow("response id short") << QByteArray::fromHex("0401") << "failed to read the response message";
+        QTest::newRow("response id short")
+            << QByteArray::fromHex("0401") << "failed to read the response message";
         QTest::newRow("response data past end") << QByteArray::fromHex("04010005") + "ab"
                                                 << "failed to read the response message";
-        QTest::newRow("nack status missing") << QByteArray::fromHex("050100") << "failed to read the nack message";
+        QTest::newRow("nack status missing")
+            << QByteArray::fromHex("050100") << "failed to read the nack message";
     }
 
     void malformedFramesEndTheSession() {
@@ -293,7 +297,7 @@ private slots:
         QSignalSpy finished(s.master.get(), &RdpMaster::finished);
         QSignalSpy enabled(s.channel.data(), &VnClientCommChannel::typeEnabled);
         s.cc.sendCapabilities({QByteArray("a"), QByteArray()});
-        s.cc.sendSettings({}); // the format byte alone: no types
+        s.cc.sendSettings({});                  // the format byte alone: no types
         s.cc.sendResponse(123, "nobody asked"); // no request with that id
         s.cc.sendNack(124, QStringLiteral("nobody asked"));
         QVERIFY(s.noAnswerBefore(40001));
@@ -317,9 +321,9 @@ private slots:
         QCOMPARE(master.clientMe().login, QStringLiteral("alice"));
         QVERIFY(s.noAnswerBefore(40002));
 
-        s.cc.shareClientNotify({ClientCommPeer::participant("c2", "viewer", "lobby", "Bob"),
-                                QJsonObject{{"name", "no id"}},
-                                ClientCommPeer::participant("c1", "master", "input", "Alice", "alice", "2.0")});
+        s.cc.shareClientNotify(
+            {ClientCommPeer::participant("c2", "viewer", "lobby", "Bob"), QJsonObject{{"name", "no id"}},
+             ClientCommPeer::participant("c1", "master", "input", "Alice", "alice", "2.0")});
         QTRY_COMPARE(clients.count(), 1);
         const QList<RdpClient> list = master.clients();
         QCOMPARE(list.size(), 2);
@@ -327,7 +331,8 @@ private slots:
         QCOMPARE(list.at(0).status, QStringLiteral("lobby"));
         QCOMPARE(list.at(1).name, QStringLiteral("Alice"));
 
-        s.cc.shareMeNotify(ClientCommPeer::participant("c1", "controller", "viewing", "Alice", "alice", "2.0"));
+        s.cc.shareMeNotify(
+            ClientCommPeer::participant("c1", "controller", "viewing", "Alice", "alice", "2.0"));
         QTRY_COMPARE(me.count(), 2);
         QCOMPARE(master.clientMe().role, QStringLiteral("controller"));
         QCOMPARE(master.clientMe().name, QStringLiteral("Alice"));
@@ -357,28 +362,38 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("payload");
 
-        QTest::newRow("hello") << "hello" << QStringList{"Al \"x\""}
-                               << QByteArray("{\"method\":\"hello\",\"params\":{\"name\":\"Al \\\"x\\\"\",\"version\":\"1.0\"}}");
+        QTest::newRow("hello")
+            << "hello" << QStringList{"Al \"x\""}
+            << QByteArray(
+                   "{\"method\":\"hello\",\"params\":{\"name\":\"Al \\\"x\\\"\",\"version\":\"1.0\"}}");
         QTest::newRow("kick") << "kick" << QStringList{"c2"}
                               << QByteArray("{\"method\":\"disconnect\",\"params\":{\"client\":\"c2\"}}");
         QTest::newRow("kick with message")
             << "kick" << QStringList{"c2", "bye"}
             << QByteArray("{\"method\":\"disconnect\",\"params\":{\"client\":\"c2\",\"message\":\"bye\"}}");
-        QTest::newRow("admit") << "admit" << QStringList{"c2"}
-                               << QByteArray("{\"method\":\"update-client\",\"params\":{\"client\":\"c2\",\"status\":\"viewing\"}}");
-        QTest::newRow("input") << "input" << QStringList{"c2"}
-                               << QByteArray("{\"method\":\"update-client\",\"params\":{\"client\":\"c2\",\"status\":\"input\"}}");
-        QTest::newRow("lobby") << "lobby" << QStringList{"c2"}
-                               << QByteArray("{\"method\":\"update-client\",\"params\":{\"client\":\"c2\",\"status\":\"lobby\"}}");
-        QTest::newRow("rename") << "rename" << QStringList{"c2", "Bobby"}
-                                << QByteArray("{\"method\":\"update-client\",\"params\":{\"client\":\"c2\",\"name\":\"Bobby\"}}");
+        QTest::newRow("admit")
+            << "admit" << QStringList{"c2"}
+            << QByteArray(
+                   "{\"method\":\"update-client\",\"params\":{\"client\":\"c2\",\"status\":\"viewing\"}}");
+        QTest::newRow("input")
+            << "input" << QStringList{"c2"}
+            << QByteArray(
+                   "{\"method\":\"update-client\",\"params\":{\"client\":\"c2\",\"status\":\"input\"}}");
+        QTest::newRow("lobby")
+            << "lobby" << QStringList{"c2"}
+            << QByteArray(
+                   "{\"method\":\"update-client\",\"params\":{\"client\":\"c2\",\"status\":\"lobby\"}}");
+        QTest::newRow("rename")
+            << "rename" << QStringList{"c2", "Bobby"}
+            << QByteArray("{\"method\":\"update-client\",\"params\":{\"client\":\"c2\",\"name\":\"Bobby\"}}");
         QTest::newRow("update, status only")
             << "update" << QStringList{"c2", "input", "", ""}
-            << QByteArray("{\"method\":\"update-client\",\"params\":{\"client\":\"c2\",\"status\":\"input\"}}");
+            << QByteArray(
+                   "{\"method\":\"update-client\",\"params\":{\"client\":\"c2\",\"status\":\"input\"}}");
         QTest::newRow("update, all")
             << "update" << QStringList{"c2", "viewing", "controller", "Bob"}
-            << QByteArray(
-                   "{\"method\":\"update-client\",\"params\":{\"client\":\"c2\",\"name\":\"Bob\",\"role\":\"controller\",\"status\":\"viewing\"}}");
+            << QByteArray("{\"method\":\"update-client\",\"params\":{\"client\":\"c2\",\"name\":\"Bob\","
+                          "\"role\":\"controller\",\"status\":\"viewing\"}}");
     }
 
     void shareCommandsSendRequests() {
@@ -441,23 +456,23 @@ private slots:
             << "Proceed?" << int(QMessageBox::Question) << QList<int>{QMessageBox::Yes, QMessageBox::No}
             << int(QMessageBox::No) << QByteArray("NO");
         QTest::newRow("one button as a string")
-            << compact({{"message", "Done"}, {"icon", "warning"}, {"buttons", "Retry"}}) << 12 << "Velnor Notice"
-            << "Done" << int(QMessageBox::Warning) << QList<int>{QMessageBox::Retry} << int(QMessageBox::Retry)
-            << QByteArray("Retry");
-        QTest::newRow("last listed name wins")
-            << compact({{"message", "m"}, {"icon", "critical"}, {"buttons", QJsonArray{"ok", "OK", "bogus"}}}) << 13
+            << compact({{"message", "Done"}, {"icon", "warning"}, {"buttons", "Retry"}}) << 12
             << "Velnor Notice"
+            << "Done" << int(QMessageBox::Warning) << QList<int>{QMessageBox::Retry}
+            << int(QMessageBox::Retry) << QByteArray("Retry");
+        QTest::newRow("last listed name wins")
+            << compact({{"message", "m"}, {"icon", "critical"}, {"buttons", QJsonArray{"ok", "OK", "bogus"}}})
+            << 13 << "Velnor Notice"
             << "m" << int(QMessageBox::Critical) << QList<int>{QMessageBox::Ok} << int(QMessageBox::Ok)
             << QByteArray("OK");
-        QTest::newRow("plain text")
-            << QByteArray("Maintenance at <b>noon</b>") << 14 << "Velnor Notice"
-            << "Maintenance at <b>noon</b>" << int(QMessageBox::Information) << QList<int>{QMessageBox::Ok}
-            << int(QMessageBox::Ok) << QByteArray("");
+        QTest::newRow("plain text") << QByteArray("Maintenance at <b>noon</b>") << 14 << "Velnor Notice"
+                                    << "Maintenance at <b>noon</b>" << int(QMessageBox::Information)
+                                    << QList<int>{QMessageBox::Ok} << int(QMessageBox::Ok) << QByteArray("");
         QTest::newRow("markup stays text, no icon")
             << compact({{"message", "<img src=x><a href='file:///'>x</a>"}, {"icon", "none"}}) << 15
             << "Velnor Notice"
-            << "<img src=x><a href='file:///'>x</a>" << int(QMessageBox::NoIcon) << QList<int>{QMessageBox::Ok}
-            << int(QMessageBox::Ok) << QByteArray("");
+            << "<img src=x><a href='file:///'>x</a>" << int(QMessageBox::NoIcon)
+            << QList<int>{QMessageBox::Ok} << int(QMessageBox::Ok) << QByteArray("");
         QTest::newRow("id 0") << compact({{"message", "fyi"}, {"buttons", "ok"}}) << 0 << "Velnor Notice"
                               << "fyi" << int(QMessageBox::Information) << QList<int>{QMessageBox::Ok}
                               << int(QMessageBox::Ok) << QByteArray();
@@ -578,18 +593,28 @@ private slots:
         QTest::addColumn<QString>("errorName"); // empty: a Response
 
         QTest::newRow("url") << compact({{"url", "https://example.org/a?b=1"}}) << 41
-                             << "https://example.org/a?b=1" << "";
+                             << "https://example.org/a?b=1"
+                             << "";
         QTest::newRow("href when url is empty")
-            << compact({{"url", ""}, {"href", "http://example.org/h"}}) << 42 << "http://example.org/h" << "";
-        QTest::newRow("plain text address") << QByteArray("https://example.org/t") << 43
-                                            << "https://example.org/t" << "";
-        QTest::newRow("missing") << compact({{"other", 1}}) << 44 << "" << "required";
-        QTest::newRow("missing, id 0") << compact({}) << 0 << "" << "required";
-        QTest::newRow("invalid") << compact({{"url", "http://[::1"}}) << 45 << "" << "url_invalid";
-        QTest::newRow("file") << compact({{"url", "file:///etc/passwd"}}) << 46 << "" << "url_refused";
-        QTest::newRow("mailto") << compact({{"url", "mailto:a@example.org"}}) << 47 << "" << "url_refused";
-        QTest::newRow("custom handler") << compact({{"href", "ssh://example.org"}}) << 48 << "" << "url_refused";
-        QTest::newRow("relative path") << QByteArray("/usr/bin/xterm") << 49 << "" << "url_refused";
+            << compact({{"url", ""}, {"href", "http://example.org/h"}}) << 42 << "http://example.org/h"
+            << "";
+        QTest::newRow("plain text address")
+            << QByteArray("https://example.org/t") << 43 << "https://example.org/t"
+            << "";
+        QTest::newRow("missing") << compact({{"other", 1}}) << 44 << ""
+                                 << "required";
+        QTest::newRow("missing, id 0") << compact({}) << 0 << ""
+                                       << "required";
+        QTest::newRow("invalid") << compact({{"url", "http://[::1"}}) << 45 << ""
+                                 << "url_invalid";
+        QTest::newRow("file") << compact({{"url", "file:///etc/passwd"}}) << 46 << ""
+                              << "url_refused";
+        QTest::newRow("mailto") << compact({{"url", "mailto:a@example.org"}}) << 47 << ""
+                                << "url_refused";
+        QTest::newRow("custom handler") << compact({{"href", "ssh://example.org"}}) << 48 << ""
+                                        << "url_refused";
+        QTest::newRow("relative path") << QByteArray("/usr/bin/xterm") << 49 << ""
+                                       << "url_refused";
     }
 
     void urlsOpenOnlyForTheWeb() {
@@ -627,7 +652,8 @@ private slots:
         QVERIFY(catcher.urls.isEmpty());
         QVERIFY2(answer->status.endsWith(QLatin1Char('\n')), qPrintable(answer->status));
         QVERIFY(answer->status.contains(QStringLiteral("\n        \"name\"")));
-        const QJsonObject error = QJsonDocument::fromJson(answer->status.toUtf8()).object().value("error").toObject();
+        const QJsonObject error =
+            QJsonDocument::fromJson(answer->status.toUtf8()).object().value("error").toObject();
         QCOMPARE(error.value("name").toString(), errorName);
         if (errorName == QLatin1String("required")) {
             QCOMPARE(error.value("message").toString(), QStringLiteral("URL is required, but missing."));
