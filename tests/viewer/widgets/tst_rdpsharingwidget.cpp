@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QHeaderView>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLineEdit>
@@ -515,6 +516,44 @@ private slots:
         QCOMPARE(currentId(w), QStringLiteral("bob"));
     }
 
+    void rowsTooSmallForTheButtons() {
+        SharedSession s;
+        QVERIFY(s.start());
+        const RdpClient me = client("me", "master", "viewing", "Mia");
+        QVERIFY(s.setParticipants(me, {me, client("bob")}));
+        RdpSharingWidget w(&s.instance);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(selectClient(w, "bob"));
+        static QStringList warnings;
+        warnings.clear();
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+                if (type == QtWarningMsg) {
+                    warnings << text;
+                }
+            });
+        w.clientListView()->verticalHeader()->setMinimumSectionSize(0);
+        w.clientListView()->setRowHeight(w.clientListView()->currentIndex().row(), 4);
+        QMetaObject::invokeMethod(&w, "resetButtons");
+        qInstallMessageHandler(previous);
+        QVERIFY2(warnings.filter("Negative").isEmpty(), qPrintable(warnings.join('\n')));
+        for (QPushButton* b : {w.viewButton(), w.settingsButton(), w.kickButton()}) {
+            QVERIFY(b->minimumWidth() >= 0 && b->minimumHeight() >= 0);
+        }
+    }
+
+    void theDefaultHandlersOpenThePanel() {
+        SharedSession s;
+        QVERIFY(s.start());
+        RdpDefaultHandlers handlers(&s.instance);
+        emit s.instance.wantsToShowSharing();
+        QVERIFY(qobject_cast<RdpSharingWidget*>(handlers.sharingWindow()));
+        QVERIFY(handlers.sharingWindow()->isVisible());
+        emit s.instance.wantsToCloseSharing();
+        QTRY_VERIFY(!handlers.sharingWindow());
+    }
+
     void followsTheSession() {
         SharedSession s;
         QVERIFY(s.start());
@@ -525,6 +564,15 @@ private slots:
         QTRY_COMPARE(w.clientModel()->rowCount(), 2);
         QCOMPARE(w.clientDelegate()->ownClientId(), QStringLiteral("me"));
 
+        // The buttons follow the own role as it changes.
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(selectClient(w, "bob"));
+        QVERIFY(w.kickButton()->isVisible());
+        QVERIFY(s.setParticipants(client("me", "viewer", "viewing", "Mia"), {me, client("bob")}));
+        QTRY_VERIFY(!w.kickButton()->isVisible());
+        QVERIFY(!w.settingsButton()->isVisible());
+
         QSignalSpy quit(&s.instance, &RdpInstance::wantsToQuit);
         QSignalSpy options(&s.instance, &RdpInstance::wantsToShowOptions);
         w.disconnectFromSession();
@@ -533,7 +581,6 @@ private slots:
         QCOMPARE(options.count(), 1);
 
         // Closing the panel leaves the session running.
-        w.show();
         w.buttonBox()->button(QDialogButtonBox::Close)->click();
         QVERIFY(!w.isVisible());
         QVERIFY(s.instance.running());
