@@ -3,6 +3,9 @@
 #include "viewer/engine/RdpInstance.h"
 #include "viewer/engine/VnCcShare.h"
 #include "viewer/engine/VnClientCommChannel.h"
+#include "viewer/engine/VnDiagnosticsChannel.h"
+#include "viewer/engine/VnDiagnosticsWindow.h"
+#include "viewer/engine/VnMagellanChannel.h"
 #include "viewer/engine/constants/ViewerConstants.h"
 #include "viewer/widgets/KeyboardLayout.h"
 #include "viewer/widgets/RdpBasic.h"
@@ -592,10 +595,7 @@ void RdpMaster::createDesktopWindow() {
 }
 
 QWidget* RdpMaster::createDiagnosticsWindow() {
-    // A plain hidden window until the diagnostics window is built in (VnDiagnosticsWindow).
-    auto* window = new QWidget(nullptr);
-    window->setWindowTitle(tr("Diagnostics"));
-    return window;
+    return new VnDiagnosticsWindow(nullptr);
 }
 
 void RdpMaster::handleDisconnect(QString reason, uchar level) {
@@ -688,6 +688,21 @@ VnServerConnection::ChannelFactory RdpMaster::channelFactoryFor(const QString& n
     if (name == VnConstants::ClientCommChannelName) {
         return m_connection->channelFactory<VnClientCommChannel>(thread());
     }
+    if (name == VnConstants::DiagnosticsChannelName) {
+        // Decoded and kept on the network thread; only the deltas cross to the window.
+        return m_connection->channelFactory<VnDiagnosticsChannel>();
+    }
+    if (name == VnConstants::MagellanChannelName) {
+        VnServerConnection::ChannelFactory make = m_connection->channelFactory<VnMagellanChannel>(thread());
+        QPointer<RdpMaster> self(this);
+        return [make, self](std::string channelName, uchar number) {
+            std::shared_ptr<Protocol::Channel> channel = make(std::move(channelName), number);
+            if (auto* magellan = dynamic_cast<VnMagellanChannel*>(channel.get())) {
+                magellan->setMaster(self.data());
+            }
+            return channel;
+        };
+    }
     return m_connection->channelFactory<RdpUnservedChannel>(thread());
 }
 
@@ -705,6 +720,13 @@ void RdpMaster::handleChannelOpened(QString name) {
             connect(channel.get(), &VnClientCommChannel::typeEnabled, this, &RdpMaster::handleTypeEnabled,
                     Qt::UniqueConnection);
             channel->announceTypes();
+        }
+    }
+    if (name == VnConstants::DiagnosticsChannelName) {
+        auto channel = std::dynamic_pointer_cast<VnDiagnosticsChannel>(m_connection->channel(name));
+        auto* window = qobject_cast<VnDiagnosticsWindow*>(m_diagnosticsWindow.data());
+        if (channel && window) {
+            connectDiagnosticsWindow(channel.get(), window);
         }
     }
 }
