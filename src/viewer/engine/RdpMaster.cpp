@@ -3,6 +3,7 @@
 #include "viewer/engine/RdpInstance.h"
 #include "viewer/engine/VnCcShare.h"
 #include "viewer/engine/VnClientCommChannel.h"
+#include "viewer/engine/VnClipboardChannel.h"
 #include "viewer/engine/VnDiagnosticsChannel.h"
 #include "viewer/engine/VnDiagnosticsWindow.h"
 #include "viewer/engine/VnMagellanChannel.h"
@@ -683,8 +684,10 @@ void RdpMaster::requestChannels() {
 }
 
 VnServerConnection::ChannelFactory RdpMaster::channelFactoryFor(const QString& name) {
-    // Each channel's own class takes its place here as it is built in, e.g. for "clipboard":
-    // return m_connection->channelFactory<VnClipboardChannel>(thread());
+    // Each channel's own class takes its place here as it is built in.
+    if (name == VnConstants::ClipboardChannelName) {
+        return VnClipboardChannel::factory(*m_connection, this);
+    }
     if (name == VnConstants::ClientCommChannelName) {
         return m_connection->channelFactory<VnClientCommChannel>(thread());
     }
@@ -715,6 +718,11 @@ void RdpMaster::handleChannelOpened(QString name) {
     // "clientcomm" connects typeEnabled to handleTypeEnabled and announces its types. Channels served by
     // a stand-in have nothing to wire.
     qCDebug(lcMaster) << "Channel opened:" << name;
+    if (name == VnConstants::ClipboardChannelName) {
+        if (auto clipboard = std::dynamic_pointer_cast<VnClipboardChannel>(m_connection->channel(name))) {
+            clipboard->sendCapabilities();
+        }
+    }
     if (name == VnConstants::ClientCommChannelName) {
         if (const std::shared_ptr<VnClientCommChannel> channel = clientCommChannel()) {
             connect(channel.get(), &VnClientCommChannel::typeEnabled, this, &RdpMaster::handleTypeEnabled,
