@@ -14,6 +14,7 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTimer>
 
 namespace {
 
@@ -44,7 +45,20 @@ quint16 SshProcess::lastProbedTunnelPort() {
 }
 
 SshProcess::SshProcess(QObject* parent)
-    : QProcess(parent) {}
+    : QProcess(parent) {
+    // A process that ended by itself gives its port back at once, not only when it is closed.
+    connect(this, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+            [this] { releaseTunnelPort(); });
+}
+
+bool SshProcess::isTunnelPortClaimed(quint16 port) {
+    return claimedTunnelPorts().contains(port);
+}
+
+void SshProcess::reportLater(const std::function<void()>& report) {
+    // Failures found inside start reach callers that connect after start returns.
+    QTimer::singleShot(0, this, report);
+}
 
 SshProcess::~SshProcess() {
     tearDownPrompts();
@@ -62,7 +76,7 @@ QProcess::ProcessError SshProcess::lastError() const {
 void SshProcess::failStart(const QString& message) {
     m_refusedStart = true;
     setErrorString(message);
-    emit errorOccurred(QProcess::FailedToStart);
+    reportLater([this] { emit errorOccurred(QProcess::FailedToStart); });
 }
 
 void SshProcess::start(const SshLaunchSettings& settings) {
@@ -142,14 +156,16 @@ bool SshProcess::startPromptServer() {
     QString error;
     if (!generateCookie(cookie, error)) {
         qCWarning(lcRpc) << "prompt server not started:" << error;
-        emit promptServerFailed(tr("The password prompt server could not be started: %1").arg(error));
+        const QString message = tr("The password prompt server could not be started: %1").arg(error);
+        reportLater([this, message] { emit promptServerFailed(message); });
         return false;
     }
     auto* server = new QLocalServer();
     if (!platform::listenUserOnly(server, QStringLiteral("murrow-%1").arg(cookie), &error)) {
         delete server;
         qCWarning(lcRpc) << "prompt server not started:" << error;
-        emit promptServerFailed(tr("The password prompt server could not be started: %1").arg(error));
+        const QString message = tr("The password prompt server could not be started: %1").arg(error);
+        reportLater([this, message] { emit promptServerFailed(message); });
         return false;
     }
     MurrowServer = server;
@@ -194,6 +210,22 @@ void SshProcess::close() {
     m_port = 0;
     releaseTunnelPort();
     tearDownPrompts();
+}
+
+void SshProcess::stopGracefully(int graceMs) {
+    tearDownPrompts();
+    if (state() == QProcess::NotRunning)
+        return;
+    closeWriteChannel();
+    QTimer::singleShot(graceMs, this, [this, graceMs] {
+        if (state() == QProcess::NotRunning)
+            return;
+        terminate();
+        QTimer::singleShot(graceMs, this, [this] {
+            if (state() != QProcess::NotRunning)
+                kill();
+        });
+    });
 }
 
 void SshProcess::MurrowServer_newConnection() {
