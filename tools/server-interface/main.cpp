@@ -18,7 +18,7 @@
 //   "lingerMs": N: keep running N ms after standard input ends (a command that ignores the end)
 //   "methods": {"<method>": ENTRY, or [ENTRY, ...] used in turn with the last one repeating}
 // An ENTRY changes how one request is answered; every key is optional:
-//   "result" | "error": the answer instead of the default one
+//   "result", "error": the answer instead of the default one (either or both)
 //   "raw": bytes written instead of any answer (malformed frames)
 //   "noReply": true: no answer at all
 //   "delayMs": answer later; other requests are answered meanwhile
@@ -204,10 +204,12 @@ private:
             out.append(Chunk{entry.value("raw").toString().toUtf8()});
         } else if (!entry.value("noReply").toBool() && !id.isUndefined() && !id.isNull()) {
             QJsonObject reply{{"jsonrpc", "2.0"}, {"id", entry.contains("id") ? entry.value("id") : id}};
-            if (entry.contains("result")) {
-                reply.insert("result", entry.value("result"));
-            } else if (entry.contains("error")) {
-                reply.insert("error", entry.value("error"));
+            if (entry.contains("result") || entry.contains("error")) {
+                // Both may be given: an answer that carries a result and an error.
+                for (const char* key : {"result", "error"}) {
+                    if (entry.contains(key))
+                        reply.insert(key, entry.value(key));
+                }
             } else if (method == "echo") {
                 reply.insert("result", request.value("params"));
             } else if (method == "notify") {
