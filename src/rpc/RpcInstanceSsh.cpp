@@ -12,6 +12,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cmath>
+
 const QString RpcInstanceSsh::defaultRemoteCommand = QStringLiteral("velnor-protocol");
 
 namespace {
@@ -47,9 +49,11 @@ RpcInstanceSsh::~RpcInstanceSsh() {
         SshProcess* process = m_process;
         connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), process,
                 &QObject::deleteLater);
-        connect(process, &QProcess::errorOccurred, process, [process] {
-            if (process->state() == QProcess::NotRunning)
-                process->deleteLater();
+        // As a QProcess: this may run inside QProcess's own destructor.
+        QProcess* base = process;
+        connect(process, &QProcess::errorOccurred, process, [base] {
+            if (base->state() == QProcess::NotRunning)
+                base->deleteLater();
         });
         process->stopGracefully(processGraceMs);
         if (QCoreApplication::instance())
@@ -196,7 +200,9 @@ void RpcInstanceSsh::dispatchMessage(const QJsonObject& message) {
         } else if (name == QLatin1String("notify")) {
             if (params.isObject()) {
                 const QJsonObject p = params.toObject();
-                const int level = static_cast<int>(p.value(QLatin1String("level")).toDouble(0));
+                // Truncated; a level beyond any int (or not a number) must not overflow the cast.
+                const double raw = p.value(QLatin1String("level")).toDouble(0);
+                const int level = std::isfinite(raw) ? static_cast<int>(qBound(-1e6, raw, 1e6)) : 0;
                 showNotification(level, p.value(QLatin1String("message")).toString());
             }
         } else {

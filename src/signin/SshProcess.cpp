@@ -47,8 +47,8 @@ quint16 SshProcess::lastProbedTunnelPort() {
 SshProcess::SshProcess(QObject* parent)
     : QProcess(parent) {
     // A process that ended by itself gives its port back at once, not only when it is closed.
-    connect(this, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
-            [this] { releaseTunnelPort(); });
+    m_releaseOnFinish = connect(this, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+                                [this] { releaseTunnelPort(); });
 }
 
 bool SshProcess::isTunnelPortClaimed(quint16 port) {
@@ -61,6 +61,8 @@ void SshProcess::reportLater(const std::function<void()>& report) {
 }
 
 SshProcess::~SshProcess() {
+    // QProcess's own destructor still ends a running child and reports it; this part is gone by then.
+    disconnect(m_releaseOnFinish);
     tearDownPrompts();
     releaseTunnelPort();
 }

@@ -75,6 +75,7 @@ private:
     QLocalServer* MurrowServer = nullptr;
     QLocalSocket* CurrentMurrowSocket = nullptr;
     NetStringReader* promptReader = nullptr;
+    QMetaObject::Connection m_releaseOnFinish;
     bool m_refusedStart = false;
     // The current connection's request has been announced and not yet answered.
     bool m_awaitingAnswer = false;

@@ -216,6 +216,9 @@ void TestRpcSshTransport::notifications_data() {
                                     << 0 << 0 << int(QMessageBox::Information);
     QTest::newRow("notify without a level") << QJsonArray{notification("notify", QJsonObject{{"message", "m"}})} << 0
                                             << 0 << int(QMessageBox::Warning);
+    QTest::newRow("notify with a level beyond any integer")
+        << QJsonArray{notification("notify", QJsonObject{{"level", 1e300}, {"message", "m"}})} << 0 << 0
+        << int(QMessageBox::Information);
     QTest::newRow("notify with an empty message")
         << QJsonArray{notification("notify", QJsonObject{{"level", 1}, {"message", ""}})} << 0 << 0 << -1;
     QTest::newRow("unknown method") << QJsonArray{notification("whatever", QJsonObject{})} << 0 << 0 << -1;
