@@ -343,8 +343,9 @@ void RpcInstanceSsh::Ssh_errorOccurred() {
     const QString message = m_process->errorString();
     if (m_process->state() != QProcess::Running) {
         // Requests sent before a start failure was reported never left; they fail as such.
-        const QString name = m_process->lastError() == QProcess::FailedToStart ? QStringLiteral("ssh_failed")
-                                                                               : QStringLiteral("ssh_crashed");
+        const QString name = m_process->lastError() == QProcess::FailedToStart
+                                 ? QStringLiteral("ssh_failed")
+                                 : QStringLiteral("ssh_crashed");
         failAllPending(QJsonValue(), makeRpcError(name, message));
     }
     if (self && !m_streamFailed)

@@ -139,8 +139,8 @@ RpcPromise<ConnectInfo>* RpcInstanceSsh::connectSession(const QString& id) {
 }
 
 RpcPromise<QVariantMap>* RpcInstanceSsh::exec(const QJsonObject& params, bool background) {
-    const QString method = background ? QStringLiteral("/v3/api/session/exec-bg")
-                                      : QStringLiteral("/v3/api/session/exec");
+    const QString method =
+        background ? QStringLiteral("/v3/api/session/exec-bg") : QStringLiteral("/v3/api/session/exec");
     return send<QVariantMap>(method, params, resolveVariantMap);
 }
 
@@ -157,8 +157,8 @@ RpcPromise<void>* RpcInstanceSsh::terminateSession(const QString& id) {
 }
 
 RpcPromise<ConnectInfo>* RpcInstanceSsh::connectShortcut(const QString& bookmarkId) {
-    return sendConnect(QStringLiteral("/v3/api/session/connect/shortcut"), withClientInfo(idParams(bookmarkId)),
-                       QString());
+    return sendConnect(QStringLiteral("/v3/api/session/connect/shortcut"),
+                       withClientInfo(idParams(bookmarkId)), QString());
 }
 
 RpcPromise<QList<Bookmark>>* RpcInstanceSsh::bookmarkList() {
@@ -174,7 +174,8 @@ RpcPromise<QList<Bookmark>>* RpcInstanceSsh::editBookmark(const Bookmark& bookma
 }
 
 RpcPromise<QList<Bookmark>>* RpcInstanceSsh::deleteBookmark(const QString& id) {
-    return send<QList<Bookmark>>(QStringLiteral("/v3/api/bookmark/delete"), idParams(id), resolveBookmarkList);
+    return send<QList<Bookmark>>(QStringLiteral("/v3/api/bookmark/delete"), idParams(id),
+                                 resolveBookmarkList);
 }
 
 RpcPromise<QList<Bookmark>>* RpcInstanceSsh::favoriteBookmark(const QString& id) {
@@ -192,15 +193,17 @@ RpcPromise<SharingData>* RpcInstanceSsh::loadSharing(const QString& id) {
 }
 
 RpcPromise<void>* RpcInstanceSsh::shareWithUsers(const QString& id, const QVector<ShareMember>& users) {
-    return send<void>(QStringLiteral("/v3/api/share/update"),
-                      QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("users"), membersToJson(users)}},
-                      resolveVoid);
+    return send<void>(
+        QStringLiteral("/v3/api/share/update"),
+        QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("users"), membersToJson(users)}},
+        resolveVoid);
 }
 
 RpcPromise<void>* RpcInstanceSsh::shareWithGroups(const QString& id, const QVector<ShareMember>& groups) {
-    return send<void>(QStringLiteral("/v3/api/share/update"),
-                      QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("groups"), membersToJson(groups)}},
-                      resolveVoid);
+    return send<void>(
+        QStringLiteral("/v3/api/share/update"),
+        QJsonObject{{QStringLiteral("id"), id}, {QStringLiteral("groups"), membersToJson(groups)}},
+        resolveVoid);
 }
 
 RpcPromise<void>* RpcInstanceSsh::sharePublic(const QString& id, const QString& sharingKey) {

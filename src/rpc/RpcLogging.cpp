@@ -10,11 +10,11 @@ Q_LOGGING_CATEGORY(lcRpc, "velnor.rpc")
 namespace {
 
 bool isSecretKey(const QString& key) {
-    static const QStringList parts{QStringLiteral("password"), QStringLiteral("passwd"),
+    static const QStringList parts{QStringLiteral("password"),   QStringLiteral("passwd"),
                                    QStringLiteral("passphrase"), QStringLiteral("secret"),
-                                   QStringLiteral("token"), QStringLiteral("answer"),
-                                   QStringLiteral("signdata"), QStringLiteral("signature"),
-                                   QStringLiteral("key"), QStringLiteral("cookie")};
+                                   QStringLiteral("token"),      QStringLiteral("answer"),
+                                   QStringLiteral("signdata"),   QStringLiteral("signature"),
+                                   QStringLiteral("key"),        QStringLiteral("cookie")};
     const QString lower = key.toLower();
     for (const QString& part : parts) {
         if (lower.contains(part))

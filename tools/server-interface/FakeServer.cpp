@@ -49,7 +49,8 @@ QJsonObject FakeServer::error(const QString& name, const QString& message) {
 }
 
 FakeServer::FakeServer() {
-    m_sessions = QJsonArray{session("s1", "First desktop", "running"), session("s2", "Second", "disconnected")};
+    m_sessions =
+        QJsonArray{session("s1", "First desktop", "running"), session("s2", "Second", "disconnected")};
     m_sharedSessions = QJsonArray{session("sh1", "Shared with me", "running")};
     m_userBookmarks = QJsonArray{bookmark("b1", "Terminal", "xterm")};
     m_systemBookmarks = QJsonArray{bookmark("sys1", "Desktop", "startxfce4")};
@@ -77,16 +78,17 @@ int FakeServer::findSession(const QString& id) const {
 
 void FakeServer::addUserHandlers() {
     m_handlers.insert("/v3/api/user/me", [](const QJsonObject&) {
-        return ok(QJsonObject{
-            {"config", QJsonObject{{"messageOfTheDay", "Welcome"},
-                                   {"bookmark", QJsonObject{}},
-                                   {"baseUrl", "https://127.0.0.1:8443/"}}},
-            {"permissions", QJsonObject{{"user", QJsonObject{{"utils", QJsonObject{{"file-download", true}}}}},
-                                        {"session", QJsonObject{}},
-                                        {"start", QJsonObject{}},
-                                        {"bookmark", QJsonObject{}}}},
-            {"login", QJsonObject{{"sub", "tester"}}},
-            {"clientSettings", QJsonArray{}}});
+        return ok(
+            QJsonObject{{"config", QJsonObject{{"messageOfTheDay", "Welcome"},
+                                               {"bookmark", QJsonObject{}},
+                                               {"baseUrl", "https://127.0.0.1:8443/"}}},
+                        {"permissions",
+                         QJsonObject{{"user", QJsonObject{{"utils", QJsonObject{{"file-download", true}}}}},
+                                     {"session", QJsonObject{}},
+                                     {"start", QJsonObject{}},
+                                     {"bookmark", QJsonObject{}}}},
+                        {"login", QJsonObject{{"sub", "tester"}}},
+                        {"clientSettings", QJsonArray{}}});
     });
     m_handlers.insert("/v3/api/user/service", [](const QJsonObject&) {
         return ok(QJsonObject{{"url", "https://127.0.0.1:8443/"}, {"token", "service-token"}});
@@ -95,7 +97,8 @@ void FakeServer::addUserHandlers() {
 
 void FakeServer::addSessionHandlers() {
     m_handlers.insert("/v3/api/session/list", [this](const QJsonObject&) { return ok(m_sessions); });
-    m_handlers.insert("/v3/api/session/list-shared", [this](const QJsonObject&) { return ok(m_sharedSessions); });
+    m_handlers.insert("/v3/api/session/list-shared",
+                      [this](const QJsonObject&) { return ok(m_sharedSessions); });
     m_handlers.insert("/v3/api/session/params", [this](const QJsonObject& params) {
         const int i = findSession(params.value("id").toString());
         if (i < 0)
@@ -121,17 +124,20 @@ void FakeServer::addSessionHandlers() {
         return ok(QJsonObject{{"servers", QJsonArray{QJsonObject{{"name", "node1"}, {"load", 0.5}}}}});
     });
     m_handlers.insert("/v3/api/session/log", [](const QJsonObject& params) {
-        return ok(QJsonObject{{"session.log", QStringLiteral("log of %1\n").arg(params.value("id").toString())},
-                              {"xsession.log", "started\n"}});
+        return ok(
+            QJsonObject{{"session.log", QStringLiteral("log of %1\n").arg(params.value("id").toString())},
+                        {"xsession.log", "started\n"}});
     });
     m_handlers.insert("/v3/api/session/exec", [](const QJsonObject& params) {
         return ok(QJsonObject{
             {"code", 0},
-            {"output", QJsonArray{QJsonObject{{"line", params.value("command").toString("true")},
-                                              {"type", "system"}},
-                                  QJsonObject{{"line", "done"}, {"type", "stdout"}}}}});
+            {"output",
+             QJsonArray{QJsonObject{{"line", params.value("command").toString("true")}, {"type", "system"}},
+                        QJsonObject{{"line", "done"}, {"type", "stdout"}}}}});
     });
-    m_handlers.insert("/v3/api/session/exec-bg", [](const QJsonObject&) { return ok(QJsonObject{{"pid", 4242}}); });
+    m_handlers.insert("/v3/api/session/exec-bg", [](const QJsonObject&) {
+        return ok(QJsonObject{{"pid", 4242}});
+    });
     const auto end = [this](const QString& status) {
         return [this, status](const QJsonObject& params) {
             const int i = findSession(params.value("id").toString());
@@ -171,9 +177,10 @@ void FakeServer::addStartAndConnectHandlers() {
     m_handlers.insert("/v3/api/session/start", [this](const QJsonObject& params) {
         const QString command = params.value("command").toString();
         if (command == "schedule")
-            return ok(QJsonObject{{"stage", "schedule"},
-                                  {"code", 0},
-                                  {"output", QJsonArray{QJsonObject{{"line", "scheduled"}, {"type", "stdout"}}}}});
+            return ok(
+                QJsonObject{{"stage", "schedule"},
+                            {"code", 0},
+                            {"output", QJsonArray{QJsonObject{{"line", "scheduled"}, {"type", "stdout"}}}}});
         if (command == "form")
             return ok(QJsonObject{{"stage", "form"},
                                   {"form", QJsonObject{{"id", "f1"},
@@ -181,7 +188,8 @@ void FakeServer::addStartAndConnectHandlers() {
                                                        {"html", "<input name=\"geometry\">"},
                                                        {"allowUnsafeHtml", false}}}});
         if (command == "sign-in")
-            return ok(QJsonObject{{"stage", "password"}, {"authtoken", "stage-token"}, {"prompt", "Password:"}});
+            return ok(
+                QJsonObject{{"stage", "password"}, {"authtoken", "stage-token"}, {"prompt", "Password:"}});
         const QString id = QStringLiteral("s%1").arg(m_nextSession++);
         QJsonObject s = session(id, params.value("name").toString("New session"), "running");
         if (!command.isEmpty())
@@ -219,7 +227,8 @@ void FakeServer::addBookmarkHandlers() {
         QString id = params.value("id").toString();
         if (id.isEmpty())
             id = QStringLiteral("u%1").arg(m_nextBookmark++);
-        const QJsonObject b = bookmark(id, params.value("name").toString(), params.value("command").toString());
+        const QJsonObject b =
+            bookmark(id, params.value("name").toString(), params.value("command").toString());
         bool replaced = false;
         for (int i = 0; i < m_userBookmarks.size(); ++i) {
             if (m_userBookmarks[i].toObject().value("id").toString() == id) {

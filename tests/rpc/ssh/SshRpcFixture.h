@@ -57,12 +57,14 @@ public:
     }
 
     static QString command() {
-        return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("velnor-test-server-interface"));
+        return QDir(QCoreApplication::applicationDirPath())
+            .filePath(QStringLiteral("velnor-test-server-interface"));
     }
 
     // Settings that log in to the harness and run the test command with this scenario; every call
     // gets its own record file.
-    SshLaunchSettings settings(const QJsonObject& script = QJsonObject(), const QString& extraArgs = QString()) {
+    SshLaunchSettings settings(const QJsonObject& script = QJsonObject(),
+                               const QString& extraArgs = QString()) {
         const int n = ++m_count;
         const QString scriptPath = m_dir.filePath(QStringLiteral("script-%1.json").arg(n));
         QFile f(scriptPath);

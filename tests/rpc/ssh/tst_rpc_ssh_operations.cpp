@@ -18,8 +18,11 @@ namespace {
 const QStringList clientInfoKeys{"clientId", "clientVersion", "clientTransport"};
 
 Bookmark sampleBookmark() {
-    return Bookmark::fromJson(QJsonObject{
-        {"id", "b1"}, {"name", "Terminal"}, {"command", "xterm"}, {"geometry", "1024x768"}, {"profile", "p"}});
+    return Bookmark::fromJson(QJsonObject{{"id", "b1"},
+                                          {"name", "Terminal"},
+                                          {"command", "xterm"},
+                                          {"geometry", "1024x768"},
+                                          {"profile", "p"}});
 }
 
 } // namespace
@@ -87,17 +90,17 @@ void TestRpcSshOperations::requests_data() {
                                    << "/v3/api/session/params" << id << false;
     QTest::newRow("sessionParamsForms") << Operation([](RpcInstanceSsh& r) { return r.sessionParamsForms(); })
                                         << "/v3/api/session/params-form/list" << QJsonObject() << false;
-    QTest::newRow("setSessionParam")
-        << Operation([](RpcInstanceSsh& r) { return r.setSessionParam("s1", "geometry", "800x600"); })
-        << "/v3/api/session/params" << QJsonObject{{"id", "s1"}, {"geometry", "800x600"}} << false;
+    QTest::newRow("setSessionParam") << Operation([](RpcInstanceSsh& r) {
+        return r.setSessionParam("s1", "geometry", "800x600");
+    }) << "/v3/api/session/params" << QJsonObject{{"id", "s1"}, {"geometry", "800x600"}}
+                                     << false;
     QTest::newRow("setSessionParam: the id argument wins over a key named id")
         << Operation([](RpcInstanceSsh& r) { return r.setSessionParam("s1", "id", "s2"); })
         << "/v3/api/session/params" << id << false;
-    QTest::newRow("setSessionParams: the id argument wins")
-        << Operation([](RpcInstanceSsh& r) {
-               return r.setSessionParams("s1", QVariantMap{{"id", "s2"}, {"windowMode", "rail"}});
-           })
-        << "/v3/api/session/params" << QJsonObject{{"id", "s1"}, {"windowMode", "rail"}} << false;
+    QTest::newRow("setSessionParams: the id argument wins") << Operation([](RpcInstanceSsh& r) {
+        return r.setSessionParams("s1", QVariantMap{{"id", "s2"}, {"windowMode", "rail"}});
+    }) << "/v3/api/session/params" << QJsonObject{{"id", "s1"}, {"windowMode", "rail"}}
+                                                            << false;
     QTest::newRow("screenshot") << Operation([](RpcInstanceSsh& r) { return r.screenshot("s1", 64, 48); })
                                 << "/v3/api/session/screenshot"
                                 << QJsonObject{{"id", "s1"}, {"width", 64}, {"height", 48}} << false;
@@ -107,8 +110,10 @@ void TestRpcSshOperations::requests_data() {
                                 << "/v3/api/session/log" << QJsonObject{{"id", "s1"}, {"log", ""}} << false;
     QTest::newRow("startSession: auth and schedule replace the caller's")
         << Operation([](RpcInstanceSsh& r) {
-               return r.startSession(QJsonObject{
-                   {"command", "xterm"}, {"name", "N"}, {"schedule", false}, {"auth", QJsonObject{{"x", 1}}}});
+               return r.startSession(QJsonObject{{"command", "xterm"},
+                                                 {"name", "N"},
+                                                 {"schedule", false},
+                                                 {"auth", QJsonObject{{"x", 1}}}});
            })
         << "/v3/api/session/start"
         << QJsonObject{{"command", "xterm"},
@@ -116,50 +121,57 @@ void TestRpcSshOperations::requests_data() {
                        {"schedule", true},
                        {"auth", QJsonObject{{"usePK", true}}}}
         << true;
-    QTest::newRow("startSessionRaw: unchanged")
-        << Operation([](RpcInstanceSsh& r) { return r.startSessionRaw(QJsonObject{{"command", "xterm"}}); })
-        << "/v3/api/session/start" << QJsonObject{{"command", "xterm"}} << false;
+    QTest::newRow("startSessionRaw: unchanged") << Operation([](RpcInstanceSsh& r) {
+        return r.startSessionRaw(QJsonObject{{"command", "xterm"}});
+    }) << "/v3/api/session/start" << QJsonObject{{"command", "xterm"}}
+                                                << false;
     QTest::newRow("connectSession") << Operation([](RpcInstanceSsh& r) { return r.connectSession("s1"); })
                                     << "/v3/api/session/connect" << id << true;
-    QTest::newRow("exec") << Operation([](RpcInstanceSsh& r) { return r.exec(QJsonObject{{"command", "ls"}}, false); })
-                          << "/v3/api/session/exec" << QJsonObject{{"command", "ls"}} << false;
-    QTest::newRow("exec in the background")
-        << Operation([](RpcInstanceSsh& r) { return r.exec(QJsonObject{{"command", "ls"}}, true); })
-        << "/v3/api/session/exec-bg" << QJsonObject{{"command", "ls"}} << false;
-    QTest::newRow("disconnectSession") << Operation([](RpcInstanceSsh& r) { return r.disconnectSession("s1"); })
-                                       << "/v3/api/session/disconnect" << id << false;
+    QTest::newRow("exec") << Operation([](RpcInstanceSsh& r) {
+        return r.exec(QJsonObject{{"command", "ls"}}, false);
+    }) << "/v3/api/session/exec"
+                          << QJsonObject{{"command", "ls"}} << false;
+    QTest::newRow("exec in the background") << Operation([](RpcInstanceSsh& r) {
+        return r.exec(QJsonObject{{"command", "ls"}}, true);
+    }) << "/v3/api/session/exec-bg" << QJsonObject{{"command", "ls"}}
+                                            << false;
+    QTest::newRow("disconnectSession")
+        << Operation([](RpcInstanceSsh& r) { return r.disconnectSession("s1"); })
+        << "/v3/api/session/disconnect" << id << false;
     QTest::newRow("purgeSession") << Operation([](RpcInstanceSsh& r) { return r.purgeSession("s2"); })
                                   << "/v3/api/session/purge" << QJsonObject{{"id", "s2"}} << false;
     QTest::newRow("terminateSession") << Operation([](RpcInstanceSsh& r) { return r.terminateSession("s1"); })
                                       << "/v3/api/session/terminate" << id << false;
     QTest::newRow("connectShortcut") << Operation([](RpcInstanceSsh& r) { return r.connectShortcut("b1"); })
-                                     << "/v3/api/session/connect/shortcut" << QJsonObject{{"id", "b1"}} << true;
+                                     << "/v3/api/session/connect/shortcut" << QJsonObject{{"id", "b1"}}
+                                     << true;
     QTest::newRow("bookmarkList") << Operation([](RpcInstanceSsh& r) { return r.bookmarkList(); })
                                   << "/v3/api/bookmark/list" << QJsonObject() << false;
-    QTest::newRow("editBookmark") << Operation([](RpcInstanceSsh& r) { return r.editBookmark(sampleBookmark()); })
-                                  << "/v3/api/bookmark/edit"
-                                  << QJsonObject{{"id", "b1"},
-                                                 {"name", "Terminal"},
-                                                 {"command", "xterm"},
-                                                 {"geometry", "1024x768"}}
-                                  << false;
+    QTest::newRow("editBookmark")
+        << Operation([](RpcInstanceSsh& r) { return r.editBookmark(sampleBookmark()); })
+        << "/v3/api/bookmark/edit"
+        << QJsonObject{{"id", "b1"}, {"name", "Terminal"}, {"command", "xterm"}, {"geometry", "1024x768"}}
+        << false;
     QTest::newRow("deleteBookmark") << Operation([](RpcInstanceSsh& r) { return r.deleteBookmark("b1"); })
                                     << "/v3/api/bookmark/delete" << QJsonObject{{"id", "b1"}} << false;
     QTest::newRow("favoriteBookmark") << Operation([](RpcInstanceSsh& r) { return r.favoriteBookmark("b1"); })
                                       << "/v3/api/bookmark/favorite" << QJsonObject{{"id", "b1"}} << false;
-    QTest::newRow("unfavoriteBookmark") << Operation([](RpcInstanceSsh& r) { return r.unfavoriteBookmark("b1"); })
-                                        << "/v3/api/bookmark/unfavorite" << QJsonObject{{"id", "b1"}} << false;
+    QTest::newRow("unfavoriteBookmark")
+        << Operation([](RpcInstanceSsh& r) { return r.unfavoriteBookmark("b1"); })
+        << "/v3/api/bookmark/unfavorite" << QJsonObject{{"id", "b1"}} << false;
     QTest::newRow("loadSharing") << Operation([](RpcInstanceSsh& r) { return r.loadSharing("s1"); })
                                  << "/v3/api/share/load" << id << false;
     const QVector<ShareMember> members{{"ann", "viewer"}, {"bob", "owner"}};
     const QJsonArray membersJson{QJsonObject{{"name", "ann"}, {"role", "viewer"}},
                                  QJsonObject{{"name", "bob"}, {"role", "owner"}}};
-    QTest::newRow("shareWithUsers") << Operation([members](RpcInstanceSsh& r) { return r.shareWithUsers("s1", members); })
-                                    << "/v3/api/share/update" << QJsonObject{{"id", "s1"}, {"users", membersJson}}
+    QTest::newRow("shareWithUsers") << Operation([members](RpcInstanceSsh& r) {
+        return r.shareWithUsers("s1", members);
+    }) << "/v3/api/share/update" << QJsonObject{{"id", "s1"}, {"users", membersJson}}
                                     << false;
-    QTest::newRow("shareWithGroups")
-        << Operation([members](RpcInstanceSsh& r) { return r.shareWithGroups("s1", members); })
-        << "/v3/api/share/update" << QJsonObject{{"id", "s1"}, {"groups", membersJson}} << false;
+    QTest::newRow("shareWithGroups") << Operation([members](RpcInstanceSsh& r) {
+        return r.shareWithGroups("s1", members);
+    }) << "/v3/api/share/update" << QJsonObject{{"id", "s1"}, {"groups", membersJson}}
+                                     << false;
     QTest::newRow("sharePublic without a key")
         << Operation([](RpcInstanceSsh& r) { return r.sharePublic("s1", ""); }) << "/v3/api/share/update"
         << QJsonObject{{"id", "s1"},
@@ -319,7 +331,8 @@ void TestRpcSshOperations::startVariants() {
 
 void TestRpcSshOperations::answersInServerOrder() {
     // The first request is answered late; the second overtakes it.
-    const auto instance = connected(QJsonObject{{"methods", QJsonObject{{"/v3/api/user/me", QJsonObject{{"delayMs", 1500}}}}}});
+    const auto instance =
+        connected(QJsonObject{{"methods", QJsonObject{{"/v3/api/user/me", QJsonObject{{"delayMs", 1500}}}}}});
     QVERIFY(instance);
     QStringList order;
     RpcPromise<QVariantMap>* me = instance->userMe();

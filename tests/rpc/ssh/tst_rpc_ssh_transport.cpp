@@ -114,7 +114,8 @@ std::unique_ptr<RpcInstanceSsh> TestRpcSshTransport::make(const SshLaunchSetting
 bool TestRpcSshTransport::waitReady(RpcInstanceSsh& instance) {
     QSignalSpy ready(&instance, &RpcInstance::ready);
     QSignalSpy finished(&instance, &RpcInstance::finished);
-    (void)QTest::qWaitFor([&] { return ready.count() > 0 || finished.count() > 0; }, SshRpcFixture::timeoutMs);
+    (void)QTest::qWaitFor([&] { return ready.count() > 0 || finished.count() > 0; },
+                          SshRpcFixture::timeoutMs);
     if (ready.count() == 0)
         qWarning() << "not ready:" << instance.log() << finished;
     return ready.count() == 1;
@@ -127,15 +128,16 @@ void TestRpcSshTransport::stream_data() {
     QTest::newRow("chatter that looks like the protocol comes first")
         << QJsonObject{{"chatter", "5:hello,{\"jsonrpc\":\"2.0\",\"id\":\"x\"}\n---- BEGIN Velnor ----\n"},
                        {"greeting", update}};
-    QTest::newRow("marker and first frame in one write") << QJsonObject{{"chatter", ""}, {"greeting", update}};
-    QTest::newRow("an answer whose comma comes later")
-        << QJsonObject{{"greeting", update},
-                       {"methods", QJsonObject{{"/v3/api/user/me", QJsonObject{{"splitAt", QJsonArray{-1}},
-                                                                                {"splitDelayMs", 400}}}}}};
-    QTest::newRow("an answer in pieces")
-        << QJsonObject{{"greeting", update},
-                       {"methods", QJsonObject{{"/v3/api/user/me", QJsonObject{{"splitAt", QJsonArray{1, 3, 20}},
-                                                                                {"splitDelayMs", 150}}}}}};
+    QTest::newRow("marker and first frame in one write")
+        << QJsonObject{{"chatter", ""}, {"greeting", update}};
+    QTest::newRow("an answer whose comma comes later") << QJsonObject{
+        {"greeting", update},
+        {"methods",
+         QJsonObject{{"/v3/api/user/me", QJsonObject{{"splitAt", QJsonArray{-1}}, {"splitDelayMs", 400}}}}}};
+    QTest::newRow("an answer in pieces") << QJsonObject{
+        {"greeting", update},
+        {"methods", QJsonObject{{"/v3/api/user/me",
+                                 QJsonObject{{"splitAt", QJsonArray{1, 3, 20}}, {"splitDelayMs", 150}}}}}};
 }
 
 void TestRpcSshTransport::stream() {
@@ -160,14 +162,18 @@ void TestRpcSshTransport::answersById_data() {
     QTest::addColumn<QString>("expect");
     QTest::newRow("string id") << QJsonValue(QJsonObject{}) << false << "ok";
     QTest::newRow("numeric id is no answer") << QJsonValue(QJsonObject{{"id", 7}}) << false << "pending";
-    QTest::newRow("unknown id is dropped") << QJsonValue(QJsonObject{{"id", "someone-else"}}) << false << "pending";
-    QTest::newRow("duplicate answer is ignored") << QJsonValue(QJsonObject{{"duplicate", true}}) << false << "ok";
-    QTest::newRow("error object") << QJsonValue(QJsonObject{{"error", QJsonObject{{"name", "denied"}, {"message", "No"}}}})
+    QTest::newRow("unknown id is dropped")
+        << QJsonValue(QJsonObject{{"id", "someone-else"}}) << false << "pending";
+    QTest::newRow("duplicate answer is ignored")
+        << QJsonValue(QJsonObject{{"duplicate", true}}) << false << "ok";
+    QTest::newRow("error object") << QJsonValue(QJsonObject{
+                                         {"error", QJsonObject{{"name", "denied"}, {"message", "No"}}}})
                                   << false << "failed:denied:No";
     QTest::newRow("error that is not an object") << QJsonValue(QJsonObject{{"error", "boom"}}) << false
                                                  << "failed:unknown:Unrecognized response from the server";
     QTest::newRow("result and error, void operation")
-        << QJsonValue(QJsonObject{{"result", QJsonObject{}}, {"error", QJsonObject{{"name", "denied"}, {"message", "No"}}}})
+        << QJsonValue(QJsonObject{{"result", QJsonObject{}},
+                                  {"error", QJsonObject{{"name", "denied"}, {"message", "No"}}}})
         << true << "failed:denied:No";
     QTest::newRow("no answer") << QJsonValue(QJsonObject{{"noReply", true}}) << false << "pending";
 }
@@ -208,14 +214,18 @@ void TestRpcSshTransport::notifications_data() {
                       notification("session-delete", QJsonObject{{"session", QJsonArray{}}}),
                       notification("session-update", "not params")}
         << 0 << 0 << -1;
-    QTest::newRow("notify level 1") << QJsonArray{notification("notify", QJsonObject{{"level", 1}, {"message", "m"}})}
+    QTest::newRow("notify level 1") << QJsonArray{notification("notify",
+                                                               QJsonObject{{"level", 1}, {"message", "m"}})}
                                     << 0 << 0 << int(QMessageBox::Critical);
-    QTest::newRow("notify level 2") << QJsonArray{notification("notify", QJsonObject{{"level", 2}, {"message", "m"}})}
+    QTest::newRow("notify level 2") << QJsonArray{notification("notify",
+                                                               QJsonObject{{"level", 2}, {"message", "m"}})}
                                     << 0 << 0 << int(QMessageBox::Warning);
-    QTest::newRow("notify level 3") << QJsonArray{notification("notify", QJsonObject{{"level", 3}, {"message", "m"}})}
+    QTest::newRow("notify level 3") << QJsonArray{notification("notify",
+                                                               QJsonObject{{"level", 3}, {"message", "m"}})}
                                     << 0 << 0 << int(QMessageBox::Information);
-    QTest::newRow("notify without a level") << QJsonArray{notification("notify", QJsonObject{{"message", "m"}})} << 0
-                                            << 0 << int(QMessageBox::Warning);
+    QTest::newRow("notify without a level")
+        << QJsonArray{notification("notify", QJsonObject{{"message", "m"}})} << 0 << 0
+        << int(QMessageBox::Warning);
     QTest::newRow("notify with a level beyond any integer")
         << QJsonArray{notification("notify", QJsonObject{{"level", 1e300}, {"message", "m"}})} << 0 << 0
         << int(QMessageBox::Information);
@@ -260,9 +270,10 @@ void TestRpcSshTransport::notifications() {
 void TestRpcSshTransport::notificationBoxIsPlainAndDoesNotBlock() {
     // Markup from the server is shown as it is; answers keep coming while the box is open.
     const QString markup = "<img src=x><b>bold</b>";
-    const auto instance = make(m_fixture.settings(
-        scriptFor("/v3/api/user/me",
-                  QJsonObject{{"before", QJsonArray{notification("notify", QJsonObject{{"level", 1}, {"message", markup}})}}})));
+    const auto instance = make(m_fixture.settings(scriptFor(
+        "/v3/api/user/me",
+        QJsonObject{{"before",
+                     QJsonArray{notification("notify", QJsonObject{{"level", 1}, {"message", markup}})}}})));
     QVERIFY(waitReady(*instance));
     const auto me = watch(instance->userMe());
     QTRY_VERIFY_WITH_TIMEOUT(me->count > 0, SshRpcFixture::timeoutMs);
@@ -281,7 +292,8 @@ void TestRpcSshTransport::standardError_data() {
 
 void TestRpcSshTransport::standardError() {
     QFETCH(bool, debugLogging);
-    SshLaunchSettings settings = m_fixture.settings(QJsonObject{{"stderr", QJsonArray{"first line", "second line"}}});
+    SshLaunchSettings settings =
+        m_fixture.settings(QJsonObject{{"stderr", QJsonArray{"first line", "second line"}}});
     settings.debugLogging = debugLogging;
     const auto instance = make(settings);
     QStringList banners;
@@ -323,7 +335,8 @@ void TestRpcSshTransport::endings_data() {
     QTest::newRow("connection refused")
         << "127.0.0.1" << int(closedPort()) << QString() << QString() << "SSH Connection Failed"
         << "Unable to connect to the host \"127.0.0.1\". The host may be down.";
-    QTest::newRow("unknown host") << "no-such-host.invalid" << 0 << QString() << QString() << "SSH Connection Failed"
+    QTest::newRow("unknown host") << "no-such-host.invalid" << 0 << QString() << QString()
+                                  << "SSH Connection Failed"
                                   << "The host \"no-such-host.invalid\" was not recognized. Make sure the "
                                      "hostname is correct.";
     QTest::newRow("command not found")
@@ -332,7 +345,8 @@ void TestRpcSshTransport::endings_data() {
            "installed on your server.";
     QTest::newRow("command path that does not exist")
         << QString() << 0 << "/nonexistent/velnor-protocol" << QString() << "SSH Connection Failed"
-        << "Unable to run Velnor interface script /nonexistent/velnor-protocol. Check that Velnor is properly "
+        << "Unable to run Velnor interface script /nonexistent/velnor-protocol. Check that Velnor is "
+           "properly "
            "installed on your server.";
     QTest::newRow("authentication failure")
         << QString() << 0 << QString()
@@ -389,7 +403,8 @@ void TestRpcSshTransport::endings() {
 }
 
 void TestRpcSshTransport::requestsAfterTheEndFailLater() {
-    const auto instance = make(m_fixture.settings(QJsonObject{{"exitAfter", QJsonObject{{"request", 1}, {"code", 0}}}}));
+    const auto instance =
+        make(m_fixture.settings(QJsonObject{{"exitAfter", QJsonObject{{"request", 1}, {"code", 0}}}}));
     QSignalSpy finished(instance.get(), &RpcInstance::finished);
     QVERIFY(waitReady(*instance));
     instance->userMe();
@@ -425,8 +440,9 @@ void TestRpcSshTransport::startFailureReportedLater() {
 }
 
 void TestRpcSshTransport::protocolErrorEndsTheSessionOnce() {
-    QJsonObject script{{"methods", QJsonObject{{"/v3/api/session/list", QJsonObject{{"noReply", true}}},
-                                               {"/v3/api/user/me", QJsonObject{{"raw", "x:broken,12:more bytes,"}}}}}};
+    QJsonObject script{
+        {"methods", QJsonObject{{"/v3/api/session/list", QJsonObject{{"noReply", true}}},
+                                {"/v3/api/user/me", QJsonObject{{"raw", "x:broken,12:more bytes,"}}}}}};
     const auto instance = make(m_fixture.settings(script));
     QSignalSpy finished(instance.get(), &RpcInstance::finished);
     QVERIFY(waitReady(*instance));
@@ -465,8 +481,8 @@ void TestRpcSshTransport::retryFromAFailureHandlerSurvives() {
 
 void TestRpcSshTransport::deletionFailsTakenPromisesAndEndsSsh() {
     // The command ignores the end of its input for a minute: ssh must still go.
-    auto instance = make(m_fixture.settings(
-        QJsonObject{{"lingerMs", 60000}, {"methods", QJsonObject{{"/v3/api/user/me", QJsonObject{{"noReply", true}}}}}}));
+    auto instance = make(m_fixture.settings(QJsonObject{
+        {"lingerMs", 60000}, {"methods", QJsonObject{{"/v3/api/user/me", QJsonObject{{"noReply", true}}}}}}));
     QVERIFY(waitReady(*instance));
     const qint64 pid = instance->process()->processId();
     QVERIFY(pid > 0);
@@ -488,8 +504,8 @@ void TestRpcSshTransport::deletionFailsTakenPromisesAndEndsSsh() {
 }
 
 void TestRpcSshTransport::debugOutputRedactsSecrets() {
-    const auto instance = make(m_fixture.settings(
-        scriptFor("/v3/api/session/params", QJsonObject{{"result", QJsonObject{{"token", "server-secret"}}}})));
+    const auto instance = make(m_fixture.settings(scriptFor(
+        "/v3/api/session/params", QJsonObject{{"result", QJsonObject{{"token", "server-secret"}}}})));
     QVERIFY(waitReady(*instance));
     QStringList messages;
     g_rpcMessages = &messages;
