@@ -1,6 +1,7 @@
 // The desktop view's paint of a 1920x1080 session at zoom 1.0, 1.25, 1.5 and 2.0 (offscreen raster),
 // for a full-screen change and for a 256x256 change in the middle, beside a bare smooth
-// QPainter::drawImage of the same area from the same surface image into the same kind of target.
+// QPainter::drawImage of the same area into the same kind of target: from the surface image itself
+// (ARGB32, as the surfaces hold it) and from an RGB32 copy of it (opaque pixels, Qt's fast path).
 // Rounds are interleaved (view, bare, view, bare, ...); figures are medians in milliseconds per paint.
 //
 // The session is real: the controller connects to the display-server simulator, which creates the
@@ -109,7 +110,8 @@ int main(int argc, char** argv) {
                 int(surface.format()), rounds);
 
     // [zoom][change] -> per-round figures.
-    std::vector<double> viewMs[4][2], bareMs[4][2];
+    const QImage opaque = surface.convertToFormat(QImage::Format_RGB32);
+    std::vector<double> viewMs[4][2], bareMs[4][2], bareOpaqueMs[4][2];
     for (int r = 0; r < rounds; ++r) {
         for (int z = 0; z < 4; ++z) {
             const Zoom& zoom = kZooms[z];
@@ -122,23 +124,28 @@ int main(int argc, char** argv) {
                     RdpWidgetDesktop::localArea(kChanges[c].server, zoom.factor) & view.rect();
                 viewMs[z][c].push_back(msPerPaint(
                     [&] { view.render(&target, local.topLeft(), QRegion(local), QWidget::RenderFlags()); }));
-                bareMs[z][c].push_back(msPerPaint([&] {
-                    QPainter painter(&target);
-                    painter.setClipRect(local);
-                    const bool smooth = zoom.zoom != 1.0;
-                    painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
-                    painter.scale(zoom.zoom, zoom.zoom);
-                    painter.drawImage(surface.rect(), surface, surface.rect());
-                }));
+                auto bare = [&](const QImage& image) {
+                    return msPerPaint([&] {
+                        QPainter painter(&target);
+                        painter.setClipRect(local);
+                        painter.setRenderHint(QPainter::SmoothPixmapTransform, zoom.zoom != 1.0);
+                        painter.scale(zoom.zoom, zoom.zoom);
+                        painter.drawImage(image.rect(), image, image.rect());
+                    });
+                };
+                bareMs[z][c].push_back(bare(surface));
+                bareOpaqueMs[z][c].push_back(bare(opaque));
             }
         }
     }
 
-    std::printf("%-6s %-16s %12s %12s %10s\n", "zoom", "change", "view ms", "bare ms", "view/bare");
+    std::printf("%-6s %-16s %10s %12s %12s %10s\n", "zoom", "change", "view ms", "bare ARGB32", "bare RGB32",
+                "view/RGB32");
     for (int z = 0; z < 4; ++z)
         for (int c = 0; c < 2; ++c) {
-            const double v = median(viewMs[z][c]), b = median(bareMs[z][c]);
-            std::printf("%-6s %-16s %12.3f %12.3f %10.2f\n", kZooms[z].label, kChanges[c].label, v, b, v / b);
+            const double v = median(viewMs[z][c]), b = median(bareMs[z][c]), o = median(bareOpaqueMs[z][c]);
+            std::printf("%-6s %-16s %10.3f %12.3f %12.3f %10.2f\n", kZooms[z].label, kChanges[c].label, v, b,
+                        o, v / o);
         }
     std::printf("load average at the end: %s\n", loadAverage().c_str());
     return 0;

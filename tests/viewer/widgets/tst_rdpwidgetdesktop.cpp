@@ -1,6 +1,7 @@
 #include "RdpWidgetDesktopTestSession.h"
 #include "platform/viewer/FakeViewerPlatform.h"
 #include "viewer/widgets/RdpBasic.h"
+#include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpWidgetDesktop.h"
 
 #include <QGuiApplication>
@@ -147,6 +148,53 @@ private slots:
         QCOMPARE(QColor(shown.pixel(local(100, 90))), QColor(Qt::red));
         QCOMPARE(QColor(shown.pixel(local(10, 10))), QColor(40, 60, 90));
         QCOMPARE(QColor(shown.pixel(local(250, 200))), QColor(40, 60, 90));
+    }
+
+    void scaledPaintEqualsTheSurfaceDrawnDirectly_data() {
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<QRect>("repainted"); // server pixels
+        // A block of transparent red sits at (120, 80, 60, 50) of an opaque pattern.
+        for (double factor : {2.0, 2.0 / 3.0, 0.8}) {
+            const QByteArray f = QByteArray::number(factor, 'g', 3);
+            QTest::addRow("%s, over the translucent block", f.constData())
+                << factor << QRect(100, 60, 100, 90);
+            QTest::addRow("%s, touching it", f.constData()) << factor << QRect(40, 80, 80, 50);
+            QTest::addRow("%s, one pixel away", f.constData()) << factor << QRect(40, 80, 79, 50);
+            QTest::addRow("%s, opaque only", f.constData()) << factor << QRect(0, 150, 320, 90);
+        }
+    }
+
+    // However the view draws the surface, translucent pixels blend with what is below them, also where
+    // smoothing pulls them into a neighbouring repainted area.
+    void scaledPaintEqualsTheSurfaceDrawnDirectly() {
+        QFETCH(double, factor);
+        QFETCH(QRect, repainted);
+        session->master->setScalingFactor(factor);
+        showDesktop();
+        QImage picture = pattern(surfaceSize, 3).convertToFormat(QImage::Format_ARGB32);
+        QPainter block(&picture);
+        block.setCompositionMode(QPainter::CompositionMode_Source);
+        block.fillRect(QRect(120, 80, 60, 50), QColor(255, 0, 0, 0));
+        block.end();
+        QVERIFY(session->sendImage(picture, 0, 0));
+        const QImage surface = session->master->surfaceImage(0);
+        QCOMPARE(qAlpha(surface.pixel(130, 90)), 0);
+
+        // Exactly the mapped area, without the margin a surface change adds: the view alone must see
+        // which neighbours smoothing reads.
+        const QRect local = mapRectFromServer(repainted, false, 1.0 / factor) & desktop->rect();
+        QImage shown(desktop->size(), QImage::Format_ARGB32_Premultiplied);
+        shown.fill(Qt::green);
+        QImage expected = shown;
+        desktop->render(&shown, local.topLeft(), QRegion(local), QWidget::RenderFlags());
+        QPainter painter(&expected);
+        painter.setClipRect(local);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.scale(1.0 / factor, 1.0 / factor);
+        painter.drawImage(surface.rect(), surface, surface.rect());
+        painter.end();
+        QCOMPARE(largestDifference(shown, expected), 0);
     }
 
     void sizeFollowsSurfaceAndFactor() {
