@@ -15,8 +15,8 @@
 //   ours, N threads           the peer's bytes on N threads, not confined, each thread with its own
 //                             work buffer taking the next tile of the frame
 // Then the time per tile of each stage for both decoders, and the scaling of ours over the threads.
-// The one-thread rows run with the process confined to one core. Times are milliseconds per frame: wall time, and CPU time of the process (all threads), which does
-// not depend on how loaded the machine is.
+// The one-thread rows run with the process confined to one core. Times are milliseconds per frame: wall time,
+// and CPU time of the process (all threads), which does not depend on how loaded the machine is.
 //
 // Options: --rounds=N (default 7); arguments of the form --benchmark_* are ignored (bench/run.sh passes
 // its arguments to every benchmark).
@@ -206,8 +206,7 @@ bool decodeComponentTile(Rfx7WorkBuffer& work, const ComponentTile& t, uint8_t* 
         for (int c = 0; c < 3; ++c)
             kernels.inverseDwt(work.plane(c), work.scratch);
     if (Stages >= 4) {
-        std::memset(work.alpha, 0, sizeof work.alpha);
-        kernels.yCbCrToArgb(work.plane(0), work.plane(1), work.plane(2), work.alpha, destination, kStride);
+        kernels.yCbCrToArgb(work.plane(0), work.plane(1), work.plane(2), nullptr, destination, kStride);
     }
     return ok;
 }

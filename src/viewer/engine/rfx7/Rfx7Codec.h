@@ -86,5 +86,6 @@ void dequantizePlane(int16_t* plane, const Rfx7QuantSet& quant);
 void inverseDwt(int16_t* plane, int16_t* scratch);
 
 // Colour conversion of 64x64 values into pixels B, G, R, 255 - alpha, exact for every 16-bit input.
+// A null alpha plane stands for a cleared one (every pixel opaque).
 void yCbCrToArgb(const int16_t* y, const int16_t* cb, const int16_t* cr, const uint8_t* alpha,
                  uint8_t* destination, ptrdiff_t strideBytes);

@@ -96,7 +96,7 @@ void yCbCrToArgbScalar(const int16_t* y, const int16_t* cb, const int16_t* cr, c
             out[4 * col + 0] = uint8_t(clampTo(int((base + 115998 * Cb) >> 21), 0, 255));
             out[4 * col + 1] = uint8_t(clampTo(int((base - 22544 * Cb - 46792 * Cr) >> 21), 0, 255));
             out[4 * col + 2] = uint8_t(clampTo(int((base + 91947 * Cr) >> 21), 0, 255));
-            out[4 * col + 3] = uint8_t(255 - alpha[i]);
+            out[4 * col + 3] = alpha ? uint8_t(255 - alpha[i]) : uint8_t(255);
         }
     }
 }

@@ -178,8 +178,11 @@ void yCbCrToArgbSse2(const int16_t* y, const int16_t* cb, const int16_t* cr, con
                 clamp8(_mm_packs_epi32(channel(blueLo, blue1, blue2), channel(blueHi, blue1, blue2)));
             const __m128i r = clamp8(_mm_packs_epi32(channel(redLo, red1, red2), channel(redHi, red1, red2)));
             const __m128i g = clamp8(_mm_packs_epi32(green(chromaLo, blueLo), green(chromaHi, blueHi)));
-            const __m128i a = _mm_sub_epi16(
-                max8, _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(alpha + i)), zero));
+            const __m128i a =
+                alpha ? _mm_sub_epi16(max8,
+                                      _mm_unpacklo_epi8(
+                                          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(alpha + i)), zero))
+                      : max8;
             const __m128i gb = _mm_or_si128(b, _mm_slli_epi16(g, 8));
             const __m128i ar = _mm_or_si128(r, _mm_slli_epi16(a, 8));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * col), _mm_unpacklo_epi16(gb, ar));
@@ -352,8 +355,10 @@ RFX7_AVX2 void yCbCrToArgbAvx2(const int16_t* y, const int16_t* cb, const int16_
                 clamp256(_mm256_packs_epi32(green256(chromaLo, green1, blueLo, green2, greenOffset),
                                             green256(chromaHi, green1, blueHi, green2, greenOffset)),
                          zero, max8);
-            const __m256i a = _mm256_sub_epi16(
-                max8, _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + i))));
+            const __m256i a = alpha
+                                  ? _mm256_sub_epi16(max8, _mm256_cvtepu8_epi16(_mm_loadu_si128(
+                                                               reinterpret_cast<const __m128i*>(alpha + i))))
+                                  : max8;
             const __m256i gb = _mm256_or_si256(b, _mm256_slli_epi16(g, 8));
             const __m256i ar = _mm256_or_si256(r, _mm256_slli_epi16(a, 8));
             const __m256i lo = _mm256_unpacklo_epi16(gb, ar); // pixels 0-3 and 8-11
