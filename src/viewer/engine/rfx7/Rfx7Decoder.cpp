@@ -168,14 +168,19 @@ bool rlgr3DecodeAny(Rfx7BitReader& reader, T* output, size_t count) {
         if (kp >= 8) {
             // Run mode: unary count of zero runs, each worth 2^k, then the k-bit remainder.
             uint64_t run = 0;
+            bool negative;
             if (bits.count() < 57)
                 bits.refill();
             int found = __builtin_clzll(bits.window() | 1);
             if (found < kShortRun) {
                 const RunStep step = kRunTable.steps[kp][found];
-                run = step.run;
                 kp = step.kp;
-                bits.consume(found + 1);
+                // The terminating 1, the k remainder bits and the sign: at most 19 bits, all in the window.
+                const int k = kp >> 3;
+                const uint64_t rest = bits.window() << (found + 1);
+                run = step.run + (k ? rest >> (64 - k) : 0);
+                negative = ((rest << k) >> 63) != 0;
+                bits.consume(found + 2 + k);
             } else {
                 int k = kp >> 3;
                 for (;;) {
@@ -202,13 +207,13 @@ bool rlgr3DecodeAny(Rfx7BitReader& reader, T* output, size_t count) {
                 }
                 if (!ok)
                     break;
+                run += bits.read(kp >> 3);
+                negative = bits.read(1) != 0;
             }
-            run += bits.read(kp >> 3);
             const size_t zeros = size_t(std::min<uint64_t>(run, count - written));
             writeZeros(output + written, zeros, count - written);
             written += zeros;
 
-            const bool negative = bits.read(1) != 0;
             uint32_t magnitude;
             if (!readGolombRice(bits, krp, magnitude)) {
                 ok = false;
