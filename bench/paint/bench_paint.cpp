@@ -9,7 +9,8 @@
 // controller holds. A paint is QWidget::render of the changed area (the area the view asks to repaint
 // for that change) into an RGB32 image of the view's size, as the raster backing store would.
 //
-// Options: --rounds=N (default 7); arguments of the form --benchmark_* are ignored.
+// Options: --rounds=N (default: VELNOR_BENCH_ROUNDS, else 7); arguments of the form --benchmark_* are
+// ignored.
 
 #include "RdpWidgetDesktopTestSession.h"
 #include "rfx7-encoder/Rfx7TestImage.h"
@@ -22,6 +23,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -74,10 +76,15 @@ struct Change {
 const Change kChanges[] = {{"full 1920x1080", QRect(0, 0, kWidth, kHeight)},
                            {"256x256", QRect(832, 412, 256, 256)}};
 
+int roundsFromEnvironment() {
+    const char* rounds = std::getenv("VELNOR_BENCH_ROUNDS");
+    return rounds ? std::atoi(rounds) : 7;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    int rounds = 7;
+    int rounds = std::max(1, roundsFromEnvironment());
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.rfind("--rounds=", 0) == 0) {

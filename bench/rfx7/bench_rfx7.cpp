@@ -18,8 +18,8 @@
 // The one-thread rows run with the process confined to one core. Times are milliseconds per frame: wall time,
 // and CPU time of the process (all threads), which does not depend on how loaded the machine is.
 //
-// Options: --rounds=N (default 7); arguments of the form --benchmark_* are ignored (bench/run.sh passes
-// its arguments to every benchmark).
+// Options: --rounds=N (default: VELNOR_BENCH_ROUNDS, else 7); arguments of the form --benchmark_* are ignored
+// (bench/run.sh passes its arguments to every benchmark).
 
 #include "rfx7-encoder/Rfx7Encoder.h"
 #include "rfx7-encoder/Rfx7TestImage.h"
@@ -434,10 +434,15 @@ void printRow(const char* name, const std::vector<Timing>& runs, Medians base = 
     std::printf("\n");
 }
 
+int roundsFromEnvironment() {
+    const char* rounds = std::getenv("VELNOR_BENCH_ROUNDS");
+    return rounds ? std::atoi(rounds) : 7;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    int rounds = 7;
+    int rounds = std::max(1, roundsFromEnvironment());
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.rfind("--rounds=", 0) == 0) {
