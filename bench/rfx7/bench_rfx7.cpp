@@ -531,9 +531,10 @@ int main(int argc, char** argv) {
     // CPU milliseconds per frame of the first 1, 2, 3 stages, per round (all four are the rows above).
     std::vector<std::array<double, 3>> ourPrefixes, peerPrefixes;
     auto oursUpTo = [&](auto stages) {
-        return [&, stages] {
+        return [&] {
+            constexpr int kStages = decltype(stages)::value;
             for (const ComponentTile& t : tiles)
-                decodeComponentTile<decltype(stages)::value>(*work, t, output->at(t.x, t.y));
+                decodeComponentTile<kStages>(*work, t, output->at(t.x, t.y));
         };
     };
     for (int r = 0; r < rounds; ++r) {
