@@ -492,10 +492,19 @@ private slots:
         QVERIFY(decoded);
     }
 
+    void workBufferContentsDoNotMatter_data() {
+        QTest::addColumn<QByteArray>("sample");
+        QTest::addColumn<bool>("withAlpha");
+        QTest::newRow("translucent") << QByteArray("translucent") << true;
+        QTest::newRow("opaque") << QByteArray("text") << false;
+    }
     void workBufferContentsDoNotMatter() {
-        const std::vector<uint32_t> text = rfx7SampleTile("translucent");
-        const Bytes tile = encodeRfx7Tile(text.data(), 256, kRfx7TypicalQuant, kRfx7TypicalQuant,
-                                          kRfx7TypicalQuant, Rfx7Alpha::Include);
+        QFETCH(QByteArray, sample);
+        QFETCH(bool, withAlpha);
+        const std::vector<uint32_t> text = rfx7SampleTile(sample.constData());
+        const Bytes tile =
+            encodeRfx7Tile(text.data(), 256, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
+                           withAlpha ? Rfx7Alpha::Include : Rfx7Alpha::Omit);
         auto clean = std::make_unique<Rfx7WorkBuffer>();
         auto dirty = std::make_unique<Rfx7WorkBuffer>();
         std::memset(clean.get(), 0, sizeof(Rfx7WorkBuffer));
