@@ -42,8 +42,20 @@ RdpWidgetDesktop::RdpWidgetDesktop(RdpMaster* master, quint32 windowId, QWidget*
     connect(master, &RdpMaster::cursorDownChanged, this, &RdpWidgetDesktop::animatePress);
     if (view) {
         connect(view, &VnSurface::surfaceContentsChanged, this, [this](const QRegion& region) {
-            if (RdpMaster* session = this->master())
-                update(localArea(region.boundingRect(), session->scalingFactor()));
+            RdpMaster* session = this->master();
+            if (!session)
+                return;
+            // Rect by rect, so that the area between distant changes is not repainted; a region of very
+            // many rects is repainted over its bounding rectangle.
+            const double factor = session->scalingFactor();
+            if (region.rectCount() > 64) {
+                update(localArea(region.boundingRect(), factor));
+                return;
+            }
+            QRegion local;
+            for (const QRect& rect : region)
+                local += localArea(rect, factor);
+            update(local);
         });
         connect(view, &VnSurface::surfaceSizeChanged, this, [this](QSize size) {
             if (RdpMaster* session = this->master())

@@ -197,6 +197,48 @@ private slots:
         QCOMPARE(largestDifference(shown, expected), 0);
     }
 
+    void distantChangesRepaintOnlyThemselves_data() {
+        QTest::addColumn<double>("factor");
+        QTest::newRow("1") << 1.0;
+        QTest::newRow("2/3") << 2.0 / 3.0;
+    }
+
+    // One update of two small areas in opposite corners repaints those areas, not the screen between.
+    void distantChangesRepaintOnlyThemselves() {
+        QFETCH(double, factor);
+        session->master->setScalingFactor(factor);
+        showDesktop();
+        QTRY_VERIFY(matchesFreshPaint(desktop.get(), 0));
+        QCoreApplication::processEvents();
+        PaintRecorder recorder;
+        desktop->installEventFilter(&recorder);
+
+        const QRect first(2, 3, 20, 10), second(290, 220, 25, 15);
+        QVector<DisplaySim::Tile> tiles;
+        for (const QRect& area : {first, second}) {
+            QByteArray png;
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            pattern(area.size(), area.x()).save(&buffer, "PNG");
+            tiles.append({qint16(area.x()), qint16(area.y()), png});
+        }
+        const QVector<DisplaySim::Rect> rects{
+            {qint16(first.x()), qint16(first.y()), quint16(first.width()), quint16(first.height())},
+            {qint16(second.x()), qint16(second.y()), quint16(second.width()), quint16(second.height())}};
+        session->server.sendFrameBegin(session->nextFrame);
+        session->server.sendImageUpdate(4, 0, rects, tiles);
+        session->server.sendFrameEnd(session->nextFrame);
+        QVERIFY(session->server.awaitAck(session->nextFrame++));
+
+        const QRect firstLocal = mapRectFromServer(first, false, 1.0 / factor);
+        const QRect secondLocal = mapRectFromServer(second, false, 1.0 / factor);
+        QTRY_VERIFY(recorder.painted.contains(firstLocal) && recorder.painted.contains(secondLocal));
+        QVERIFY(!recorder.painted.intersects(QRect(firstLocal.right() + 20, firstLocal.bottom() + 20,
+                                                   secondLocal.left() - firstLocal.right() - 40,
+                                                   secondLocal.top() - firstLocal.bottom() - 40)));
+        QTRY_VERIFY(matchesFreshPaint(desktop.get(), factor == 1.0 ? 0 : 2));
+    }
+
     void sizeFollowsSurfaceAndFactor() {
         showDesktop();
         QCOMPARE(desktop->size(), surfaceSize);
