@@ -425,12 +425,15 @@ Medians medians(const std::vector<Timing>& runs) {
     return {median(wall), median(cpu)};
 }
 
-// One row: medians of wall and CPU time per frame, and how many times faster than `base`, both ways.
-void printRow(const char* name, const std::vector<Timing>& runs, Medians base = {}) {
+// One row: medians of wall and CPU time per frame, and how many times faster than `base` in wall
+// time and, unless `wallOnly` (thread scaling, where CPU time adds up over the threads), in CPU time.
+void printRow(const char* name, const std::vector<Timing>& runs, Medians base = {}, bool wallOnly = false) {
     const Medians m = medians(runs);
     std::printf("%-36s %9.2f %9.2f %9.1f", name, m.wall, m.cpu, double(kWidth) * kHeight / m.cpu / 1e3);
     if (base.wall > 0)
-        std::printf(" %9.2f %9.2f", base.wall / m.wall, base.cpu / m.cpu);
+        std::printf(" %9.2f", base.wall / m.wall);
+    if (base.cpu > 0 && !wallOnly)
+        std::printf(" %9.2f", base.cpu / m.cpu);
     std::printf("\n");
 }
 
@@ -612,11 +615,11 @@ int main(int argc, char** argv) {
     std::printf("%-34s %10.2f %10.2f %8.2f\n\n", "all stages", oursTotal, peerTotal, peerTotal / oursTotal);
 
     std::printf("%-36s %9s %9s %9s %9s %9s\n", "ours on N threads, peer's bytes", "wall", "cpu", "MPx/cpu-s",
-                "x wall", "x cpu");
+                "x wall", "");
     for (size_t i = 0; i < threadCounts.size(); ++i) {
         const std::string name =
             std::to_string(threadCounts[i]) + (threadCounts[i] == 1 ? " thread" : " threads");
-        printRow(name.c_str(), threadRuns[i], medians(threadRuns[0]));
+        printRow(name.c_str(), threadRuns[i], medians(threadRuns[0]), true);
     }
 #else
     std::printf("the peer (freerdp2-dev) is not installed: only our encoder's bytes are measured\n");
