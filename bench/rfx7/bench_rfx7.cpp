@@ -533,8 +533,8 @@ int main(int argc, char** argv) {
 
     std::vector<Timing> oursRuns, messageRuns, stageRuns, ownRuns;
     std::vector<std::vector<Timing>> threadRuns(threadCounts.size());
-    // CPU milliseconds per frame of the first 1, 2, 3 stages, per round (all four are the rows above).
-    std::vector<std::array<double, 3>> ourPrefixes, peerPrefixes;
+    // CPU milliseconds per frame of the first 1, 2, 3 and 4 stages, per round.
+    std::vector<std::array<double, 4>> ourPrefixes, peerPrefixes;
     auto oursUpTo = [&](auto stages) {
         return [&] {
             constexpr int kStages = decltype(stages)::value;
@@ -551,10 +551,12 @@ int main(int argc, char** argv) {
         ownRuns.push_back(timeFrames(frames, decodeOwn));
         ourPrefixes.push_back({timeFrames(frames, oursUpTo(std::integral_constant<int, 1>())).cpuMs,
                                timeFrames(frames, oursUpTo(std::integral_constant<int, 2>())).cpuMs,
-                               timeFrames(frames, oursUpTo(std::integral_constant<int, 3>())).cpuMs});
+                               timeFrames(frames, oursUpTo(std::integral_constant<int, 3>())).cpuMs,
+                               timeFrames(frames, oursUpTo(std::integral_constant<int, 4>())).cpuMs});
         peerPrefixes.push_back({timeFrames(frames, [&] { peerStages<1>(peer, *output); }).cpuMs,
                                 timeFrames(frames, [&] { peerStages<2>(peer, *output); }).cpuMs,
-                                timeFrames(frames, [&] { peerStages<3>(peer, *output); }).cpuMs});
+                                timeFrames(frames, [&] { peerStages<3>(peer, *output); }).cpuMs,
+                                timeFrames(frames, [&] { peerStages<4>(peer, *output); }).cpuMs});
         cores.release();
         for (size_t i = 0; i < threadCounts.size(); ++i)
             threadRuns[i].push_back(timeThreaded(threadCounts[i], frames, tiles, *output));
@@ -581,27 +583,20 @@ int main(int argc, char** argv) {
         std::printf(" %.2f", v);
     std::printf("\n\n");
 
-    // Stage times from the medians of the prefixes, in CPU microseconds per tile.
-    auto stageTimes = [&](const std::vector<std::array<double, 3>>& prefixes,
-                          const std::vector<Timing>& whole) {
-        std::array<double, 4> cumulative{};
-        for (size_t k = 0; k < 3; ++k) {
+    // Stage times: within each round the difference of two successive prefixes, then the median over
+    // the rounds; CPU microseconds per tile.
+    auto stageTimes = [&](const std::vector<std::array<double, 4>>& prefixes) {
+        std::array<double, 4> stage{};
+        for (size_t k = 0; k < 4; ++k) {
             std::vector<double> v;
             for (const auto& p : prefixes)
-                v.push_back(p[k]);
-            cumulative[k] = median(v);
+                v.push_back((p[k] - (k ? p[k - 1] : 0.0)) * 1e3 / double(tiles.size()));
+            stage[k] = median(v);
         }
-        std::vector<double> v;
-        for (const Timing& t : whole)
-            v.push_back(t.cpuMs);
-        cumulative[3] = median(v);
-        std::array<double, 4> stage{};
-        for (size_t k = 0; k < 4; ++k)
-            stage[k] = (cumulative[k] - (k ? cumulative[k - 1] : 0.0)) * 1e3 / double(tiles.size());
         return stage;
     };
-    const std::array<double, 4> ourStages = stageTimes(ourPrefixes, oursRuns);
-    const std::array<double, 4> peerStageTimes = stageTimes(peerPrefixes, stageRuns);
+    const std::array<double, 4> ourStages = stageTimes(ourPrefixes);
+    const std::array<double, 4> peerStageTimes = stageTimes(peerPrefixes);
     std::printf("one tile, CPU microseconds (medians) %8s %10s %8s\n", "ours", "peer", "ratio");
     const char* stageNames[4] = {"entropy decode (RLGR3, 3 planes)", "LL3 and dequantisation",
                                  "inverse transform", "colour conversion"};
