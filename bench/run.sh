@@ -24,8 +24,9 @@ bench_rfx7  RFX7 tile decode of a 1920x1080 desktop-like frame (510 tiles), ours
               ours, peer's bytes         our stages on the peer's three streams per tile, one thread
               ours, our encoder's bytes  decodeRfx7Tile on our encoder's one-stream tiles, one thread
             Then the CPU time per tile of each stage (entropy decode; LL3 and dequantisation; inverse
-            transform; colour conversion) for both, from prefixes of the decode, and ours on 1, 2, 4
-            and 8 threads (each thread with its own work buffer taking the next tile of the frame).
+            transform; colour conversion) for both, from prefixes of the decode within each round (the
+            colour conversion timed alone), and ours on 1, 2, 4 and 8 threads (each thread with its own
+            work buffer taking the next tile of the frame), with the wall-time scaling over one thread.
 bench_pipeline
             Frames through the surface pipeline (decode pool, compose, apply) on 1, 2 and 4 threads,
             handed over directly and sent by the display-server simulator over loopback TCP, beside
