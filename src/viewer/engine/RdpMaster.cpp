@@ -1,6 +1,10 @@
 #include "viewer/engine/RdpMaster.h"
 
 #include "viewer/engine/RdpInstance.h"
+#include "viewer/engine/VnClipboardChannel.h"
+#include "viewer/engine/VnDiagnosticsChannel.h"
+#include "viewer/engine/VnDiagnosticsWindow.h"
+#include "viewer/engine/VnMagellanChannel.h"
 #include "viewer/engine/constants/ViewerConstants.h"
 #include "viewer/widgets/KeyboardLayout.h"
 #include "viewer/widgets/RdpBasic.h"
@@ -255,7 +259,12 @@ void RdpMaster::postToConnection(std::function<void(VnServerConnection&)> f) con
 }
 
 void RdpMaster::setScalingFactor(double factor) {
-    if (!isValidScalingFactor(factor) || factor == m_scalingFactor) {
+    if (!isValidScalingFactor(factor)) {
+        return;
+    }
+    // Only the table's factors can be shown and remembered alike.
+    factor = nearestZoomFactor(factor);
+    if (factor == m_scalingFactor) {
         return;
     }
     m_scalingFactor = factor;
@@ -364,8 +373,8 @@ void RdpMaster::applyNetworkType() {
     }
     // A scale of zero or below would make an infinite or negative factor: such a preset keeps the factor.
     if (number("scaling", value) && value > 0) {
-        const double factor = 1.0 / value;
-        if (isValidScalingFactor(factor) && factor != m_scalingFactor) {
+        const double factor = nearestZoomFactor(1.0 / value);
+        if (isValidScalingFactor(1.0 / value) && factor != m_scalingFactor) {
             m_scalingFactor = factor;
             writeServerPreference(m_realHost, VnConstants::ScalingFactorKey, roundedZoomFactor(factor));
             emit scalingFactorChanged(factor);
@@ -580,10 +589,7 @@ void RdpMaster::createDesktopWindow() {
 }
 
 QWidget* RdpMaster::createDiagnosticsWindow() {
-    // A plain hidden window until the diagnostics window is built in (VnDiagnosticsWindow).
-    auto* window = new QWidget(nullptr);
-    window->setWindowTitle(tr("Diagnostics"));
-    return window;
+    return new VnDiagnosticsWindow(nullptr);
 }
 
 void RdpMaster::handleDisconnect(QString reason, uchar level) {
@@ -671,9 +677,25 @@ void RdpMaster::requestChannels() {
 }
 
 VnServerConnection::ChannelFactory RdpMaster::channelFactoryFor(const QString& name) {
-    // Each channel's own class takes its place here as it is built in, e.g. for "clipboard":
-    // return m_connection->channelFactory<VnClipboardChannel>(thread());
-    Q_UNUSED(name)
+    // Each channel's own class takes its place here as it is built in.
+    if (name == VnConstants::ClipboardChannelName) {
+        return VnClipboardChannel::factory(*m_connection, this);
+    }
+    if (name == VnConstants::DiagnosticsChannelName) {
+        // Decoded and kept on the network thread; only the deltas cross to the window.
+        return m_connection->channelFactory<VnDiagnosticsChannel>();
+    }
+    if (name == VnConstants::MagellanChannelName) {
+        VnServerConnection::ChannelFactory make = m_connection->channelFactory<VnMagellanChannel>(thread());
+        QPointer<RdpMaster> self(this);
+        return [make, self](std::string channelName, uchar number) {
+            std::shared_ptr<Protocol::Channel> channel = make(std::move(channelName), number);
+            if (auto* magellan = dynamic_cast<VnMagellanChannel*>(channel.get())) {
+                magellan->setMaster(self.data());
+            }
+            return channel;
+        };
+    }
     return m_connection->channelFactory<RdpUnservedChannel>(thread());
 }
 
@@ -686,6 +708,18 @@ void RdpMaster::handleChannelOpened(QString name) {
     // "clientcomm" connects typeEnabled to handleTypeEnabled and announces its types. Channels served by
     // a stand-in have nothing to wire.
     qCDebug(lcMaster) << "Channel opened:" << name;
+    if (name == VnConstants::ClipboardChannelName) {
+        if (auto clipboard = std::dynamic_pointer_cast<VnClipboardChannel>(m_connection->channel(name))) {
+            clipboard->sendCapabilities();
+        }
+    }
+    if (name == VnConstants::DiagnosticsChannelName) {
+        auto channel = std::dynamic_pointer_cast<VnDiagnosticsChannel>(m_connection->channel(name));
+        auto* window = qobject_cast<VnDiagnosticsWindow*>(m_diagnosticsWindow.data());
+        if (channel && window) {
+            connectDiagnosticsWindow(channel.get(), window);
+        }
+    }
 }
 
 void RdpMaster::handleTypeEnabled(QString type) {
