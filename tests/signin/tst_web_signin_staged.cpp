@@ -1,6 +1,7 @@
 // The staged sign-in of an https connection against the HTTPS test server's ssh-auth API: the user
 // name, the configuration answer, the server selection and the failure page.
 
+#include "AgentPeers.h"
 #include "SignInTestSupport.h"
 #include "SshAuthFlow.h"
 #include "platform/system/UserInfo.h"
@@ -11,6 +12,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTest>
@@ -87,6 +89,8 @@ private slots:
     void serverSelection_data();
     void serverSelection();
     void failurePage();
+    void agentKeySignsIn();
+    void formIsNotASignInStage();
 };
 
 void TestWebSignInStaged::usernamePage() {
@@ -231,6 +235,46 @@ void TestWebSignInStaged::failurePage() {
     QVERIFY(!run.web->log().isEmpty());
     QVERIFY(buttonNamed(run.dialog.data(), QStringLiteral("Close")));
     QVERIFY(!buttonNamed(run.dialog.data(), QStringLiteral("Abort")));
+    QCOMPARE(run.succeeded->size(), 0);
+}
+
+// Banner, a refused key, then the agent's second key signs; the dialog shows which key it was.
+void TestWebSignInStaged::agentKeySignsIn() {
+    RealAgent agent;
+    const QString failure = agent.start(2);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    useAgent(agent.socketPath());
+    SshAuthFlow::Config config = passwordFlow();
+    config.steps = QStringList{QStringLiteral("banner"), QStringLiteral("public-key")};
+    config.banner = QStringLiteral("Authorised use only");
+    config.acceptedKeys = {agent.keys().at(1).blob};
+    Run run;
+    QVERIFY(run.start(config));
+    run.open(QVariantMap{{QStringLiteral("login"), QStringLiteral("bob")}});
+    QMessageBox* box = nullptr;
+    QVERIFY(QTest::qWaitFor([&] { return (box = run.dialog->findChild<QMessageBox*>()) != nullptr; }, wait));
+    QCOMPARE(box->text(), config.banner);
+    box->button(QMessageBox::Close)->click();
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    QCOMPARE(run.flow->goodSignatures, 1);
+    QCOMPARE(offeredKeys(run.server, authPath),
+             (QJsonArray{agent.keys().at(0).blob, agent.keys().at(1).blob}));
+    QVERIFY(run.child<QLabel>("DetailsLabel")->text().contains(agent.keys().at(1).fingerprint));
+    QCOMPARE(run.web->authToken(), QStringLiteral("signed-in-token"));
+}
+
+// The parameter form belongs to session starts; in the sign-in of a connection it is an unknown stage.
+void TestWebSignInStaged::formIsNotASignInStage() {
+    useAgent(QString());
+    SshAuthFlow::Config config = passwordFlow();
+    config.steps.append(QStringLiteral("form"));
+    Run run;
+    QVERIFY(run.start(config));
+    run.open(QVariantMap{{QStringLiteral("login"), QStringLiteral("bob")}});
+    QVERIFY(run.answer(QStringLiteral("Password"), QStringLiteral("secret")));
+    QTRY_COMPARE_WITH_TIMEOUT(run.failed->size(), 1, wait);
+    QCOMPARE(run.failed->at(0), (QList<QVariant>{QStringLiteral("auth"),
+                                                 QStringLiteral("Unknown auth stage form"), QVariantMap()}));
     QCOMPARE(run.succeeded->size(), 0);
 }
 
