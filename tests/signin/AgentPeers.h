@@ -90,11 +90,13 @@ private:
 };
 
 // Answers each request with the next of its answers, written as given (length prefix included),
-// then closes that connection; with none left it closes without answering.
+// then closes that connection; with none left it closes without answering, or, when silent, keeps
+// the connection open and never answers.
 class FakeAgent : public QObject {
 public:
-    explicit FakeAgent(const QList<QByteArray>& answers)
-        : m_answers(answers) {
+    explicit FakeAgent(const QList<QByteArray>& answers, bool silent = false)
+        : m_answers(answers)
+        , m_silent(silent) {
         m_server.listen(m_dir.filePath(QStringLiteral("fake.sock")));
         connect(&m_server, &QLocalServer::newConnection, this, [this] {
             while (QLocalSocket* s = m_server.nextPendingConnection()) {
@@ -127,6 +129,8 @@ private:
             return;
         m_requests.append(buffer.mid(4, int(length)));
         m_buffers.remove(s);
+        if (m_answers.isEmpty() && m_silent)
+            return;
         if (!m_answers.isEmpty())
             s->write(m_answers.takeFirst());
         s->flush();
@@ -136,6 +140,7 @@ private:
     QTemporaryDir m_dir;
     QLocalServer m_server;
     QList<QByteArray> m_answers;
+    bool m_silent = false;
     QList<QByteArray> m_requests;
     QHash<QLocalSocket*, QByteArray> m_buffers;
 };

@@ -4,6 +4,7 @@
 #include "AgentPeers.h"
 #include "SignInTestSupport.h"
 #include "SshAuthFlow.h"
+#include "platform/agent/SshAgent.h"
 #include "signin/AuthDialog.h"
 #include "signin/AuthInstance.h"
 
@@ -13,6 +14,7 @@
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTest>
+#include <QtConcurrent/QtConcurrentRun>
 
 using HttpsPeer::Server;
 using HttpsPeer::SshAuthFlow;
@@ -94,6 +96,7 @@ private slots:
     void brokenSignAnswers_data();
     void brokenSignAnswers();
     void oversizedSignRequestIsNotSent();
+    void silentAgentIsGivenUp();
 };
 
 // Banner, then three keys on offer: the first two refused, the third signs and is verified.
@@ -364,6 +367,20 @@ void TestStagedSignIn::oversizedSignRequestIsNotSent() {
     QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
     QCOMPARE(fake.requests(), QList<QByteArray>{QByteArray(1, 11)});
     QCOMPARE(run.flow->badSignatures, 1);
+}
+
+// An agent that takes a request and never answers does not hold the query past its deadline.
+void TestStagedSignIn::silentAgentIsGivenUp() {
+    FakeAgent fake({}, true);
+    const QString path = fake.socketPath();
+    QFutureWatcher<QByteArray> query;
+    QSignalSpy done(&query, &QFutureWatcherBase::finished);
+    query.setFuture(QtConcurrent::run([path] {
+        return platform::queryAgent(path, FakeAgent::framed(AuthInstance::identitiesRequest()), 500);
+    }));
+    QVERIFY(done.wait(wait));
+    QVERIFY(query.result().isEmpty());
+    QCOMPARE(fake.requests(), QList<QByteArray>{QByteArray(1, 11)});
 }
 
 QTEST_MAIN(TestStagedSignIn)
