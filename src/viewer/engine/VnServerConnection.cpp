@@ -455,6 +455,9 @@ void VnServerConnection::onSettings(Protocol::BlobList entries) {
     if (!m_enteredMainSequence) {
         m_enteredMainSequence = true;
         emit enteredMainSequence();
+        for (const std::string& name : m_channelRequestsToSend)
+            channelOpenRequest(name);
+        m_channelRequestsToSend.clear();
     }
     for (const Protocol::Blob& entry : entries) {
         Byte tag = 0;
@@ -591,6 +594,8 @@ void VnServerConnection::doRequestChannel(const std::string& name, ChannelFactor
     m_pendingChannels.emplace(name, std::move(factory));
     if (state() == MainSequence)
         channelOpenRequest(name);
+    else
+        m_channelRequestsToSend.push_back(name);
 }
 
 std::shared_ptr<Protocol::Channel> VnServerConnection::channel(const QString& name) const {

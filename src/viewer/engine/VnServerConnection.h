@@ -28,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QTcpSocket;
 class QWebSocket;
@@ -214,6 +215,8 @@ private:
     QString m_displayName;
     QByteArray m_password;
     std::map<std::string, ChannelFactory> m_pendingChannels;
+    // Requests made before the main sequence, in order; sent when it starts.
+    std::vector<std::string> m_channelRequestsToSend;
     mutable QMutex m_channelsMutex; // guards m_namedChannels
     QMap<QString, std::shared_ptr<Protocol::Channel>> m_namedChannels;
     QMap<uchar, QByteArray> m_codecFormatNames;
