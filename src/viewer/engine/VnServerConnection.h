@@ -73,8 +73,10 @@ class VnServerConnection : public QObject, public Protocol::ClientMachine {
 public:
     using ChannelFactory = std::function<std::shared_ptr<Protocol::Channel>(std::string name, uchar number)>;
 
-    // Longest frame either transport accepts; a longer one ends the session.
-    static constexpr quint32 MaxFrame = 64u * 1024 * 1024;
+    // Longest frame either transport accepts: all that the TCP length prefix (four LEB128 bytes) can
+    // announce. A longer WebSocket message ends the session. Memory follows the bytes that arrive, never
+    // the announced length.
+    static constexpr quint32 MaxFrame = (1u << 28) - 1;
     // Pointer images beyond these are dropped without being decoded.
     static constexpr int MaxPointerBytes = 1024 * 1024;
     static constexpr int MaxPointerSide = 512;
