@@ -21,6 +21,10 @@
 #include <cstdio>
 #include <vector>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 // Exit code of a session that ended with an error (the finish message goes to standard error).
@@ -45,6 +49,13 @@ bool endedWithError(const RdpInstance& instance) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef __GLIBC__
+    // Images (decoded tiles, composed updates, surfaces) come and go every frame. Left to itself the
+    // allocator raises its mapping threshold after the first one is freed and serves the next from its
+    // heaps, which then keep the memory after the session has gone quiet; a fixed threshold maps every
+    // large block of its own and gives it back when it is freed.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
     if (ViewerPlatform::instance()->available(ViewerPlatform::Feature::Console)) {
         ViewerPlatform::instance()->attachParentConsole();
     }

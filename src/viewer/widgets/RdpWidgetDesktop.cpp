@@ -215,17 +215,24 @@ void RdpWidgetDesktop::paintEvent(QPaintEvent*) {
     if (!session || !view)
         return;
     QPainter painter(this);
-    const QImage image = session->surfaceImage(view->surfaceId());
-    if (!image.isNull()) {
-        const QRect source(QPoint(0, 0), view->surfaceSize());
-        painter.save();
-        const double scale = 1.0 / session->scalingFactor();
-        const bool smooth = scale != 1.0;
-        painter.setRenderHint(QPainter::Antialiasing, smooth);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
-        painter.scale(scale, scale);
-        painter.drawImage(source, image, source);
-        painter.restore();
+    {
+        // Drawn from the surface itself, under the surface lock: a copy still held here while the
+        // network thread paints the next frame would detach into a second full-size image.
+        const RdpMaster::SurfaceReadLock lock(*session);
+        const Surface::SurfaceMap& surfaces = session->surfaceMap();
+        const auto it = surfaces.find(Surface::SurfaceId(view->surfaceId()));
+        const QImage* image = it == surfaces.end() ? nullptr : it->second.get();
+        if (image && !image->isNull()) {
+            const QRect source = image->rect();
+            painter.save();
+            const double scale = 1.0 / session->scalingFactor();
+            const bool smooth = scale != 1.0;
+            painter.setRenderHint(QPainter::Antialiasing, smooth);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+            painter.scale(scale, scale);
+            painter.drawImage(source, *image, source);
+            painter.restore();
+        }
     }
     if (isOverlayShown() && mousePositionKnown) {
         QRadialGradient gradient;
