@@ -5,8 +5,8 @@
 
 #include <cerrno>
 #include <csignal>
-#include <iterator>
 #include <cstdio>
+#include <iterator>
 #include <termios.h>
 #include <unistd.h>
 

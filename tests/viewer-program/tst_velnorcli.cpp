@@ -77,7 +77,8 @@ private:
         if (prefix.isEmpty()) {
             viewer.start(QStringLiteral(VELNORCLI_PROGRAM), arguments);
         } else {
-            viewer.start(prefix.first(), prefix.mid(1) + QStringList{QStringLiteral(VELNORCLI_PROGRAM)} + arguments);
+            viewer.start(prefix.first(),
+                         prefix.mid(1) + QStringList{QStringLiteral(VELNORCLI_PROGRAM)} + arguments);
         }
         Run run;
         if (!viewer.waitForStarted(10000)) {
@@ -286,10 +287,10 @@ private slots:
         QProcess sim;
         const QString reason = QStringLiteral("\x1b]0;owned\x07\x1b[2J\rvelnorcli: forged\n") +
                                QString(100000, QLatin1Char('r'));
-        const QString url = startSimulator(
-            sim,
-            {"--ask-password", "--desktop", "--end-after-acks", "1", "--end-level", "4", "--end-reason", reason},
-            reportFile);
+        const QString url = startSimulator(sim,
+                                           {"--ask-password", "--desktop", "--end-after-acks", "1",
+                                            "--end-level", "4", "--end-reason", reason},
+                                           reportFile);
         QVERIFY(!url.isEmpty());
         const Run run = runViewer({"--url", url, "--user", "g"}, QByteArray("x"));
         sim.waitForFinished(10000);
@@ -307,7 +308,8 @@ private slots:
         QVERIFY2(ours.first().startsWith(
                      QLatin1String("velnorcli: \\x1b]0;owned\\x07\\x1b[2J\\rvelnorcli: forged\\nrrr")),
                  qPrintable(ours.first().left(200)));
-        QVERIFY(ours.first().endsWith(QStringLiteral(" [... %1 more characters cut]").arg(reason.size() - 4096)));
+        QVERIFY(
+            ours.first().endsWith(QStringLiteral(" [... %1 more characters cut]").arg(reason.size() - 4096)));
         QVERIFY(ours.first().size() < 4300);
     }
 
@@ -351,7 +353,8 @@ private slots:
         viewer.start(QStringLiteral(VELNORCLI_PROGRAM), {"--url", url, "--user", "t"});
         QVERIFY(viewer.waitForStarted(10000));
         QByteArray standardError;
-        QTRY_VERIFY_WITH_TIMEOUT((standardError += viewer.readAllStandardError()).contains("Password: "), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT((standardError += viewer.readAllStandardError()).contains("Password: "),
+                                 20000);
         termios settings{};
         QVERIFY(tcgetattr(watcher, &settings) == 0);
         QVERIFY2(!(settings.c_lflag & ECHO), "typing is not echoed");
@@ -371,9 +374,12 @@ private slots:
     void loginNameWithoutDatabaseEntry_data() {
         QTest::addColumn<QString>("user"); // the USER variable; empty: not set
         QTest::addColumn<QString>("expected");
-        QTest::newRow("USER") << "visitor" << "visitor";
-        QTest::newRow("numeric id") << "" << "54321";
-        QTest::newRow("USER of 300 characters") << QString(300, QLatin1Char('u')) << QString(256, QLatin1Char('u'));
+        QTest::newRow("USER") << "visitor"
+                              << "visitor";
+        QTest::newRow("numeric id") << ""
+                                    << "54321";
+        QTest::newRow("USER of 300 characters")
+            << QString(300, QLatin1Char('u')) << QString(256, QLatin1Char('u'));
     }
 
     void loginNameWithoutDatabaseEntry() {
@@ -396,7 +402,9 @@ private slots:
         QVERIFY(!url.isEmpty());
         const Run run = runViewer({"--url", url}, QByteArray("x"), true,
                                   {setpriv, "--reuid=54321", "--regid=54321", "--clear-groups"},
-                                  {{"USER", user}, {"XDG_CONFIG_HOME", home.path()}, {"HOME", home.path()},
+                                  {{"USER", user},
+                                   {"XDG_CONFIG_HOME", home.path()},
+                                   {"HOME", home.path()},
                                    {"XDG_RUNTIME_DIR", home.path()}});
         QVERIFY(sim.state() == QProcess::NotRunning || sim.waitForFinished(10000));
         QVERIFY2(run.exitCode == 0, qPrintable(run.standardError));

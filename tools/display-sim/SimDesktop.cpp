@@ -77,8 +77,8 @@ void Desktop::start() {
                 const QImage tile = background.copy(x, y, tileWidth, tileHeight)
                                         .copy(0, 0, qMin(tileWidth, m_size.width() - x),
                                               qMin(tileHeight, m_size.height() - y));
-                rects.append({static_cast<qint16>(x), static_cast<qint16>(y), static_cast<quint16>(tile.width()),
-                              static_cast<quint16>(tile.height())});
+                rects.append({static_cast<qint16>(x), static_cast<qint16>(y),
+                              static_cast<quint16>(tile.width()), static_cast<quint16>(tile.height())});
                 tiles.append({static_cast<qint16>(x), static_cast<qint16>(y), encodeImage(tile, format)});
             }
         }

@@ -265,23 +265,24 @@ int main(int argc, char** argv) {
         }
         const QString reason = parser.value(endReason);
         const int delayMs = qMax(0, parser.value(endDelay).toInt());
-        QObject::connect(&server, &Server::ackReceived, &server, [&server, scripted, acks, reason, level, delayMs] {
-            if (server.record().frameAcks.size() != acks)
-                return;
-            if (scripted)
-                scripted->stopFrames();
-            // For scripts that measure the client while it is idle.
-            std::printf("acknowledged %d\n", acks);
-            std::fflush(stdout);
-            if (delayMs == 0) {
-                server.sendDisconnect(reason, level);
-                return;
-            }
-            QTimer::singleShot(delayMs, &server, [&server, reason, level] {
-                if (server.hasClient())
-                    server.sendDisconnect(reason, level);
-            });
-        });
+        QObject::connect(&server, &Server::ackReceived, &server,
+                         [&server, scripted, acks, reason, level, delayMs] {
+                             if (server.record().frameAcks.size() != acks)
+                                 return;
+                             if (scripted)
+                                 scripted->stopFrames();
+                             // For scripts that measure the client while it is idle.
+                             std::printf("acknowledged %d\n", acks);
+                             std::fflush(stdout);
+                             if (delayMs == 0) {
+                                 server.sendDisconnect(reason, level);
+                                 return;
+                             }
+                             QTimer::singleShot(delayMs, &server, [&server, reason, level] {
+                                 if (server.hasClient())
+                                     server.sendDisconnect(reason, level);
+                             });
+                         });
     }
     if (parser.isSet(report)) {
         const QString file = parser.value(report);

@@ -624,25 +624,34 @@ void RdpMaster::handleEnteredMainSequence() {
 // has been handled and go through the setters without being sent back.
 void RdpMaster::connectSettingReports() {
     VnServerConnection* c = m_connection;
-    connect(c, &VnServerConnection::gotAutomaticAdjustSetting, this,
-            [this](bool on) { setAdjustsAutomatically(on, false); }, Qt::QueuedConnection);
-    connect(c, &VnServerConnection::gotCompressionSetting, this,
-            [this](uchar value, uchar, uchar) { setCompressionLevel(value, false); }, Qt::QueuedConnection);
-    connect(c, &VnServerConnection::gotSmallBlockImageFormatSetting, this,
-            [this](uchar codec) { setSmallBlockImageFormat(codec, false); }, Qt::QueuedConnection);
-    connect(c, &VnServerConnection::gotBigBlockImageFormatSetting, this,
-            [this](uchar codec) { setBigBlockImageFormat(codec, false); }, Qt::QueuedConnection);
-    connect(c, &VnServerConnection::gotBigBlockMinimumSizeSetting, this,
-            [this](ushort width, ushort height) { setBigBlockMinimumSize(width, height, false); },
-            Qt::QueuedConnection);
-    connect(c, &VnServerConnection::gotFrameRateSetting, this,
-            [this](uchar value, uchar, uchar) { setFramePerSecond(value, false); }, Qt::QueuedConnection);
-    connect(c, &VnServerConnection::gotFrameWindowSetting, this,
-            [this](uchar value, uchar, uchar) { setFrameWindowSize(value, false); }, Qt::QueuedConnection);
-    connect(c, &VnServerConnection::gotKeyboardSetting, this,
-            [this](uint layout, uint type) { setKeyboard(layout, type); }, Qt::QueuedConnection);
-    connect(c, &VnServerConnection::gotHighQualityUpgradesSetting, this,
-            [this](bool on) { setHighQualityUpgrades(on, false); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotAutomaticAdjustSetting, this,
+        [this](bool on) { setAdjustsAutomatically(on, false); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotCompressionSetting, this,
+        [this](uchar value, uchar, uchar) { setCompressionLevel(value, false); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotSmallBlockImageFormatSetting, this,
+        [this](uchar codec) { setSmallBlockImageFormat(codec, false); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotBigBlockImageFormatSetting, this,
+        [this](uchar codec) { setBigBlockImageFormat(codec, false); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotBigBlockMinimumSizeSetting, this,
+        [this](ushort width, ushort height) { setBigBlockMinimumSize(width, height, false); },
+        Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotFrameRateSetting, this,
+        [this](uchar value, uchar, uchar) { setFramePerSecond(value, false); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotFrameWindowSetting, this,
+        [this](uchar value, uchar, uchar) { setFrameWindowSize(value, false); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotKeyboardSetting, this,
+        [this](uint layout, uint type) { setKeyboard(layout, type); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotHighQualityUpgradesSetting, this,
+        [this](bool on) { setHighQualityUpgrades(on, false); }, Qt::QueuedConnection);
 }
 
 void RdpMaster::pushSettings() {

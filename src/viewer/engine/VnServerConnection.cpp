@@ -69,7 +69,8 @@ bool VnServerConnection::onOwnThread() const {
 
 void VnServerConnection::finish(const QString& message, uchar level) {
     if (m_finished) {
-        qCDebug(lcConnection).noquote() << "Further ending ignored:" << terminalText(message) << "Level" << level;
+        qCDebug(lcConnection).noquote()
+            << "Further ending ignored:" << terminalText(message) << "Level" << level;
         return;
     }
     m_finished = true;
@@ -161,7 +162,7 @@ void VnServerConnection::connectToServer(QList<QNetworkRequest> requests) {
                     return;
                 }
                 qCDebug(lcConnection).noquote() << "Candidate failed:" << socket->requestUrl().toString()
-                                                 << terminalText(socket->errorString());
+                                                << terminalText(socket->errorString());
                 // The failed socket is done with: nothing it emits later may start another candidate.
                 dropWebSocket(false);
                 connectToServer(m_requests);
@@ -378,7 +379,7 @@ void VnServerConnection::onDisconnect(std::string reason, unsigned char level) {
 
 void VnServerConnection::onIdentity(unsigned char version, std::string identity) {
     qCDebug(lcConnection).noquote() << "Protocol version" << version << "identity"
-                                     << terminalText(QString::fromStdString(identity));
+                                    << terminalText(QString::fromStdString(identity));
     const QList<QByteArray> readable = QImageReader::supportedImageFormats();
     std::vector<Byte> codecs{Protocol::Codecs::Rfx7, Protocol::Codecs::Rfx7Progressive};
     for (const auto& [id, name] : kImageCodecs) {

@@ -54,9 +54,15 @@ void TestPlatformSystem::loginNameFallbacks_data() {
     QTest::addColumn<QString>("database");
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("database first") << "alice" << "bob" << "alice";
-    QTest::newRow("no entry: USER") << "" << "bob" << "bob";
-    QTest::newRow("neither: the id") << "" << "" << "54321";
+    QTest::newRow("database first") << "alice"
+                                    << "bob"
+                                    << "alice";
+    QTest::newRow("no entry: USER") << ""
+                                    << "bob"
+                                    << "bob";
+    QTest::newRow("neither: the id") << ""
+                                     << ""
+                                     << "54321";
     QTest::newRow("cut at 256") << QString(300, 'a') << "" << QString(256, 'a');
     // A character outside the basic plane across the limit goes whole.
     QTest::newRow("pair not split") << "" << QString(255, 'u') + QString::fromUcs4(U"\U0001F512")

@@ -364,9 +364,12 @@ private slots:
     // The server's values arrive in the same message that starts the main sequence.
     void firstSettingsFromServerAreSeen() {
         ServerOptions options = simOptions();
-        options.firstSettings = {Entry::geometry(1024, 768), Entry::triple(SettingTag::Compression, 2, 1, 5),
-                                 Entry::triple(SettingTag::FrameRate, 20, 1, 60), Entry::keyboard(0x407, 4),
-                                 Entry::bigBlockMinimumSize(300, 200), Entry::highQualityUpgrades(false)};
+        options.firstSettings = {Entry::geometry(1024, 768),
+                                 Entry::triple(SettingTag::Compression, 2, 1, 5),
+                                 Entry::triple(SettingTag::FrameRate, 20, 1, 60),
+                                 Entry::keyboard(0x407, 4),
+                                 Entry::bigBlockMinimumSize(300, 200),
+                                 Entry::highQualityUpgrades(false)};
         Server sim(options);
         QVERIFY(sim.listen());
         auto master = startMaster(sim);
