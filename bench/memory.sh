@@ -45,7 +45,6 @@ run_case() {
     printf '%-44s peak %6d MB   settled %6d MB\n' "$name" $((peak / 1024)) $((settled / 1024))
 }
 
+run_case "1920x1080, 200 full-screen PNG frames" 1920x1080 200 --full-frames --fps 60
 run_case "16384x16384 painted whole, one PNG" 16384x16384 3
 run_case "16384x16384 as four PNG tiles" 16384x16384 3 --background-tiles 2
-run_case "16384x16384 painted whole, RFX7" 16384x16384 3 --codec 2
-run_case "1920x1080, 200 full-screen PNG frames" 1920x1080 200 --full-frames --fps 60
