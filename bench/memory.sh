@@ -18,11 +18,12 @@ trap 'rm -rf "$work"' EXIT
 run_case() {
     name=$1 geometry=$2 acks=$3
     shift 3
+    out=$work/sim-$$-$(date +%s%N)
     "$sim" --once --open-channels --ask-password --geometry "$geometry" --desktop --end-after-acks "$acks" \
-        --end-delay 5000 "$@" >"$work/url" 2>/dev/null &
+        --end-delay 5000 "$@" >"$out" 2>/dev/null &
     sim_pid=$!
-    while [ ! -s "$work/url" ]; do sleep 0.05; done
-    url=$(head -n 1 "$work/url")
+    while [ ! -s "$out" ]; do sleep 0.05; done
+    url=$(head -n 1 "$out")
     echo x | XDG_CONFIG_HOME=$work QT_QPA_PLATFORM=offscreen "$viewer" --url "$url" --user bench \
         --geometry 1024x768 >/dev/null 2>&1 &
     viewer_pid=$!
@@ -34,7 +35,7 @@ run_case() {
         [ -n "$now_peak" ] && peak=$now_peak
         [ -n "$now_rss" ] && rss=$now_rss
         # Settled: two seconds after the simulator saw its last frame acknowledged.
-        if [ "$settled" = 0 ] && grep -q '^acknowledged' "$work/url"; then
+        if [ "$settled" = 0 ] && grep -q '^acknowledged' "$out"; then
             [ -z "$since" ] && since=$(date +%s)
             [ $(($(date +%s) - since)) -ge 2 ] && settled=$rss
         fi
