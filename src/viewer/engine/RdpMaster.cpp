@@ -1,6 +1,7 @@
 #include "viewer/engine/RdpMaster.h"
 
 #include "viewer/engine/RdpInstance.h"
+#include "viewer/engine/VnMultiWindowChannel.h"
 #include "viewer/engine/constants/ViewerConstants.h"
 #include "viewer/widgets/KeyboardLayout.h"
 #include "viewer/widgets/RdpBasic.h"
@@ -673,7 +674,18 @@ void RdpMaster::requestChannels() {
 VnServerConnection::ChannelFactory RdpMaster::channelFactoryFor(const QString& name) {
     // Each channel's own class takes its place here as it is built in, e.g. for "clipboard":
     // return m_connection->channelFactory<VnClipboardChannel>(thread());
-    Q_UNUSED(name)
+    if (name == VnConstants::MultiWindowChannelName) {
+        // Joined to this session before the server's first frame on it arrives.
+        VnServerConnection::ChannelFactory make = m_connection->channelFactory<VnMultiWindowChannel>(thread());
+        QPointer<RdpMaster> self(this);
+        return [make, self](std::string channelName, uchar number) {
+            std::shared_ptr<Protocol::Channel> channel = make(std::move(channelName), number);
+            if (auto* multiWindow = dynamic_cast<VnMultiWindowChannel*>(channel.get())) {
+                multiWindow->attach(self.data());
+            }
+            return channel;
+        };
+    }
     return m_connection->channelFactory<RdpUnservedChannel>(thread());
 }
 
@@ -686,6 +698,11 @@ void RdpMaster::handleChannelOpened(QString name) {
     // "clientcomm" connects typeEnabled to handleTypeEnabled and announces its types. Channels served by
     // a stand-in have nothing to wire.
     qCDebug(lcMaster) << "Channel opened:" << name;
+    if (name == VnConstants::MultiWindowChannelName && m_isSingleApplication) {
+        if (auto channel = multiWindowChannel(this)) {
+            channel->sendCapabilities({});
+        }
+    }
 }
 
 void RdpMaster::handleTypeEnabled(QString type) {
