@@ -28,7 +28,8 @@ RdpWidgetRail::RdpWidgetRail(RdpMaster* master, quint32 windowId, QRect serverGe
                              QWidget* parent, Qt::WindowFlags flags)
     : RdpWidget(master, windowId, parent, flags)
     , m_serverGeometry(serverGeometry)
-    , m_serverShowState(serverShowState) {
+    , m_serverShowState(serverShowState)
+    , m_sentGeometry(serverGeometry) {
     setWindowFlags(Qt::WindowFlags(int(windowFlags()) & 0x7FFFFFFF));
     setAutoFillBackground(false);
     setFocusPolicy(Qt::ClickFocus);
