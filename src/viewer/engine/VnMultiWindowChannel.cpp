@@ -1,6 +1,7 @@
 #include "viewer/engine/VnMultiWindowChannel.h"
 
 #include "viewer/engine/RdpMaster.h"
+#include "platform/viewer/ViewerPlatform.h"
 #include "viewer/engine/constants/ViewerConstants.h"
 #include "viewer/widgets/RdpLogDialog.h"
 #include "viewer/widgets/RdpMapping.h"
@@ -500,14 +501,20 @@ void VnMultiWindowChannel::followOwner(quint32 id) {
             r->show();
         }
     }
-    // Window managers keep a window above the one it is transient for.
+    // A window of its own that has an owner stays above it: the window system is told whose it is,
+    // and Qt's window modality blocks the owner while it is modal.
     if (!parent) {
         r->winId();
-        if (QWindow* window = r->windowHandle()) {
-            if (ownerRail) {
-                ownerRail->winId();
-            }
-            window->setTransientParent(ownerRail ? ownerRail->windowHandle() : nullptr);
+        if (ownerRail) {
+            ownerRail->winId();
+        }
+        QWindow* window = r->windowHandle();
+        QWindow* ownerWindow = ownerRail ? ownerRail->windowHandle() : nullptr;
+        if (window) {
+            window->setTransientParent(ownerWindow);
+            ViewerPlatform::Interface* platform = ViewerPlatform::instance();
+            platform->setOwnerWindow(platform->nativeHandle(window),
+                                     ownerWindow ? platform->nativeHandle(ownerWindow) : 0);
         }
     }
 }
