@@ -61,7 +61,11 @@ Qt::WindowFlags localWindowFlags(quint32 serverFlags) {
 
 QIcon iconFrom(const std::list<Protocol::Blob>& blobs) {
     QIcon icon;
+    int decoded = 0;
     for (const Protocol::Blob& blob : blobs) {
+        if (decoded == VnMultiWindowChannel::MaxIcons) {
+            break;
+        }
         QByteArray bytes(reinterpret_cast<const char*>(blob.data()), int(blob.size()));
         QBuffer buffer(&bytes);
         QImageReader reader(&buffer, "PNG");
@@ -74,6 +78,7 @@ QIcon iconFrom(const std::list<Protocol::Blob>& blobs) {
         const QImage image = reader.read();
         if (!image.isNull()) {
             icon.addPixmap(QPixmap::fromImage(image));
+            ++decoded;
         }
     }
     return icon;

@@ -40,8 +40,9 @@ public:
         QList<quint32> children;
     };
 
-    // Icons larger than this on either side are not decoded.
+    // Icons larger than this on either side are not decoded, and no more than MaxIcons per update.
     static constexpr int MaxIconSide = 1024;
+    static constexpr int MaxIcons = 16;
 
     VnMultiWindowChannel(std::string name, uchar number, QObject* parent = nullptr);
     ~VnMultiWindowChannel() override;

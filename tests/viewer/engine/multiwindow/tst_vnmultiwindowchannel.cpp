@@ -181,6 +181,13 @@ void TestVnMultiWindowChannel::iconsAreDecodedWithinBounds() {
     QVERIFY(s.update(5, WindowUpdate().setIcons({png(QSize(32, 32)), huge, "not a png"})));
     const QIcon icon = s.rail(5)->windowIcon();
     QCOMPARE(icon.availableSizes(), QList<QSize>{QSize(32, 32)});
+
+    // However many icons an update carries, only the first few are decoded.
+    QList<QByteArray> many;
+    for (int side = 1; side <= VnMultiWindowChannel::MaxIcons + 4; ++side)
+        many << png(QSize(side, side));
+    QVERIFY(s.update(5, WindowUpdate().setIcons(many)));
+    QCOMPARE(s.rail(5)->windowIcon().availableSizes().size(), VnMultiWindowChannel::MaxIcons);
 }
 
 void TestVnMultiWindowChannel::desktopSyncDeletesUnseenWindows() {
