@@ -240,6 +240,13 @@ void VnMultiWindowChannel::handleScreenRemove(QScreen* screen) {
     QTimer::singleShot(0, this, &VnMultiWindowChannel::sendMonitorLayout);
 }
 
+QSize VnMultiWindowChannel::desktopMillimetres(QSize pixels, int dpiX, int dpiY) {
+    dpiX = dpiX > 0 ? dpiX : FallbackDpi;
+    dpiY = dpiY > 0 ? dpiY : FallbackDpi;
+    return QSize(int(qint64(pixels.width()) * 254 / (qint64(dpiX) * 10)),
+                 int(qint64(pixels.height()) * 254 / (qint64(dpiY) * 10)));
+}
+
 void VnMultiWindowChannel::sendMonitorLayout() {
     // Screens belong to the GUI thread.
     if (QThread::currentThread() != thread()) {
@@ -275,11 +282,7 @@ void VnMultiWindowChannel::sendMonitorLayout() {
         if (session->dpi() != 0) {
             dpiX = dpiY = session->dpi();
         }
-        dpiX = dpiX > 0 ? dpiX : FallbackDpi;
-        dpiY = dpiY > 0 ? dpiY : FallbackDpi;
-        const QSize millimetres(int(qint64(desktop.width()) * 254 / (qint64(dpiX) * 10)),
-                                int(qint64(desktop.height()) * 254 / (qint64(dpiY) * 10)));
-        session->resizeDesktop(desktop, millimetres);
+        session->resizeDesktop(desktop, desktopMillimetres(desktop, dpiX, dpiY));
     }
     sendMessage(layout);
 }

@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QRect>
+#include <QSize>
 #include <QString>
 
 #include <list>
@@ -45,6 +46,10 @@ public:
     static constexpr int MaxIcons = 16;
 
     VnMultiWindowChannel(std::string name, uchar number, QObject* parent = nullptr);
+
+    // The physical size of a desktop of `pixels` at the given resolution; a resolution of 0 or less
+    // (no screen knows its physical size) counts as 96 dots per inch.
+    static QSize desktopMillimetres(QSize pixels, int dpiX, int dpiY);
     ~VnMultiWindowChannel() override;
 
     // Joins the channel to its session. Callable from any thread before the first frame arrives; the

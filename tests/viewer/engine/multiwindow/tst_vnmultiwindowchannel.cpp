@@ -18,6 +18,8 @@ private slots:
     void opensWithCapabilitiesAndMonitorLayout();
     void monitorLayoutSizes_data();
     void monitorLayoutSizes();
+    void desktopMillimetres_data();
+    void desktopMillimetres();
     void creationRules_data();
     void creationRules();
     void windowPlacedByWindowManagerReportsWhereItLanded();
@@ -88,6 +90,25 @@ void TestVnMultiWindowChannel::monitorLayoutSizes() {
                                               quint32(height * 254 / (dpiY * 10)));
     QTRY_VERIFY_WITH_TIMEOUT(s.server.record().clientSettings.size() > settingsBefore, 10000);
     QCOMPARE(s.server.record().clientSettings.last(), QList<QByteArray>{expected});
+}
+
+void TestVnMultiWindowChannel::desktopMillimetres_data() {
+    QTest::addColumn<QSize>("pixels");
+    QTest::addColumn<int>("dpiX");
+    QTest::addColumn<int>("dpiY");
+    QTest::addColumn<QSize>("expected");
+    QTest::newRow("96 dpi") << QSize(1920, 1080) << 96 << 96 << QSize(508, 285);
+    QTest::newRow("no screen knows its size") << QSize(1920, 1080) << 0 << 0 << QSize(508, 285);
+    QTest::newRow("one axis unknown") << QSize(1920, 1080) << 192 << 0 << QSize(254, 285);
+    QTest::newRow("empty desktop") << QSize(0, 0) << 96 << 96 << QSize(0, 0);
+}
+
+void TestVnMultiWindowChannel::desktopMillimetres() {
+    QFETCH(QSize, pixels);
+    QFETCH(int, dpiX);
+    QFETCH(int, dpiY);
+    QFETCH(QSize, expected);
+    QCOMPARE(VnMultiWindowChannel::desktopMillimetres(pixels, dpiX, dpiY), expected);
 }
 
 void TestVnMultiWindowChannel::creationRules_data() {
