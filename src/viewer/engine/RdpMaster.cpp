@@ -256,7 +256,12 @@ void RdpMaster::postToConnection(std::function<void(VnServerConnection&)> f) con
 }
 
 void RdpMaster::setScalingFactor(double factor) {
-    if (!isValidScalingFactor(factor) || factor == m_scalingFactor) {
+    if (!isValidScalingFactor(factor)) {
+        return;
+    }
+    // Only the table's factors can be shown and remembered alike.
+    factor = nearestZoomFactor(factor);
+    if (factor == m_scalingFactor) {
         return;
     }
     m_scalingFactor = factor;
@@ -365,8 +370,8 @@ void RdpMaster::applyNetworkType() {
     }
     // A scale of zero or below would make an infinite or negative factor: such a preset keeps the factor.
     if (number("scaling", value) && value > 0) {
-        const double factor = 1.0 / value;
-        if (isValidScalingFactor(factor) && factor != m_scalingFactor) {
+        const double factor = nearestZoomFactor(1.0 / value);
+        if (isValidScalingFactor(1.0 / value) && factor != m_scalingFactor) {
             m_scalingFactor = factor;
             writeServerPreference(m_realHost, VnConstants::ScalingFactorKey, roundedZoomFactor(factor));
             emit scalingFactorChanged(factor);

@@ -4,6 +4,7 @@
 #include <QPointF>
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -49,6 +50,21 @@ Edges edgesOf(const QRect& rect, QPointF offset) {
 QRect fromCorners(double left, double top, double exclusiveRight, double exclusiveBottom) {
     return QRect(QPoint(toInt(left), toInt(top)),
                  QPoint(toInt(exclusiveRight - 1.0), toInt(exclusiveBottom - 1.0)));
+}
+
+// floor and ceil that take a value within a hair of an integer as that integer. Exact products of the
+// table's factors with whole numbers are at least 1/7 away from any other integer.
+double nearInteger(double value) {
+    const double nearest = std::round(value);
+    return std::abs(value - nearest) <= 1e-9 + std::abs(value) * 1e-12 ? nearest : value;
+}
+
+double floorOf(double value) {
+    return std::floor(nearInteger(value));
+}
+
+double ceilOf(double value) {
+    return std::ceil(nearInteger(value));
 }
 
 double usableFactor(double factor) {
@@ -97,8 +113,8 @@ QRect mapRectToServer(const QRect& local, bool relativeToVirtualDesktop, double 
         return fromCorners(edges.left, edges.top, edges.right, edges.bottom);
     }
     // Inward: only server pixels that lie wholly inside the local rectangle.
-    return fromCorners(std::ceil(edges.left * factor), std::ceil(edges.top * factor),
-                       std::floor(edges.right * factor), std::floor(edges.bottom * factor));
+    return fromCorners(ceilOf(edges.left * factor), ceilOf(edges.top * factor), floorOf(edges.right * factor),
+                       floorOf(edges.bottom * factor));
 }
 
 QPoint mapPointToServer(const QPoint& local, bool relativeToVirtualDesktop, double factor) {
@@ -107,7 +123,7 @@ QPoint mapPointToServer(const QPoint& local, bool relativeToVirtualDesktop, doub
     if (factor == 1.0) {
         return QPoint(toInt(point.x()), toInt(point.y()));
     }
-    return QPoint(toInt(std::floor(point.x() * factor)), toInt(std::floor(point.y() * factor)));
+    return QPoint(toInt(floorOf(point.x() * factor)), toInt(floorOf(point.y() * factor)));
 }
 
 QRect mapRectFromServer(const QRect& server, bool relativeToVirtualDesktop, double factor) {
@@ -117,12 +133,68 @@ QRect mapRectFromServer(const QRect& server, bool relativeToVirtualDesktop, doub
         // Outward, with a margin of ceil(factor) pixels at the right and bottom (one of them is the
         // exclusive edge already).
         const double margin = std::ceil(factor) - 1.0;
-        edges = {std::floor(edges.left * factor), std::floor(edges.top * factor),
-                 std::ceil((edges.right + margin) * factor), std::ceil((edges.bottom + margin) * factor)};
+        edges = {floorOf(edges.left * factor), floorOf(edges.top * factor),
+                 ceilOf((edges.right + margin) * factor), ceilOf((edges.bottom + margin) * factor)};
     }
     const QPointF offset = origin(relativeToVirtualDesktop);
     return fromCorners(edges.left + offset.x(), edges.top + offset.y(), edges.right + offset.x(),
                        edges.bottom + offset.y());
+}
+
+int mapLengthToServer(int local, double factor) {
+    return toInt(floorOf(double(local) * usableFactor(factor)));
+}
+
+int mapLengthFromServer(int server, double factor) {
+    factor = usableFactor(factor);
+    int local = toInt(ceilOf(double(server) / factor));
+    // The division may land one off the product's rounding; settle on the smallest length that shows
+    // `server`, as seen by mapLengthToServer itself.
+    for (int step = 0; step < 4 && local > -int(coordinateLimit) && mapLengthToServer(local - 1, factor) >= server;
+         ++step) {
+        --local;
+    }
+    for (int step = 0; step < 4 && local < int(coordinateLimit) && mapLengthToServer(local, factor) < server;
+         ++step) {
+        ++local;
+    }
+    return local;
+}
+
+QSize mapSizeToServer(QSize local, double factor) {
+    return QSize(mapLengthToServer(local.width(), factor), mapLengthToServer(local.height(), factor));
+}
+
+QSize mapSizeFromServer(QSize server, double factor) {
+    return QSize(mapLengthFromServer(server.width(), factor), mapLengthFromServer(server.height(), factor));
+}
+
+QPoint mapPointFromServer(const QPoint& server, bool relativeToVirtualDesktop, double factor) {
+    const QPoint local(mapLengthFromServer(server.x(), factor), mapLengthFromServer(server.y(), factor));
+    if (!relativeToVirtualDesktop) {
+        return local;
+    }
+    const QPointF moved = QPointF(local) + origin(true);
+    return QPoint(toInt(moved.x()), toInt(moved.y()));
+}
+
+QSize WindowServerSize::serverSize(QSize local, double factor, QSize shown) {
+    const QSize plain = mapSizeToServer(local, factor);
+    auto same = [&](const Fit& fit) { return fit.factor == factor && fit.local == local; };
+    const auto known = std::find_if(fits.begin(), fits.end(), same);
+    if (shown.isValid() && mapSizeFromServer(shown, factor) == local) {
+        if (known != fits.end()) {
+            fits.erase(known);
+        }
+        if (shown != plain) {
+            if (fits.size() == maximumFits) {
+                fits.erase(fits.begin());
+            }
+            fits.push_back({factor, local, shown});
+        }
+        return shown;
+    }
+    return known != fits.end() ? known->server : plain;
 }
 
 QString zoomLabel(int row) {
@@ -164,4 +236,17 @@ double roundedZoomFactor(double exactFactor) {
         }
     }
     return 1.0;
+}
+
+double nearestZoomFactor(double factor) {
+    if (!isValidScalingFactor(factor)) {
+        return 1.0;
+    }
+    double best = zoomTable[0].exactFactor;
+    for (const ZoomRow& row : zoomTable) {
+        if (std::abs(std::log(row.exactFactor / factor)) < std::abs(std::log(best / factor))) {
+            best = row.exactFactor;
+        }
+    }
+    return best;
 }

@@ -85,7 +85,8 @@ QRect RdpWidgetDesktop::localArea(const QRect& serverArea, double factor) {
 }
 
 void RdpWidgetDesktop::fitToSurface(QSize surfaceSize, double factor) {
-    resize(mapRectFromServer(QRect(QPoint(0, 0), surfaceSize), false, 1.0 / factor).size());
+    // Exactly the local size that shows the surface, no margin: the window asks for sizes from it.
+    resize(mapSizeFromServer(surfaceSize, factor));
 }
 
 bool RdpWidgetDesktop::isOverlayShown() const {

@@ -291,7 +291,10 @@ void RdpWidgetDesktopCaddy::computeDesiredSize(double factor) {
     if (!session)
         return;
     const QSize viewport = scroll->size();
-    wantedSize = CaddySupport::boundedServerSize(CaddySupport::desktopPixelSize(viewport, factor));
+    // While the view exactly fills the viewport, the size it shows is the size to ask for: at zooms
+    // below 1x not every server size has a local size of its own.
+    const QSize shown = session->mainView() ? session->mainView()->surfaceSize() : QSize();
+    wantedSize = CaddySupport::boundedServerSize(serverSizes.serverSize(viewport, factor, shown));
     const std::optional<QSize> millimetres = CaddySupport::desktopMillimetreSize(
         viewport, factor, session->dpi(), CaddySupport::screenPhysicalDpis());
     wantedSizeMM = millimetres ? CaddySupport::boundedServerSize(*millimetres) : QSize();

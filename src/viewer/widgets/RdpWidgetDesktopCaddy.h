@@ -1,6 +1,7 @@
 #pragma once
 
 #include "viewer/engine/RdpClient.h"
+#include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpWidget.h"
 
 #include <QList>
@@ -93,6 +94,8 @@ private:
     RdpWidgetDesktop* desktopView = nullptr;
     QStackedWidget* stack = nullptr;
     QScrollArea* scroll = nullptr;
+    // Keeps the server size the window was fitted to across zoom changes, resizes and full screen.
+    WindowServerSize serverSizes;
     QSize wantedSize;
     QSize wantedSizeMM;
     QSize lastSentSize;

@@ -71,7 +71,7 @@ QList<QPointF> screenPhysicalDpis() {
 }
 
 QSize desktopPixelSize(QSize viewport, double factor) {
-    return mapRectToServer(QRect(QPoint(0, 0), viewport), false, factor).size();
+    return mapSizeToServer(viewport, factor);
 }
 
 std::optional<QSize> desktopMillimetreSize(QSize viewport, double factor, int dpiSetting,

@@ -34,13 +34,15 @@ public:
     }
 
     // Starts the session and waits until the controller reports it connected.
-    bool start(const QString& geometry = QStringLiteral("1024x768"), bool fullScreen = false) {
+    // `realHost` names the server whose preferences the session reads.
+    bool start(const QString& geometry = QStringLiteral("1024x768"), bool fullScreen = false,
+               const QString& realHost = QString()) {
         if (!settingsDir.isValid() || !server.listen())
             return false;
         master = std::make_unique<RdpMaster>(QList<QNetworkRequest>{QNetworkRequest(server.url())},
                                              QNetworkProxy(QNetworkProxy::NoProxy), QStringLiteral("Tester"),
                                              QString(), geometry, QStringLiteral("Desktop test"), fullScreen,
-                                             QStringLiteral("session-1"), QString());
+                                             QStringLiteral("session-1"), realHost);
         // Settings reach the server only once the client is in its main sequence; it asks for its side
         // channels right after entering it.
         return QTest::qWaitFor([this] { return master->connected(); }, 10000) && server.awaitMainSequence() &&

@@ -195,6 +195,84 @@ private slots:
         QVERIFY(qAbs(qint64(point.y()) + origin.y()) <= INT_MAX);
     }
 
+    // For every zoom of the table and every length up to a large desktop: the local length is the
+    // smallest that shows the server length, and shows exactly it wherever a local pixel is at most one
+    // server pixel.
+    void lengthsRoundTrip_data() {
+        QTest::addColumn<double>("factor");
+        for (const ZoomRow& row : zoomTable)
+            QTest::newRow(row.label) << row.exactFactor;
+        QTest::newRow("off the table") << 0.3;
+    }
+
+    void lengthsRoundTrip() {
+        QFETCH(double, factor);
+        for (int server = -300; server <= 17000; ++server) {
+            const int local = mapLengthFromServer(server, factor);
+            const int shown = mapLengthToServer(local, factor);
+            QVERIFY2(shown >= server && mapLengthToServer(local - 1, factor) < server,
+                     qPrintable(QStringLiteral("%1 -> %2 -> %3").arg(server).arg(local).arg(shown)));
+            if (factor <= 1.0)
+                QCOMPARE(shown, server);
+            else
+                QVERIFY(shown - server < factor);
+        }
+    }
+
+    void sizesAndPoints() {
+        QCOMPARE(mapSizeFromServer(QSize(1024, 768), 2.0 / 3.0), QSize(1536, 1152));
+        QCOMPARE(mapSizeToServer(QSize(1536, 1152), 2.0 / 3.0), QSize(1024, 768));
+        QCOMPARE(mapSizeFromServer(QSize(1025, 769), 2.0), QSize(513, 385));
+        QCOMPARE(mapSizeToServer(QSize(513, 385), 2.0), QSize(1026, 770));
+        QCOMPARE(mapSizeFromServer(QSize(600, 420), 4.0 / 7.0), QSize(1050, 735));
+        // Whole rectangles agree with the size rule.
+        QCOMPARE(mapRectToServer(QRect(0, 0, 1536, 1152), false, 2.0 / 3.0).size(), QSize(1024, 768));
+
+        setVirtualDesktopGeometrySource([] { return QRect(-1920, -200, 3840, 1280); });
+        const QPoint local = mapPointFromServer(QPoint(101, 7), true, 2.0 / 3.0);
+        QCOMPARE(local, QPoint(-1920 + 152, -200 + 11));
+        QCOMPARE(mapPointToServer(local, true, 2.0 / 3.0), QPoint(101, 7));
+    }
+
+    // A window fitted to a server size keeps asking for it where the plain rule cannot reach it.
+    void windowServerSize() {
+        WindowServerSize sizes;
+        const QSize odd(1025, 769);
+        const QSize local = mapSizeFromServer(odd, 2.0); // 513 x 385 shows 1026 x 770
+        QCOMPARE(sizes.serverSize(local, 2.0, odd), odd);
+        // Zoom 1x and back, the server meanwhile at what 1x asked for.
+        QCOMPARE(sizes.serverSize(local, 1.0, odd), local);
+        QCOMPARE(sizes.serverSize(local, 2.0, local), odd);
+        // Another window size asks for what it shows; back at the fitted size, the fitted size again.
+        QCOMPARE(sizes.serverSize(QSize(600, 400), 2.0, odd), QSize(1200, 800));
+        QCOMPARE(sizes.serverSize(local, 2.0, QSize(1200, 800)), odd);
+        // A new fit at the same local size replaces the old one.
+        QCOMPARE(sizes.serverSize(local, 2.0, QSize(1026, 770)), QSize(1026, 770));
+        QCOMPARE(sizes.serverSize(local, 2.0, QSize(1200, 800)), QSize(1026, 770));
+        // Nothing known: the size the window shows.
+        QCOMPARE(sizes.serverSize(QSize(513, 385), 1.75, QSize()), QSize(897, 673));
+    }
+
+    void nearestZoom_data() {
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("a row") << 2.0 / 3.0 << 2.0 / 3.0;
+        QTest::newRow("stored value of a row") << 0.67 << 2.0 / 3.0;
+        QTest::newRow("scale 3") << 1.0 / 3.0 << 0.5;
+        QTest::newRow("largest") << 8.0 << 2.0;
+        QTest::newRow("just above 1") << 1.1 << 1.0;
+        QTest::newRow("between 1.25 and 1.5") << 1.4 << 1.5;
+        QTest::newRow("scale 1.6") << 1.0 / 1.6 << 2.0 / 3.0;
+        QTest::newRow("invalid") << -2.0 << 1.0;
+    }
+
+    void nearestZoom() {
+        QFETCH(double, factor);
+        QFETCH(double, expected);
+        QCOMPARE(nearestZoomFactor(factor), expected);
+        QCOMPARE(zoomIndex(nearestZoomFactor(factor)) < int(zoomTable.size()), true);
+    }
+
     void zoomLookups() {
         QCOMPARE(zoomIndex(0.67), 9);
         QCOMPARE(zoomIndex(2.0 / 3.0), 6);

@@ -1,4 +1,7 @@
 #include "RdpWidgetDesktopTestSession.h"
+#include "viewer/engine/constants/ViewerConstants.h"
+#include "viewer/widgets/RdpMapping.h"
+#include "viewer/widgets/RdpPreferences.h"
 #include "viewer/widgets/RdpWidgetDesktop.h"
 #include "viewer/widgets/RdpWidgetDesktopCaddySupport.h"
 #include "viewer/widgets/RdpWidgetNotification.h"
@@ -248,6 +251,51 @@ private slots:
         for (QSize size : sentPixelSizes(before))
             QVERIFY2(size == QSize(700, 500) || size == sessionWindowSize,
                      qPrintable(QStringLiteral("%1x%2").arg(size.width()).arg(size.height())));
+    }
+
+    // A window asked for W x H server pixels at a stored zoom asks the server for exactly W x H, and a
+    // zoom change and back or full screen and back asks for it again.
+    void zoomRoundTrips_data() {
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<QSize>("geometry");
+        for (int row = 0; row < int(zoomTable.size()); ++row) {
+            for (QSize geometry : {QSize(1024, 768), QSize(1025, 769)})
+                QTest::addRow("%s, %dx%d", zoomTable[row].label, geometry.width(), geometry.height())
+                    << zoomTable[row].exactFactor << geometry;
+        }
+    }
+
+    void zoomRoundTrips() {
+        QFETCH(double, factor);
+        QFETCH(QSize, geometry);
+        const QString host = QStringLiteral("zoom-host");
+        session.reset();
+        session = std::make_unique<TestSession>();
+        writeServerPreference(host, VnConstants::ScalingFactorKey, roundedZoomFactor(factor));
+        QVERIFY(session->start(QStringLiteral("%1x%2").arg(geometry.width()).arg(geometry.height()), false,
+                               host));
+        QCOMPARE(session->master->scalingFactor(), factor);
+        RdpWidgetDesktopCaddy* caddy = session->caddy();
+        QVERIFY(QTest::qWaitForWindowExposed(caddy));
+        QTRY_VERIFY(!caddy->isSizeTimerActive());
+        QTRY_VERIFY(!sentPixelSizes(0).isEmpty());
+        for (QSize sent : sentPixelSizes(0))
+            QCOMPARE(sent, geometry);
+
+        const double other = factor == 1.0 ? 2.0 : 1.0;
+        session->master->setScalingFactor(other);
+        QTRY_VERIFY(!caddy->isSizeTimerActive());
+        session->master->setScalingFactor(factor);
+        QTRY_VERIFY(!caddy->isSizeTimerActive());
+        QCOMPARE(caddy->sentSize(), geometry);
+
+        QPushButton* fullScreenButton = button(caddy->toolbar(), "FullScreenButton");
+        fullScreenButton->click();
+        QTRY_VERIFY(!caddy->isSizeTimerActive());
+        fullScreenButton->click();
+        QTRY_VERIFY(!caddy->isSizeTimerActive());
+        QTRY_COMPARE(caddy->sentSize(), geometry);
+        QTRY_COMPARE(sentPixelSizes(0).value(sentPixelSizes(0).size() - 1), geometry);
     }
 
     // A resize while the lobby is shown sends nothing until the desktop is back, then the size it has.

@@ -3,6 +3,7 @@
 #include "viewer/engine/RdpInstance.h"
 #include "viewer/engine/RdpMaster.h"
 #include "viewer/widgets/RdpLogDialog.h"
+#include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpWidget.h"
 
 #include <QApplication>
@@ -282,6 +283,9 @@ private slots:
         QTest::newRow("scaling factor 2/3 stored rounded")
             << QByteArray("scalingFactor") << QVariant(2.0 / 3.0) << "ScalingFactor" << false
             << QVariant(0.67) << QByteArray() << QByteArray(SIGNAL(scalingFactorChanged(double)));
+        QTest::newRow("scaling factor off the table snaps to the nearest row")
+            << QByteArray("scalingFactor") << QVariant(0.3) << "ScalingFactor" << false << QVariant(0.5)
+            << QByteArray() << QByteArray(SIGNAL(scalingFactorChanged(double)));
         QTest::newRow("captures keys")
             << QByteArray("capturesKeys") << QVariant(false) << "CaptureKeys" << true << QVariant(false)
             << QByteArray() << QByteArray(SIGNAL(capturesKeysChanged(bool)));
@@ -389,6 +393,9 @@ private slots:
             << QVariant(64) << QList<QList<QByteArray>>{quality};
         QTest::newRow("scaling 2") << QJsonObject{{"scaling", 2}} << QByteArray("scalingFactor")
                                    << QVariant(0.5) << QList<QList<QByteArray>>{quality};
+        QTest::newRow("scaling 1.6 shows and keeps 1.5x")
+            << QJsonObject{{"scaling", 1.6}} << QByteArray("scalingFactor") << QVariant(2.0 / 3.0)
+            << QList<QList<QByteArray>>{quality};
         QTest::newRow("scaling 0 ignored") << QJsonObject{{"scaling", 0}} << QByteArray("scalingFactor")
                                            << QVariant(1.0) << QList<QList<QByteArray>>{quality};
         QTest::newRow("scaling -2 ignored") << QJsonObject{{"scaling", -2}} << QByteArray("scalingFactor")
@@ -435,6 +442,11 @@ private slots:
         QCOMPARE(actual, sent);
         QCOMPARE(typeChanged.count(), 1);
         QCOMPARE(serverPreference(QStringLiteral("NetworkType")).toString(), QStringLiteral("lan"));
+        if (property == "scalingFactor") {
+            // What is remembered reads back as what is shown.
+            const QVariant stored = serverPreference(QStringLiteral("ScalingFactor"));
+            QCOMPARE(exactZoomFactor(stored.isValid() ? stored.toDouble() : 1.0), expected.toDouble());
+        }
     }
 
     void networkTypesGetCustomAppended() {
