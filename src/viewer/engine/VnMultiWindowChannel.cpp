@@ -464,17 +464,16 @@ void VnMultiWindowChannel::createWindow(quint32 id, const UpdateWindowData& data
         const bool modal = (data.flags & UpdateFlag::Modal) && owner;
         r->setWindowModality(modal ? Qt::WindowModal : Qt::NonModal);
     }
-    const double factor = session->scalingFactor();
-    const QRect local = mapRectFromServer(record.geometry, true, 1.0 / factor);
+    const QRect local = r->localRectFor(record.geometry);
     const int show = record.showState;
     const bool normalOrMinimized = show == ShowState::Normal || (show & ShowState::Minimized);
     const bool placedByWindowManager =
         (normalOrMinimized && record.geometry.topLeft() == QPoint(0, 0)) ||
         (show == ShowState::Normal && !intersectsAnyScreen(local));
     if (placedByWindowManager) {
-        r->resize(local.size());
+        r->fitToServer(record.geometry, true);
     } else if (normalOrMinimized) {
-        r->setGeometry(local);
+        r->fitToServer(record.geometry, false);
     }
     r->setWindowState(Qt::WindowStates(show & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)));
     r->show();
@@ -484,7 +483,7 @@ void VnMultiWindowChannel::createWindow(quint32 id, const UpdateWindowData& data
         r->setFocus(Qt::OtherFocusReason);
     }
     if (placedByWindowManager) {
-        sendMove(id, mapRectToServer(r->geometry(), true, factor));
+        sendMove(id, r->currentServerGeometry());
     }
     session->widgetList()->addWidget(r);
     if (owner && !parent) {

@@ -20,6 +20,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <optional>
 
 namespace ShowState = Protocol::MultiWindow::ShowState;
 namespace Syscommand = Protocol::MultiWindow::Syscommand;
@@ -57,7 +58,7 @@ RdpWidgetRail::RdpWidgetRail(RdpMaster* master, quint32 windowId, QRect serverGe
             setCursor(basic->currentCursor());
         }
         connect(master, &RdpMaster::scalingFactorChanged, this, [this](double f) {
-            m_localGeometry = mapRectToServer(geometry(), true, f);
+            m_localGeometry = serverRectFor(geometry(), f);
             maybeSendGeometry();
         });
     }
@@ -120,12 +121,9 @@ void RdpWidgetRail::syncServerState() {
     m_applyingServerState = true;
     if (!m_serverGeometry.isNull() && m_serverGeometry != m_localGeometry &&
         m_serverShowState == ShowState::Normal) {
-        setGeometry(mapRectFromServer(m_serverGeometry, true, 1.0 / session->scalingFactor()));
-        m_localGeometry = mapRectToServer(geometry(), true, session->scalingFactor());
-        m_localOrigin = geometry().topLeft();
+        fitToServer(m_serverGeometry, false);
         // The server has this geometry already; echoing it back would only hold its next report.
         m_sentGeometry = m_localGeometry;
-        update();
     }
     const int state = m_serverShowState;
     if ((state & ShowState::Minimized) && !isMinimized()) {
@@ -150,8 +148,39 @@ void RdpWidgetRail::syncServerState() {
 
 // ---- local geometry ------------------------------------------------------------------------------------
 
+QRect RdpWidgetRail::localRectFor(const QRect& server) const {
+    const double f = factor();
+    return QRect(mapPointFromServer(server.topLeft(), true, f), mapSizeFromServer(server.size(), f));
+}
+
+void RdpWidgetRail::fitToServer(const QRect& server, bool sizeOnly) {
+    const QRect local = localRectFor(server);
+    m_fitFactor = factor();
+    m_fitServer = server;
+    m_fitLocalOrigin = sizeOnly ? std::optional<QPoint>() : std::optional<QPoint>(local.topLeft());
+    if (sizeOnly) {
+        resize(local.size());
+    } else {
+        setGeometry(local);
+    }
+    m_localGeometry = serverRectFor(geometry(), m_fitFactor);
+    m_localOrigin = geometry().topLeft();
+    update();
+}
+
+QRect RdpWidgetRail::serverRectFor(const QRect& local, double f) {
+    // Where the window still lies as it was fitted to the server's geometry, that geometry is what it
+    // shows: some server positions and sizes have no local value of their own above 1x.
+    const bool fitted = f == m_fitFactor && m_fitServer.isValid();
+    const QPoint position = fitted && m_fitLocalOrigin && *m_fitLocalOrigin == local.topLeft()
+                                ? m_fitServer.topLeft()
+                                : mapPointToServer(local.topLeft(), true, f);
+    const QSize size = m_serverSizes.serverSize(local.size(), f, fitted ? m_fitServer.size() : QSize());
+    return QRect(position, size);
+}
+
 void RdpWidgetRail::geometryChanged(bool spontaneous) {
-    m_localGeometry = mapRectToServer(geometry(), true, factor());
+    m_localGeometry = serverRectFor(geometry(), factor());
     m_localOrigin = geometry().topLeft();
     update();
     if (spontaneous && !m_geometryTimer->isActive()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/viewer/ViewerPlatform.h"
+#include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpWidget.h"
 
 #include <QPoint>
@@ -8,6 +9,7 @@
 #include <QRect>
 
 #include <memory>
+#include <optional>
 
 class QTimer;
 class VnMultiWindowChannel;
@@ -64,6 +66,13 @@ public:
     // The local area to repaint when `changed` (surface pixels) of the surface changed.
     QRect repaintArea(const QRect& changed) const;
 
+    // The local geometry that shows `server` (server desktop pixels) at the session's zoom.
+    QRect localRectFor(const QRect& server) const;
+    // Takes the server's geometry (or only its size, where the window manager places the window).
+    void fitToServer(const QRect& server, bool sizeOnly);
+    // The server geometry the window's present geometry stands for.
+    QRect currentServerGeometry() { return serverRectFor(geometry(), factor()); }
+
 public slots:
     void disconnectFromSession();
     void showOptionsDialog();
@@ -98,6 +107,8 @@ private:
     QList<quint32> childIds() const;
     bool isSessionWindow(QWidget* window) const;
     bool handleChord(QKeyEvent* event, bool press);
+    // The server geometry a local geometry stands for at factor `f`.
+    QRect serverRectFor(const QRect& local, double f);
 
     QRect m_serverGeometry;
     int m_serverShowState = 0;
@@ -112,6 +123,11 @@ private:
     QTimer* m_serverStateTimer = nullptr;
     bool m_applyingServerState = false;
     int m_swallowedKey = 0; // the chord key whose release is swallowed too
+    // The server geometry the window was last fitted to, and where that put it.
+    QRect m_fitServer;
+    std::optional<QPoint> m_fitLocalOrigin;
+    double m_fitFactor = 0.0;
+    WindowServerSize m_serverSizes;
 };
 
 // Brings the native stacking of `wanted` (top to bottom) in line: the other windows stay where they
