@@ -4,13 +4,10 @@
 #include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpWidgetDesktop.h"
 
-#include <QCloseEvent>
 #include <algorithm>
-#include <QMoveEvent>
-#include <QResizeEvent>
 #include <QSignalSpy>
 #include <QtTest>
-#include <QtTest/qtestspontaneevent.h>
+#include <QWindow>
 
 using DisplaySim::WindowUpdate;
 using ViewerPlatform::FakeViewerPlatform;
@@ -18,28 +15,16 @@ using ViewerPlatform::NativeWindow;
 
 namespace {
 
-// Delivers the event as the window system would (spontaneous), which is how user and window-manager
-// moves, resizes and close requests arrive.
-void sendSpontaneous(QWidget* widget, QEvent* event) {
-    reinterpret_cast<QSpontaneKeyEvent*>(event)->setSpontaneous();
-    QApplication::instance()->notify(widget, event);
+// The window system moves or resizes the window (the user dragged it): the rail sees spontaneous move
+// and resize events.
+bool userSetsGeometry(QWidget* widget, const QRect& geometry) {
+    widget->windowHandle()->setGeometry(geometry);
+    return QTest::qWaitFor([&] { return widget->geometry() == geometry; }, 10000);
 }
 
-// The user moved or resized the window to `geometry`.
-void userSetsGeometry(QWidget* widget, const QRect& geometry) {
-    const QRect old = widget->geometry();
-    widget->setGeometry(geometry);
-    QMoveEvent move(geometry.topLeft(), old.topLeft());
-    sendSpontaneous(widget, &move);
-    QResizeEvent resize(geometry.size(), old.size());
-    sendSpontaneous(widget, &resize);
-}
-
+// The user asks the window system to close the window.
 void userCloses(QWidget* widget) {
-    QCloseEvent close;
-    sendSpontaneous(widget, &close);
-    if (close.isAccepted())
-        widget->hide();
+    widget->windowHandle()->close();
 }
 
 QImage blockOn(QSize size, QColor background, QRect block, QColor colour) {
@@ -263,9 +248,9 @@ void TestRdpWidgetRail::geometryIsDebouncedAndServerHeldBack() {
     s.windows.clearRecord();
 
     // A drag: the first step goes out at once, the next ones wait for the debounce, the last arrives.
-    userSetsGeometry(r, QRect(110, 100, 200, 100));
-    userSetsGeometry(r, QRect(120, 100, 200, 100));
-    userSetsGeometry(r, QRect(130, 105, 200, 100));
+    QVERIFY(userSetsGeometry(r, QRect(110, 100, 200, 100)));
+    QVERIFY(userSetsGeometry(r, QRect(120, 100, 200, 100)));
+    QVERIFY(userSetsGeometry(r, QRect(130, 105, 200, 100)));
     QTRY_COMPARE_WITH_TIMEOUT(s.windows.record().moves.size(), 1, 10000);
     QCOMPARE(s.windows.record().moves[0].rect, QRect(110, 100, 200, 100));
     QVERIFY(r->geometryTimer()->isActive() || s.windows.record().moves.size() == 2);
@@ -305,7 +290,7 @@ void TestRdpWidgetRail::geometryDoesNotCreep() {
     QCOMPARE(r->localGeometry(), server);
     s.windows.clearRecord();
     // The window system confirms the geometry the rail took: nothing to tell the server.
-    userSetsGeometry(r, r->geometry());
+    QVERIFY(userSetsGeometry(r, r->geometry()));
     QVERIFY(s.syncPoint());
     QCOMPARE(s.windows.record().moves.size(), 0);
     // The same report again leaves the window where it is.
