@@ -498,6 +498,13 @@ void VnMultiWindowChannel::followOwner(quint32 id) {
         return;
     }
     RdpWidgetRail* ownerRail = it->owner && it->owner != id ? rail(it->owner) : nullptr;
+    // An owner that the window itself owns, however indirectly, would make a circle of windows.
+    for (QWidget* up = ownerRail; up; up = up->parentWidget()) {
+        if (up == r) {
+            ownerRail = nullptr;
+            break;
+        }
+    }
     // Normal windows stay windows of their own; owned windows of other kinds live inside their owner.
     QWidget* parent = r->windowType() == Qt::Window ? nullptr : ownerRail;
     if (r->parentWidget() != parent) {

@@ -272,12 +272,22 @@ void TestVnMultiWindowChannel::ownerChangesMoveTheChild() {
     QCOMPARE(table.value(2).children, QList<quint32>{});
     QCOMPARE(s.rail(3)->parentWidget(), s.rail(1));
 
+    // A window owned by the window it owns makes no circle of windows.
+    QVERIFY(s.update(6, WindowUpdate::created(45, 45, 20, 20, 0, Qt::Tool).setOwner(3)));
+    QCOMPARE(s.rail(6)->parentWidget(), s.rail(3));
+    QVERIFY(s.update(3, WindowUpdate().setOwner(6)));
+    QCOMPARE(s.rail(3)->parentWidget(), nullptr);
+    QCOMPARE(s.rail(6)->parentWidget(), s.rail(3));
+    QVERIFY(s.update(3, WindowUpdate().setOwner(1)));
+    QCOMPARE(s.rail(3)->parentWidget(), s.rail(1));
+
     // A normal window keeps no parent; the window manager keeps it above its owner instead.
     QVERIFY(s.update(4, WindowUpdate::created(60, 60, 50, 50).setOwner(1)));
     QCOMPARE(s.rail(4)->parentWidget(), nullptr);
     QVERIFY(s.rail(4)->windowHandle());
     QCOMPARE(s.rail(4)->windowHandle()->transientParent(), s.rail(1)->windowHandle());
     QCOMPARE(table.value(1).children, (QList<quint32>{3, 4}));
+    QCOMPARE(table.value(3).children, QList<quint32>{6});
 }
 
 void TestVnMultiWindowChannel::childOutlivesItsFormerOwner() {
