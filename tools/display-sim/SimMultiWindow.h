@@ -54,17 +54,62 @@ struct WindowUpdate {
     // What creates a window: kind, show state, position and size.
     static WindowUpdate created(qint16 x, qint16 y, quint16 width, quint16 height, quint8 showState = 0,
                                 quint32 windowFlags = 1);
-    WindowUpdate& full() { flags |= 1; return *this; }
-    WindowUpdate& modal() { flags |= 6; return *this; }
-    WindowUpdate& setOwner(quint32 v) { owner = v; fields |= MultiWindowField::Owner; return *this; }
-    WindowUpdate& setWindowFlags(quint32 v) { windowFlags = v; fields |= MultiWindowField::WindowFlags; return *this; }
-    WindowUpdate& setShowState(quint8 v) { showState = v; fields |= MultiWindowField::ShowState; return *this; }
-    WindowUpdate& setTitle(const QString& v) { title = v; fields |= MultiWindowField::Title; return *this; }
-    WindowUpdate& setPosition(qint16 px, qint16 py) { x = px; y = py; fields |= MultiWindowField::Position; return *this; }
-    WindowUpdate& setSize(quint16 w, quint16 h) { width = w; height = h; fields |= MultiWindowField::Size; return *this; }
-    WindowUpdate& setSurface(quint32 id) { surfaceId = id; fields |= MultiWindowField::SurfaceId; return *this; }
-    WindowUpdate& setIcons(const QList<QByteArray>& v) { icons = v; fields |= MultiWindowField::Icons; return *this; }
-    WindowUpdate& setOrigin(qint16 ox, qint16 oy) { originX = ox; originY = oy; fields |= MultiWindowField::SurfaceOrigin; return *this; }
+    WindowUpdate& full() {
+        flags |= 1;
+        return *this;
+    }
+    WindowUpdate& modal() {
+        flags |= 6;
+        return *this;
+    }
+    WindowUpdate& setOwner(quint32 v) {
+        owner = v;
+        fields |= MultiWindowField::Owner;
+        return *this;
+    }
+    WindowUpdate& setWindowFlags(quint32 v) {
+        windowFlags = v;
+        fields |= MultiWindowField::WindowFlags;
+        return *this;
+    }
+    WindowUpdate& setShowState(quint8 v) {
+        showState = v;
+        fields |= MultiWindowField::ShowState;
+        return *this;
+    }
+    WindowUpdate& setTitle(const QString& v) {
+        title = v;
+        fields |= MultiWindowField::Title;
+        return *this;
+    }
+    WindowUpdate& setPosition(qint16 px, qint16 py) {
+        x = px;
+        y = py;
+        fields |= MultiWindowField::Position;
+        return *this;
+    }
+    WindowUpdate& setSize(quint16 w, quint16 h) {
+        width = w;
+        height = h;
+        fields |= MultiWindowField::Size;
+        return *this;
+    }
+    WindowUpdate& setSurface(quint32 id) {
+        surfaceId = id;
+        fields |= MultiWindowField::SurfaceId;
+        return *this;
+    }
+    WindowUpdate& setIcons(const QList<QByteArray>& v) {
+        icons = v;
+        fields |= MultiWindowField::Icons;
+        return *this;
+    }
+    WindowUpdate& setOrigin(qint16 ox, qint16 oy) {
+        originX = ox;
+        originY = oy;
+        fields |= MultiWindowField::SurfaceOrigin;
+        return *this;
+    }
 
     QByteArray encode() const; // the fields after the window id
 };

@@ -1,7 +1,7 @@
 #include "viewer/engine/VnMultiWindowChannel.h"
 
-#include "viewer/engine/RdpMaster.h"
 #include "platform/viewer/ViewerPlatform.h"
+#include "viewer/engine/RdpMaster.h"
 #include "viewer/engine/constants/ViewerConstants.h"
 #include "viewer/widgets/RdpLogDialog.h"
 #include "viewer/widgets/RdpMapping.h"
@@ -197,7 +197,8 @@ void VnMultiWindowChannel::sendRestack(quint32 window, quint32 sibling) {
     if (m_restacking) {
         return;
     }
-    qCDebug(lcMultiWindow).noquote() << "Stack window" << windowLabel(window) << "below" << windowLabel(sibling);
+    qCDebug(lcMultiWindow).noquote() << "Stack window" << windowLabel(window) << "below"
+                                     << windowLabel(sibling);
     RestackWindowMessage m;
     m.channel = channelNumber();
     m.window = window;
@@ -412,8 +413,7 @@ void VnMultiWindowChannel::applyWindowUpdate(quint32 id, const UpdateWindowData&
 
     if (r && (full || data.fields & (Field::SurfaceId | Field::SurfaceOrigin))) {
         // A partial update that only moves the origin keeps the surface the window is on.
-        const quint32 surface =
-            data.has(Field::SurfaceId) ? data.surfaceId() : (full ? 0u : r->surfaceId());
+        const quint32 surface = data.has(Field::SurfaceId) ? data.surfaceId() : (full ? 0u : r->surfaceId());
         const QPoint origin = data.has(Field::SurfaceOrigin)
                                   ? QPoint(data.surfaceOrigin().x, data.surfaceOrigin().y)
                                   : it->geometry.topLeft();
@@ -467,15 +467,15 @@ void VnMultiWindowChannel::createWindow(quint32 id, const UpdateWindowData& data
     const QRect local = r->localRectFor(record.geometry);
     const int show = record.showState;
     const bool normalOrMinimized = show == ShowState::Normal || (show & ShowState::Minimized);
-    const bool placedByWindowManager =
-        (normalOrMinimized && record.geometry.topLeft() == QPoint(0, 0)) ||
-        (show == ShowState::Normal && !intersectsAnyScreen(local));
+    const bool placedByWindowManager = (normalOrMinimized && record.geometry.topLeft() == QPoint(0, 0)) ||
+                                       (show == ShowState::Normal && !intersectsAnyScreen(local));
     if (placedByWindowManager) {
         r->fitToServer(record.geometry, true);
     } else if (normalOrMinimized) {
         r->fitToServer(record.geometry, false);
     }
-    r->setWindowState(Qt::WindowStates(show & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)));
+    r->setWindowState(
+        Qt::WindowStates(show & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)));
     r->show();
     if (kind == WindowKind::Popup) {
         r->raise();

@@ -303,7 +303,10 @@ std::vector<Byte> encode(const MonitorLayoutMessage& m) {
     Writer w = start(m.channel, ClientMessageId::MonitorLayout);
     w.leb128(m.monitors.size());
     for (const Monitor& monitor : m.monitors) {
-        w.u16(low16(monitor.left)).u16(low16(monitor.top)).u16(low16(monitor.width)).u16(low16(monitor.height));
+        w.u16(low16(monitor.left))
+            .u16(low16(monitor.top))
+            .u16(low16(monitor.width))
+            .u16(low16(monitor.height));
     }
     return finish(w);
 }

@@ -53,9 +53,9 @@ constexpr std::uint32_t SurfaceOrigin = 0x200;
 
 // UpdateWindowData::flags bits.
 namespace UpdateFlag {
-constexpr Byte Full = 0x1;         // absent fields take their defaults
+constexpr Byte Full = 0x1; // absent fields take their defaults
 constexpr Byte ModalityGiven = 0x2;
-constexpr Byte Modal = 0x4;        // with ModalityGiven
+constexpr Byte Modal = 0x4; // with ModalityGiven
 } // namespace UpdateFlag
 
 namespace ShowState {

@@ -133,7 +133,8 @@ void RdpWidgetRail::syncServerState() {
     } else if (!(state & (ShowState::Minimized | ShowState::Maximized)) && (state & ShowState::FullScreen) &&
                !isFullScreen()) {
         showFullScreen();
-    } else if (state == ShowState::Normal && (isHidden() || isMinimized() || isMaximized() || isFullScreen())) {
+    } else if (state == ShowState::Normal &&
+               (isHidden() || isMinimized() || isMaximized() || isFullScreen())) {
         showNormal();
     }
     m_applyingServerState = false;
@@ -381,7 +382,8 @@ RdpWidgetRail* RdpWidgetRail::modalChild() const {
     }
     const QList<quint32> children = childIds();
     const auto it = firstModalWindow(*session->widgetList(), children);
-    return it == children.cend() ? nullptr : qobject_cast<RdpWidgetRail*>(session->widgetList()->widget(*it).data());
+    return it == children.cend() ? nullptr
+                                 : qobject_cast<RdpWidgetRail*>(session->widgetList()->widget(*it).data());
 }
 
 void RdpWidgetRail::changeEvent(QEvent* event) {
@@ -504,7 +506,8 @@ void RdpWidgetRail::showOptionsDialog() {
 
 // ---- stacking ------------------------------------------------------------------------------------------
 
-void restackNativeWindows(ViewerPlatform::Interface& platform, const QList<ViewerPlatform::NativeWindow>& wanted) {
+void restackNativeWindows(ViewerPlatform::Interface& platform,
+                          const QList<ViewerPlatform::NativeWindow>& wanted) {
     using ViewerPlatform::InsertAfter;
     using ViewerPlatform::NativeWindow;
     QSet<NativeWindow> toPlace(wanted.cbegin(), wanted.cend());
@@ -512,8 +515,8 @@ void restackNativeWindows(ViewerPlatform::Interface& platform, const QList<Viewe
     NativeWindow previous = 0;
     const auto place = [&](NativeWindow window) {
         if (!previous || (platform.isTopmost(previous) && !platform.isTopmost(window))) {
-            platform.placeWindow(window,
-                                 platform.isTopmost(window) ? InsertAfter::topmost() : InsertAfter::noTopmost());
+            platform.placeWindow(window, platform.isTopmost(window) ? InsertAfter::topmost()
+                                                                    : InsertAfter::noTopmost());
         } else {
             platform.placeWindow(window, InsertAfter::below(previous));
         }
@@ -544,7 +547,8 @@ void restackWindows(VnMultiWindowChannel& channel) {
     if (!session || !session->widgetList()) {
         return;
     }
-    const QList<ViewerPlatform::NativeWindow> wanted = nativeHandles(*session->widgetList(), channel.stacking());
+    const QList<ViewerPlatform::NativeWindow> wanted =
+        nativeHandles(*session->widgetList(), channel.stacking());
     channel.setRestacking(true);
     restackNativeWindows(*ViewerPlatform::instance(), wanted);
     channel.setRestacking(false);

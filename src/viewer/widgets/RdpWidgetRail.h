@@ -132,6 +132,7 @@ private:
 
 // Brings the native stacking of `wanted` (top to bottom) in line: the other windows stay where they
 // are, and each wanted window ends up directly below the one before it.
-void restackNativeWindows(ViewerPlatform::Interface& platform, const QList<ViewerPlatform::NativeWindow>& wanted);
+void restackNativeWindows(ViewerPlatform::Interface& platform,
+                          const QList<ViewerPlatform::NativeWindow>& wanted);
 // Restacks the session's rails to the channel's stacking list; the moves are not reported back.
 void restackWindows(VnMultiWindowChannel& channel);

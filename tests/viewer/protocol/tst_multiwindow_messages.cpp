@@ -107,10 +107,12 @@ void TestMultiWindowMessages::decodesServerFrames_data() {
             << QString("%1 01000000").arg(id, 2, 16, QChar('0')) << protocolError + "Invalid message id";
     }
 
-    QTest::newRow("capabilities") << "00 02 01aa 00" << "capabilities [aa|]";
-    QTest::newRow("capabilities none") << "00 00" << "capabilities []";
-    QTest::newRow("capabilities short") << "00 02 01aa"
-                                        << protocolError + "failed to read the capabilities message";
+    QTest::newRow("capabilities") << "00 02 01aa 00"
+                                  << "capabilities [aa|]";
+    QTest::newRow("capabilities none") << "00 00"
+                                       << "capabilities []";
+    QTest::newRow("capabilities short")
+        << "00 02 01aa" << protocolError + "failed to read the capabilities message";
     QTest::newRow("capabilities count of five bytes")
         << "00 80808080 01" << protocolError + "failed to read the capabilities message";
 
@@ -124,31 +126,40 @@ void TestMultiWindowMessages::decodesServerFrames_data() {
            "01 0100020003000400 02 01aa 00 0600 0700"
         << "update 9 flags=3 fields=0x3ff owner=2 kind=1 show=2 title=Hi pos=1,2 size=3x4 surface=11 "
            "quads=1 icons=[aa|] origin=6,7";
-    QTest::newRow("update bits above 0x200 carry nothing")
-        << "02 01000000 00 00fc0000" << "update 1 flags=0 fields=0xfc00";
-    QTest::newRow("update short of its size")
-        << "02 07000000 00 30000000 0000 0000 2003" << protocolError + "failed to read the update window message";
-    QTest::newRow("update short of its mask") << "02 07000000 00 3000"
+    QTest::newRow("update bits above 0x200 carry nothing") << "02 01000000 00 00fc0000"
+                                                           << "update 1 flags=0 fields=0xfc00";
+    QTest::newRow("update short of its size") << "02 07000000 00 30000000 0000 0000 2003"
                                               << protocolError + "failed to read the update window message";
+    QTest::newRow("update short of its mask")
+        << "02 07000000 00 3000" << protocolError + "failed to read the update window message";
     QTest::newRow("update title longer than the frame")
         << "02 07000000 00 08000000 05 4869" << protocolError + "failed to read the update window message";
 
-    QTest::newRow("delete") << "03 0c000000" << "delete 12";
-    QTest::newRow("delete with a fifth byte") << "03 0c000000 ff" << "delete 12";
-    QTest::newRow("delete of three bytes") << "03 0c0000"
-                                           << protocolError + "failed to read the delete window message";
-    QTest::newRow("activate") << "04 0d000000" << "activate 13";
+    QTest::newRow("delete") << "03 0c000000"
+                            << "delete 12";
+    QTest::newRow("delete with a fifth byte") << "03 0c000000 ff"
+                                              << "delete 12";
+    QTest::newRow("delete of three bytes")
+        << "03 0c0000" << protocolError + "failed to read the delete window message";
+    QTest::newRow("activate") << "04 0d000000"
+                              << "activate 13";
     QTest::newRow("activate short") << "04" << protocolError + "failed to read the activate window message";
-    QTest::newRow("raise") << "06 0e000000" << "raise 14";
+    QTest::newRow("raise") << "06 0e000000"
+                           << "raise 14";
     QTest::newRow("raise short") << "06 0e" << protocolError + "failed to read the raise window message";
 
-    QTest::newRow("zorder") << "0a 03 01000000 02000000 03000000" << "zorder [1,2,3]";
-    QTest::newRow("zorder empty") << "0a 00" << "zorder []";
+    QTest::newRow("zorder") << "0a 03 01000000 02000000 03000000"
+                            << "zorder [1,2,3]";
+    QTest::newRow("zorder empty") << "0a 00"
+                                  << "zorder []";
     QTest::newRow("zorder short") << "0a 02 01000000" << protocolError + "failed to read the zorder message";
 
-    QTest::newRow("sync on") << "0c 01" << "sync 1";
-    QTest::newRow("sync reads one byte") << "0c 00 ff" << "sync 0";
-    QTest::newRow("sync without its byte") << "0c" << protocolError + "failed to read the desktop sync message";
+    QTest::newRow("sync on") << "0c 01"
+                             << "sync 1";
+    QTest::newRow("sync reads one byte") << "0c 00 ff"
+                                         << "sync 0";
+    QTest::newRow("sync without its byte")
+        << "0c" << protocolError + "failed to read the desktop sync message";
 }
 
 void TestMultiWindowMessages::decodesServerFrames() {
@@ -199,7 +210,8 @@ void TestMultiWindowMessages::encodesClientMessages_data() {
     move.top = 20;
     move.width = 1024;
     move.height = 768;
-    QTest::newRow("move left of the desktop") << toHex(encode(move)) << "05 09 03 00 00 00 f8 ff 14 00 00 04 00 03";
+    QTest::newRow("move left of the desktop")
+        << toHex(encode(move)) << "05 09 03 00 00 00 f8 ff 14 00 00 04 00 03";
 
     MonitorLayoutMessage layout;
     layout.channel = 5;

@@ -4,10 +4,10 @@
 #include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpWidgetDesktop.h"
 
-#include <algorithm>
 #include <QSignalSpy>
-#include <QtTest>
 #include <QWindow>
+#include <QtTest>
+#include <algorithm>
 
 using DisplaySim::WindowUpdate;
 using ViewerPlatform::FakeViewerPlatform;
@@ -111,8 +111,9 @@ void TestRdpWidgetRail::repaintAreaStartsAtTheSurfaceOrigin() {
     s.master->setScalingFactor(factor);
     QVERIFY(s.update(5, WindowUpdate::created(300, 300, 100, 100).setSurface(0).setOrigin(100, 50)));
     const QRect area = s.rail(5)->repaintArea(changed);
-    QVERIFY2(area.contains(local), qPrintable(QString("%1,%2 %3x%4").arg(area.x()).arg(area.y())
-                                                   .arg(area.width()).arg(area.height())));
+    QVERIFY2(
+        area.contains(local),
+        qPrintable(QString("%1,%2 %3x%4").arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height())));
     // Only a small margin around it.
     QVERIFY(local.adjusted(-8, -8, 8, 8).contains(area));
 }
@@ -272,8 +273,10 @@ void TestRdpWidgetRail::geometryDoesNotCreep_data() {
     QTest::addColumn<double>("factor");
     QTest::addColumn<QRect>("server");
     for (int row = 0; row < int(zoomTable.size()); ++row) {
-        QTest::addRow("%s 1024x768", zoomTable[row].label) << zoomTable[row].exactFactor << QRect(96, 72, 1024, 768);
-        QTest::addRow("%s odd", zoomTable[row].label) << zoomTable[row].exactFactor << QRect(97, 73, 1023, 767);
+        QTest::addRow("%s 1024x768", zoomTable[row].label)
+            << zoomTable[row].exactFactor << QRect(96, 72, 1024, 768);
+        QTest::addRow("%s odd", zoomTable[row].label)
+            << zoomTable[row].exactFactor << QRect(97, 73, 1023, 767);
     }
 }
 
@@ -295,7 +298,8 @@ void TestRdpWidgetRail::geometryDoesNotCreep() {
     QCOMPARE(s.windows.record().moves.size(), 0);
     // The same report again leaves the window where it is.
     const QRect local = r->geometry();
-    QVERIFY(s.update(5, WindowUpdate().setPosition(qint16(server.x()), qint16(server.y()))
+    QVERIFY(s.update(5, WindowUpdate()
+                            .setPosition(qint16(server.x()), qint16(server.y()))
                             .setSize(quint16(server.width()), quint16(server.height()))));
     QCOMPARE(r->localGeometry(), server);
     QCOMPARE(r->geometry(), local);
@@ -326,15 +330,31 @@ void TestRdpWidgetRail::restackAgainstTheFake_data() {
     QTest::addColumn<QString>("wanted");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("reverse") << "1 2 3" << "3 2 1" << "3 2 1";
-    QTest::newRow("already in order") << "1 2 3" << "1 2 3" << "1 2 3";
+    QTest::newRow("reverse") << "1 2 3"
+                             << "3 2 1"
+                             << "3 2 1";
+    QTest::newRow("already in order") << "1 2 3"
+                                      << "1 2 3"
+                                      << "1 2 3";
     // Windows of other programs between two wanted ones that are already in order stay there.
-    QTest::newRow("others stay in place") << "1 9 2 8 3" << "3 1 2" << "3 1 9 2 8";
-    QTest::newRow("one moves up") << "9 1 2 3" << "3 1 2" << "9 3 1 2";
-    QTest::newRow("below a topmost band") << "*7 1 2" << "2 1" << "*7 2 1";
-    QTest::newRow("topmost wanted first") << "*7 1 *2" << "2 1" << "*7 *2 1";
-    QTest::newRow("wanted window missing") << "1 2" << "2 5 1" << "2 1";
-    QTest::newRow("nothing wanted") << "1 2" << "" << "1 2";
+    QTest::newRow("others stay in place") << "1 9 2 8 3"
+                                          << "3 1 2"
+                                          << "3 1 9 2 8";
+    QTest::newRow("one moves up") << "9 1 2 3"
+                                  << "3 1 2"
+                                  << "9 3 1 2";
+    QTest::newRow("below a topmost band") << "*7 1 2"
+                                          << "2 1"
+                                          << "*7 2 1";
+    QTest::newRow("topmost wanted first") << "*7 1 *2"
+                                          << "2 1"
+                                          << "*7 *2 1";
+    QTest::newRow("wanted window missing") << "1 2"
+                                           << "2 5 1"
+                                           << "2 1";
+    QTest::newRow("nothing wanted") << "1 2"
+                                    << ""
+                                    << "1 2";
 }
 
 void TestRdpWidgetRail::restackAgainstTheFake() {

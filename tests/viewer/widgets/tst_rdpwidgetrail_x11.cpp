@@ -31,7 +31,8 @@ QList<quint64> stackingOrder() {
 }
 
 quint64 handleOf(QWidget* widget) {
-    return widget && widget->windowHandle() ? ViewerPlatform::instance()->nativeHandle(widget->windowHandle()) : 0;
+    return widget && widget->windowHandle() ? ViewerPlatform::instance()->nativeHandle(widget->windowHandle())
+                                            : 0;
 }
 
 bool above(quint64 upper, quint64 lower) {
@@ -53,8 +54,8 @@ bool windowManagerRunning() {
         unsigned long count = 0;
         unsigned long rest = 0;
         unsigned char* data = nullptr;
-        if (XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type, &format,
-                               &count, &rest, &data) == Success &&
+        if (XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type,
+                               &format, &count, &rest, &data) == Success &&
             data) {
             running = count == 1;
             XFree(data);
@@ -124,9 +125,8 @@ private slots:
                                             QStringLiteral("400"), QStringLiteral("300")}) == 0);
         QTRY_VERIFY_WITH_TIMEOUT(r->geometry().topLeft() != QPoint(100, 120), 10000);
         const QRect landed = mapRectToServer(r->geometry(), true, 1.0);
-        QTRY_VERIFY_WITH_TIMEOUT(!s.windows.record().moves.isEmpty() &&
-                                     s.windows.record().moves.last().rect == landed,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !s.windows.record().moves.isEmpty() && s.windows.record().moves.last().rect == landed, 10000);
         QCOMPARE(s.windows.record().moves.last().window, 5u);
         QCOMPARE(landed.size(), QSize(300, 200));
     }
@@ -153,9 +153,8 @@ private slots:
         const quint64 a = handleOf(s.rail(1));
         const quint64 b = handleOf(s.rail(2));
         const quint64 c = handleOf(s.rail(3));
-        QTRY_VERIFY_WITH_TIMEOUT(stackingOrder().contains(a) && stackingOrder().contains(b) &&
-                                     stackingOrder().contains(c),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            stackingOrder().contains(a) && stackingOrder().contains(b) && stackingOrder().contains(c), 10000);
 
         s.windows.sendZOrder({3, 2, 1}); // bottom to top: 1 on top
         QVERIFY(s.syncPoint());
@@ -176,11 +175,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(s.rail(1), 10000));
         QVERIFY(QTest::qWaitForWindowExposed(s.rail(2), 10000));
         s.windows.clearRecord();
-        QVERIFY(QProcess::execute(xdotool, {QStringLiteral("windowactivate"), QString::number(handleOf(s.rail(1)))}) ==
-                0);
+        QVERIFY(QProcess::execute(
+                    xdotool, {QStringLiteral("windowactivate"), QString::number(handleOf(s.rail(1)))}) == 0);
         QTRY_VERIFY_WITH_TIMEOUT(s.windows.record().activations.contains(1u), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(s.windows.record().raises.contains(1u) || !s.windows.record().restacks.isEmpty(),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            s.windows.record().raises.contains(1u) || !s.windows.record().restacks.isEmpty(), 10000);
         QCOMPARE(s.channel()->activeWindow(), 1u);
     }
 

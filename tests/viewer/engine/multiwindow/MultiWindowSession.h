@@ -41,7 +41,8 @@ public:
                                              QNetworkProxy(QNetworkProxy::NoProxy), QStringLiteral("Tester"),
                                              QString(), QStringLiteral("rootless"), QStringLiteral("Rails"),
                                              false, QStringLiteral("session-1"), QString());
-        return QTest::qWaitFor([this] { return channel() && !windows.record().capabilities.isEmpty(); }, 10000);
+        return QTest::qWaitFor([this] { return channel() && !windows.record().capabilities.isEmpty(); },
+                               10000);
     }
 
     VnMultiWindowChannel* channel() const { return multiWindowChannel(master.get()).get(); }

@@ -84,10 +84,10 @@ void TestVnMultiWindowChannel::monitorLayoutSizes() {
         dpiX = dpiY = dpi;
     const int width = bounds.right() + 1;
     const int height = bounds.bottom() + 1;
-    const QByteArray expected =
-        dpi < 0 ? DisplaySim::Entry::geometry(quint16(width), quint16(height))
-                : DisplaySim::Entry::geometry(quint16(width), quint16(height), quint32(width * 254 / (dpiX * 10)),
-                                              quint32(height * 254 / (dpiY * 10)));
+    const QByteArray expected = dpi < 0 ? DisplaySim::Entry::geometry(quint16(width), quint16(height))
+                                        : DisplaySim::Entry::geometry(quint16(width), quint16(height),
+                                                                      quint32(width * 254 / (dpiX * 10)),
+                                                                      quint32(height * 254 / (dpiY * 10)));
     QTRY_VERIFY_WITH_TIMEOUT(s.server.record().clientSettings.size() > settingsBefore, 10000);
     QCOMPARE(s.server.record().clientSettings.last(), QList<QByteArray>{expected});
 }
@@ -116,10 +116,10 @@ void TestVnMultiWindowChannel::creationRules_data() {
     QTest::addColumn<bool>("created");
 
     QTest::newRow("kind, state, position and size") << WindowUpdate::created(100, 100, 320, 200) << true;
-    QTest::newRow("without its size") << WindowUpdate().setWindowFlags(1).setShowState(0).setPosition(100, 100)
-                                      << false;
-    QTest::newRow("without its kind") << WindowUpdate().setShowState(0).setPosition(100, 100).setSize(320, 200)
-                                      << false;
+    QTest::newRow("without its size")
+        << WindowUpdate().setWindowFlags(1).setShowState(0).setPosition(100, 100) << false;
+    QTest::newRow("without its kind")
+        << WindowUpdate().setShowState(0).setPosition(100, 100).setSize(320, 200) << false;
     QTest::newRow("without a place") << WindowUpdate::created(-1, -1, 320, 200) << false;
     QTest::newRow("full update missing a field")
         << WindowUpdate().full().setTitle("t").setPosition(10, 10).setSize(5, 5) << false;
@@ -372,7 +372,6 @@ void TestVnMultiWindowChannel::activationSenders() {
     QCOMPARE(r.syscommands[0].command, quint16(2));
     QCOMPARE(r.moves[0].rect, QRect(-8, 5, 100, 50));
 }
-
 
 QTEST_MAIN(TestVnMultiWindowChannel)
 #include "tst_vnmultiwindowchannel.moc"
