@@ -1,6 +1,12 @@
 #include "viewer/engine/RdpMaster.h"
 
 #include "viewer/engine/RdpInstance.h"
+#include "viewer/engine/VnCcShare.h"
+#include "viewer/engine/VnClientCommChannel.h"
+#include "viewer/engine/VnClipboardChannel.h"
+#include "viewer/engine/VnDiagnosticsChannel.h"
+#include "viewer/engine/VnDiagnosticsWindow.h"
+#include "viewer/engine/VnMagellanChannel.h"
 #include "viewer/engine/VnMultiWindowChannel.h"
 #include "viewer/engine/constants/ViewerConstants.h"
 #include "viewer/widgets/KeyboardLayout.h"
@@ -55,6 +61,11 @@ bool parseSize(const QString& text, QSize& size) {
     }
     size = QSize(width, height);
     return true;
+}
+
+// The share listener of an open client-communication channel, or null.
+VnCcShare* shareListener(const std::shared_ptr<VnClientCommChannel>& channel) {
+    return channel ? qobject_cast<VnCcShare*>(channel->listener(VnConstants::ShareTypeName)) : nullptr;
 }
 
 } // namespace
@@ -586,10 +597,7 @@ void RdpMaster::createDesktopWindow() {
 }
 
 QWidget* RdpMaster::createDiagnosticsWindow() {
-    // A plain hidden window until the diagnostics window is built in (VnDiagnosticsWindow).
-    auto* window = new QWidget(nullptr);
-    window->setWindowTitle(tr("Diagnostics"));
-    return window;
+    return new VnDiagnosticsWindow(nullptr);
 }
 
 void RdpMaster::handleDisconnect(QString reason, uchar level) {
@@ -677,8 +685,7 @@ void RdpMaster::requestChannels() {
 }
 
 VnServerConnection::ChannelFactory RdpMaster::channelFactoryFor(const QString& name) {
-    // Each channel's own class takes its place here as it is built in, e.g. for "clipboard":
-    // return m_connection->channelFactory<VnClipboardChannel>(thread());
+    // Each channel's own class takes its place here as it is built in.
     if (name == VnConstants::MultiWindowChannelName) {
         // Joined to this session before the server's first frame on it arrives.
         VnServerConnection::ChannelFactory make = m_connection->channelFactory<VnMultiWindowChannel>(thread());
@@ -687,6 +694,27 @@ VnServerConnection::ChannelFactory RdpMaster::channelFactoryFor(const QString& n
             std::shared_ptr<Protocol::Channel> channel = make(std::move(channelName), number);
             if (auto* multiWindow = dynamic_cast<VnMultiWindowChannel*>(channel.get())) {
                 multiWindow->attach(self.data());
+            }
+            return channel;
+        };
+    }
+    if (name == VnConstants::ClipboardChannelName) {
+        return VnClipboardChannel::factory(*m_connection, this);
+    }
+    if (name == VnConstants::ClientCommChannelName) {
+        return m_connection->channelFactory<VnClientCommChannel>(thread());
+    }
+    if (name == VnConstants::DiagnosticsChannelName) {
+        // Decoded and kept on the network thread; only the deltas cross to the window.
+        return m_connection->channelFactory<VnDiagnosticsChannel>();
+    }
+    if (name == VnConstants::MagellanChannelName) {
+        VnServerConnection::ChannelFactory make = m_connection->channelFactory<VnMagellanChannel>(thread());
+        QPointer<RdpMaster> self(this);
+        return [make, self](std::string channelName, uchar number) {
+            std::shared_ptr<Protocol::Channel> channel = make(std::move(channelName), number);
+            if (auto* magellan = dynamic_cast<VnMagellanChannel*>(channel.get())) {
+                magellan->setMaster(self.data());
             }
             return channel;
         };
@@ -708,20 +736,47 @@ void RdpMaster::handleChannelOpened(QString name) {
             channel->sendCapabilities({});
         }
     }
+    if (name == VnConstants::ClipboardChannelName) {
+        if (auto clipboard = std::dynamic_pointer_cast<VnClipboardChannel>(m_connection->channel(name))) {
+            clipboard->sendCapabilities();
+        }
+    }
+    if (name == VnConstants::ClientCommChannelName) {
+        if (const std::shared_ptr<VnClientCommChannel> channel = clientCommChannel()) {
+            connect(channel.get(), &VnClientCommChannel::typeEnabled, this, &RdpMaster::handleTypeEnabled,
+                    Qt::UniqueConnection);
+            channel->announceTypes();
+        }
+    }
+    if (name == VnConstants::DiagnosticsChannelName) {
+        auto channel = std::dynamic_pointer_cast<VnDiagnosticsChannel>(m_connection->channel(name));
+        auto* window = qobject_cast<VnDiagnosticsWindow*>(m_diagnosticsWindow.data());
+        if (channel && window) {
+            connectDiagnosticsWindow(channel.get(), window);
+        }
+    }
 }
 
 void RdpMaster::handleTypeEnabled(QString type) {
     if (type != VnConstants::ShareTypeName) {
         return;
     }
-    // The share listener's hello, client_notify, me_notify and message_notify go to shareHello,
-    // shareClient, shareMe and shareMessage once the listener exists.
+    const std::shared_ptr<VnClientCommChannel> channel = clientCommChannel(); // keeps the listener alive
+    if (VnCcShare* share = shareListener(channel)) {
+        connect(share, &VnCcShare::hello, this, &RdpMaster::shareHello, Qt::UniqueConnection);
+        connect(share, &VnCcShare::client_notify, this, &RdpMaster::shareClient, Qt::UniqueConnection);
+        connect(share, &VnCcShare::me_notify, this, &RdpMaster::shareMe, Qt::UniqueConnection);
+        connect(share, &VnCcShare::message_notify, this, &RdpMaster::shareMessage, Qt::UniqueConnection);
+    }
     emit shareEnabledChanged(true);
 }
 
 std::shared_ptr<VnClientCommChannel> RdpMaster::clientCommChannel() const {
-    // Found by name in the connection once the client-communication channel is built in.
-    return {};
+    if (!m_connection) {
+        return {};
+    }
+    return std::dynamic_pointer_cast<VnClientCommChannel>(
+        m_connection->channel(VnConstants::ClientCommChannelName));
 }
 
 void RdpMaster::handleSupportedCodecs(QSet<Protocol::Byte> codecs) {
@@ -783,16 +838,39 @@ void RdpMaster::shareMessage(QString, QJsonValue) {}
 
 // Share commands go through the "vn-share" listener of the open client-communication channel; without
 // it they do nothing.
-void RdpMaster::sendHello(QString) {}
-void RdpMaster::renameClient(QString, QString) {}
-void RdpMaster::updateClient(QString, QString, QString, QString) {}
-void RdpMaster::kickClient(QString, QString) {}
+void RdpMaster::sendHello(QString name) {
+    const std::shared_ptr<VnClientCommChannel> channel = clientCommChannel(); // keeps the listener alive
+    if (VnCcShare* share = shareListener(channel)) {
+        share->sendHello(name);
+    }
+}
+void RdpMaster::renameClient(QString id, QString name) {
+    updateClient(id, QString(), QString(), name);
+}
+void RdpMaster::updateClient(QString id, QString status, QString role, QString name) {
+    const std::shared_ptr<VnClientCommChannel> channel = clientCommChannel(); // keeps the listener alive
+    if (VnCcShare* share = shareListener(channel)) {
+        share->sendUpdateClient(id, status, role, name);
+    }
+}
+void RdpMaster::kickClient(QString id, QString message) {
+    const std::shared_ptr<VnClientCommChannel> channel = clientCommChannel(); // keeps the listener alive
+    if (VnCcShare* share = shareListener(channel)) {
+        share->sendDisconnect(id, message);
+    }
+}
 void RdpMaster::kickClient(QString id) {
     kickClient(id, QString());
 }
-void RdpMaster::giveInputToClient(QString) {}
-void RdpMaster::sendClientToLobby(QString) {}
-void RdpMaster::admitClientFromLobby(QString) {}
+void RdpMaster::giveInputToClient(QString id) {
+    updateClient(id, QStringLiteral("input"), QString(), QString());
+}
+void RdpMaster::sendClientToLobby(QString id) {
+    updateClient(id, QStringLiteral("lobby"), QString(), QString());
+}
+void RdpMaster::admitClientFromLobby(QString id) {
+    updateClient(id, QStringLiteral("viewing"), QString(), QString());
+}
 
 // ---- other methods -------------------------------------------------------------------------------------
 
