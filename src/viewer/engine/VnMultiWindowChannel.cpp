@@ -106,9 +106,10 @@ std::shared_ptr<VnMultiWindowChannel> multiWindowChannel(const RdpMaster* master
 VnMultiWindowChannel::VnMultiWindowChannel(std::string name_, uchar number_, QObject* parent)
     : QObject(parent)
     , MultiWindowClientChannel(std::move(name_), number_) {
-    qRegisterMetaType<UpdateWindowData>();
-    qRegisterMetaType<std::list<Protocol::Blob>>();
-    qRegisterMetaType<std::vector<Protocol::Word>>();
+    // By the names the signals use, so that they may be queued.
+    qRegisterMetaType<UpdateWindowData>("Protocol::MultiWindow::UpdateWindowData");
+    qRegisterMetaType<std::list<Protocol::Blob>>("std::list<Protocol::Blob>");
+    qRegisterMetaType<std::vector<Protocol::Word>>("std::vector<Protocol::Word>");
     qRegisterMetaType<Protocol::Word>("Protocol::Word");
     qRegisterMetaType<Protocol::Byte>("Protocol::Byte");
 }

@@ -26,8 +26,6 @@ class RdpMaster;
 class RdpWidgetRail;
 
 Q_DECLARE_METATYPE(Protocol::MultiWindow::UpdateWindowData)
-Q_DECLARE_METATYPE(std::list<Protocol::Blob>)
-Q_DECLARE_METATYPE(std::vector<Protocol::Word>)
 
 class VnMultiWindowChannel : public QObject, public Protocol::MultiWindow::MultiWindowClientChannel {
     Q_OBJECT
