@@ -251,6 +251,16 @@ void FakeViewerPlatform::placeWindow(NativeWindow handle, InsertAfter where) {
     windows.insert(to, moved);
 }
 
+bool FakeViewerPlatform::setOwnerWindow(NativeWindow handle, NativeWindow owner) {
+    record(QStringLiteral("setOwnerWindow %1 %2").arg(handle).arg(owner));
+    Window* w = window(handle);
+    if (!available(Feature::WindowStacking) || !w || handle == owner) {
+        return false;
+    }
+    w->owner = owner;
+    return true;
+}
+
 bool FakeViewerPlatform::systemMenuHasItem(NativeWindow handle, quint32 id) {
     record(QStringLiteral("systemMenuHasItem %1 %2").arg(handle).arg(id));
     const Window* w = window(handle);

@@ -21,6 +21,7 @@ public:
         QString className;
         bool topmost = false;
         bool iconic = false;
+        NativeWindow owner = 0; // set by setOwnerWindow
         QList<QPair<quint32, QString>> systemMenu; // id 0 is a separator
     };
 
@@ -65,6 +66,7 @@ public:
     bool isTopmost(NativeWindow window) override;
     QString windowClassName(NativeWindow window) override;
     void placeWindow(NativeWindow window, InsertAfter where) override;
+    bool setOwnerWindow(NativeWindow window, NativeWindow owner) override;
     bool systemMenuHasItem(NativeWindow window, quint32 id) override;
     bool appendSystemMenuSeparator(NativeWindow window) override;
     bool appendSystemMenuItem(NativeWindow window, quint32 id, const QString& text) override;

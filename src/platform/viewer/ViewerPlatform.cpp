@@ -11,6 +11,10 @@ namespace ViewerPlatform {
 
 Interface::~Interface() = default;
 
+bool Interface::setOwnerWindow(NativeWindow, NativeWindow) {
+    return false;
+}
+
 namespace {
 
 class Unavailable final : public Interface {

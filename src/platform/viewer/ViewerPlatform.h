@@ -134,6 +134,9 @@ public:
     virtual QString windowClassName(NativeWindow window) = 0;
     // Moves `window` in the stacking order only: no size change, no move, no activation.
     virtual void placeWindow(NativeWindow window, InsertAfter where) = 0;
+    // Makes `owner` the window that `window` belongs to (0: none), so that the window system keeps
+    // `window` above it. False where the system has no such relation; the default has none.
+    virtual bool setOwnerWindow(NativeWindow window, NativeWindow owner);
 
     // The window's system menu.
     virtual bool systemMenuHasItem(NativeWindow window, quint32 id) = 0;

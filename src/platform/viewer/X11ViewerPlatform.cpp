@@ -515,6 +515,19 @@ void X11ViewerPlatform::placeWindow(NativeWindow window, InsertAfter where) {
     XReconfigureWMWindow(display, window, DefaultScreen(display), mask, &changes);
 }
 
+bool X11ViewerPlatform::setOwnerWindow(NativeWindow window, NativeWindow owner) {
+    if (!display || !window || window == owner) {
+        return false;
+    }
+    ErrorTrap trap(display);
+    if (owner) {
+        XSetTransientForHint(display, window, owner);
+    } else {
+        XDeleteProperty(display, window, XA_WM_TRANSIENT_FOR);
+    }
+    return trap.ok();
+}
+
 bool X11ViewerPlatform::systemMenuHasItem(NativeWindow, quint32) {
     return false;
 }

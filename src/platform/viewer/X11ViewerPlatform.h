@@ -40,6 +40,8 @@ public:
     bool isTopmost(NativeWindow window) override;
     QString windowClassName(NativeWindow window) override;
     void placeWindow(NativeWindow window, InsertAfter where) override;
+    // WM_TRANSIENT_FOR: window managers keep a window above the one it is transient for.
+    bool setOwnerWindow(NativeWindow window, NativeWindow owner) override;
     bool systemMenuHasItem(NativeWindow window, quint32 id) override;
     bool appendSystemMenuSeparator(NativeWindow window) override;
     bool appendSystemMenuItem(NativeWindow window, quint32 id, const QString& text) override;

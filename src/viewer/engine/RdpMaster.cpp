@@ -7,6 +7,7 @@
 #include "viewer/engine/VnDiagnosticsChannel.h"
 #include "viewer/engine/VnDiagnosticsWindow.h"
 #include "viewer/engine/VnMagellanChannel.h"
+#include "viewer/engine/VnMultiWindowChannel.h"
 #include "viewer/engine/constants/ViewerConstants.h"
 #include "viewer/widgets/KeyboardLayout.h"
 #include "viewer/widgets/RdpBasic.h"
@@ -703,6 +704,18 @@ void RdpMaster::requestChannels() {
 
 VnServerConnection::ChannelFactory RdpMaster::channelFactoryFor(const QString& name) {
     // Each channel's own class takes its place here as it is built in.
+    if (name == VnConstants::MultiWindowChannelName) {
+        // Joined to this session before the server's first frame on it arrives.
+        VnServerConnection::ChannelFactory make = m_connection->channelFactory<VnMultiWindowChannel>(thread());
+        QPointer<RdpMaster> self(this);
+        return [make, self](std::string channelName, uchar number) {
+            std::shared_ptr<Protocol::Channel> channel = make(std::move(channelName), number);
+            if (auto* multiWindow = dynamic_cast<VnMultiWindowChannel*>(channel.get())) {
+                multiWindow->attach(self.data());
+            }
+            return channel;
+        };
+    }
     if (name == VnConstants::ClipboardChannelName) {
         return VnClipboardChannel::factory(*m_connection, this);
     }
@@ -736,6 +749,11 @@ void RdpMaster::handleChannelOpened(QString name) {
     // "clientcomm" connects typeEnabled to handleTypeEnabled and announces its types. Channels served by
     // a stand-in have nothing to wire.
     qCDebug(lcMaster) << "Channel opened:" << name;
+    if (name == VnConstants::MultiWindowChannelName && m_isSingleApplication) {
+        if (auto channel = multiWindowChannel(this)) {
+            channel->sendCapabilities({});
+        }
+    }
     if (name == VnConstants::ClipboardChannelName) {
         if (auto clipboard = std::dynamic_pointer_cast<VnClipboardChannel>(m_connection->channel(name))) {
             clipboard->sendCapabilities();

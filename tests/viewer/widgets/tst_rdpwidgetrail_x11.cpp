@@ -1,0 +1,212 @@
+// Rail windows on a private X server with a window manager: moves made through the window manager reach
+// the server, the server's moves and stacking order reach the real windows, and owned windows are kept
+// above their owner.
+#include "MultiWindowSession.h"
+
+#include "platform/viewer/ViewerPlatform.h"
+#include "viewer/widgets/RdpMapping.h"
+
+#include "XvfbServer.h"
+
+#include <QLoggingCategory>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+using DisplaySim::WindowUpdate;
+
+namespace {
+
+// The window manager's client list, top to bottom.
+QList<quint64> stackingOrder() {
+    QList<quint64> order;
+    for (ViewerPlatform::NativeWindow w : ViewerPlatform::instance()->topLevelWindows())
+        order << quint64(w);
+    return order;
+}
+
+quint64 handleOf(QWidget* widget) {
+    return widget && widget->windowHandle() ? ViewerPlatform::instance()->nativeHandle(widget->windowHandle())
+                                            : 0;
+}
+
+bool above(quint64 upper, quint64 lower) {
+    const QList<quint64> order = stackingOrder();
+    const int u = order.indexOf(upper);
+    const int l = order.indexOf(lower);
+    return u >= 0 && l >= 0 && u < l;
+}
+
+bool windowManagerRunning() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    const Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", True);
+    bool running = false;
+    if (check != None) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long rest = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, XA_WINDOW, &type,
+                               &format, &count, &rest, &data) == Success &&
+            data) {
+            running = count == 1;
+            XFree(data);
+        }
+    }
+    XCloseDisplay(display);
+    return running;
+}
+
+quint64 transientFor(quint64 window) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return 0;
+    Window owner = 0;
+    if (!XGetTransientForHint(display, Window(window), &owner))
+        owner = 0;
+    XCloseDisplay(display);
+    return owner;
+}
+
+} // namespace
+
+class TestRdpWidgetRailX11 : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        QLoggingCategory::setFilterRules(QStringLiteral("velnor.*.debug=false"));
+        const QString wm = QStandardPaths::findExecutable(QStringLiteral("icewm"));
+        if (wm.isEmpty())
+            QFAIL("icewm is not installed; the set-up installs it");
+        xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+        if (xdotool.isEmpty())
+            QFAIL("xdotool is not installed; the set-up installs it");
+        // A small window manager that honours restacking below a given sibling.
+        windowManager.setProgram(wm);
+        QVERIFY(wmConfig.isValid());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ICEWM_PRIVCFG"), wmConfig.path());
+        windowManager.setProcessEnvironment(env);
+        windowManager.start();
+        QVERIFY(windowManager.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(windowManagerRunning(), 20000);
+    }
+
+    void cleanupTestCase() {
+        windowManager.terminate();
+        if (!windowManager.waitForFinished(5000)) {
+            windowManager.kill();
+            windowManager.waitForFinished(5000);
+        }
+    }
+
+    void windowManagerMovesReachTheServer() {
+        MultiWindowSession s;
+        QVERIFY(s.start());
+        s.watchRaises();
+        QVERIFY(s.update(5, WindowUpdate::created(100, 120, 300, 200).setTitle("moved")));
+        RdpWidgetRail* r = s.rail(5);
+        QVERIFY(r);
+        QVERIFY(QTest::qWaitForWindowExposed(r, 10000));
+        QTRY_COMPARE_WITH_TIMEOUT(r->geometry().topLeft(), QPoint(100, 120), 10000);
+        s.windows.clearRecord();
+
+        // Moved by another program, through the window manager.
+        QVERIFY(QProcess::execute(xdotool, {QStringLiteral("windowmove"), QString::number(handleOf(r)),
+                                            QStringLiteral("400"), QStringLiteral("300")}) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(r->geometry().topLeft() != QPoint(100, 120), 10000);
+        const QRect landed = mapRectToServer(r->geometry(), true, 1.0);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !s.windows.record().moves.isEmpty() && s.windows.record().moves.last().rect == landed, 10000);
+        QCOMPARE(s.windows.record().moves.last().window, 5u);
+        QCOMPARE(landed.size(), QSize(300, 200));
+    }
+
+    void serverMovesTheWindow() {
+        MultiWindowSession s;
+        QVERIFY(s.start());
+        s.watchRaises();
+        QVERIFY(s.update(5, WindowUpdate::created(100, 120, 300, 200)));
+        RdpWidgetRail* r = s.rail(5);
+        QVERIFY(QTest::qWaitForWindowExposed(r, 10000));
+        QVERIFY(s.update(5, WindowUpdate().setPosition(250, 260).setSize(320, 180)));
+        QTRY_COMPARE_WITH_TIMEOUT(r->geometry(), QRect(250, 260, 320, 180), 10000);
+    }
+
+    void serverStackingOrderReachesTheWindows() {
+        MultiWindowSession s;
+        QVERIFY(s.start());
+        s.watchRaises();
+        for (quint32 id : {1u, 2u, 3u}) {
+            QVERIFY(s.update(id, WindowUpdate::created(qint16(50 + 60 * id), 100, 200, 150)));
+            QVERIFY(QTest::qWaitForWindowExposed(s.rail(id), 10000));
+        }
+        const quint64 a = handleOf(s.rail(1));
+        const quint64 b = handleOf(s.rail(2));
+        const quint64 c = handleOf(s.rail(3));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            stackingOrder().contains(a) && stackingOrder().contains(b) && stackingOrder().contains(c), 10000);
+
+        s.windows.sendZOrder({3, 2, 1}); // bottom to top: 1 on top
+        QVERIFY(s.syncPoint());
+        QTRY_VERIFY_WITH_TIMEOUT(above(a, b) && above(b, c), 10000);
+
+        s.windows.sendZOrder({1, 2, 3});
+        QVERIFY(s.syncPoint());
+        QTRY_VERIFY_WITH_TIMEOUT(above(c, b) && above(b, a), 10000);
+        QCOMPARE(s.channel()->stacking(), (QList<quint32>{3, 2, 1}));
+    }
+
+    void activatingARailTellsTheServer() {
+        MultiWindowSession s;
+        QVERIFY(s.start());
+        s.watchRaises();
+        QVERIFY(s.update(1, WindowUpdate::created(100, 100, 200, 150)));
+        QVERIFY(s.update(2, WindowUpdate::created(500, 100, 200, 150)));
+        QVERIFY(QTest::qWaitForWindowExposed(s.rail(1), 10000));
+        QVERIFY(QTest::qWaitForWindowExposed(s.rail(2), 10000));
+        s.windows.clearRecord();
+        QVERIFY(QProcess::execute(
+                    xdotool, {QStringLiteral("windowactivate"), QString::number(handleOf(s.rail(1)))}) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(s.windows.record().activations.contains(1u), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            s.windows.record().raises.contains(1u) || !s.windows.record().restacks.isEmpty(), 10000);
+        QCOMPARE(s.channel()->activeWindow(), 1u);
+    }
+
+    void ownedWindowStaysAboveItsOwner() {
+        MultiWindowSession s;
+        QVERIFY(s.start());
+        s.watchRaises();
+        QVERIFY(s.update(1, WindowUpdate::created(100, 100, 400, 300).setTitle("owner")));
+        QVERIFY(s.update(2, WindowUpdate::created(150, 150, 200, 100).setOwner(1).setTitle("owned")));
+        QVERIFY(QTest::qWaitForWindowExposed(s.rail(2), 10000));
+        const quint64 owner = handleOf(s.rail(1));
+        const quint64 owned = handleOf(s.rail(2));
+        QTRY_COMPARE_WITH_TIMEOUT(transientFor(owned), owner, 10000);
+
+        QVERIFY(QProcess::execute(xdotool, {QStringLiteral("windowactivate"), QString::number(owner)}) == 0);
+        QTRY_VERIFY_WITH_TIMEOUT(s.rail(1)->isActiveWindow(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(above(owned, owner), 10000);
+    }
+
+private:
+    QProcess windowManager;
+    QTemporaryDir wmConfig;
+    QString xdotool;
+};
+
+int main(int argc, char** argv) {
+    return runTestUnderXvfb<TestRdpWidgetRailX11>(argc, argv);
+}
+
+#include "tst_rdpwidgetrail_x11.moc"
