@@ -438,6 +438,22 @@ private slots:
         QCOMPARE(s.child<QComboBox>("DPIBox")->currentIndex(), -1);
     }
 
+    // A panel left open over the end of a session shows the next session of the same instance.
+    void nextSession() {
+        Session s;
+        QVERIFY(s.start());
+        s.open();
+        s.instance.quit();
+        QVERIFY(s.sim.awaitClientGone());
+        const QJsonArray types{QJsonObject{{"_id", "Autodetect"}, {"name", "Automatic"}, {"frameRate", 24}}};
+        s.instance.start(QNetworkRequest(s.sim.url()), QNetworkProxy(QNetworkProxy::NoProxy),
+                         QStringLiteral("tester"), QStringLiteral("secret"), QStringLiteral("640x480"),
+                         QStringLiteral("Desk"), false, {{"NetworkTypes", types}});
+        QCOMPARE(itemTexts(s.presets()), (QStringList{"Automatic", "Custom"}));
+        QCOMPARE(s.presets()->currentIndex(), 0);
+        QCOMPARE(s.child<QSlider>("FpsSlider")->value(), 24);
+    }
+
     void hiddenBoxes_data() {
         QTest::addColumn<QString>("geometry");
         QTest::addColumn<bool>("monitorAndKeys");
