@@ -8,6 +8,9 @@
 #include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpOptionsWidget.h"
 #include "viewer/widgets/RdpPreferences.h"
+#include "viewer/widgets/RdpWidget.h"
+#include "viewer/widgets/RdpWidgetDesktopCaddy.h"
+#include "viewer/widgets/RdpWidgetToolbar.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -479,7 +482,13 @@ private slots:
         Session s;
         QVERIFY(s.start());
         RdpDefaultHandlers handlers(&s.instance);
-        emit s.instance.master()->wantsToShowOptions();
+        QTRY_VERIFY(s.instance.master()->widgetList()->widget(1));
+        auto* caddy =
+            qobject_cast<RdpWidgetDesktopCaddy*>(s.instance.master()->widgetList()->widget(1).data());
+        QVERIFY(caddy);
+        auto* gear = caddy->toolbar()->findChild<QPushButton*>(QStringLiteral("OptionsButton"));
+        QVERIFY(gear);
+        gear->click();
         QPointer<QWidget> window = handlers.optionsWindow();
         QVERIFY(qobject_cast<RdpOptionsWidget*>(window.data()));
         QCOMPARE(window->windowTitle(), QStringLiteral("Desk - Options"));
