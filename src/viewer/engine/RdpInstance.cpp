@@ -1,6 +1,7 @@
 #include "viewer/engine/RdpInstance.h"
 
 #include "viewer/engine/RdpMaster.h"
+#include "viewer/widgets/RdpOptionsWidget.h"
 #include "viewer/widgets/RdpSharingWidget.h"
 
 #include <QGuiApplication>
@@ -75,6 +76,14 @@ void RdpInstance::startWithRequests(const QList<QNetworkRequest>& requests, cons
     connect(master, &RdpMaster::wantsToShowSharing, this, &RdpInstance::wantsToShowSharing);
     connect(master, &RdpMaster::wantsToCloseSharing, this, &RdpInstance::wantsToCloseSharing);
     connect(master, &RdpMaster::wantsToQuit, this, &RdpInstance::wantsToQuit);
+    // Also the changes that only arrive later (codecs at the handshake), so that a window following the
+    // instance never misses them.
+    connect(master, &RdpMaster::supportedCodecsChanged, this, &RdpInstance::supportedCodecsChanged);
+    connect(master, &RdpMaster::sendCommandKeyChanged, this, &RdpInstance::sendCommandKeyChanged);
+    connect(master, &RdpMaster::commandSendsAltChanged, this, &RdpInstance::commandSendsAltChanged);
+    connect(master, &RdpMaster::handlePrimarySelectionChanged, this,
+            &RdpInstance::handlePrimarySelectionChanged);
+    connect(master, &RdpMaster::autoResizeChanged, this, &RdpInstance::autoResizeChanged);
     connect(master, &RdpMaster::finished, this, &RdpInstance::handleFinished, Qt::QueuedConnection);
 
     m_finishMessage.clear();
@@ -395,11 +404,7 @@ QWidget* RdpDefaultHandlers::createPanel(Panel panel, RdpInstance* instance) {
     if (panel == Panel::Sharing) {
         return new RdpSharingWidget(instance);
     }
-    // A placeholder until the options panel (RdpOptionsWidget) is built in.
-    auto* window = new QWidget(nullptr);
-    auto* layout = new QVBoxLayout(window);
-    layout->addWidget(new QLabel(panel == Panel::Options ? tr("Options") : tr("Sharing"), window));
-    return window;
+    return new RdpOptionsWidget(instance, nullptr);
 }
 
 void RdpDefaultHandlers::showPanel(QPointer<QWidget>& window, Panel panel) {

@@ -304,8 +304,8 @@ void RdpMaster::applyNetworkType() {
     bool found = false;
     for (const QJsonValue& value : qAsConst(m_networkTypes)) {
         const QJsonObject object = value.toObject();
-        if (object.value(QStringLiteral("_id")).toString() == m_networkType &&
-            object.contains(QStringLiteral("_id"))) {
+        // An empty network type is "custom": it never picks a preset, not even one with an empty id.
+        if (!m_networkType.isEmpty() && object.value(QStringLiteral("_id")).toString() == m_networkType) {
             preset = object;
             found = true;
             break;
