@@ -1,5 +1,7 @@
 #include "HttpsServer.h"
 
+#include "TestCertificate.h"
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QJsonDocument>
@@ -143,34 +145,13 @@ Certificate selfSignedCertificate(const QString& name) {
         return found.value();
 
     Certificate pair;
-    QTemporaryDir dir;
-    if (!dir.isValid()) {
-        pair.error = QStringLiteral("no temporary directory");
+    const TestCertificatePem pem = makeTestCertificate(QStringLiteral("/CN=127.0.0.1/O=%1").arg(name));
+    if (!pem.error.isEmpty()) {
+        pair.error = pem.error;
         return pair;
     }
-    const QString cert = dir.filePath(QStringLiteral("cert.pem"));
-    const QString key = dir.filePath(QStringLiteral("key.pem"));
-    QProcess openssl;
-    openssl.setProcessChannelMode(QProcess::MergedChannels);
-    openssl.start(
-        QStringLiteral("openssl"),
-        {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
-         QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-         QStringLiteral("-keyout"), key, QStringLiteral("-out"), cert, QStringLiteral("-days"),
-         QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1/O=%1").arg(name),
-         QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1,DNS:localhost")});
-    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit ||
-        openssl.exitCode() != 0) {
-        pair.error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(openssl.readAll());
-        return pair;
-    }
-    QFile certFile(cert), keyFile(key);
-    if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly)) {
-        pair.error = QStringLiteral("openssl wrote no certificate");
-        return pair;
-    }
-    pair.certificate = QSslCertificate(certFile.readAll(), QSsl::Pem);
-    pair.key = QSslKey(keyFile.readAll(), QSsl::Ec, QSsl::Pem);
+    pair.certificate = QSslCertificate(pem.certificatePem, QSsl::Pem);
+    pair.key = QSslKey(pem.keyPem, QSsl::Ec, QSsl::Pem);
     if (pair.isNull()) {
         pair.error = QStringLiteral("openssl wrote an unreadable certificate");
         return pair;
