@@ -19,6 +19,10 @@ struct RdpClient {
                login == other.login && version == other.version;
     }
     bool operator!=(const RdpClient& other) const { return !(*this == other); }
+    // Whether the participant changed in a way a viewer shows; login and version do not count.
+    bool differsFrom(const RdpClient& other) const {
+        return client != other.client || name != other.name || role != other.role || status != other.status;
+    }
     // Participants are ordered by their id.
     bool operator<(const RdpClient& other) const { return client < other.client; }
 };

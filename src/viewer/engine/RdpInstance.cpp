@@ -1,6 +1,7 @@
 #include "viewer/engine/RdpInstance.h"
 
 #include "viewer/engine/RdpMaster.h"
+#include "viewer/widgets/RdpSharingWidget.h"
 
 #include <QGuiApplication>
 #include <QJsonObject>
@@ -391,9 +392,10 @@ void RdpDefaultHandlers::handleWantsToQuitFromInstance() {
 }
 
 QWidget* RdpDefaultHandlers::createPanel(Panel panel, RdpInstance* instance) {
-    // Placeholders until the options panel (RdpOptionsWidget) and the sharing panel (RdpSharingWidget)
-    // are built in; each is then created here with the instance.
-    Q_UNUSED(instance)
+    if (panel == Panel::Sharing) {
+        return new RdpSharingWidget(instance);
+    }
+    // A placeholder until the options panel (RdpOptionsWidget) is built in.
     auto* window = new QWidget(nullptr);
     auto* layout = new QVBoxLayout(window);
     layout->addWidget(new QLabel(panel == Panel::Options ? tr("Options") : tr("Sharing"), window));

@@ -1,6 +1,9 @@
 #include "viewer/engine/RdpMaster.h"
 
 #include "viewer/engine/RdpInstance.h"
+#include "viewer/engine/VnCcShare.h"
+#include "viewer/engine/VnClientCommChannel.h"
+#include "viewer/engine/VnClipboardChannel.h"
 #include "viewer/engine/VnDiagnosticsChannel.h"
 #include "viewer/engine/VnDiagnosticsWindow.h"
 #include "viewer/engine/VnMagellanChannel.h"
@@ -57,6 +60,11 @@ bool parseSize(const QString& text, QSize& size) {
     }
     size = QSize(width, height);
     return true;
+}
+
+// The share listener of an open client-communication channel, or null.
+VnCcShare* shareListener(const std::shared_ptr<VnClientCommChannel>& channel) {
+    return channel ? qobject_cast<VnCcShare*>(channel->listener(VnConstants::ShareTypeName)) : nullptr;
 }
 
 } // namespace
@@ -676,8 +684,13 @@ void RdpMaster::requestChannels() {
 }
 
 VnServerConnection::ChannelFactory RdpMaster::channelFactoryFor(const QString& name) {
-    // Each channel's own class takes its place here as it is built in, e.g. for "clipboard":
-    // return m_connection->channelFactory<VnClipboardChannel>(thread());
+    // Each channel's own class takes its place here as it is built in.
+    if (name == VnConstants::ClipboardChannelName) {
+        return VnClipboardChannel::factory(*m_connection, this);
+    }
+    if (name == VnConstants::ClientCommChannelName) {
+        return m_connection->channelFactory<VnClientCommChannel>(thread());
+    }
     if (name == VnConstants::DiagnosticsChannelName) {
         // Decoded and kept on the network thread; only the deltas cross to the window.
         return m_connection->channelFactory<VnDiagnosticsChannel>();
@@ -705,6 +718,18 @@ void RdpMaster::handleChannelOpened(QString name) {
     // "clientcomm" connects typeEnabled to handleTypeEnabled and announces its types. Channels served by
     // a stand-in have nothing to wire.
     qCDebug(lcMaster) << "Channel opened:" << name;
+    if (name == VnConstants::ClipboardChannelName) {
+        if (auto clipboard = std::dynamic_pointer_cast<VnClipboardChannel>(m_connection->channel(name))) {
+            clipboard->sendCapabilities();
+        }
+    }
+    if (name == VnConstants::ClientCommChannelName) {
+        if (const std::shared_ptr<VnClientCommChannel> channel = clientCommChannel()) {
+            connect(channel.get(), &VnClientCommChannel::typeEnabled, this, &RdpMaster::handleTypeEnabled,
+                    Qt::UniqueConnection);
+            channel->announceTypes();
+        }
+    }
     if (name == VnConstants::DiagnosticsChannelName) {
         auto channel = std::dynamic_pointer_cast<VnDiagnosticsChannel>(m_connection->channel(name));
         auto* window = qobject_cast<VnDiagnosticsWindow*>(m_diagnosticsWindow.data());
@@ -718,14 +743,22 @@ void RdpMaster::handleTypeEnabled(QString type) {
     if (type != VnConstants::ShareTypeName) {
         return;
     }
-    // The share listener's hello, client_notify, me_notify and message_notify go to shareHello,
-    // shareClient, shareMe and shareMessage once the listener exists.
+    const std::shared_ptr<VnClientCommChannel> channel = clientCommChannel(); // keeps the listener alive
+    if (VnCcShare* share = shareListener(channel)) {
+        connect(share, &VnCcShare::hello, this, &RdpMaster::shareHello, Qt::UniqueConnection);
+        connect(share, &VnCcShare::client_notify, this, &RdpMaster::shareClient, Qt::UniqueConnection);
+        connect(share, &VnCcShare::me_notify, this, &RdpMaster::shareMe, Qt::UniqueConnection);
+        connect(share, &VnCcShare::message_notify, this, &RdpMaster::shareMessage, Qt::UniqueConnection);
+    }
     emit shareEnabledChanged(true);
 }
 
 std::shared_ptr<VnClientCommChannel> RdpMaster::clientCommChannel() const {
-    // Found by name in the connection once the client-communication channel is built in.
-    return {};
+    if (!m_connection) {
+        return {};
+    }
+    return std::dynamic_pointer_cast<VnClientCommChannel>(
+        m_connection->channel(VnConstants::ClientCommChannelName));
 }
 
 void RdpMaster::handleSupportedCodecs(QSet<Protocol::Byte> codecs) {
@@ -787,16 +820,39 @@ void RdpMaster::shareMessage(QString, QJsonValue) {}
 
 // Share commands go through the "vn-share" listener of the open client-communication channel; without
 // it they do nothing.
-void RdpMaster::sendHello(QString) {}
-void RdpMaster::renameClient(QString, QString) {}
-void RdpMaster::updateClient(QString, QString, QString, QString) {}
-void RdpMaster::kickClient(QString, QString) {}
+void RdpMaster::sendHello(QString name) {
+    const std::shared_ptr<VnClientCommChannel> channel = clientCommChannel(); // keeps the listener alive
+    if (VnCcShare* share = shareListener(channel)) {
+        share->sendHello(name);
+    }
+}
+void RdpMaster::renameClient(QString id, QString name) {
+    updateClient(id, QString(), QString(), name);
+}
+void RdpMaster::updateClient(QString id, QString status, QString role, QString name) {
+    const std::shared_ptr<VnClientCommChannel> channel = clientCommChannel(); // keeps the listener alive
+    if (VnCcShare* share = shareListener(channel)) {
+        share->sendUpdateClient(id, status, role, name);
+    }
+}
+void RdpMaster::kickClient(QString id, QString message) {
+    const std::shared_ptr<VnClientCommChannel> channel = clientCommChannel(); // keeps the listener alive
+    if (VnCcShare* share = shareListener(channel)) {
+        share->sendDisconnect(id, message);
+    }
+}
 void RdpMaster::kickClient(QString id) {
     kickClient(id, QString());
 }
-void RdpMaster::giveInputToClient(QString) {}
-void RdpMaster::sendClientToLobby(QString) {}
-void RdpMaster::admitClientFromLobby(QString) {}
+void RdpMaster::giveInputToClient(QString id) {
+    updateClient(id, QStringLiteral("input"), QString(), QString());
+}
+void RdpMaster::sendClientToLobby(QString id) {
+    updateClient(id, QStringLiteral("lobby"), QString(), QString());
+}
+void RdpMaster::admitClientFromLobby(QString id) {
+    updateClient(id, QStringLiteral("viewing"), QString(), QString());
+}
 
 // ---- other methods -------------------------------------------------------------------------------------
 
