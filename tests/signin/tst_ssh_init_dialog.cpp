@@ -1,6 +1,7 @@
 // The ssh sign-in dialog against SshProcess's real prompt server: each question arrives the way
 // the prompt program sends it, and the answer is read back off the same connection.
 
+#include "TestRpcInstance.h"
 #include "platform/system/UserInfo.h"
 #include "rpc/RpcInstance.h"
 #include "signin/SshInitDialog.h"
@@ -15,6 +16,7 @@
 #include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTextBrowser>
 
 namespace {
 
@@ -106,6 +108,7 @@ private slots:
     void bannerFollowsThePages();
     void bannerOnStatusPage();
     void onePressOneAnswer();
+    void statusPageShowsTheLog();
 };
 
 void TestSshInitDialog::promptToPageAndAnswer_data() {
@@ -385,6 +388,17 @@ void TestSshInitDialog::onePressOneAnswer() {
     QTest::keyClick(c.widget<QLineEdit>("AnswerLineEdit"), Qt::Key_Return);
     QTRY_COMPARE(c.replies(), netstring("pw") + netstring("b"));
     QCOMPARE(rejected.count(), 0);
+}
+
+void TestSshInitDialog::statusPageShowsTheLog() {
+    auto instance = QSharedPointer<TestRpcInstance>::create();
+    instance->appendLog("ssh started");
+    instance->appendLog("debug1: <b>not markup</b> & more");
+    SshProcess process;
+    SshInitDialog dialog(instance, &process);
+    auto* log = dialog.findChild<QTextBrowser*>("LogTextBrowser");
+    QCOMPARE(log->toPlainText(), QString("ssh started\ndebug1: <b>not markup</b> & more"));
+    QCOMPARE(dialog.findChild<QLabel*>("StatusLabel")->text(), QString("Connecting..."));
 }
 
 QTEST_MAIN(TestSshInitDialog)
