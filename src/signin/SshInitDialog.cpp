@@ -2,6 +2,7 @@
 
 #include "platform/system/UserInfo.h"
 #include "rpc/RpcInstance.h"
+#include "rpc/RpcInstanceSsh.h"
 #include "signin/SshProcess.h"
 
 #include <QDialogButtonBox>
@@ -39,6 +40,9 @@ SshInitDialog::SshInitDialog(QSharedPointer<RpcInstance> instance, SshProcess* p
         connect(process, &SshProcess::questioned, this, &SshInitDialog::classifyPrompt);
     showStatusPage();
 }
+
+SshInitDialog::SshInitDialog(QSharedPointer<RpcInstanceSsh> instance, QWidget* parent)
+    : SshInitDialog(instance, instance ? instance->process() : nullptr, parent) {}
 
 SshInitDialog::~SshInitDialog() = default;
 

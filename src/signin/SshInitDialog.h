@@ -12,6 +12,7 @@ class QPushButton;
 class QStackedWidget;
 class QTextBrowser;
 class RpcInstance;
+class RpcInstanceSsh;
 class SshProcess;
 
 // The conversation window while an ssh connection comes up: progress, the instance log, ssh's
@@ -21,6 +22,8 @@ class SshInitDialog : public QDialog {
 public:
     enum Page { StatusPage, AnswerPage, HostKeyPage, UsernamePage, MotdPage };
 
+    // Carries the conversation of the instance's ssh process.
+    explicit SshInitDialog(QSharedPointer<RpcInstanceSsh> instance, QWidget* parent = nullptr);
     // The instance supplies the log; the process asks the questions and takes the answers.
     // Either may be null.
     SshInitDialog(QSharedPointer<RpcInstance> instance, SshProcess* process, QWidget* parent = nullptr);
