@@ -243,28 +243,36 @@ void RdpWidgetDesktop::paintEvent(QPaintEvent* event) {
     if (!session || !view)
         return;
     QPainter painter(this);
-    const QImage image = session->surfaceImage(view->surfaceId());
-    if (!image.isNull()) {
-        const QRect source(QPoint(0, 0), view->surfaceSize());
-        painter.save();
-        const double factor = session->scalingFactor();
-        const double scale = 1.0 / factor;
-        const bool smooth = scale != 1.0;
-        painter.setRenderHint(QPainter::Antialiasing, smooth);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
-        painter.scale(scale, scale);
-        // Smooth scaling of non-premultiplied pixels is about twice as slow as of opaque ones. Where every
-        // pixel the repainted area reads is opaque, the same bits are drawn as RGB32: same result, no copy.
-        const QRect read =
-            mapRectToServer(event->rect(), false, factor).adjusted(-2, -2, 2, 2) & image.rect();
-        if (smooth && image.format() == QImage::Format_ARGB32 && isOpaque(image, read))
-            painter.drawImage(source,
-                              QImage(image.constBits(), image.width(), image.height(), image.bytesPerLine(),
-                                     QImage::Format_RGB32),
-                              source);
-        else
-            painter.drawImage(source, image, source);
-        painter.restore();
+    {
+        // Drawn from the surface itself, under the surface lock: a copy still held here while the
+        // network thread paints the next frame would detach into a second full-size image.
+        const RdpMaster::SurfaceReadLock lock(*session);
+        const Surface::SurfaceMap& surfaces = session->surfaceMap();
+        const auto it = surfaces.find(Surface::SurfaceId(view->surfaceId()));
+        const QImage* image = it == surfaces.end() ? nullptr : it->second.get();
+        if (image && !image->isNull()) {
+            const QRect source = image->rect();
+            painter.save();
+            const double factor = session->scalingFactor();
+            const double scale = 1.0 / factor;
+            const bool smooth = scale != 1.0;
+            painter.setRenderHint(QPainter::Antialiasing, smooth);
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+            painter.scale(scale, scale);
+            // Smooth scaling of non-premultiplied pixels is about twice as slow as of opaque ones. Where
+            // every pixel the repainted area reads is opaque, the same bits are drawn as RGB32: same
+            // result, no copy (the wrapper lives only inside the lock).
+            const QRect read =
+                mapRectToServer(event->rect(), false, factor).adjusted(-2, -2, 2, 2) & image->rect();
+            if (smooth && image->format() == QImage::Format_ARGB32 && isOpaque(*image, read))
+                painter.drawImage(source,
+                                  QImage(image->constBits(), image->width(), image->height(),
+                                         image->bytesPerLine(), QImage::Format_RGB32),
+                                  source);
+            else
+                painter.drawImage(source, *image, source);
+            painter.restore();
+        }
     }
     if (isOverlayShown() && mousePositionKnown) {
         QRadialGradient gradient;
