@@ -21,7 +21,13 @@ QString RpcInstance::programVersion() {
 void RpcInstance::appendLog(const QString& line) {
     while (m_log.size() >= maxLogLines)
         m_log.removeFirst();
-    m_log.append(line.trimmed());
+    // The server chooses what lands here; it must not hold the log to hundreds of megabytes.
+    QString text = line.trimmed();
+    if (text.size() > maxLogLineLength) {
+        text.truncate(maxLogLineLength);
+        text += tr(" [line cut]");
+    }
+    m_log.append(text);
 }
 
 void RpcInstance::addClientInfo(QJsonObject& request) const {

@@ -30,6 +30,8 @@ class RpcInstance : public QObject {
     Q_PROPERTY(QStringList log READ log)
 public:
     static constexpr int maxLogLines = 1000;
+    // Longest line kept in the log; a longer one is cut there and marked.
+    static constexpr int maxLogLineLength = 64 * 1024;
     // Failure name of a request that could not be given an id because the random source failed.
     static const QString randomSourceFailure;
 

@@ -14,6 +14,7 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTimer>
 
 namespace {
 
@@ -44,9 +45,24 @@ quint16 SshProcess::lastProbedTunnelPort() {
 }
 
 SshProcess::SshProcess(QObject* parent)
-    : QProcess(parent) {}
+    : QProcess(parent) {
+    // A process that ended by itself gives its port back at once, not only when it is closed.
+    m_releaseOnFinish = connect(this, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+                                [this] { releaseTunnelPort(); });
+}
+
+bool SshProcess::isTunnelPortClaimed(quint16 port) {
+    return claimedTunnelPorts().contains(port);
+}
+
+void SshProcess::reportLater(const std::function<void()>& report) {
+    // Failures found inside start reach callers that connect after start returns.
+    QTimer::singleShot(0, this, report);
+}
 
 SshProcess::~SshProcess() {
+    // QProcess's own destructor still ends a running child and reports it; this part is gone by then.
+    disconnect(m_releaseOnFinish);
     tearDownPrompts();
     releaseTunnelPort();
 }
@@ -62,7 +78,7 @@ QProcess::ProcessError SshProcess::lastError() const {
 void SshProcess::failStart(const QString& message) {
     m_refusedStart = true;
     setErrorString(message);
-    emit errorOccurred(QProcess::FailedToStart);
+    reportLater([this] { emit errorOccurred(QProcess::FailedToStart); });
 }
 
 void SshProcess::start(const SshLaunchSettings& settings) {
@@ -142,14 +158,16 @@ bool SshProcess::startPromptServer() {
     QString error;
     if (!generateCookie(cookie, error)) {
         qCWarning(lcRpc) << "prompt server not started:" << error;
-        emit promptServerFailed(tr("The password prompt server could not be started: %1").arg(error));
+        const QString message = tr("The password prompt server could not be started: %1").arg(error);
+        reportLater([this, message] { emit promptServerFailed(message); });
         return false;
     }
     auto* server = new QLocalServer();
     if (!platform::listenUserOnly(server, QStringLiteral("murrow-%1").arg(cookie), &error)) {
         delete server;
         qCWarning(lcRpc) << "prompt server not started:" << error;
-        emit promptServerFailed(tr("The password prompt server could not be started: %1").arg(error));
+        const QString message = tr("The password prompt server could not be started: %1").arg(error);
+        reportLater([this, message] { emit promptServerFailed(message); });
         return false;
     }
     MurrowServer = server;
@@ -194,6 +212,22 @@ void SshProcess::close() {
     m_port = 0;
     releaseTunnelPort();
     tearDownPrompts();
+}
+
+void SshProcess::stopGracefully(int graceMs) {
+    tearDownPrompts();
+    if (state() == QProcess::NotRunning)
+        return;
+    closeWriteChannel();
+    QTimer::singleShot(graceMs, this, [this, graceMs] {
+        if (state() == QProcess::NotRunning)
+            return;
+        terminate();
+        QTimer::singleShot(graceMs, this, [this] {
+            if (state() != QProcess::NotRunning)
+                kill();
+        });
+    });
 }
 
 void SshProcess::MurrowServer_newConnection() {

@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QString>
 
+#include <functional>
+
 class NetStringReader;
 class QLocalServer;
 class QLocalSocket;
@@ -37,6 +39,11 @@ public:
     QProcess::ProcessError lastError() const;
 
     void close() override;
+    // Ends ssh without waiting: closes its input at once, terminates it after graceMs and kills it
+    // after graceMs more. The prompt server goes at once.
+    void stopGracefully(int graceMs);
+    // Whether a live process of this program holds the port as its tunnel.
+    static bool isTunnelPortClaimed(quint16 port);
 
 signals:
     void questioned(QString prompt);
@@ -50,6 +57,7 @@ private slots:
 
 private:
     void failStart(const QString& message);
+    void reportLater(const std::function<void()>& report);
     bool startPromptServer();
     void tearDownPrompts();
     void releaseTunnelPort();
@@ -67,6 +75,7 @@ private:
     QLocalServer* MurrowServer = nullptr;
     QLocalSocket* CurrentMurrowSocket = nullptr;
     NetStringReader* promptReader = nullptr;
+    QMetaObject::Connection m_releaseOnFinish;
     bool m_refusedStart = false;
     // The current connection's request has been announced and not yet answered.
     bool m_awaitingAnswer = false;

@@ -29,6 +29,7 @@ private slots:
     void randomSourceFailure();
     void logKeepsNewestThousand();
     void logTrimsLines();
+    void logCutsLongLines();
     void clientInfo_data();
     void clientInfo();
     void rejectWithError_data();
@@ -83,6 +84,22 @@ void TestRpcInstanceCore::logTrimsLines() {
     instance.appendLog("   ");
     instance.appendLog("\t line \n");
     QCOMPARE(instance.log(), (QStringList{"", "line"}));
+}
+
+void TestRpcInstanceCore::logCutsLongLines() {
+    // The server decides what reaches the log: a huge line is kept only up to the cap, marked as cut.
+    TestRpcInstance instance;
+    const int cap = RpcInstance::maxLogLineLength;
+    instance.appendLog(QString(cap, 'a'));
+    instance.appendLog(QString(cap + 1, 'b'));
+    instance.appendLog(QString(50 * cap, 'c'));
+    const QStringList log = instance.log();
+    QCOMPARE(log[0], QString(cap, 'a'));
+    for (int i : {1, 2}) {
+        QVERIFY(log[i].size() < cap + 100);
+        QVERIFY(log[i].startsWith(QString(cap, i == 1 ? 'b' : 'c')));
+        QVERIFY(log[i].endsWith("[line cut]"));
+    }
 }
 
 void TestRpcInstanceCore::clientInfo_data() {

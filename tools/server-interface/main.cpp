@@ -5,20 +5,43 @@
 //
 // Prints TEXT (default: a short login banner) and then the start marker on standard output, then
 // reads JSON-RPC requests as netstrings from standard input and answers each one that has an id.
-// Answers come from the script, a JSON object:
-//   {"methods": {"<method>": {"result": ...} | {"error": {...}} | {"raw": "<bytes to write>"}},
-//    "greeting": [<messages sent right after the marker>]}
-// Without a script entry: "echo" answers with its params, "exit" answers and ends the program with
-// params.code, "notify" sends params back as a notification before answering; any other method
-// gets the error {"name": "not_found"}. --record appends every request, one JSON line each.
+// Answers come from FakeServer (a plausible reply for every client operation, over a little state),
+// unless the script overrides them. "echo" answers with its params, "exit" answers and ends the
+// program with params.code, "notify" sends params back as a notification before answering.
+// --record appends every request, one JSON line each ({"unparsable": text} for one that is not JSON).
+//
+// The script is a JSON object:
+//   "chatter": text before the marker (instead of --chatter)
+//   "stderr": [lines] written to standard error at start
+//   "greeting": [messages] sent right behind the marker, in the same write; a string is written raw
+//   "exitAfter": {"request": K, "code": C}: exit with C once request K (counted from 1) is handled
+//   "lingerMs": N: keep running N ms after standard input ends (a command that ignores the end)
+//   "methods": {"<method>": ENTRY, or [ENTRY, ...] used in turn with the last one repeating}
+// An ENTRY changes how one request is answered; every key is optional:
+//   "result", "error": the answer instead of the default one (either or both)
+//   "raw": bytes written instead of any answer (malformed frames)
+//   "noReply": true: no answer at all
+//   "delayMs": answer later; other requests are answered meanwhile
+//   "id": the answer's id instead of the request's (a number, another string)
+//   "duplicate": true: the answer is sent twice
+//   "splitAt": [byte offsets]: the answer frame is written in pieces, "splitDelayMs" (default 100)
+//              apart, so the client reads them separately; negative offsets count from the end
+//   "before" | "after": [messages] sent before or after the answer; a string is written raw
+//   "stderr": [lines] written to standard error when the request arrives
+//   "exit": code: exit with it after the answer
+
+#include "FakeServer.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QList>
+#include <QSocketNotifier>
 #include <QString>
-#include <QStringList>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdio>
@@ -27,67 +50,263 @@
 
 namespace {
 
-constexpr qint64 maxRequestSize = 16 * 1024 * 1024;
+constexpr int maxRequestSize = 16 * 1024 * 1024;
+const QByteArray startMarker = QByteArrayLiteral("---- BEGIN Velnor NetString ----");
 
 void writeAll(const QByteArray& bytes) {
     const char* p = bytes.constData();
     qint64 left = bytes.size();
     while (left > 0) {
         const ssize_t n = ::write(1, p, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n <= 0)
-            std::exit(3);
+            std::_Exit(3);
         p += n;
         left -= n;
     }
 }
 
-void sendMessage(const QJsonObject& message) {
+void writeStderr(const QJsonValue& lines) {
+    QByteArray text;
+    if (lines.isString())
+        text = lines.toString().toLocal8Bit();
+    for (const QJsonValue& line : lines.toArray())
+        text += line.toString().toLocal8Bit() + '\n';
+    if (text.isEmpty())
+        return;
+    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
+    std::fflush(stderr);
+}
+
+QByteArray frame(const QJsonObject& message) {
     const QByteArray json = QJsonDocument(message).toJson(QJsonDocument::Compact);
-    writeAll(QByteArray::number(json.size()) + ':' + json + ',');
+    return QByteArray::number(json.size()) + ':' + json + ',';
 }
 
-bool readByte(char& c) {
-    for (;;) {
-        const ssize_t n = ::read(0, &c, 1);
-        if (n == 1)
-            return true;
-        if (n == 0 || errno != EINTR)
-            return false;
-    }
+// Messages of a script list: objects framed, strings as they are.
+QByteArray framed(const QJsonValue& messages) {
+    QByteArray bytes;
+    for (const QJsonValue& m : messages.toArray())
+        bytes += m.isString() ? m.toString().toUtf8() : frame(m.toObject());
+    return bytes;
 }
 
-// One netstring from standard input; false at end of input or on bad framing.
-bool readNetString(QByteArray& payload) {
-    QByteArray digits;
-    char c;
-    for (;;) {
-        if (!readByte(c))
-            return false;
-        if (c == ':')
-            break;
-        if (c < '0' || c > '9' || digits.size() >= 10)
-            return false;
-        digits.append(c);
+class Interface : public QObject {
+public:
+    Interface(const QJsonObject& script, const QString& recordPath)
+        : m_script(script)
+        , m_methods(script.value("methods").toObject())
+        , m_record(recordPath)
+        , m_stdin(0, QSocketNotifier::Read) {
+        if (!recordPath.isEmpty())
+            m_record.open(QIODevice::Append);
+        connect(&m_stdin, &QSocketNotifier::activated, this, [this] { readInput(); });
     }
-    bool ok = false;
-    const qint64 length = digits.toLongLong(&ok);
-    if (!ok || length > maxRequestSize)
-        return false;
-    payload.clear();
-    while (payload.size() < length) {
-        char buffer[4096];
-        const ssize_t n =
-            ::read(0, buffer, static_cast<size_t>(qMin<qint64>(sizeof buffer, length - payload.size())));
-        if (n <= 0)
-            return false;
-        payload.append(buffer, static_cast<int>(n));
+
+private:
+    // Output goes out strictly in order; a chunk may wait before it is written, and may end the program.
+    struct Chunk {
+        QByteArray bytes;
+        int delayMs = 0;
+        int exitCode = -1;
+    };
+
+    void readInput() {
+        char buffer[65536];
+        const ssize_t n = ::read(0, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            return;
+        if (n <= 0) {
+            m_stdin.setEnabled(false);
+            enqueue({Chunk{QByteArray(), m_script.value("lingerMs").toInt(0), 0}});
+            return;
+        }
+        m_input.append(buffer, static_cast<int>(n));
+        parseRequests();
     }
-    return readByte(c);
-}
+
+    void parseRequests() {
+        for (;;) {
+            const int colon = m_input.indexOf(':');
+            if (colon < 0) {
+                if (m_input.size() > 10)
+                    badFraming();
+                return;
+            }
+            bool ok = false;
+            const int length = m_input.left(colon).toInt(&ok);
+            if (!ok || colon > 10 || length < 0 || length > maxRequestSize) {
+                badFraming();
+                return;
+            }
+            if (m_input.size() < colon + 1 + length + 1)
+                return;
+            if (m_input.at(colon + 1 + length) != ',') {
+                badFraming();
+                return;
+            }
+            const QByteArray payload = m_input.mid(colon + 1, length);
+            m_input.remove(0, colon + 1 + length + 1);
+            handle(payload);
+        }
+    }
+
+    void badFraming() {
+        writeStderr(QJsonArray{"bad netstring from the client"});
+        std::fflush(stdout);
+        std::_Exit(4);
+    }
+
+    void record(const QJsonObject& entry) {
+        if (!m_record.isOpen())
+            return;
+        m_record.write(QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n');
+        m_record.flush();
+    }
+
+    QJsonObject entryFor(const QString& method) {
+        const QJsonValue value = m_methods.value(method);
+        if (!value.isArray())
+            return value.toObject();
+        const QJsonArray entries = value.toArray();
+        if (entries.isEmpty())
+            return QJsonObject();
+        const int used = m_used[method]++;
+        return entries.at(qMin(used, entries.size() - 1)).toObject();
+    }
+
+    void handle(const QByteArray& payload) {
+        ++m_requests;
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(payload, &parseError);
+        if (!document.isObject()) {
+            record(QJsonObject{{"unparsable", QString::fromUtf8(payload)}});
+            exitIfDone();
+            return;
+        }
+        const QJsonObject request = document.object();
+        record(request);
+        const QJsonValue id = request.value("id");
+        const QString method = request.value("method").toString();
+        const QJsonObject params = request.value("params").toObject();
+        const QJsonObject entry = entryFor(method);
+        writeStderr(entry.value("stderr"));
+
+        QList<Chunk> out;
+        const int delay = entry.value("delayMs").toInt(0);
+        const QByteArray before = framed(entry.value("before"));
+        if (!before.isEmpty())
+            out.append(Chunk{before});
+        int exitCode = entry.contains("exit") ? entry.value("exit").toInt() : -1;
+
+        if (entry.contains("raw")) {
+            out.append(Chunk{entry.value("raw").toString().toUtf8()});
+        } else if (!entry.value("noReply").toBool() && !id.isUndefined() && !id.isNull()) {
+            QJsonObject reply{{"jsonrpc", "2.0"}, {"id", entry.contains("id") ? entry.value("id") : id}};
+            if (entry.contains("result") || entry.contains("error")) {
+                // Both may be given: an answer that carries a result and an error.
+                for (const char* key : {"result", "error"}) {
+                    if (entry.contains(key))
+                        reply.insert(key, entry.value(key));
+                }
+            } else if (method == "echo") {
+                reply.insert("result", request.value("params"));
+            } else if (method == "notify") {
+                out.append(Chunk{frame(QJsonObject{{"jsonrpc", "2.0"},
+                                                   {"method", params.value("method")},
+                                                   {"params", params.value("params")}}),
+                                 0});
+                reply.insert("result", QJsonValue::Null);
+            } else if (method == "exit") {
+                reply.insert("result", QJsonValue::Null);
+                exitCode = params.value("code").toInt();
+            } else {
+                const FakeServer::Answer answer = m_server.answer(method, params);
+                reply.insert(answer.error.isUndefined() ? "result" : "error",
+                             answer.error.isUndefined() ? answer.result : answer.error);
+            }
+            const QByteArray bytes = frame(reply);
+            QList<int> cuts;
+            for (const QJsonValue& at : entry.value("splitAt").toArray()) {
+                // Negative offsets count from the end: -1 holds back the trailing comma.
+                const int cut = at.toInt() < 0 ? bytes.size() + at.toInt() : at.toInt();
+                if (cut > 0 && cut < bytes.size() && (cuts.isEmpty() || cut > cuts.last()))
+                    cuts.append(cut);
+            }
+            cuts.append(bytes.size());
+            const int splitDelay = entry.value("splitDelayMs").toInt(100);
+            for (int i = 0, from = 0; i < cuts.size(); from = cuts[i], ++i)
+                out.append(Chunk{bytes.mid(from, cuts[i] - from), i == 0 ? 0 : splitDelay});
+            if (entry.value("duplicate").toBool())
+                out.append(Chunk{bytes, 0});
+        } else if (method == "exit") {
+            exitCode = params.value("code").toInt();
+        }
+        const QByteArray after = framed(entry.value("after"));
+        if (!after.isEmpty())
+            out.append(Chunk{after, 0});
+        if (exitCode >= 0)
+            out.append(Chunk{QByteArray(), 0, exitCode});
+
+        // A delayed answer waits on its own, so that later requests overtake it.
+        if (delay > 0 && !out.isEmpty()) {
+            QTimer::singleShot(delay, this, [this, out] { enqueue(out); });
+        } else {
+            enqueue(out);
+        }
+        exitIfDone();
+    }
+
+    void exitIfDone() {
+        const QJsonObject exitAfter = m_script.value("exitAfter").toObject();
+        if (!exitAfter.isEmpty() && m_requests == exitAfter.value("request").toInt())
+            enqueue({Chunk{QByteArray(), 0, exitAfter.value("code").toInt()}});
+    }
+
+    void enqueue(const QList<Chunk>& chunks) {
+        m_queue.append(chunks);
+        if (!m_draining)
+            drain();
+    }
+
+    void drain() {
+        while (!m_queue.isEmpty()) {
+            Chunk& next = m_queue.first();
+            if (next.delayMs > 0) {
+                const int wait = next.delayMs;
+                next.delayMs = 0;
+                m_draining = true;
+                QTimer::singleShot(wait, this, [this] { drain(); });
+                return;
+            }
+            const Chunk chunk = m_queue.takeFirst();
+            if (!chunk.bytes.isEmpty())
+                writeAll(chunk.bytes);
+            if (chunk.exitCode >= 0) {
+                std::fflush(stderr);
+                std::_Exit(chunk.exitCode);
+            }
+        }
+        m_draining = false;
+    }
+
+    QJsonObject m_script;
+    QJsonObject m_methods;
+    QFile m_record;
+    QSocketNotifier m_stdin;
+    QByteArray m_input;
+    FakeServer m_server;
+    QHash<QString, int> m_used;
+    QList<Chunk> m_queue;
+    bool m_draining = false;
+    int m_requests = 0;
+};
 
 } // namespace
 
 int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
     QString chatter = QStringLiteral("Welcome to the test server\n---- not yet ----\n");
     QString stderrText;
     QString scriptPath;
@@ -117,64 +336,16 @@ int main(int argc, char** argv) {
         }
         script = QJsonDocument::fromJson(f.readAll()).object();
     }
-    const QJsonObject methods = script.value(QLatin1String("methods")).toObject();
+    if (script.contains("chatter"))
+        chatter = script.value("chatter").toString();
 
-    if (!stderrText.isEmpty()) {
-        const QByteArray text = stderrText.toLocal8Bit();
-        std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
-        std::fflush(stderr);
-    }
+    writeStderr(stderrText);
+    writeStderr(script.value("stderr"));
     writeAll(chatter.toUtf8());
     if (exitBeforeMarker >= 0)
         return exitBeforeMarker;
-    writeAll(QByteArrayLiteral("---- BEGIN Velnor NetString ----"));
-    for (const QJsonValue& message : script.value(QLatin1String("greeting")).toArray())
-        sendMessage(message.toObject());
+    writeAll(startMarker + framed(script.value("greeting")));
 
-    QFile record(recordPath);
-    if (!recordPath.isEmpty())
-        record.open(QIODevice::Append);
-
-    QByteArray payload;
-    while (readNetString(payload)) {
-        const QJsonObject request = QJsonDocument::fromJson(payload).object();
-        if (record.isOpen()) {
-            record.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
-            record.flush();
-        }
-        const QJsonValue id = request.value(QLatin1String("id"));
-        const QString method = request.value(QLatin1String("method")).toString();
-        const QJsonValue params = request.value(QLatin1String("params"));
-
-        QJsonObject reply{{"jsonrpc", "2.0"}, {"id", id}};
-        const QJsonObject entry = methods.value(method).toObject();
-        if (entry.contains(QLatin1String("raw"))) {
-            writeAll(entry.value(QLatin1String("raw")).toString().toUtf8());
-            continue;
-        }
-        if (entry.contains(QLatin1String("result"))) {
-            reply.insert(QStringLiteral("result"), entry.value(QLatin1String("result")));
-        } else if (entry.contains(QLatin1String("error"))) {
-            reply.insert(QStringLiteral("error"), entry.value(QLatin1String("error")));
-        } else if (method == QLatin1String("echo")) {
-            reply.insert(QStringLiteral("result"), params);
-        } else if (method == QLatin1String("notify")) {
-            sendMessage(QJsonObject{{"jsonrpc", "2.0"},
-                                    {"method", params.toObject().value("method")},
-                                    {"params", params.toObject().value("params")}});
-            reply.insert(QStringLiteral("result"), QJsonValue::Null);
-        } else if (method == QLatin1String("exit")) {
-            reply.insert(QStringLiteral("result"), QJsonValue::Null);
-            if (!id.isUndefined() && !id.isNull())
-                sendMessage(reply);
-            return params.toObject().value(QLatin1String("code")).toInt();
-        } else {
-            reply.insert(QStringLiteral("error"),
-                         QJsonObject{{"name", "not_found"},
-                                     {"message", QStringLiteral("Unknown method %1").arg(method)}});
-        }
-        if (!id.isUndefined() && !id.isNull())
-            sendMessage(reply);
-    }
-    return 0;
+    Interface interface(script, recordPath);
+    return app.exec();
 }

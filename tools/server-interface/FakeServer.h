@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QString>
+
+#include <functional>
+
+// The default answers of the test server: a plausible reply for every operation the client sends,
+// over a little state (sessions, bookmarks, sharing) that the operations change as a server would.
+// A new operation is one more handler in the table; new state is one more member.
+class FakeServer {
+public:
+    struct Answer {
+        QJsonValue result;
+        QJsonValue error;
+    };
+
+    FakeServer();
+
+    // Whether a handler exists for the method.
+    bool knows(const QString& method) const { return m_handlers.contains(method); }
+    // The answer to one request; an unknown method gets the error "not_found".
+    Answer answer(const QString& method, const QJsonObject& params);
+
+    static QJsonObject error(const QString& name, const QString& message);
+
+private:
+    using Handler = std::function<Answer(const QJsonObject& params)>;
+
+    void addSessionHandlers();
+    void addStartAndConnectHandlers();
+    void addBookmarkHandlers();
+    void addSharingHandlers();
+    void addUserHandlers();
+
+    QJsonObject connectReply(const QString& id, const QJsonObject& params) const;
+    QJsonObject bookmarkReply() const;
+    int findSession(const QString& id) const;
+
+    QHash<QString, Handler> m_handlers;
+    QJsonArray m_sessions;
+    QJsonArray m_sharedSessions;
+    QJsonArray m_userBookmarks;
+    QJsonArray m_systemBookmarks;
+    QJsonArray m_favorites;
+    QHash<QString, QJsonObject> m_sharing;
+    int m_nextSession = 100;
+    int m_nextBookmark = 1;
+};
