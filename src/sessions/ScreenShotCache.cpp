@@ -73,7 +73,8 @@ void ScreenShotLoader::load(const QString& id) {
     });
     timeout->start(m_answerTimeout);
 
-    connect(promise, &RpcPromiseBase::succeeded, this, [this, promise, id] {
+    connect(promise, &RpcPromiseBase::succeeded, this, [this, promise, timeout, id] {
+        timeout->stop();
         const QImage image = promise->value;
         settled(id);
         if (image.isNull()) {
@@ -84,7 +85,8 @@ void ScreenShotLoader::load(const QString& id) {
         emit succeeded(id, image);
     });
     connect(promise, &RpcPromiseBase::failed, this,
-            [this, id](const QString&, const QString& message, const QVariantMap&) {
+            [this, timeout, id](const QString&, const QString& message, const QVariantMap&) {
+                timeout->stop();
                 logFailure(id, message);
                 settled(id);
                 emit failed(id);
