@@ -1,8 +1,10 @@
 // velnorcli: shows one session whose display endpoint is given on the command line, and ends with it.
 
+#include "PasswordInput.h"
 #include "platform/system/UserInfo.h"
 #include "platform/viewer/ViewerPlatform.h"
 #include "viewer/engine/RdpInstance.h"
+#include "viewer/engine/TerminalText.h"
 
 #include <QApplication>
 #include <QCommandLineOption>
@@ -19,21 +21,14 @@
 #include <cstdio>
 #include <vector>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 // Exit code of a session that ended with an error (the finish message goes to standard error).
 constexpr int kSessionFailed = 3;
-
-// The password from standard input: read to the end in pieces of 32 characters, stopping before a
-// piece once more than 4096 are held. Nothing is trimmed.
-QString readPassword() {
-    QTextStream in(stdin);
-    QString password;
-    while (!in.atEnd() && password.size() <= 4096) {
-        password += in.read(32);
-    }
-    return password;
-}
 
 // The tunnel port as an unsigned 16-bit decimal number.
 bool parseTunnelPort(const QString& text, quint16& port) {
@@ -54,6 +49,13 @@ bool endedWithError(const RdpInstance& instance) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef __GLIBC__
+    // Images (decoded tiles, composed updates, surfaces) come and go every frame. Left to itself the
+    // allocator raises its mapping threshold after the first one is freed and serves the next from its
+    // heaps, which then keep the memory after the session has gone quiet; a fixed threshold maps every
+    // large block of its own and gives it back when it is freed.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
     if (ViewerPlatform::instance()->available(ViewerPlatform::Feature::Console)) {
         ViewerPlatform::instance()->attachParentConsole();
     }
@@ -108,7 +110,7 @@ int main(int argc, char* argv[]) {
     parser.addOptions({urlOption, userOption, passwordOption, tportOption, geometryOption, sessionIdOption});
 
     if (!parser.parse(QApplication::arguments())) {
-        QTextStream(stderr) << "velnorcli: " << parser.errorText() << '\n';
+        QTextStream(stderr) << "velnorcli: " << terminalText(parser.errorText()) << '\n';
         parser.showHelp(1);
     }
     if (!parser.isSet(urlOption)) {
@@ -135,7 +137,7 @@ int main(int argc, char* argv[]) {
     }
     QString password = parser.value(passwordOption);
     if (password.isEmpty()) {
-        password = readPassword();
+        password = readPasswordFromStandardInput();
     }
 
     RdpInstance instance;
@@ -161,7 +163,8 @@ int main(int argc, char* argv[]) {
                                     ? QApplication::translate("main", "The session ended with level %1.")
                                           .arg(instance.finishLevel())
                                     : instance.finishMessage();
-        QTextStream(stderr) << "velnorcli: " << message << '\n';
+        // The message is the server's own text.
+        QTextStream(stderr) << "velnorcli: " << terminalText(message) << '\n';
     }
     return result;
 }

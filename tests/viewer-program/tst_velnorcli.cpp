@@ -13,7 +13,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QStandardPaths>
+
+#include <fcntl.h>
 #include <memory>
+#include <pwd.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -49,15 +56,30 @@ class TestVelnorCli : public QObject {
 
 private:
     // Runs velnorcli with the arguments and standard input, the event loop turning meanwhile.
+    // `prefix` runs the viewer through another program (its arguments first); `environment` changes
+    // the environment (an empty value removes the variable).
     Run runViewer(const QStringList& arguments, const QByteArray& input = QByteArray(),
-                  bool closeInput = true) {
+                  bool closeInput = true, const QStringList& prefix = QStringList(),
+                  const QMap<QString, QString>& environment = {}) {
         QProcess viewer;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        for (auto it = environment.begin(); it != environment.end(); ++it) {
+            if (it.value().isEmpty()) {
+                env.remove(it.key());
+            } else {
+                env.insert(it.key(), it.value());
+            }
+        }
         viewer.setProcessEnvironment(env);
         QSignalSpy finished(&viewer, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
-        viewer.start(QStringLiteral(VELNORCLI_PROGRAM), arguments);
+        if (prefix.isEmpty()) {
+            viewer.start(QStringLiteral(VELNORCLI_PROGRAM), arguments);
+        } else {
+            viewer.start(prefix.first(),
+                         prefix.mid(1) + QStringList{QStringLiteral(VELNORCLI_PROGRAM)} + arguments);
+        }
         Run run;
         if (!viewer.waitForStarted(10000)) {
             run.standardError = QStringLiteral("did not start");
@@ -257,6 +279,136 @@ private slots:
             QCOMPARE(socks.connects().at(0).port, quint16(QUrl(url).port()));
             QVERIFY(socks.connects().at(0).succeeded);
         }
+    }
+
+    // The server's Disconnect reason reaches the terminal as one bounded line that cannot drive it.
+    void hostileReason() {
+        const QString reportFile = config.filePath(QStringLiteral("report.json"));
+        QProcess sim;
+        const QString reason = QStringLiteral("\x1b]0;owned\x07\x1b[2J\rvelnorcli: forged\n") +
+                               QString(100000, QLatin1Char('r'));
+        const QString url = startSimulator(sim,
+                                           {"--ask-password", "--desktop", "--end-after-acks", "1",
+                                            "--end-level", "4", "--end-reason", reason},
+                                           reportFile);
+        QVERIFY(!url.isEmpty());
+        const Run run = runViewer({"--url", url, "--user", "g"}, QByteArray("x"));
+        sim.waitForFinished(10000);
+        QCOMPARE(run.status, QProcess::NormalExit);
+        QCOMPARE(run.exitCode, 3);
+        QVERIFY(!run.standardError.contains(QChar(0x1b)));
+        QVERIFY(!run.standardError.contains(QLatin1Char('\r')));
+        const QStringList lines = run.standardError.split(QLatin1Char('\n'));
+        QStringList ours;
+        for (const QString& line : lines) {
+            if (line.startsWith(QLatin1String("velnorcli: ")))
+                ours.append(line);
+        }
+        QCOMPARE(ours.size(), 1);
+        QVERIFY2(ours.first().startsWith(
+                     QLatin1String("velnorcli: \\x1b]0;owned\\x07\\x1b[2J\\rvelnorcli: forged\\nrrr")),
+                 qPrintable(ours.first().left(200)));
+        QVERIFY(
+            ours.first().endsWith(QStringLiteral(" [... %1 more characters cut]").arg(reason.size() - 4096)));
+        QVERIFY(ours.first().size() < 4300);
+    }
+
+    // Without --password, a terminal on standard input is asked for one line with echo off; the
+    // line's end is not part of the password.
+    void passwordAtTerminal_data() {
+        QTest::addColumn<QByteArray>("typed");
+        QTest::addColumn<QByteArray>("password");
+        QTest::newRow("Enter as newline") << QByteArray("secret\n") << QByteArray("secret");
+        QTest::newRow("Enter as carriage return") << QByteArray("pass word\r") << QByteArray("pass word");
+        QTest::newRow("only the first line") << QByteArray("first\nsecond\n") << QByteArray("first");
+        QTest::newRow("empty line") << QByteArray("\n") << QByteArray();
+    }
+
+    void passwordAtTerminal() {
+        QFETCH(QByteArray, typed);
+        QFETCH(QByteArray, password);
+
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0);
+        auto closeMaster = qScopeGuard([master] { ::close(master); });
+        QVERIFY(grantpt(master) == 0 && unlockpt(master) == 0);
+        const QString terminal = QString::fromLocal8Bit(ptsname(master));
+        const int watcher = ::open(ptsname(master), O_RDWR | O_NOCTTY);
+        QVERIFY(watcher >= 0);
+        auto closeWatcher = qScopeGuard([watcher] { ::close(watcher); });
+
+        const QString reportFile = config.filePath(QStringLiteral("report.json"));
+        QFile::remove(reportFile);
+        QProcess sim;
+        const QString url =
+            startSimulator(sim, {"--ask-password", "--end-after-acks", "1", "--desktop"}, reportFile);
+        QVERIFY(!url.isEmpty());
+
+        QProcess viewer;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        viewer.setProcessEnvironment(env);
+        viewer.setStandardInputFile(terminal);
+        viewer.start(QStringLiteral(VELNORCLI_PROGRAM), {"--url", url, "--user", "t"});
+        QVERIFY(viewer.waitForStarted(10000));
+        QByteArray standardError;
+        QTRY_VERIFY_WITH_TIMEOUT((standardError += viewer.readAllStandardError()).contains("Password: "),
+                                 20000);
+        termios settings{};
+        QVERIFY(tcgetattr(watcher, &settings) == 0);
+        QVERIFY2(!(settings.c_lflag & ECHO), "typing is not echoed");
+
+        QCOMPARE(::write(master, typed.constData(), size_t(typed.size())), ssize_t(typed.size()));
+        QVERIFY(viewer.waitForFinished(30000));
+        QCOMPARE(viewer.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(viewer.exitCode(), 0);
+        QVERIFY(sim.state() == QProcess::NotRunning || sim.waitForFinished(10000));
+        QVERIFY(tcgetattr(watcher, &settings) == 0);
+        QVERIFY2(settings.c_lflag & ECHO, "echo is back");
+        const QJsonObject report = readReport(reportFile);
+        QCOMPARE(QByteArray::fromHex(report.value("passwordHex").toString().toLatin1()), password);
+    }
+
+    // A user id without an entry in the user database still gives a display name.
+    void loginNameWithoutDatabaseEntry_data() {
+        QTest::addColumn<QString>("user"); // the USER variable; empty: not set
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("USER") << "visitor"
+                              << "visitor";
+        QTest::newRow("numeric id") << ""
+                                    << "54321";
+        QTest::newRow("USER of 300 characters")
+            << QString(300, QLatin1Char('u')) << QString(256, QLatin1Char('u'));
+    }
+
+    void loginNameWithoutDatabaseEntry() {
+        QFETCH(QString, user);
+        QFETCH(QString, expected);
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (geteuid() != 0 || setpriv.isEmpty() || getpwuid(54321)) {
+            QSKIP("needs root, setpriv and the unused user id 54321");
+        }
+        // The unprivileged viewer writes its settings into a folder of its own.
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        QVERIFY(::chown(QFile::encodeName(home.path()).constData(), 54321, 54321) == 0);
+
+        const QString reportFile = config.filePath(QStringLiteral("report.json"));
+        QFile::remove(reportFile);
+        QProcess sim;
+        const QString url =
+            startSimulator(sim, {"--ask-password", "--end-after-acks", "1", "--desktop"}, reportFile);
+        QVERIFY(!url.isEmpty());
+        const Run run = runViewer({"--url", url}, QByteArray("x"), true,
+                                  {setpriv, "--reuid=54321", "--regid=54321", "--clear-groups"},
+                                  {{"USER", user},
+                                   {"XDG_CONFIG_HOME", home.path()},
+                                   {"HOME", home.path()},
+                                   {"XDG_RUNTIME_DIR", home.path()}});
+        QVERIFY(sim.state() == QProcess::NotRunning || sim.waitForFinished(10000));
+        QVERIFY2(run.exitCode == 0, qPrintable(run.standardError));
+        QCOMPARE(readReport(reportFile).value("displayName").toString(), expected);
     }
 
     void connectionRefused() {

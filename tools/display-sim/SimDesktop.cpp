@@ -47,6 +47,10 @@ Desktop::Desktop(Server* server, QSize size, QObject* parent)
     });
 }
 
+void Desktop::stopFrames() {
+    m_timer->stop();
+}
+
 void Desktop::setFramesPerSecond(int fps) {
     m_timer->setInterval(1000 / qMax(1, fps));
 }
@@ -61,7 +65,28 @@ void Desktop::start() {
     QImage background(m_size, QImage::Format_RGB32);
     background.fill(QColor(40, 60, 90));
     m_server->sendFrameBegin(m_frameId);
-    sendImage(background, 0, 0);
+    if (m_backgroundTiles > 1 && m_codec != 2 && m_codec != 7) {
+        // One message, several image tiles side by side.
+        QVector<Rect> rects;
+        QVector<Tile> tiles;
+        const int tileWidth = (m_size.width() + m_backgroundTiles - 1) / m_backgroundTiles;
+        const int tileHeight = (m_size.height() + m_backgroundTiles - 1) / m_backgroundTiles;
+        const char* format = m_codec == 3 ? "JPEG" : "PNG";
+        for (int y = 0; y < m_size.height(); y += tileHeight) {
+            for (int x = 0; x < m_size.width(); x += tileWidth) {
+                const QImage tile = background.copy(x, y, tileWidth, tileHeight)
+                                        .copy(0, 0, qMin(tileWidth, m_size.width() - x),
+                                              qMin(tileHeight, m_size.height() - y));
+                rects.append({static_cast<qint16>(x), static_cast<qint16>(y),
+                              static_cast<quint16>(tile.width()), static_cast<quint16>(tile.height())});
+                tiles.append({static_cast<qint16>(x), static_cast<qint16>(y), encodeImage(tile, format)});
+            }
+        }
+        background = QImage();
+        m_server->sendImageUpdate(m_codec == 3 ? 3 : 4, 0, rects, tiles);
+    } else {
+        sendImage(background, 0, 0);
+    }
     m_server->sendFrameEnd(m_frameId);
     ++m_framesSent;
     emit frameSent(m_frameId++);
@@ -82,6 +107,16 @@ void Desktop::sendImage(const QImage& image, int x, int y) {
 void Desktop::tick() {
     if (!m_server->hasClient() || m_server->framesInFlight() >= m_window)
         return;
+    if (m_fullFrames) {
+        QImage whole(m_size, QImage::Format_RGB32);
+        whole.fill(QColor::fromHsv((m_step++ * 7) % 360, 120, 160));
+        m_server->sendFrameBegin(m_frameId);
+        sendImage(whole, 0, 0);
+        m_server->sendFrameEnd(m_frameId);
+        ++m_framesSent;
+        emit frameSent(m_frameId++);
+        return;
+    }
     const int span = qMax(1, m_size.width() - kSquare);
     const int oldX = (m_step * 8) % span;
     const int newX = ((m_step + 1) * 8) % span;

@@ -26,6 +26,13 @@ public:
     // (otherwise PNG).
     void setCodec(quint8 codec) { m_codec = codec; }
     int framesSent() const { return m_framesSent; }
+    // Every frame after the first repaints the whole desktop (in a new colour) instead of the square.
+    void setFullFrames(bool on) { m_fullFrames = on; }
+    // The first frame sends the background as tiles x tiles images in one update message.
+    void setBackgroundTiles(int tiles) { m_backgroundTiles = qMax(1, tiles); }
+
+    // No further frames.
+    void stopFrames();
 
     // Sends one update of the given image at (x, y) of surface 0 with the chosen codec.
     void sendImage(const QImage& image, int x, int y);
@@ -45,6 +52,8 @@ private:
     quint16 m_frameId = 0;
     int m_framesSent = 0;
     int m_step = 0;
+    bool m_fullFrames = false;
+    int m_backgroundTiles = 1;
 };
 
 } // namespace DisplaySim

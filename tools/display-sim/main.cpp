@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QSize>
 #include <QTextStream>
+#include <QTimer>
 
 #include <cstdio>
 #include <optional>
@@ -144,9 +145,21 @@ int main(int argc, char** argv) {
         QStringLiteral("report"),
         QStringLiteral("Write what the client sent (JSON) to this file when it goes."),
         QStringLiteral("file"));
+    const QCommandLineOption fullFrames(
+        QStringLiteral("full-frames"),
+        QStringLiteral("The scripted desktop repaints the whole desktop in every frame."));
+    const QCommandLineOption backgroundTiles(
+        QStringLiteral("background-tiles"),
+        QStringLiteral("Send the first frame's background as n x n image tiles of one update."),
+        QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption endDelay(
+        QStringLiteral("end-delay"),
+        QStringLiteral("Milliseconds between the last counted acknowledge and the Disconnect."),
+        QStringLiteral("ms"), QStringLiteral("0"));
     parser.addOptions({transport, port, path,    identity,     password,  askPassword, codecs, geometry,
                        desktop,   fps,  window,  codec,        channels,  writeMode,   delay,  cert,
                        key,       once, verbose, endAfterAcks, endReason, endLevel,    report});
+    parser.addOptions({fullFrames, backgroundTiles, endDelay});
     parser.process(app);
 
     ServerOptions options;
@@ -236,6 +249,8 @@ int main(int argc, char** argv) {
         if ((codecId == 2 || codecId == 7) && !Server::canEncodeRfx7())
             return fail(QStringLiteral("built without the RFX7 tile encoder"));
         scripted->setCodec(static_cast<quint8>(codecId));
+        scripted->setFullFrames(parser.isSet(fullFrames));
+        scripted->setBackgroundTiles(parser.value(backgroundTiles).toInt());
     }
     if (parser.isSet(endAfterAcks)) {
         const int acks = parser.value(endAfterAcks).toInt(&ok);
@@ -249,10 +264,25 @@ int main(int argc, char** argv) {
             level = static_cast<quint8>(value);
         }
         const QString reason = parser.value(endReason);
-        QObject::connect(&server, &Server::ackReceived, &server, [&server, acks, reason, level] {
-            if (server.record().frameAcks.size() == acks)
-                server.sendDisconnect(reason, level);
-        });
+        const int delayMs = qMax(0, parser.value(endDelay).toInt());
+        QObject::connect(&server, &Server::ackReceived, &server,
+                         [&server, scripted, acks, reason, level, delayMs] {
+                             if (server.record().frameAcks.size() != acks)
+                                 return;
+                             if (scripted)
+                                 scripted->stopFrames();
+                             // For scripts that measure the client while it is idle.
+                             std::printf("acknowledged %d\n", acks);
+                             std::fflush(stdout);
+                             if (delayMs == 0) {
+                                 server.sendDisconnect(reason, level);
+                                 return;
+                             }
+                             QTimer::singleShot(delayMs, &server, [&server, reason, level] {
+                                 if (server.hasClient())
+                                     server.sendDisconnect(reason, level);
+                             });
+                         });
     }
     if (parser.isSet(report)) {
         const QString file = parser.value(report);

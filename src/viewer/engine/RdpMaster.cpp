@@ -132,6 +132,7 @@ RdpMaster::RdpMaster(const QList<QNetworkRequest>& requests, const QNetworkProxy
     connect(this, &RdpMaster::commandsUpdated, this, &RdpMaster::handleCommandsUpdated);
     connect(m_connection, &VnServerConnection::enteredMainSequence, this,
             &RdpMaster::handleEnteredMainSequence, Qt::QueuedConnection);
+    connectSettingReports();
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::focusObjectChanged, this, &RdpMaster::handleFocusObjectChange);
     }
@@ -610,24 +611,6 @@ void RdpMaster::handleEnteredMainSequence() {
     }
     if (!m_settingsWired) {
         m_settingsWired = true;
-        connect(c, &VnServerConnection::gotAutomaticAdjustSetting, this,
-                [this](bool on) { setAdjustsAutomatically(on, false); });
-        connect(c, &VnServerConnection::gotCompressionSetting, this,
-                [this](uchar value, uchar, uchar) { setCompressionLevel(value, false); });
-        connect(c, &VnServerConnection::gotSmallBlockImageFormatSetting, this,
-                [this](uchar codec) { setSmallBlockImageFormat(codec, false); });
-        connect(c, &VnServerConnection::gotBigBlockImageFormatSetting, this,
-                [this](uchar codec) { setBigBlockImageFormat(codec, false); });
-        connect(c, &VnServerConnection::gotBigBlockMinimumSizeSetting, this,
-                [this](ushort width, ushort height) { setBigBlockMinimumSize(width, height, false); });
-        connect(c, &VnServerConnection::gotFrameRateSetting, this,
-                [this](uchar value, uchar, uchar) { setFramePerSecond(value, false); });
-        connect(c, &VnServerConnection::gotFrameWindowSetting, this,
-                [this](uchar value, uchar, uchar) { setFrameWindowSize(value, false); });
-        connect(c, &VnServerConnection::gotKeyboardSetting, this,
-                [this](uint layout, uint type) { setKeyboard(layout, type); });
-        connect(c, &VnServerConnection::gotHighQualityUpgradesSetting, this,
-                [this](bool on) { setHighQualityUpgrades(on, false); });
         connect(c, &VnServerConnection::channelOpened, this, &RdpMaster::handleChannelOpened);
     }
     pushSettings();
@@ -642,6 +625,41 @@ void RdpMaster::handleEnteredMainSequence() {
         }
     }
     requestChannels();
+}
+
+// The server's values come with the report of the main sequence, in the same call on the network
+// thread, so these are connected before the thread starts. Queued, they arrive after the main sequence
+// has been handled and go through the setters without being sent back.
+void RdpMaster::connectSettingReports() {
+    VnServerConnection* c = m_connection;
+    connect(
+        c, &VnServerConnection::gotAutomaticAdjustSetting, this,
+        [this](bool on) { setAdjustsAutomatically(on, false); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotCompressionSetting, this,
+        [this](uchar value, uchar, uchar) { setCompressionLevel(value, false); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotSmallBlockImageFormatSetting, this,
+        [this](uchar codec) { setSmallBlockImageFormat(codec, false); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotBigBlockImageFormatSetting, this,
+        [this](uchar codec) { setBigBlockImageFormat(codec, false); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotBigBlockMinimumSizeSetting, this,
+        [this](ushort width, ushort height) { setBigBlockMinimumSize(width, height, false); },
+        Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotFrameRateSetting, this,
+        [this](uchar value, uchar, uchar) { setFramePerSecond(value, false); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotFrameWindowSetting, this,
+        [this](uchar value, uchar, uchar) { setFrameWindowSize(value, false); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotKeyboardSetting, this,
+        [this](uint layout, uint type) { setKeyboard(layout, type); }, Qt::QueuedConnection);
+    connect(
+        c, &VnServerConnection::gotHighQualityUpgradesSetting, this,
+        [this](bool on) { setHighQualityUpgrades(on, false); }, Qt::QueuedConnection);
 }
 
 void RdpMaster::pushSettings() {

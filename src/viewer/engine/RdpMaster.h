@@ -294,6 +294,7 @@ private:
     void loadSettings();
     void applyGeometry(const QString& geometry);
     void applyNetworkType();
+    void connectSettingReports();
     void pushSettings();
     void requestChannels();
     VnServerConnection::ChannelFactory channelFactoryFor(const QString& name);

@@ -1,5 +1,6 @@
 #include "viewer/engine/VnServerConnection.h"
 
+#include "viewer/engine/TerminalText.h"
 #include "viewer/protocol/Entries.h"
 
 #include <QBuffer>
@@ -68,7 +69,8 @@ bool VnServerConnection::onOwnThread() const {
 
 void VnServerConnection::finish(const QString& message, uchar level) {
     if (m_finished) {
-        qCDebug(lcConnection) << "Further ending ignored:" << message << "Level" << level;
+        qCDebug(lcConnection).noquote()
+            << "Further ending ignored:" << terminalText(message) << "Level" << level;
         return;
     }
     m_finished = true;
@@ -159,7 +161,8 @@ void VnServerConnection::connectToServer(QList<QNetworkRequest> requests) {
                     onError(code);
                     return;
                 }
-                qCDebug(lcConnection) << "Candidate failed:" << socket->requestUrl() << socket->errorString();
+                qCDebug(lcConnection).noquote() << "Candidate failed:" << socket->requestUrl().toString()
+                                                << terminalText(socket->errorString());
                 // The failed socket is done with: nothing it emits later may start another candidate.
                 dropWebSocket(false);
                 connectToServer(m_requests);
@@ -197,7 +200,7 @@ void VnServerConnection::onSocketDisconnected() {
     if (m_webSocket && !m_webSocket->errorString().isEmpty() &&
         m_webSocket->error() != QAbstractSocket::UnknownSocketError) {
         message = m_webSocket->errorString();
-        qCDebug(lcConnection) << "WebSocket closed:" << message;
+        qCDebug(lcConnection).noquote() << "WebSocket closed:" << terminalText(message);
     }
     dropWebSocket(false);
     dropTcpSocket(false);
@@ -220,7 +223,7 @@ void VnServerConnection::onError(QAbstractSocket::SocketError error) {
         message = m_tcpSocket->errorString();
         dropTcpSocket(true);
     }
-    qCDebug(lcConnection) << "Socket error:" << message;
+    qCDebug(lcConnection).noquote() << "Socket error:" << terminalText(message);
     finish(message, Protocol::ErrorLevel::Socket);
 }
 
@@ -356,7 +359,7 @@ void VnServerConnection::error(std::string message, unsigned char level) {
         return;
     }
     const QString text = QString::fromStdString(message);
-    qCDebug(lcConnection) << "Error" << text;
+    qCDebug(lcConnection).noquote() << "Error" << terminalText(text);
     if (m_finished)
         return;
     qCDebug(lcConnection) << "Closing connection";
@@ -368,14 +371,15 @@ void VnServerConnection::error(std::string message, unsigned char level) {
 
 void VnServerConnection::onDisconnect(std::string reason, unsigned char level) {
     const QString text = QString::fromStdString(reason);
-    qCDebug(lcConnection) << "Disconnect:" << text << "Level" << level;
+    qCDebug(lcConnection).noquote() << "Disconnect:" << terminalText(text) << "Level" << level;
     finish(text, level);
     dropWebSocket(true);
     dropTcpSocket(true);
 }
 
 void VnServerConnection::onIdentity(unsigned char version, std::string identity) {
-    qCDebug(lcConnection) << "Protocol version" << version << "identity" << QString::fromStdString(identity);
+    qCDebug(lcConnection).noquote() << "Protocol version" << version << "identity"
+                                    << terminalText(QString::fromStdString(identity));
     const QList<QByteArray> readable = QImageReader::supportedImageFormats();
     std::vector<Byte> codecs{Protocol::Codecs::Rfx7, Protocol::Codecs::Rfx7Progressive};
     for (const auto& [id, name] : kImageCodecs) {
@@ -455,6 +459,9 @@ void VnServerConnection::onSettings(Protocol::BlobList entries) {
     if (!m_enteredMainSequence) {
         m_enteredMainSequence = true;
         emit enteredMainSequence();
+        for (const std::string& name : m_channelRequestsToSend)
+            channelOpenRequest(name);
+        m_channelRequestsToSend.clear();
     }
     for (const Protocol::Blob& entry : entries) {
         Byte tag = 0;
@@ -591,6 +598,8 @@ void VnServerConnection::doRequestChannel(const std::string& name, ChannelFactor
     m_pendingChannels.emplace(name, std::move(factory));
     if (state() == MainSequence)
         channelOpenRequest(name);
+    else
+        m_channelRequestsToSend.push_back(name);
 }
 
 std::shared_ptr<Protocol::Channel> VnServerConnection::channel(const QString& name) const {

@@ -28,6 +28,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QTcpSocket;
 class QWebSocket;
@@ -72,8 +73,10 @@ class VnServerConnection : public QObject, public Protocol::ClientMachine {
 public:
     using ChannelFactory = std::function<std::shared_ptr<Protocol::Channel>(std::string name, uchar number)>;
 
-    // Longest frame either transport accepts; a longer one ends the session.
-    static constexpr quint32 MaxFrame = 64u * 1024 * 1024;
+    // Longest frame either transport accepts: all that the TCP length prefix (four LEB128 bytes) can
+    // announce. A longer WebSocket message ends the session. Memory follows the bytes that arrive, never
+    // the announced length.
+    static constexpr quint32 MaxFrame = (1u << 28) - 1;
     // Pointer images beyond these are dropped without being decoded.
     static constexpr int MaxPointerBytes = 1024 * 1024;
     static constexpr int MaxPointerSide = 512;
@@ -214,6 +217,8 @@ private:
     QString m_displayName;
     QByteArray m_password;
     std::map<std::string, ChannelFactory> m_pendingChannels;
+    // Requests made before the main sequence, in order; sent when it starts.
+    std::vector<std::string> m_channelRequestsToSend;
     mutable QMutex m_channelsMutex; // guards m_namedChannels
     QMap<QString, std::shared_ptr<Protocol::Channel>> m_namedChannels;
     QMap<uchar, QByteArray> m_codecFormatNames;

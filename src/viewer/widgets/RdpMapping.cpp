@@ -150,7 +150,8 @@ int mapLengthFromServer(int server, double factor) {
     int local = toInt(ceilOf(double(server) / factor));
     // The division may land one off the product's rounding; settle on the smallest length that shows
     // `server`, as seen by mapLengthToServer itself.
-    for (int step = 0; step < 4 && local > -int(coordinateLimit) && mapLengthToServer(local - 1, factor) >= server;
+    for (int step = 0;
+         step < 4 && local > -int(coordinateLimit) && mapLengthToServer(local - 1, factor) >= server;
          ++step) {
         --local;
     }

@@ -17,6 +17,8 @@ private slots:
     void randomBytes();
     void randomSourceOverride();
     void loginNameMatchesUserDatabase();
+    void loginNameFallbacks_data();
+    void loginNameFallbacks();
     void userOnlySocket();
     void listenFailureIsReported();
     void portsOutsideEphemeralRange_data();
@@ -46,6 +48,32 @@ void TestPlatformSystem::loginNameMatchesUserDatabase() {
     id.start("id", {"-un"});
     QVERIFY(id.waitForFinished(5000));
     QCOMPARE(platform::loginName(), QString::fromLocal8Bit(id.readAllStandardOutput()).trimmed());
+}
+
+void TestPlatformSystem::loginNameFallbacks_data() {
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("database first") << "alice"
+                                    << "bob"
+                                    << "alice";
+    QTest::newRow("no entry: USER") << ""
+                                    << "bob"
+                                    << "bob";
+    QTest::newRow("neither: the id") << ""
+                                     << ""
+                                     << "54321";
+    QTest::newRow("cut at 256") << QString(300, 'a') << "" << QString(256, 'a');
+    // A character outside the basic plane across the limit goes whole.
+    QTest::newRow("pair not split") << "" << QString(255, 'u') + QString::fromUcs4(U"\U0001F512")
+                                    << QString(255, 'u');
+}
+
+void TestPlatformSystem::loginNameFallbacks() {
+    QFETCH(QString, database);
+    QFETCH(QString, user);
+    QFETCH(QString, expected);
+    QCOMPARE(platform::chooseLoginName(database, user, 54321), expected);
 }
 
 void TestPlatformSystem::userOnlySocket() {

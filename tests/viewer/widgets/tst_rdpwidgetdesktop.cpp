@@ -1,6 +1,7 @@
 #include "RdpWidgetDesktopTestSession.h"
 #include "platform/viewer/FakeViewerPlatform.h"
 #include "viewer/widgets/RdpBasic.h"
+#include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpWidgetDesktop.h"
 
 #include <QGuiApplication>
@@ -147,6 +148,95 @@ private slots:
         QCOMPARE(QColor(shown.pixel(local(100, 90))), QColor(Qt::red));
         QCOMPARE(QColor(shown.pixel(local(10, 10))), QColor(40, 60, 90));
         QCOMPARE(QColor(shown.pixel(local(250, 200))), QColor(40, 60, 90));
+    }
+
+    void scaledPaintEqualsTheSurfaceDrawnDirectly_data() {
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<QRect>("repainted"); // server pixels
+        // A block of transparent red sits at (120, 80, 60, 50) of an opaque pattern.
+        for (double factor : {2.0, 2.0 / 3.0, 0.8}) {
+            const QByteArray f = QByteArray::number(factor, 'g', 3);
+            QTest::addRow("%s, over the translucent block", f.constData())
+                << factor << QRect(100, 60, 100, 90);
+            QTest::addRow("%s, touching it", f.constData()) << factor << QRect(40, 80, 80, 50);
+            QTest::addRow("%s, one pixel away", f.constData()) << factor << QRect(40, 80, 79, 50);
+            QTest::addRow("%s, opaque only", f.constData()) << factor << QRect(0, 150, 320, 90);
+        }
+    }
+
+    // However the view draws the surface, translucent pixels blend with what is below them, also where
+    // smoothing pulls them into a neighbouring repainted area.
+    void scaledPaintEqualsTheSurfaceDrawnDirectly() {
+        QFETCH(double, factor);
+        QFETCH(QRect, repainted);
+        session->master->setScalingFactor(factor);
+        showDesktop();
+        QImage picture = pattern(surfaceSize, 3).convertToFormat(QImage::Format_ARGB32);
+        QPainter block(&picture);
+        block.setCompositionMode(QPainter::CompositionMode_Source);
+        block.fillRect(QRect(120, 80, 60, 50), QColor(255, 0, 0, 0));
+        block.end();
+        QVERIFY(session->sendImage(picture, 0, 0));
+        const QImage surface = session->master->surfaceImage(0);
+        QCOMPARE(qAlpha(surface.pixel(130, 90)), 0);
+
+        // Exactly the mapped area, without the margin a surface change adds: the view alone must see
+        // which neighbours smoothing reads.
+        const QRect local = mapRectFromServer(repainted, false, 1.0 / factor) & desktop->rect();
+        QImage shown(desktop->size(), QImage::Format_ARGB32_Premultiplied);
+        shown.fill(Qt::green);
+        QImage expected = shown;
+        desktop->render(&shown, local.topLeft(), QRegion(local), QWidget::RenderFlags());
+        QPainter painter(&expected);
+        painter.setClipRect(local);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.scale(1.0 / factor, 1.0 / factor);
+        painter.drawImage(surface.rect(), surface, surface.rect());
+        painter.end();
+        QCOMPARE(largestDifference(shown, expected), 0);
+    }
+
+    void distantChangesRepaintOnlyThemselves_data() {
+        QTest::addColumn<double>("factor");
+        QTest::newRow("1") << 1.0;
+        QTest::newRow("2/3") << 2.0 / 3.0;
+    }
+
+    // One update of two small areas in opposite corners repaints those areas, not the screen between.
+    void distantChangesRepaintOnlyThemselves() {
+        QFETCH(double, factor);
+        session->master->setScalingFactor(factor);
+        showDesktop();
+        QTRY_VERIFY(matchesFreshPaint(desktop.get(), 0));
+        QCoreApplication::processEvents();
+        PaintRecorder recorder;
+        desktop->installEventFilter(&recorder);
+
+        const QRect first(2, 3, 20, 10), second(290, 220, 25, 15);
+        QVector<DisplaySim::Tile> tiles;
+        for (const QRect& area : {first, second}) {
+            QByteArray png;
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            pattern(area.size(), area.x()).save(&buffer, "PNG");
+            tiles.append({qint16(area.x()), qint16(area.y()), png});
+        }
+        const QVector<DisplaySim::Rect> rects{
+            {qint16(first.x()), qint16(first.y()), quint16(first.width()), quint16(first.height())},
+            {qint16(second.x()), qint16(second.y()), quint16(second.width()), quint16(second.height())}};
+        session->server.sendFrameBegin(session->nextFrame);
+        session->server.sendImageUpdate(4, 0, rects, tiles);
+        session->server.sendFrameEnd(session->nextFrame);
+        QVERIFY(session->server.awaitAck(session->nextFrame++));
+
+        const QRect firstLocal = mapRectFromServer(first, false, 1.0 / factor);
+        const QRect secondLocal = mapRectFromServer(second, false, 1.0 / factor);
+        QTRY_VERIFY(recorder.painted.contains(firstLocal) && recorder.painted.contains(secondLocal));
+        QVERIFY(!recorder.painted.intersects(QRect(firstLocal.right() + 20, firstLocal.bottom() + 20,
+                                                   secondLocal.left() - firstLocal.right() - 40,
+                                                   secondLocal.top() - firstLocal.bottom() - 40)));
+        QTRY_VERIFY(matchesFreshPaint(desktop.get(), factor == 1.0 ? 0 : 2));
     }
 
     void sizeFollowsSurfaceAndFactor() {

@@ -85,7 +85,7 @@ void dequantizePlane(int16_t* plane, const Rfx7QuantSet& quant);
 // Three-level integer inverse wavelet transform of one plane in place (band layout in, 64x64 out).
 void inverseDwt(int16_t* plane, int16_t* scratch);
 
-// Colour conversion of 64x64 values into pixels B, G, R, 255 - alpha. Plane values outside the range
-// a real image can produce are clamped first (Y to [-12288, 12287], Cb and Cr to [-8192, 8191]).
+// Colour conversion of 64x64 values into pixels B, G, R, 255 - alpha, exact for every 16-bit input.
+// A null alpha plane stands for a cleared one (every pixel opaque).
 void yCbCrToArgb(const int16_t* y, const int16_t* cb, const int16_t* cr, const uint8_t* alpha,
                  uint8_t* destination, ptrdiff_t strideBytes);

@@ -140,16 +140,26 @@ inline T lowBits(int64_t value) {
     return T(std::make_unsigned_t<T>(value));
 }
 
+// x / 2 for even x, -(x + 1) / 2 for odd x (also for the negative x of a corrupt stream).
 inline int64_t unmapPair(int64_t x) {
-    return (x & 1) ? -((x + 1) / 2) : x / 2;
+    return (x >> 1) ^ -(x & 1);
+}
+
+// Zeros for a run of n values with `room` values left in the output. Short runs take one fixed-size
+// store; the values it writes beyond the run are overwritten by the values that follow.
+template <typename T>
+inline void writeZeros(T* output, size_t n, size_t room) {
+    constexpr size_t kChunk = 32 / sizeof(T);
+    if (n <= kChunk && room >= kChunk)
+        std::memset(output, 0, 32);
+    else
+        std::memset(output, 0, n * sizeof(T));
 }
 
 template <typename T>
 bool rlgr3DecodeAny(Rfx7BitReader& reader, T* output, size_t count) {
     const uint64_t totalBits = reader.totalBits();
     BitWindow bits(reader.data(), reader.size(), reader.bitsConsumed());
-    // Runs of zeros then only move the cursor.
-    std::memset(output, 0, count * sizeof(T));
     int kp = 8;
     int krp = 8;
     size_t written = 0;
@@ -158,14 +168,19 @@ bool rlgr3DecodeAny(Rfx7BitReader& reader, T* output, size_t count) {
         if (kp >= 8) {
             // Run mode: unary count of zero runs, each worth 2^k, then the k-bit remainder.
             uint64_t run = 0;
+            bool negative;
             if (bits.count() < 57)
                 bits.refill();
             int found = __builtin_clzll(bits.window() | 1);
             if (found < kShortRun) {
                 const RunStep step = kRunTable.steps[kp][found];
-                run = step.run;
                 kp = step.kp;
-                bits.consume(found + 1);
+                // The terminating 1, the k remainder bits and the sign: at most 19 bits, all in the window.
+                const int k = kp >> 3;
+                const uint64_t rest = bits.window() << (found + 1);
+                run = step.run + (k ? rest >> (64 - k) : 0);
+                negative = ((rest << k) >> 63) != 0;
+                bits.consume(found + 2 + k);
             } else {
                 int k = kp >> 3;
                 for (;;) {
@@ -192,11 +207,13 @@ bool rlgr3DecodeAny(Rfx7BitReader& reader, T* output, size_t count) {
                 }
                 if (!ok)
                     break;
+                run += bits.read(kp >> 3);
+                negative = bits.read(1) != 0;
             }
-            run += bits.read(kp >> 3);
-            written += size_t(std::min<uint64_t>(run, count - written));
+            const size_t zeros = size_t(std::min<uint64_t>(run, count - written));
+            writeZeros(output + written, zeros, count - written);
+            written += zeros;
 
-            const bool negative = bits.read(1) != 0;
             uint32_t magnitude;
             if (!readGolombRice(bits, krp, magnitude)) {
                 ok = false;
@@ -224,6 +241,8 @@ bool rlgr3DecodeAny(Rfx7BitReader& reader, T* output, size_t count) {
                 kp = std::min(kp + 6, kParameterMax);
         }
     }
+    if (!ok)
+        std::memset(output + written, 0, (count - written) * sizeof(T));
     reader.seek(bits.consumed());
     return ok;
 }
@@ -270,25 +289,23 @@ Rfx7DecodeResult decodeRfx7Tile(Rfx7WorkBuffer& work, const uint8_t* data, size_
         return result;
 
     const bool refinement = entry && entry->hasCoefficients;
-    const uint8_t* alpha = work.alpha;
+    const uint8_t* alpha = nullptr; // opaque
     bool alphaDecoded = false;
     if (!refinement) {
         // The alpha plane starts at the first multiple of 64 bits beyond the coefficients.
         const uint64_t consumed = reader.bitsConsumed();
         if (consumed > 0)
             reader.seek((consumed / 64 + 1) * 64);
-        std::memset(work.alpha, 0, sizeof work.alpha);
         if (!reader.atEnd()) {
             if (!rlgr3Decode(reader, work.alpha, kRfx7PlaneSize))
                 return result;
             alphaDecoded = true;
+            alpha = work.alpha;
         }
         result.hasAlpha = alphaDecoded;
     } else if (entry->hasAlpha) {
         alpha = entry->alpha.data();
         result.hasAlpha = true;
-    } else {
-        std::memset(work.alpha, 0, sizeof work.alpha);
     }
 
     const Rfx7QuantSet* quants[3] = {&quantY, &quantCb, &quantCr};

@@ -90,15 +90,13 @@ void yCbCrToArgbScalar(const int16_t* y, const int16_t* cb, const int16_t* cr, c
         uint8_t* out = destination + row * strideBytes;
         for (int col = 0; col < kRfx7TileSize; ++col) {
             const int i = row * kRfx7TileSize + col;
-            // Clamping keeps the products inside 32 bits; real images stay well within these ranges.
-            const int Y = clampTo(y[i], -12288, 12287);
-            const int Cb = clampTo(cb[i], -8192, 8191);
-            const int Cr = clampTo(cr[i], -8192, 8191);
-            const int base = (Y + 4096) * 65536;
-            out[4 * col + 0] = uint8_t(clampTo((base + 115998 * Cb) >> 21, 0, 255));
-            out[4 * col + 1] = uint8_t(clampTo((base - 22544 * Cb - 46792 * Cr) >> 21, 0, 255));
-            out[4 * col + 2] = uint8_t(clampTo((base + 91947 * Cr) >> 21, 0, 255));
-            out[4 * col + 3] = uint8_t(255 - alpha[i]);
+            // 64 bits: with extreme planes the sums need up to 34.
+            const int64_t base = int64_t(y[i] + 4096) * 65536;
+            const int64_t Cb = cb[i], Cr = cr[i];
+            out[4 * col + 0] = uint8_t(clampTo(int((base + 115998 * Cb) >> 21), 0, 255));
+            out[4 * col + 1] = uint8_t(clampTo(int((base - 22544 * Cb - 46792 * Cr) >> 21), 0, 255));
+            out[4 * col + 2] = uint8_t(clampTo(int((base + 91947 * Cr) >> 21), 0, 255));
+            out[4 * col + 3] = alpha ? uint8_t(255 - alpha[i]) : uint8_t(255);
         }
     }
 }

@@ -140,18 +140,17 @@ constexpr int pairOf(int first, int second) {
     return int((uint32_t(uint16_t(second)) << 16) | uint16_t(first));
 }
 
-// Blue  = (4 * (28999 Cb + 16384 Y') + 2 Cb) >> 21       with Y' = Y + 4096
-// Red   = (4 * (22986 Cr + 16384 Y') + 3 Cr) >> 21
-// Green = (4 * (-5636 Cb - 11698 Cr + 16384 Y')) >> 21
-// which are the scalar products 115998 Cb, 91947 Cr, 22544 Cb and 46792 Cr written in 16-bit factors.
+// Each channel is (2^16 (Y + 4096) + c X) >> 21. With c = 4a + b (b < 4) that equals
+// (2^14 Y + a X + ((b X + 2^28) >> 2)) >> 19, whose terms stay inside 32 bits for every 16-bit input:
+// Blue  = (16384 Y + 28999 Cb + ((2 Cb + 2^28) >> 2)) >> 19
+// Red   = (16384 Y + 22986 Cr + ((3 Cr + 2^28) >> 2)) >> 19
+// Green = (16384 Y - 5636 Cb - 11698 Cr + 2^26) >> 19
 void yCbCrToArgbSse2(const int16_t* y, const int16_t* cb, const int16_t* cr, const uint8_t* alpha,
                      uint8_t* destination, ptrdiff_t strideBytes) {
-    const __m128i yLow = _mm_set1_epi16(-12288), yHigh = _mm_set1_epi16(12287);
-    const __m128i cLow = _mm_set1_epi16(-8192), cHigh = _mm_set1_epi16(8191);
-    const __m128i offset = _mm_set1_epi16(4096);
     const __m128i blue1 = _mm_set1_epi32(pairOf(28999, 16384)), blue2 = _mm_set1_epi32(pairOf(2, 0));
     const __m128i red1 = _mm_set1_epi32(pairOf(22986, 16384)), red2 = _mm_set1_epi32(pairOf(3, 0));
     const __m128i green1 = _mm_set1_epi32(pairOf(-5636, -11698)), green2 = _mm_set1_epi32(pairOf(0, 16384));
+    const __m128i offset = _mm_set1_epi32(1 << 28), greenOffset = _mm_set1_epi32(1 << 26);
     const __m128i zero = _mm_setzero_si128(), max8 = _mm_set1_epi16(255);
     for (int row = 0; row < kRfx7TileSize; ++row) {
         uint8_t* out = destination + row * strideBytes;
@@ -160,30 +159,30 @@ void yCbCrToArgbSse2(const int16_t* y, const int16_t* cb, const int16_t* cr, con
             auto load = [i](const int16_t* p) {
                 return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
             };
-            const __m128i yv = _mm_add_epi16(_mm_min_epi16(_mm_max_epi16(load(y), yLow), yHigh), offset);
-            const __m128i cbv = _mm_min_epi16(_mm_max_epi16(load(cb), cLow), cHigh);
-            const __m128i crv = _mm_min_epi16(_mm_max_epi16(load(cr), cLow), cHigh);
+            const __m128i yv = load(y), cbv = load(cb), crv = load(cr);
             const __m128i blueLo = _mm_unpacklo_epi16(cbv, yv), blueHi = _mm_unpackhi_epi16(cbv, yv);
             const __m128i redLo = _mm_unpacklo_epi16(crv, yv), redHi = _mm_unpackhi_epi16(crv, yv);
             const __m128i chromaLo = _mm_unpacklo_epi16(cbv, crv), chromaHi = _mm_unpackhi_epi16(cbv, crv);
-            auto channel = [](__m128i pairs, __m128i c1, __m128i c2) {
-                return _mm_srai_epi32(
-                    _mm_add_epi32(_mm_slli_epi32(_mm_madd_epi16(pairs, c1), 2), _mm_madd_epi16(pairs, c2)),
-                    21);
+            auto channel = [&](__m128i pairs, __m128i c1, __m128i c2) {
+                const __m128i fraction = _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(pairs, c2), offset), 2);
+                return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(pairs, c1), fraction), 19);
             };
             auto green = [&](__m128i chroma, __m128i pairs) {
                 return _mm_srai_epi32(
-                    _mm_slli_epi32(
-                        _mm_add_epi32(_mm_madd_epi16(chroma, green1), _mm_madd_epi16(pairs, green2)), 2),
-                    21);
+                    _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(chroma, green1), greenOffset),
+                                  _mm_madd_epi16(pairs, green2)),
+                    19);
             };
             auto clamp8 = [&](__m128i v) { return _mm_min_epi16(_mm_max_epi16(v, zero), max8); };
             const __m128i b =
                 clamp8(_mm_packs_epi32(channel(blueLo, blue1, blue2), channel(blueHi, blue1, blue2)));
             const __m128i r = clamp8(_mm_packs_epi32(channel(redLo, red1, red2), channel(redHi, red1, red2)));
             const __m128i g = clamp8(_mm_packs_epi32(green(chromaLo, blueLo), green(chromaHi, blueHi)));
-            const __m128i a = _mm_sub_epi16(
-                max8, _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(alpha + i)), zero));
+            const __m128i a =
+                alpha ? _mm_sub_epi16(max8,
+                                      _mm_unpacklo_epi8(
+                                          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(alpha + i)), zero))
+                      : max8;
             const __m128i gb = _mm_or_si128(b, _mm_slli_epi16(g, 8));
             const __m128i ar = _mm_or_si128(r, _mm_slli_epi16(a, 8));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * col), _mm_unpacklo_epi16(gb, ar));
@@ -312,16 +311,16 @@ RFX7_AVX2 void inverseDwtAvx2(int16_t* plane, int16_t* scratch) {
     idwtColumnsAvx2(scratch, plane + kLevels[2].out, kLevels[2].n);
 }
 
-RFX7_AVX2 inline __m256i channel256(__m256i pairs, __m256i c1, __m256i c2) {
-    return _mm256_srai_epi32(
-        _mm256_add_epi32(_mm256_slli_epi32(_mm256_madd_epi16(pairs, c1), 2), _mm256_madd_epi16(pairs, c2)),
-        21);
+// The same arithmetic as the SSE2 form.
+RFX7_AVX2 inline __m256i channel256(__m256i pairs, __m256i c1, __m256i c2, __m256i offset) {
+    const __m256i fraction = _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(pairs, c2), offset), 2);
+    return _mm256_srai_epi32(_mm256_add_epi32(_mm256_madd_epi16(pairs, c1), fraction), 19);
 }
 
-RFX7_AVX2 inline __m256i green256(__m256i chroma, __m256i c1, __m256i pairs, __m256i c2) {
-    return _mm256_srai_epi32(
-        _mm256_slli_epi32(_mm256_add_epi32(_mm256_madd_epi16(chroma, c1), _mm256_madd_epi16(pairs, c2)), 2),
-        21);
+RFX7_AVX2 inline __m256i green256(__m256i chroma, __m256i c1, __m256i pairs, __m256i c2, __m256i offset) {
+    return _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(chroma, c1), offset),
+                                              _mm256_madd_epi16(pairs, c2)),
+                             19);
 }
 
 RFX7_AVX2 inline __m256i clamp256(__m256i v, __m256i low, __m256i high) {
@@ -330,36 +329,36 @@ RFX7_AVX2 inline __m256i clamp256(__m256i v, __m256i low, __m256i high) {
 
 RFX7_AVX2 void yCbCrToArgbAvx2(const int16_t* y, const int16_t* cb, const int16_t* cr, const uint8_t* alpha,
                                uint8_t* destination, ptrdiff_t strideBytes) {
-    const __m256i yLow = _mm256_set1_epi16(-12288), yHigh = _mm256_set1_epi16(12287);
-    const __m256i cLow = _mm256_set1_epi16(-8192), cHigh = _mm256_set1_epi16(8191);
-    const __m256i offset = _mm256_set1_epi16(4096);
     const __m256i blue1 = _mm256_set1_epi32(pairOf(28999, 16384)), blue2 = _mm256_set1_epi32(pairOf(2, 0));
     const __m256i red1 = _mm256_set1_epi32(pairOf(22986, 16384)), red2 = _mm256_set1_epi32(pairOf(3, 0));
     const __m256i green1 = _mm256_set1_epi32(pairOf(-5636, -11698)),
                   green2 = _mm256_set1_epi32(pairOf(0, 16384));
+    const __m256i offset = _mm256_set1_epi32(1 << 28), greenOffset = _mm256_set1_epi32(1 << 26);
     const __m256i zero = _mm256_setzero_si256(), max8 = _mm256_set1_epi16(255);
     for (int row = 0; row < kRfx7TileSize; ++row) {
         uint8_t* out = destination + row * strideBytes;
         for (int col = 0; col < kRfx7TileSize; col += 16) {
             const int i = row * kRfx7TileSize + col;
-            const __m256i yv = _mm256_add_epi16(clamp256(at(y + i), yLow, yHigh), offset);
-            const __m256i cbv = clamp256(at(cb + i), cLow, cHigh);
-            const __m256i crv = clamp256(at(cr + i), cLow, cHigh);
+            const __m256i yv = at(y + i), cbv = at(cb + i), crv = at(cr + i);
             const __m256i blueLo = _mm256_unpacklo_epi16(cbv, yv), blueHi = _mm256_unpackhi_epi16(cbv, yv);
             const __m256i redLo = _mm256_unpacklo_epi16(crv, yv), redHi = _mm256_unpackhi_epi16(crv, yv);
             const __m256i chromaLo = _mm256_unpacklo_epi16(cbv, crv),
                           chromaHi = _mm256_unpackhi_epi16(cbv, crv);
             // packs undoes unpacklo/unpackhi within each 128-bit lane, so the pixel order is kept.
-            const __m256i b = clamp256(
-                _mm256_packs_epi32(channel256(blueLo, blue1, blue2), channel256(blueHi, blue1, blue2)), zero,
-                max8);
-            const __m256i r = clamp256(
-                _mm256_packs_epi32(channel256(redLo, red1, red2), channel256(redHi, red1, red2)), zero, max8);
-            const __m256i g = clamp256(_mm256_packs_epi32(green256(chromaLo, green1, blueLo, green2),
-                                                          green256(chromaHi, green1, blueHi, green2)),
+            const __m256i b = clamp256(_mm256_packs_epi32(channel256(blueLo, blue1, blue2, offset),
+                                                          channel256(blueHi, blue1, blue2, offset)),
                                        zero, max8);
-            const __m256i a = _mm256_sub_epi16(
-                max8, _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + i))));
+            const __m256i r = clamp256(_mm256_packs_epi32(channel256(redLo, red1, red2, offset),
+                                                          channel256(redHi, red1, red2, offset)),
+                                       zero, max8);
+            const __m256i g =
+                clamp256(_mm256_packs_epi32(green256(chromaLo, green1, blueLo, green2, greenOffset),
+                                            green256(chromaHi, green1, blueHi, green2, greenOffset)),
+                         zero, max8);
+            const __m256i a = alpha
+                                  ? _mm256_sub_epi16(max8, _mm256_cvtepu8_epi16(_mm_loadu_si128(
+                                                               reinterpret_cast<const __m128i*>(alpha + i))))
+                                  : max8;
             const __m256i gb = _mm256_or_si256(b, _mm256_slli_epi16(g, 8));
             const __m256i ar = _mm256_or_si256(r, _mm256_slli_epi16(a, 8));
             const __m256i lo = _mm256_unpacklo_epi16(gb, ar); // pixels 0-3 and 8-11

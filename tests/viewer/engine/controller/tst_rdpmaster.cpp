@@ -361,6 +361,41 @@ private slots:
         QCOMPARE(serverPreference(QStringLiteral("Compression")).toInt(), 2);
     }
 
+    // The server's values arrive in the same message that starts the main sequence.
+    void firstSettingsFromServerAreSeen() {
+        ServerOptions options = simOptions();
+        options.firstSettings = {Entry::geometry(1024, 768),
+                                 Entry::triple(SettingTag::Compression, 2, 1, 5),
+                                 Entry::triple(SettingTag::FrameRate, 20, 1, 60),
+                                 Entry::keyboard(0x407, 4),
+                                 Entry::bigBlockMinimumSize(300, 200),
+                                 Entry::highQualityUpgrades(false)};
+        Server sim(options);
+        QVERIFY(sim.listen());
+        auto master = startMaster(sim);
+        QVERIFY(awaitSessionReady(sim));
+        QTRY_COMPARE(master->highQualityUpgrades(), false);
+        QCOMPARE(master->compressionLevel(), 2);
+        QCOMPARE(master->framePerSecond(), 20);
+        QCOMPARE(master->keyboardLayout(), quint32(0x407));
+        QCOMPARE(master->bigBlockMinimumSize(), 300);
+        QCOMPARE(serverPreference(QStringLiteral("Compression")).toInt(), 2);
+        // Nothing of it goes back: sends keep their order, so once a later one has arrived any echo
+        // would have too.
+        master->setCompressionLevel(4);
+        auto arrived = [&sim] {
+            for (const QList<QByteArray>& message : sim.record().clientSettings)
+                if (message.contains(Entry::triple(SettingTag::Compression, 4, 0, 0)))
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY(arrived());
+        for (const QList<QByteArray>& message : sim.record().clientSettings) {
+            QVERIFY(!message.contains(Entry::triple(SettingTag::Compression, 2, 0, 0)));
+            QVERIFY(!message.contains(Entry::highQualityUpgrades(false)));
+        }
+    }
+
     void emptyRealHostWritesNoServerPreference() {
         Server sim(simOptions());
         QVERIFY(sim.listen());

@@ -265,6 +265,18 @@ private slots:
         QTest::newRow("white, transparent") << 8000 << 0 << 0 << 255 << QList<int>{255, 255, 255, 0};
         QTest::newRow("black") << -5000 << 0 << 0 << 0 << QList<int>{0, 0, 0, 255};
         QTest::newRow("mixed clamps") << 3000 << -3000 << 3000 << 17 << QList<int>{55, 187, 255, 238};
+        // Planes beyond what a real picture gives (crafted streams, high quantisers on saturated edges)
+        // still follow the formula exactly, with sums that need more than 32 bits.
+        QTest::newRow("bright Y, strong negative Cb")
+            << 13000 << -6000 << 0 << 0 << QList<int>{202, 255, 255, 255};
+        QTest::newRow("dark Y, strong Cr") << -20000 << 0 << 15000 << 0 << QList<int>{0, 0, 160, 255};
+        QTest::newRow("dark Y, strong Cb") << -20000 << 20000 << 0 << 0 << QList<int>{255, 0, 0, 255};
+        QTest::newRow("Y past 32-bit base") << 30000 << 0 << 0 << 0 << QList<int>{255, 255, 255, 255};
+        QTest::newRow("all largest") << 32767 << 32767 << 32767 << 0 << QList<int>{255, 68, 255, 255};
+        QTest::newRow("all smallest") << -32768 << -32768 << -32768 << 0 << QList<int>{0, 187, 0, 255};
+        QTest::newRow("opposite extremes") << -32768 << 32767 << -32768 << 9 << QList<int>{255, 0, 0, 246};
+        QTest::newRow("bright Y, both chroma negative")
+            << 16000 << -12000 << -9000 << 0 << QList<int>{0, 255, 233, 255};
     }
     void colourConversion() {
         QFETCH(int, y);
@@ -275,11 +287,21 @@ private slots:
         const Values yPlane(kRfx7PlaneSize, int16_t(y)), cbPlane(kRfx7PlaneSize, int16_t(cb)),
             crPlane(kRfx7PlaneSize, int16_t(cr));
         const Bytes alphaPlane(kRfx7PlaneSize, uint8_t(alpha));
-        Bytes pixels(size_t(kStride) * 64, 0);
-        yCbCrToArgb(yPlane.data(), cbPlane.data(), crPlane.data(), alphaPlane.data(), pixels.data(), kStride);
-        for (size_t i : {size_t(0), size_t(kRfx7PlaneSize - 1)})
-            for (size_t c = 0; c < 4; ++c)
-                QCOMPARE(int(pixels[i * 4 + c]), bgra[int(c)]);
+        for (const Rfx7Kernels* kernels : {&rfx7ScalarKernels(), rfx7Sse2Kernels(), rfx7Avx2Kernels()}) {
+            if (!kernels)
+                continue;
+            Bytes pixels(size_t(kStride) * 64, 0);
+            kernels->yCbCrToArgb(yPlane.data(), cbPlane.data(), crPlane.data(), alphaPlane.data(),
+                                 pixels.data(), kStride);
+            for (size_t i : {size_t(0), size_t(kRfx7PlaneSize - 1)})
+                for (size_t c = 0; c < 4; ++c)
+                    QVERIFY2(int(pixels[i * 4 + c]) == bgra[int(c)],
+                             qPrintable(QStringLiteral("%1: byte %2 is %3, expected %4")
+                                            .arg(kernels->name)
+                                            .arg(c)
+                                            .arg(pixels[i * 4 + c])
+                                            .arg(bgra[int(c)])));
+        }
     }
 
     // Where the alpha plane is looked for: the first multiple of 64 bits strictly beyond the coefficients.
@@ -470,10 +492,19 @@ private slots:
         QVERIFY(decoded);
     }
 
+    void workBufferContentsDoNotMatter_data() {
+        QTest::addColumn<QByteArray>("sample");
+        QTest::addColumn<bool>("withAlpha");
+        QTest::newRow("translucent") << QByteArray("translucent") << true;
+        QTest::newRow("opaque") << QByteArray("text") << false;
+    }
     void workBufferContentsDoNotMatter() {
-        const std::vector<uint32_t> text = rfx7SampleTile("translucent");
-        const Bytes tile = encodeRfx7Tile(text.data(), 256, kRfx7TypicalQuant, kRfx7TypicalQuant,
-                                          kRfx7TypicalQuant, Rfx7Alpha::Include);
+        QFETCH(QByteArray, sample);
+        QFETCH(bool, withAlpha);
+        const std::vector<uint32_t> text = rfx7SampleTile(sample.constData());
+        const Bytes tile =
+            encodeRfx7Tile(text.data(), 256, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
+                           withAlpha ? Rfx7Alpha::Include : Rfx7Alpha::Omit);
         auto clean = std::make_unique<Rfx7WorkBuffer>();
         auto dirty = std::make_unique<Rfx7WorkBuffer>();
         std::memset(clean.get(), 0, sizeof(Rfx7WorkBuffer));

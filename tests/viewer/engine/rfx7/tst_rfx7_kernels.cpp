@@ -128,12 +128,14 @@ private slots:
             std::vector<uint8_t> alpha(kRfx7PlaneSize);
             for (size_t i = 0; i < alpha.size(); ++i)
                 alpha[i] = uint8_t(i * 7 + seed);
-            std::vector<uint8_t> expected(size_t(stride) * 64, 0xA5), actual = expected;
-            rfx7ScalarKernels().yCbCrToArgb(y.data(), cb.data(), cr.data(), alpha.data(), expected.data(),
-                                            stride);
-            this->table(table).yCbCrToArgb(y.data(), cb.data(), cr.data(), alpha.data(), actual.data(),
-                                           stride);
-            QCOMPARE(actual, expected);
+            // Also without an alpha plane (opaque).
+            for (const uint8_t* a :
+                 {static_cast<const uint8_t*>(alpha.data()), static_cast<const uint8_t*>(nullptr)}) {
+                std::vector<uint8_t> expected(size_t(stride) * 64, 0xA5), actual = expected;
+                rfx7ScalarKernels().yCbCrToArgb(y.data(), cb.data(), cr.data(), a, expected.data(), stride);
+                this->table(table).yCbCrToArgb(y.data(), cb.data(), cr.data(), a, actual.data(), stride);
+                QCOMPARE(actual, expected);
+            }
         }
     }
 

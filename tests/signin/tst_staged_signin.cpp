@@ -1,0 +1,387 @@
+// The staged sign-in of a session start against the HTTPS test server, signing with a real
+// ssh-agent, and the agent answers a broken agent can give.
+
+#include "AgentPeers.h"
+#include "SignInTestSupport.h"
+#include "SshAuthFlow.h"
+#include "platform/agent/SshAgent.h"
+#include "signin/AuthDialog.h"
+#include "signin/AuthInstance.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSignalSpy>
+#include <QTest>
+#include <QtConcurrent/QtConcurrentRun>
+
+using HttpsPeer::Server;
+using HttpsPeer::SshAuthFlow;
+
+namespace {
+
+constexpr int wait = 20000;
+const QString startPath = QStringLiteral("/v3/api/session/start");
+
+// One sign-in run: the server with its flow, the instance and the dialog, started from the first
+// reply of a session start.
+struct Run {
+    Server server;
+    SshAuthFlow* flow = nullptr;
+    QSharedPointer<RpcInstanceWeb> web;
+    QScopedPointer<AuthDialog> dialog;
+    QScopedPointer<QSignalSpy> succeeded, failed, agentStatus;
+
+    QString start(const SshAuthFlow::Config& config, bool acceptAll = false) {
+        if (!server.start(Server::Https))
+            return server.error();
+        flow = SshAuthFlow::install(server, startPath, config);
+        web = webInstance(server, acceptAll);
+        RpcPromise<QJsonObject>* first = web->startSessionRaw(QJsonObject());
+        QSignalSpy settled(first, &RpcPromiseBase::succeeded);
+        if (!settled.wait(wait))
+            return QStringLiteral("the start got no first stage");
+        dialog.reset(new AuthDialog(web, nullptr));
+        succeeded.reset(new QSignalSpy(dialog.data(), &AuthDialog::succeeded));
+        failed.reset(new QSignalSpy(dialog.data(), &AuthDialog::failed));
+        agentStatus.reset(new QSignalSpy(dialog->authInstance(), &AuthInstance::agentStatus));
+        dialog->startAuth(first->value);
+        return QString();
+    }
+
+    QList<QJsonObject> replies() const { return bodies(server, startPath).mid(1); }
+
+    // Waits for the prompt, types the answer and presses Continue.
+    bool answer(const QString& prompt, const QString& text, int presses = 1) {
+        auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("AnswerLineEdit"));
+        auto* label = dialog->findChild<QLabel*>(QStringLiteral("InstructionsLabel"));
+        if (!QTest::qWaitFor([&] { return field->isEnabled() && label->text() == prompt; }, wait))
+            return false;
+        field->setText(text);
+        QAbstractButton* next = buttonNamed(dialog.data(), QStringLiteral("Continue"));
+        for (int i = 0; i < presses; ++i)
+            QTest::mouseClick(next, Qt::LeftButton);
+        return true;
+    }
+};
+
+QByteArray identities(const QList<QByteArray>& blobs, quint32 count) {
+    QByteArray body(1, 12);
+    body += FakeAgent::u32(count);
+    for (const QByteArray& blob : blobs)
+        body += FakeAgent::string(blob) + FakeAgent::string("comment");
+    return FakeAgent::framed(body);
+}
+
+QByteArray someKeyBlob(int n = 1) {
+    return FakeAgent::string("ssh-ed25519") + FakeAgent::string(QByteArray(32, char('A' + n)));
+}
+
+} // namespace
+
+class TestStagedSignIn : public QObject {
+    Q_OBJECT
+private slots:
+    void refusedKeysThenSigned();
+    void threeRefusalsThenPassword();
+    void keyboardInteractiveAnswer();
+    void replyStages_data();
+    void replyStages();
+    void signStageBeforeAnyKey();
+    void agentNotUsed_data();
+    void agentNotUsed();
+    void brokenIdentityAnswers_data();
+    void brokenIdentityAnswers();
+    void brokenSignAnswers_data();
+    void brokenSignAnswers();
+    void oversizedSignRequestIsNotSent();
+    void silentAgentIsGivenUp();
+};
+
+// Banner, then three keys on offer: the first two refused, the third signs and is verified.
+void TestStagedSignIn::refusedKeysThenSigned() {
+    RealAgent agent;
+    const QString failure = agent.start(3);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    useAgent(agent.socketPath());
+    const QList<AgentKey> keys = agent.keys();
+
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("banner"), QStringLiteral("public-key")};
+    config.banner = QStringLiteral("<b>Welcome</b> to <i>the</i> host & more");
+    config.acceptedKeys = {keys.at(2).blob};
+    config.finalReply = HttpsPeer::connectReply(QStringLiteral("signed-1"));
+    Run run;
+    QVERIFY2(run.start(config).isEmpty(), "no start");
+
+    QMessageBox* box = nullptr;
+    QVERIFY(QTest::qWaitFor([&] { return (box = run.dialog->findChild<QMessageBox*>()) != nullptr; }, wait));
+    QCOMPARE(box->windowTitle(), QStringLiteral("SSH Banner"));
+    QCOMPARE(box->textFormat(), Qt::PlainText);
+    QCOMPARE(box->text(), config.banner);
+    QVERIFY(run.replies().isEmpty());
+    box->button(QMessageBox::Close)->click();
+
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    QCOMPARE(run.failed->size(), 0);
+    const QJsonObject final = run.succeeded->at(0).at(0).toJsonObject();
+    QCOMPARE(final.value(QLatin1String("id")).toString(), QStringLiteral("signed-1"));
+    QCOMPARE(final.value(QLatin1String("stage")).toString(), QStringLiteral("success"));
+    QCOMPARE(run.replies().value(0).value(QLatin1String("answer")), QJsonValue(QString()));
+    QCOMPARE(offeredKeys(run.server, startPath),
+             (QJsonArray{keys.at(0).blob, keys.at(1).blob, keys.at(2).blob}));
+    QCOMPARE(run.flow->goodSignatures, 1);
+    QCOMPARE(run.flow->badSignatures, 0);
+    for (const QJsonObject& reply : run.replies())
+        QCOMPARE(reply.value(QLatin1String("authtoken")).toString(), QStringLiteral("auth-1"));
+
+    // The user sees which key signed.
+    QCOMPARE(run.agentStatus->size(), 1);
+    const QString shown = run.agentStatus->at(0).at(0).toString();
+    QVERIFY2(!keys.at(2).fingerprint.isEmpty() && shown.contains(keys.at(2).fingerprint), qPrintable(shown));
+    QVERIFY(shown.contains(keys.at(2).comment));
+    QVERIFY(run.dialog->findChild<QLabel*>(QStringLiteral("StatusLabel"))
+                ->text()
+                .contains(keys.at(2).fingerprint));
+}
+
+// Every key refused: the fourth public-key stage offers none and the server falls back to a
+// password; a wrong one is asked again, and one press sends one answer.
+void TestStagedSignIn::threeRefusalsThenPassword() {
+    RealAgent agent;
+    const QString failure = agent.start(3);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    useAgent(agent.socketPath());
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("public-key"), QStringLiteral("password")};
+    Run run;
+    QVERIFY(run.start(config).isEmpty());
+
+    QVERIFY(run.answer(QStringLiteral("Password"), QStringLiteral("wrong"), 2));
+    QVERIFY(run.answer(QStringLiteral("Password"), QStringLiteral("secret"), 3));
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    const QList<AgentKey> keys = agent.keys();
+    QCOMPARE(offeredKeys(run.server, startPath),
+             (QJsonArray{keys.at(0).blob, keys.at(1).blob, keys.at(2).blob, false}));
+    QStringList passwords;
+    for (const QJsonObject& reply : run.replies()) {
+        if (reply.contains(QLatin1String("password")))
+            passwords.append(reply.value(QLatin1String("password")).toString());
+    }
+    QCOMPARE(passwords, (QStringList{QStringLiteral("wrong"), QStringLiteral("secret")}));
+}
+
+void TestStagedSignIn::keyboardInteractiveAnswer() {
+    useAgent(QString());
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("keyboard-interactive")};
+    config.prompt = QStringLiteral("Code from your <b>token</b>:");
+    Run run;
+    QVERIFY(run.start(config).isEmpty());
+    QVERIFY(run.answer(config.prompt, QStringLiteral("123456")));
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    const QJsonObject reply = run.replies().value(0);
+    QCOMPARE(reply.value(QLatin1String("answer")).toString(), QStringLiteral("123456"));
+    QVERIFY(!reply.contains(QLatin1String("password")));
+}
+
+void TestStagedSignIn::replyStages_data() {
+    QTest::addColumn<QString>("stage");
+    QTest::addColumn<bool>("succeeds");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("schedule ends the sign-in") << QStringLiteral("schedule") << true << QString();
+    QTest::newRow("form ends the sign-in for the start's owner")
+        << QStringLiteral("form") << true << QString();
+    QTest::newRow("unknown stage") << QStringLiteral("telepathy") << false
+                                   << QStringLiteral("Unknown auth stage telepathy");
+}
+
+void TestStagedSignIn::replyStages() {
+    QFETCH(QString, stage);
+    QFETCH(bool, succeeds);
+    QFETCH(QString, message);
+    useAgent(QString());
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("password"), stage};
+    Run run;
+    QVERIFY(run.start(config).isEmpty());
+    QVERIFY(run.answer(QStringLiteral("Password"), config.password));
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size() + run.failed->size(), 1, wait);
+    if (succeeds) {
+        QCOMPARE(run.succeeded->size(), 1);
+        QCOMPARE(run.succeeded->at(0).at(0).toJsonObject().value(QLatin1String("stage")).toString(), stage);
+    } else {
+        QCOMPARE(run.failed->size(), 1);
+        QCOMPARE(run.failed->at(0).at(0).toString(), QStringLiteral("auth"));
+        QCOMPARE(run.failed->at(0).at(1).toString(), message);
+    }
+}
+
+// A sign stage before any key was listed answers with the token alone.
+void TestStagedSignIn::signStageBeforeAnyKey() {
+    useAgent(QString());
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("sign")};
+    Run run;
+    QVERIFY(run.start(config).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(run.failed->size(), 1, wait);
+    QCOMPARE(run.replies(),
+             (QList<QJsonObject>{QJsonObject{{QStringLiteral("authtoken"), QStringLiteral("auth-1")}}}));
+    QCOMPARE(run.failed->at(0).at(0).toString(), QStringLiteral("auth"));
+    QCOMPARE(run.failed->at(0).at(1).toString(), QStringLiteral("Unexpected answer"));
+}
+
+void TestStagedSignIn::agentNotUsed_data() {
+    QTest::addColumn<QString>("agent");
+    QTest::addColumn<bool>("acceptAll");
+    QTest::newRow("no agent") << QString() << false;
+    QTest::newRow("no socket at the agent's path") << QStringLiteral("/nonexistent/agent.sock") << false;
+    QTest::newRow("a connection that accepts every certificate") << QStringLiteral("real") << true;
+}
+
+void TestStagedSignIn::agentNotUsed() {
+    QFETCH(QString, agent);
+    QFETCH(bool, acceptAll);
+    RealAgent real;
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("public-key"), QStringLiteral("password")};
+    if (agent == QLatin1String("real")) {
+        const QString failure = real.start(1);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        agent = real.socketPath();
+        config.acceptedKeys = {real.keys().at(0).blob};
+    }
+    useAgent(agent);
+    Run run;
+    QVERIFY(run.start(config, acceptAll).isEmpty());
+    QVERIFY(run.answer(QStringLiteral("Password"), config.password));
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    QCOMPARE(offeredKeys(run.server, startPath), QJsonArray{false});
+    QCOMPARE(run.flow->goodSignatures + run.flow->badSignatures, 0);
+    if (acceptAll) {
+        QCOMPARE(run.agentStatus->size(), 1);
+        QVERIFY(run.agentStatus->at(0).at(0).toString().contains(QStringLiteral("not offered")));
+    }
+}
+
+void TestStagedSignIn::brokenIdentityAnswers_data() {
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("offersKey");
+    QList<QByteArray> many;
+    for (int i = 0; i < 2049; ++i)
+        many.append(someKeyBlob(i % 20));
+    QTest::newRow("2048 keys are read") << identities(many.mid(0, 2048), 2048) << true;
+    QTest::newRow("count 0") << identities({}, 0) << false;
+    QTest::newRow("count 2049") << identities(many, 2049) << false;
+    QTest::newRow("fewer keys than counted") << identities({someKeyBlob()}, 2) << false;
+    QTest::newRow("a comment cut short")
+        << FakeAgent::framed(QByteArray(1, 12) + FakeAgent::u32(1) + FakeAgent::string(someKeyBlob()) +
+                             FakeAgent::u32(100) + "abc")
+        << false;
+    QTest::newRow("wrong answer type") << FakeAgent::framed(QByteArray(1, 5)) << false;
+    QTest::newRow("length beyond the cap") << FakeAgent::u32(1u << 30) + QByteArray(1, 12) << false;
+    QTest::newRow("answer cut short") << FakeAgent::u32(100) + QByteArray(1, 12) << false;
+    QTest::newRow("no answer") << QByteArray() << false;
+}
+
+// Any fault in the key list means no key; a list at the limit is read whole.
+void TestStagedSignIn::brokenIdentityAnswers() {
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, offersKey);
+    FakeAgent fake(answer.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{answer});
+    QVERIFY(fake.isListening());
+    useAgent(fake.socketPath());
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("public-key"), QStringLiteral("password")};
+    Run run;
+    QVERIFY(run.start(config).isEmpty());
+    int listed = -1;
+    AuthInstance* auth = run.dialog->authInstance();
+    connect(auth, &AuthInstance::sendAuth, this, [&listed, auth] {
+        if (listed < 0)
+            listed = auth->agentKeys().size();
+    });
+    if (offersKey) {
+        QTRY_VERIFY_WITH_TIMEOUT(!offeredKeys(run.server, startPath).isEmpty(), wait);
+        QCOMPARE(offeredKeys(run.server, startPath).at(0).toString(),
+                 QString::fromLatin1(someKeyBlob(0).toBase64()));
+        QCOMPARE(listed, 2048);
+        return;
+    }
+    QVERIFY(run.answer(QStringLiteral("Password"), config.password));
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    QCOMPARE(offeredKeys(run.server, startPath), QJsonArray{false});
+    QCOMPARE(fake.requests(), QList<QByteArray>{QByteArray(1, 11)});
+}
+
+void TestStagedSignIn::brokenSignAnswers_data() {
+    QTest::addColumn<QByteArray>("answer");
+    const QByteArray name = FakeAgent::string("ssh-ed25519");
+    QTest::newRow("signature cut short") << FakeAgent::framed(
+        QByteArray(1, 14) + FakeAgent::string(name + FakeAgent::u32(64) + QByteArray(10, 'x')));
+    QTest::newRow("signature blob cut short")
+        << FakeAgent::framed(QByteArray(1, 14) + FakeAgent::u32(200) + name);
+    QTest::newRow("agent failure") << FakeAgent::framed(QByteArray(1, 5));
+    QTest::newRow("no answer") << QByteArray();
+}
+
+// An unreadable signature is sent as an empty one; the server refuses it and the key.
+void TestStagedSignIn::brokenSignAnswers() {
+    QFETCH(QByteArray, answer);
+    QList<QByteArray> answers{identities({someKeyBlob()}, 1)};
+    if (!answer.isEmpty())
+        answers.append(answer);
+    FakeAgent fake(answers);
+    useAgent(fake.socketPath());
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("public-key"), QStringLiteral("password")};
+    config.acceptedKeys = {QString::fromLatin1(someKeyBlob().toBase64())};
+    Run run;
+    QVERIFY(run.start(config).isEmpty());
+    QVERIFY(run.answer(QStringLiteral("Password"), config.password));
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    QCOMPARE(fake.requests().size(), 2);
+    QCOMPARE(fake.requests().at(1).at(0), char(13));
+    QJsonArray signatures;
+    for (const QJsonObject& reply : run.replies()) {
+        if (reply.contains(QLatin1String("signature")))
+            signatures.append(reply.value(QLatin1String("signature")));
+    }
+    QCOMPARE(signatures, QJsonArray{QString()});
+    QCOMPARE(run.flow->badSignatures, 1);
+    QCOMPARE(offeredKeys(run.server, startPath), (QJsonArray{config.acceptedKeys.values().first(), false}));
+}
+
+// Data to sign that does not fit an agent message never reaches the agent.
+void TestStagedSignIn::oversizedSignRequestIsNotSent() {
+    FakeAgent fake({identities({someKeyBlob()}, 1)});
+    useAgent(fake.socketPath());
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("public-key"), QStringLiteral("password")};
+    config.acceptedKeys = {QString::fromLatin1(someKeyBlob().toBase64())};
+    config.signDataBytes = 300 * 1024;
+    Run run;
+    QVERIFY(run.start(config).isEmpty());
+    QVERIFY(run.answer(QStringLiteral("Password"), config.password));
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    QCOMPARE(fake.requests(), QList<QByteArray>{QByteArray(1, 11)});
+    QCOMPARE(run.flow->badSignatures, 1);
+}
+
+// An agent that takes a request and never answers does not hold the query past its deadline.
+void TestStagedSignIn::silentAgentIsGivenUp() {
+    FakeAgent fake({}, true);
+    const QString path = fake.socketPath();
+    QFutureWatcher<QByteArray> query;
+    QSignalSpy done(&query, &QFutureWatcherBase::finished);
+    query.setFuture(QtConcurrent::run([path] {
+        return platform::queryAgent(path, FakeAgent::framed(AuthInstance::identitiesRequest()), 500);
+    }));
+    QVERIFY(done.wait(wait));
+    QVERIFY(query.result().isEmpty());
+    QCOMPARE(fake.requests(), QList<QByteArray>{QByteArray(1, 11)});
+}
+
+QTEST_MAIN(TestStagedSignIn)
+#include "tst_staged_signin.moc"
