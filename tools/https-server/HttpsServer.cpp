@@ -426,7 +426,22 @@ void Server::answer(Connection* c, const Request& request) {
             response = route->handler(request);
         }
     }
-    send(c, response);
+    if (response.delayMs > 0) {
+        // Nothing more is read from this connection until the late answer has gone.
+        c->held = true;
+        QTimer::singleShot(response.delayMs, this, [this, c, response] {
+            if (!m_connections.contains(c))
+                return;
+            c->held = false;
+            Response now = response;
+            now.delayMs = 0;
+            send(c, now);
+            if (m_connections.contains(c) && !c->held && !c->buffer.isEmpty())
+                readFrom(c);
+        });
+    } else {
+        send(c, response);
+    }
     emit requestReceived(request.path);
 }
 

@@ -47,6 +47,7 @@ struct Response {
     QByteArray body;
     QList<QByteArray> chunks;
     bool endStream = false;
+    int delayMs = 0; // held back this long before it is sent
 
     Response& header(const QByteArray& name, const QByteArray& value) {
         headers.append(qMakePair(name, value));
@@ -62,6 +63,12 @@ struct Response {
     static Response withStatus(int status, const QByteArray& reason = QByteArray());
     static Response redirect(const QUrl& to, int status = 307);
     static Response silent();
+    // The same response, sent that many milliseconds after the request arrived.
+    Response after(int ms) const {
+        Response r = *this;
+        r.delayMs = ms;
+        return r;
+    }
     static Response drop();
     // An event stream; contentType as sent (the exact type is "text/event-stream").
     static Response stream(const QList<QByteArray>& chunks = {}, bool end = false,

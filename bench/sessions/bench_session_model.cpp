@@ -1,0 +1,102 @@
+// Merging 5,000 sessions into the session model: the first list, and the same list again (only
+// the growing cells change), with a list proxy and the grid's session proxy attached and sorted
+// again after each batch, as the session page does.
+
+#include "sessions/SessionModel.h"
+#include "sessions/SessionSortFilterProxyModel.h"
+
+#include <QCoreApplication>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QSortFilterProxyModel>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace {
+
+constexpr int sessionCount = 5000;
+const QStringList columns{"name", "connections", "uptime", "login"};
+
+SessionList makeSessions() {
+    SessionList list;
+    const QDateTime base = QDateTime::fromString("2026-03-01T08:00:00Z", Qt::ISODate);
+    for (int i = 0; i < sessionCount; ++i) {
+        const QJsonObject o{{"id", QStringLiteral("session-%1").arg(i, 5, 10, QLatin1Char('0'))},
+                            {"command", QStringLiteral("xterm -title %1").arg(i)},
+                            {"clientCount", i % 3},
+                            {"started", base.addSecs(i * 37).toString(Qt::ISODate)},
+                            {"lastConnect", base.addSecs(i * 53 % 86400).toString(Qt::ISODate)},
+                            {"lastDisconnect", base.addSecs(i * 71 % 86400).toString(Qt::ISODate)},
+                            {"login", "user"},
+                            {"hostname", QStringLiteral("node%1").arg(i % 16)},
+                            {"params", QJsonObject{{"name", QStringLiteral("Session %1").arg(i)}}}};
+        list.append(Session::fromJson(o));
+    }
+    // The server lists them in no particular order.
+    std::shuffle(list.begin(), list.end(), *QRandomGenerator::global());
+    return list;
+}
+
+struct Page {
+    SessionModel model{columns, nullptr, nullptr};
+    QSortFilterProxyModel listProxy;
+    SessionSortFilterProxyModel gridProxy;
+
+    Page() {
+        listProxy.setSortRole(SessionModel::SortRole);
+        listProxy.setSourceModel(&model);
+        listProxy.sort(0, Qt::AscendingOrder);
+        gridProxy.setDynamicSortFilter(false);
+        gridProxy.setSessionRole(SessionModel::SessionRole);
+        gridProxy.setSortLocaleAware(true);
+        gridProxy.setSortRole(SessionModel::SortRole);
+        gridProxy.setSourceModel(&model);
+        gridProxy.sort(2, Qt::DescendingOrder);
+        QObject::connect(&model, &SessionModel::sessionsUpdated, &gridProxy, [this] {
+            gridProxy.setInitialOrder(model.sessions());
+            gridProxy.sort(gridProxy.sortColumn(), gridProxy.sortOrder());
+        });
+    }
+};
+
+void BM_FirstMerge(benchmark::State& state) {
+    const SessionList sessions = makeSessions();
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto page = std::make_unique<Page>();
+        state.ResumeTiming();
+        page->model.mergeSessions(sessions);
+        benchmark::DoNotOptimize(page->gridProxy.rowCount());
+        state.PauseTiming();
+        page.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * sessionCount);
+}
+BENCHMARK(BM_FirstMerge)->Unit(benchmark::kMillisecond);
+
+void BM_UnchangedReMerge(benchmark::State& state) {
+    const SessionList sessions = makeSessions();
+    Page page;
+    page.model.mergeSessions(sessions);
+    for (auto _ : state) {
+        page.model.mergeSessions(sessions);
+        benchmark::DoNotOptimize(page.listProxy.rowCount());
+    }
+    state.SetItemsProcessed(state.iterations() * sessionCount);
+}
+BENCHMARK(BM_UnchangedReMerge)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}

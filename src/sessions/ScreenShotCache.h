@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QImage>
+#include <QObject>
+#include <QSet>
+#include <QSharedPointer>
+#include <QSize>
+#include <QStringList>
+#include <QWeakPointer>
+
+class QTimer;
+class RpcInstance;
+
+// Fetches session screenshots: at most four outstanding, starts paced apart, a load without an
+// answer in time counts as failed.
+class ScreenShotLoader : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int maxInFlight = 4;
+    static constexpr int pacingInterval = 200;
+    static constexpr int answerTimeout = 30000;
+    static const QSize requestSize;
+
+    ScreenShotLoader(const QSharedPointer<RpcInstance>& rpc, QObject* parent = nullptr);
+
+    void request(const QString& id);
+    // Drops the id from the queue; a load already started still answers.
+    void cancel(const QString& id);
+    // Empties the queue. Loads still outstanding keep counting toward the limit until they answer.
+    void clear();
+
+    QStringList queue() const { return m_queue; }
+    QSet<QString> inFlight() const { return m_inFlight; }
+    QTimer* pacingTimer() const { return m_pacingTimer; }
+    void setAnswerTimeout(int ms) { m_answerTimeout = ms; }
+
+signals:
+    void succeeded(QString sessionId, QImage img);
+    void failed(QString sessionId);
+
+private:
+    void next();
+    void load(const QString& id);
+    void settled(const QString& id);
+    void logFailure(const QString& id, const QString& message);
+
+    QSharedPointer<RpcInstance> m_rpc;
+    QStringList m_queue;
+    QSet<QString> m_inFlight;
+    QTimer* m_pacingTimer = nullptr;
+    int m_answerTimeout = answerTimeout;
+};
+
+// One picture per session id, refreshed when it is older than the refresh age.
+class ScreenShotCache : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int refreshAge = 30000;
+    static constexpr int tickInterval = 1000;
+
+    struct Entry {
+        QString sessionId;
+        QImage image;
+        QDateTime time;
+    };
+
+    ScreenShotCache(const QSharedPointer<RpcInstance>& rpc, QObject* parent = nullptr);
+
+    // The current picture; the first call for an id starts its load and returns a null image.
+    QImage screenShot(const QString& sessionId);
+    void remove(const QString& sessionId);
+    void clear();
+
+    bool contains(const QString& sessionId) const { return m_entries.contains(sessionId); }
+    ScreenShotLoader* loader() const { return m_loader; }
+    QTimer* refreshTimer() const { return m_refreshTimer; }
+    void setRefreshAge(int ms) { m_refreshAge = ms; }
+
+signals:
+    void updatedScreenShot(QString sessionId);
+
+private:
+    void refresh();
+    void loaded(const QString& id, const QImage& img);
+    void loadFailed(const QString& id);
+
+    QHash<QString, Entry> m_entries;
+    ScreenShotLoader* m_loader = nullptr;
+    QTimer* m_refreshTimer = nullptr;
+    int m_refreshAge = refreshAge;
+};

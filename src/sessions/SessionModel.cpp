@@ -1,0 +1,334 @@
+#include "sessions/SessionModel.h"
+
+#include "bookmarks/PromiseLifetime.h"
+#include "rpc/RpcInstance.h"
+#include "sessions/SessionTexts.h"
+
+#include <QDebug>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+const QString nameKey = QStringLiteral("name");
+const QString connectionsKey = QStringLiteral("connections");
+const QString uptimeKey = QStringLiteral("uptime");
+const QString loginKey = QStringLiteral("login");
+
+bool idLess(const Session& a, const Session& b) {
+    return a.id() < b.id();
+}
+
+// In id order, one record per id: the last one the server listed.
+SessionList sortedUnique(SessionList list) {
+    std::stable_sort(list.begin(), list.end(), idLess);
+    SessionList unique;
+    unique.reserve(list.size());
+    for (const Session& s : qAsConst(list)) {
+        if (!unique.isEmpty() && unique.constLast().id() == s.id())
+            unique.last() = s;
+        else
+            unique.append(s);
+    }
+    return unique;
+}
+
+} // namespace
+
+SessionModel::SessionModel(const QStringList& columns, const QSharedPointer<RpcInstance>& rpc,
+                           const QSharedPointer<ConnectionContext>& context, QObject* parent)
+    : QAbstractTableModel(parent)
+    , m_columns(columns)
+    , m_rpc(rpc)
+    , m_context(context)
+    , m_pollTimer(new QTimer(this))
+    , m_settleTimer(new QTimer(this)) {
+    registerSessionMetaTypes();
+    m_pollTimer->setInterval(pollInterval);
+    m_settleTimer->setSingleShot(true);
+    m_settleTimer->setInterval(settleInterval);
+    connect(m_pollTimer, &QTimer::timeout, this, &SessionModel::fetch);
+    connect(m_settleTimer, &QTimer::timeout, this, &SessionModel::settle);
+    if (m_rpc) {
+        connect(m_rpc.data(), &RpcInstance::sessionsUpdated, this, &SessionModel::receivePushedList);
+        connect(m_rpc.data(), &RpcInstance::sessionUpdated, this, [this](const Session& s) {
+            if (!m_shared)
+                updateSession(s);
+        });
+        connect(m_rpc.data(), &RpcInstance::sessionDeleted, this, [this](const Session& s) {
+            if (!m_shared)
+                removeSession(s);
+        });
+    }
+}
+
+void SessionModel::setShared(bool shared) {
+    if (m_shared != shared) {
+        // A reply fetched for the other kind of list must not fill this one.
+        m_pendingSessions.clear();
+        m_pendingRequest = 0;
+    }
+    m_shared = shared;
+}
+
+QModelIndex SessionModel::indexOfSession(const QString& id) const {
+    auto it = std::lower_bound(m_rows.cbegin(), m_rows.cend(), id,
+                               [](const Session& s, const QString& wanted) { return s.id() < wanted; });
+    if (it == m_rows.cend() || it->id() != id)
+        return QModelIndex();
+    return index(int(it - m_rows.cbegin()), 0);
+}
+
+// A flat table: cells have no children.
+int SessionModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_rows.size();
+}
+
+int SessionModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_columns.size();
+}
+
+QDateTime SessionModel::now() const {
+    return m_now.isValid() ? m_now : QDateTime::currentDateTime();
+}
+
+QVariant SessionModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() < 0 || index.row() >= m_rows.size() || index.column() < 0 ||
+        index.column() >= m_columns.size())
+        return QVariant();
+    const Session& s = m_rows.at(index.row());
+    if (role == SessionRole)
+        return QVariant::fromValue(s);
+    if (role != Qt::DisplayRole && role != Qt::EditRole && role != SortRole)
+        return QVariant();
+    const QString& key = m_columns.at(index.column());
+    if (key == nameKey) {
+        if (role == SortRole)
+            return sessionDisplayName(s) + s.id();
+        return sessionDisplayName(s);
+    }
+    if (role == Qt::EditRole)
+        return QVariant();
+    if (key == connectionsKey) {
+        if (role == SortRole) {
+            if (s.clientCount() >= 1)
+                return qint64(-s.clientCount());
+            return qint64(s.lastDisconnect().msecsTo(now()));
+        }
+        return sessionClientCountText(s, now());
+    }
+    if (key == uptimeKey)
+        return role == SortRole ? QVariant(s.started()) : QVariant(sessionUptimeText(s, now()));
+    if (key == loginKey)
+        return sessionLoginText(s);
+    return QVariant();
+}
+
+QVariant SessionModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= m_columns.size())
+        return QVariant();
+    const QString& key = m_columns.at(section);
+    if (key == nameKey)
+        return tr("Name");
+    if (key == connectionsKey)
+        return tr("Connections");
+    if (key == uptimeKey)
+        return tr("Uptime");
+    if (key == loginKey)
+        return tr("Login");
+    return QVariant();
+}
+
+Qt::ItemFlags SessionModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (index.isValid() && index.column() < m_columns.size() && m_columns.at(index.column()) == nameKey)
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool SessionModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (!index.isValid() || role != Qt::EditRole || index.row() >= m_rows.size() ||
+        index.column() >= m_columns.size() || m_columns.at(index.column()) != nameKey)
+        return false;
+    Session& s = m_rows[index.row()];
+    s.setParam(nameKey, value);
+    if (m_rpc)
+        deleteWhenSettled(m_rpc->setSessionParam(s.id(), nameKey, value.toString()), this);
+    emit dataChanged(index, index);
+    emit sessionChanged(this->index(index.row(), 0));
+    emit sessionsUpdated();
+    return true;
+}
+
+void SessionModel::startUpdating() {
+    if (m_pollTimer->isActive())
+        return;
+    m_pollTimer->start();
+    fetch();
+}
+
+void SessionModel::forceUpdate() {
+    m_pollTimer->start();
+    fetch();
+}
+
+void SessionModel::fetch() {
+    if (!m_rpc)
+        return;
+    RpcPromise<QList<Session>>* promise = m_shared ? m_rpc->sharedSessionList() : m_rpc->sessionList();
+    deleteWhenSettled(promise, this);
+    const quint64 request = ++m_lastRequest;
+    const bool shared = m_shared;
+    connect(promise, &RpcPromiseBase::succeeded, this,
+            [this, promise, request, shared] { receiveSessions(promise->value, request, shared); });
+    m_settleTimer->start();
+}
+
+void SessionModel::receiveSessions(const SessionList& list, quint64 request, bool shared) {
+    // Older than what is shown, or fetched for the other kind of list: it would undo newer news.
+    if (shared != m_shared || request <= m_lastMerged)
+        return;
+    if (request == m_lastRequest && m_settleTimer->isActive()) {
+        m_pendingSessions = list;
+        m_pendingRequest = request;
+        return;
+    }
+    m_lastMerged = request;
+    m_pendingSessions.clear();
+    m_pendingRequest = 0;
+    mergeSessions(list);
+}
+
+void SessionModel::settle() {
+    // Only a reply not yet merged; one still on its way is merged when it comes.
+    if (m_pendingRequest == 0 || m_pendingRequest <= m_lastMerged)
+        return;
+    m_lastMerged = m_pendingRequest;
+    const SessionList list = m_pendingSessions;
+    m_pendingSessions.clear();
+    m_pendingRequest = 0;
+    mergeSessions(list);
+}
+
+void SessionModel::receivePushedList(const SessionList& list) {
+    // The server re-sends the user's own list; it has no place among the shared sessions.
+    if (m_shared)
+        return;
+    mergeSessions(list);
+}
+
+void SessionModel::mergeSessions(const SessionList& incomingList) {
+    const SessionList incoming = sortedUnique(incomingList);
+    bool changed = false;
+    int r = 0;
+    int head = 0;
+    while (head < incoming.size() && r < m_rows.size()) {
+        const Session& next = incoming.at(head);
+        const QString rowId = m_rows.at(r).id();
+        if (rowId < next.id()) {
+            beginRemoveRows(QModelIndex(), r, r);
+            const Session removed = m_rows.takeAt(r);
+            endRemoveRows();
+            changed = true;
+            emit sessionRemoved(removed);
+        } else if (next.id() < rowId) {
+            beginInsertRows(QModelIndex(), r, r);
+            m_rows.insert(r, next);
+            endInsertRows();
+            changed = true;
+            emit sessionAdded(index(r, 0));
+            ++r;
+            ++head;
+        } else {
+            const Session before = m_rows.at(r);
+            m_rows[r] = next;
+            if (notifyChangedColumns(before, next, r))
+                changed = true;
+            ++r;
+            ++head;
+        }
+    }
+    for (; head < incoming.size(); ++head, ++r) {
+        changed = true;
+        beginInsertRows(QModelIndex(), r, r);
+        m_rows.insert(r, incoming.at(head));
+        endInsertRows();
+        emit sessionAdded(index(r, 0));
+    }
+    while (r < m_rows.size()) {
+        beginRemoveRows(QModelIndex(), r, r);
+        const Session removed = m_rows.takeAt(r);
+        endRemoveRows();
+        changed = true;
+        emit sessionRemoved(removed);
+    }
+    if (changed)
+        emit sessionsUpdated();
+}
+
+bool SessionModel::notifyChangedColumns(const Session& before, const Session& after, int row) {
+    for (int c = 0; c < m_columns.size(); ++c) {
+        const QString& key = m_columns.at(c);
+        bool refresh = false;
+        if (key == nameKey)
+            refresh = before.param(nameKey, QString()) != after.param(nameKey, QString());
+        else if (key == connectionsKey)
+            refresh = !(before.clientCount() == after.clientCount() && before.clientCount() != 0);
+        else if (key == uptimeKey)
+            refresh = true;
+        else if (key == loginKey)
+            refresh = before.login() != after.login();
+        if (refresh) {
+            const QModelIndex cell = index(row, c);
+            emit dataChanged(cell, cell);
+        }
+    }
+    if (before == after)
+        return false;
+    emit sessionChanged(index(row, 0));
+    return true;
+}
+
+void SessionModel::pushed() {
+    m_pollTimer->setInterval(pollIntervalAfterPush);
+    m_pollTimer->start();
+}
+
+void SessionModel::updateSession(const Session& session) {
+    pushed();
+    if (session.id().isEmpty())
+        return;
+    auto it = std::lower_bound(m_rows.begin(), m_rows.end(), session, idLess);
+    const int r = int(it - m_rows.begin());
+    if (it != m_rows.end() && it->id() == session.id()) {
+        const Session before = *it;
+        *it = session;
+        if (notifyChangedColumns(before, session, r))
+            emit sessionsUpdated();
+        return;
+    }
+    beginInsertRows(QModelIndex(), r, r);
+    m_rows.insert(r, session);
+    endInsertRows();
+    emit sessionAdded(index(r, 0));
+    emit sessionsUpdated();
+}
+
+void SessionModel::removeSession(const Session& session) {
+    pushed();
+    if (session.id().isEmpty())
+        return;
+    const QModelIndex found = indexOfSession(session.id());
+    if (!found.isValid()) {
+        qWarning().noquote() << "Attempted delete of unknown session" << session.id();
+        return;
+    }
+    const int r = found.row();
+    beginRemoveRows(QModelIndex(), r, r);
+    const Session removed = m_rows.takeAt(r);
+    endRemoveRows();
+    emit sessionRemoved(removed);
+    emit sessionsUpdated();
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "sessions/Session.h"
+
+#include <QAbstractTableModel>
+#include <QSharedPointer>
+#include <QStringList>
+
+class ConnectionContext;
+class QTimer;
+class RpcInstance;
+
+// The sessions of one server as a table, in id order, kept current by polling and by the
+// server's pushes. Shows either the user's own sessions or those shared with the user.
+class SessionModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Role { SessionRole = 257, SortRole = 258 };
+
+    static constexpr int pollInterval = 60000;
+    static constexpr int pollIntervalAfterPush = 180000;
+    static constexpr int settleInterval = 500;
+
+    SessionModel(const QStringList& columns, const QSharedPointer<RpcInstance>& rpc,
+                 const QSharedPointer<ConnectionContext>& context, QObject* parent = nullptr);
+
+    void setShared(bool shared);
+    bool isShared() const { return m_shared; }
+
+    SessionList sessions() const { return m_rows; }
+    QModelIndex indexOfSession(const QString& id) const;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+
+    QTimer* pollTimer() const { return m_pollTimer; }
+    QTimer* settleTimer() const { return m_settleTimer; }
+    // Tests measure the idle times against this clock; null: the real one.
+    void setNow(const QDateTime& now) { m_now = now; }
+
+public slots:
+    void startUpdating();
+    void forceUpdate();
+    void mergeSessions(const SessionList& incoming);
+    void updateSession(const Session& session);
+    void removeSession(const Session& session);
+
+signals:
+    void sessionAdded(QModelIndex index);
+    void sessionChanged(QModelIndex index);
+    void sessionRemoved(Session sess);
+    void sessionsUpdated();
+
+private:
+    void fetch();
+    void receiveSessions(const SessionList& list, quint64 request, bool shared);
+    void settle();
+    void pushed();
+    void receivePushedList(const SessionList& list);
+    bool notifyChangedColumns(const Session& before, const Session& after, int row);
+    QDateTime now() const;
+
+    QStringList m_columns;
+    QSharedPointer<RpcInstance> m_rpc;
+    QSharedPointer<ConnectionContext> m_context;
+    SessionList m_rows;
+    SessionList m_pendingSessions;
+    QTimer* m_pollTimer = nullptr;
+    QTimer* m_settleTimer = nullptr;
+    bool m_shared = false;
+
+    // Requests are numbered; a reply is merged only while no newer one has been merged.
+    quint64 m_lastRequest = 0;
+    quint64 m_pendingRequest = 0; // 0: nothing pending
+    quint64 m_lastMerged = 0;
+    QDateTime m_now;
+};

@@ -1,0 +1,362 @@
+#include "HttpsServer.h"
+#include "SessionRoutes.h"
+#include "rpc/RpcInstanceWeb.h"
+#include "sessions/SessionModel.h"
+
+#include <QAbstractItemModelTester>
+#include <QJsonArray>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using HttpsPeer::Response;
+using HttpsPeer::Server;
+using HttpsPeer::SessionRoutes;
+
+namespace {
+
+constexpr int wait = 10000;
+const QStringList columns{"name", "connections", "uptime", "login"};
+
+QJsonObject session(const QString& id, const QString& command = QStringLiteral("xterm"), int clients = 0) {
+    return QJsonObject{{"id", id}, {"command", command}, {"clientCount", clients}};
+}
+
+SessionList sessionsOf(const QJsonArray& array) {
+    SessionList list;
+    for (const QJsonValue& v : array)
+        list.append(Session::fromJson(v.toObject()));
+    return list;
+}
+
+QStringList rowsOf(const SessionModel& model) {
+    QStringList rows;
+    for (const Session& s : model.sessions())
+        rows.append(s.id() + QLatin1Char(':') + s.command());
+    return rows;
+}
+
+// Every signal of the model in order, as short text.
+class Recorder : public QObject {
+public:
+    explicit Recorder(SessionModel* model) {
+        connect(model, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex&, int first) {
+            events.append(QStringLiteral("insert %1").arg(first));
+        });
+        connect(model, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex&, int first) {
+            events.append(QStringLiteral("remove %1").arg(first));
+        });
+        connect(model, &QAbstractItemModel::dataChanged, this,
+                [this](const QModelIndex& a, const QModelIndex& b) {
+                    QCOMPARE(a, b);
+                    events.append(QStringLiteral("data %1,%2").arg(a.row()).arg(a.column()));
+                });
+        connect(model, &SessionModel::sessionAdded, this, [this, model](const QModelIndex& i) {
+            events.append(QStringLiteral("added ") + model->sessions().value(i.row()).id());
+        });
+        connect(model, &SessionModel::sessionChanged, this, [this, model](const QModelIndex& i) {
+            events.append(QStringLiteral("changed ") + model->sessions().value(i.row()).id());
+        });
+        connect(model, &SessionModel::sessionRemoved, this,
+                [this](const Session& s) { events.append(QStringLiteral("removed ") + s.id()); });
+        connect(model, &SessionModel::sessionsUpdated, this,
+                [this] { events.append(QStringLiteral("updated")); });
+    }
+    QStringList events;
+};
+
+// A web transport with a token, talking to a test server with a session state.
+struct WebPeer {
+    Server server;
+    SessionRoutes routes{server};
+    QSharedPointer<RpcInstance> rpc;
+
+    bool start() {
+        if (!server.start(Server::Http))
+            return false;
+        auto* web = new RpcInstanceWeb(server.url(), false, false, nullptr);
+        web->setAuthToken(QString::fromUtf8(server.token()));
+        rpc.reset(web);
+        return true;
+    }
+    // Signs in, which opens the event stream; its first answer re-sends the whole list.
+    bool signIn() {
+        auto* web = static_cast<RpcInstanceWeb*>(rpc.data());
+        web->sshAuth(QJsonObject());
+        return QTest::qWaitFor([this] { return server.openStreams() == 1; }, wait);
+    }
+};
+
+} // namespace
+
+class TestSessionModel : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() { registerSessionMetaTypes(); }
+    void merge_data();
+    void merge();
+    void cells();
+    void settleAgainstTheServersDelay_data();
+    void settleAgainstTheServersDelay();
+    void replySlowerThanTheNextPoll();
+    void pushes();
+    void pushesWhileShared();
+    void refusedRenameStaysUntilTheNextMerge();
+};
+
+void TestSessionModel::merge_data() {
+    QTest::addColumn<QJsonArray>("before");
+    QTest::addColumn<QJsonArray>("list");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QStringList>("rows");
+
+    QTest::newRow("[a,c] with [d,b,a]")
+        << QJsonArray{session("a", "xterm", 1), session("c", "xterm", 1)}
+        << QJsonArray{session("d"), session("b"), session("a", "top", 1)}
+        << QStringList{"data 0,2",  "changed a", "insert 1", "added b", "remove 2",
+                       "removed c", "insert 2",  "added d",  "updated"}
+        << QStringList{"a:top", "b:xterm", "d:xterm"};
+    QTest::newRow("identical: uptime and idle connections only")
+        << QJsonArray{session("a", "xterm", 2), session("b")}
+        << QJsonArray{session("b"), session("a", "xterm", 2)}
+        << QStringList{"data 0,2", "data 1,1", "data 1,2"} << QStringList{"a:xterm", "b:xterm"};
+    QTest::newRow("empty list") << QJsonArray{session("a"), session("b")} << QJsonArray()
+                                << QStringList{"remove 0", "removed a", "remove 0", "removed b", "updated"}
+                                << QStringList();
+    QTest::newRow("duplicate ids: the last one")
+        << QJsonArray{session("b", "old", 1)}
+        << QJsonArray{session("b", "x", 1), session("a"), session("b", "y", 1)}
+        << QStringList{"insert 0", "added a", "data 1,2", "changed b", "updated"}
+        << QStringList{"a:xterm", "b:y"};
+    QJsonObject renamed = session("a", "xterm", 1);
+    renamed.insert("params", QJsonObject{{"name", "Work"}});
+    renamed.insert("login", "ann");
+    QTest::newRow("name and login cells")
+        << QJsonArray{session("a", "xterm", 1)} << QJsonArray{renamed}
+        << QStringList{"data 0,0", "data 0,2", "data 0,3", "changed a", "updated"} << QStringList{"a:xterm"};
+    QJsonObject sharing = session("a");
+    sharing.insert("plugins", QJsonObject{{"sharing", QJsonObject{{"result", QJsonObject()}}}});
+    QTest::newRow("sharing flag alone") << QJsonArray{session("a")} << QJsonArray{sharing}
+                                        << QStringList{"data 0,1", "data 0,2"} << QStringList{"a:xterm"};
+}
+
+void TestSessionModel::merge() {
+    QFETCH(QJsonArray, before);
+    QFETCH(QJsonArray, list);
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, rows);
+    SessionModel model(columns, nullptr, nullptr);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.mergeSessions(sessionsOf(before));
+    Recorder recorder(&model);
+    model.mergeSessions(sessionsOf(list));
+    QCOMPARE(recorder.events, events);
+    QCOMPARE(rowsOf(model), rows);
+    const SessionList shown = model.sessions();
+    for (int r = 0; r < shown.size(); ++r)
+        QCOMPARE(model.indexOfSession(shown.at(r).id()), model.index(r, 0));
+    QVERIFY(!model.indexOfSession(QStringLiteral("zz")).isValid());
+    if (QByteArray(QTest::currentDataTag()) == "sharing flag alone")
+        QVERIFY(shown.at(0).isSharing());
+}
+
+void TestSessionModel::cells() {
+    SessionModel model(QStringList{"name", "connections", "uptime", "login", "other"}, nullptr, nullptr);
+    model.setNow(QDateTime::fromString("2026-03-02T12:00:00Z", Qt::ISODate));
+    QJsonObject a = session("a", "xterm", 0);
+    a.insert("lastDisconnect", "2026-03-02T11:00:00Z");
+    a.insert("started", "2026-03-02T10:00:00Z");
+    a.insert("login", "ann");
+    a.insert("hostname", "h1");
+    model.mergeSessions(sessionsOf(QJsonArray{a, session("b", "top", 3)}));
+
+    const auto cell = [&model](int row, int column, int role) { return model.index(row, column).data(role); };
+    QCOMPARE(cell(0, 0, Qt::DisplayRole).toString(), QStringLiteral("xterm"));
+    QCOMPARE(cell(0, 0, Qt::EditRole).toString(), QStringLiteral("xterm"));
+    QCOMPARE(cell(0, 0, SessionModel::SortRole).toString(), QStringLiteral("xterma"));
+    QCOMPARE(cell(0, 1, Qt::DisplayRole).toString(), QStringLiteral("Idle 1 hr"));
+    QCOMPARE(cell(0, 1, SessionModel::SortRole).toLongLong(), qint64(3600000));
+    QCOMPARE(cell(1, 1, SessionModel::SortRole).toLongLong(), qint64(-3));
+    QCOMPARE(cell(0, 2, Qt::DisplayRole).toString(), QStringLiteral("2 hr"));
+    QCOMPARE(cell(0, 2, SessionModel::SortRole).toDateTime(),
+             QDateTime::fromString("2026-03-02T10:00:00Z", Qt::ISODate));
+    QCOMPARE(cell(0, 3, Qt::DisplayRole).toString(), QStringLiteral("ann@h1"));
+    QCOMPARE(cell(0, 3, SessionModel::SortRole).toString(), QStringLiteral("ann@h1"));
+    QCOMPARE(cell(1, 3, SessionModel::SessionRole).value<Session>().id(), QStringLiteral("b"));
+    QVERIFY(!cell(0, 4, Qt::DisplayRole).isValid());
+    QVERIFY(!cell(0, 1, Qt::EditRole).isValid());
+    QVERIFY(!cell(0, 0, Qt::DecorationRole).isValid());
+    QVERIFY(!cell(2, 0, Qt::DisplayRole).isValid());
+
+    QCOMPARE(model.headerData(2, Qt::Horizontal).toString(), QStringLiteral("Uptime"));
+    QVERIFY(!model.headerData(2, Qt::Vertical).isValid());
+    QVERIFY(!model.headerData(2, Qt::Horizontal, Qt::ToolTipRole).isValid());
+    QVERIFY(!model.headerData(4, Qt::Horizontal).isValid());
+    QVERIFY(model.flags(model.index(0, 0)) & Qt::ItemIsEditable);
+    QVERIFY(!(model.flags(model.index(0, 1)) & Qt::ItemIsEditable));
+    QVERIFY(!model.setData(model.index(0, 1), "x"));
+    QVERIFY(!model.setData(model.index(0, 0), "x", Qt::DisplayRole));
+}
+
+void TestSessionModel::settleAgainstTheServersDelay_data() {
+    QTest::addColumn<int>("delay");
+    QTest::addColumn<int>("settle");
+    QTest::addColumn<bool>("heldBack");
+    // The settle interval is stretched where the test must see a reply held back.
+    QTest::newRow("early reply waits for the settle timer") << 100 << 10000 << true;
+    QTest::newRow("late reply is merged on arrival") << 800 << SessionModel::settleInterval << false;
+}
+
+void TestSessionModel::settleAgainstTheServersDelay() {
+    QFETCH(int, delay);
+    QFETCH(int, settle);
+    QFETCH(bool, heldBack);
+    WebPeer peer;
+    QVERIFY(peer.start());
+    peer.routes.setOwn(QJsonArray{session("a")});
+    SessionModel model(columns, peer.rpc, nullptr);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.startUpdating();
+    QTRY_COMPARE_WITH_TIMEOUT(rowsOf(model), QStringList{"a:xterm"}, wait);
+    model.settleTimer()->setInterval(settle);
+
+    // A pushed session, then a poll whose reply comes after the settle timer: nothing older
+    // than the push may be merged meanwhile.
+    Recorder recorder(&model);
+    peer.routes.setOwn(QJsonArray{session("a"), session("b"), session("c")});
+    peer.routes.setListDelay(delay);
+    emit peer.rpc->sessionUpdated(Session::fromJson(session("b")));
+    QCOMPARE(rowsOf(model), (QStringList{"a:xterm", "b:xterm"}));
+    model.forceUpdate();
+    if (heldBack) {
+        QTRY_COMPARE_WITH_TIMEOUT(peer.routes.listRequests(), 2, wait);
+        QTest::qWait(delay + 600);
+        QVERIFY(model.settleTimer()->isActive());
+        QCOMPARE(model.rowCount(), 2);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), 3, 2 * wait);
+    QCOMPARE(recorder.events.filter(QStringLiteral("removed")), QStringList());
+}
+
+void TestSessionModel::replySlowerThanTheNextPoll() {
+    WebPeer peer;
+    QVERIFY(peer.start());
+    peer.routes.setOwn(QJsonArray{session("a")});
+    peer.routes.setListDelay(1500);
+    SessionModel model(columns, peer.rpc, nullptr);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    Recorder recorder(&model);
+    model.startUpdating();
+    QTRY_COMPARE_WITH_TIMEOUT(peer.routes.listRequests(), 1, wait);
+
+    peer.routes.setOwn(QJsonArray{session("a"), session("b")});
+    peer.routes.setListDelay(0);
+    model.forceUpdate();
+    QTRY_COMPARE_WITH_TIMEOUT(rowsOf(model), (QStringList{"a:xterm", "b:xterm"}), wait);
+    // The first reply comes after the second was merged and is older news.
+    QTest::qWait(2000);
+    QCOMPARE(rowsOf(model), (QStringList{"a:xterm", "b:xterm"}));
+    QCOMPARE(recorder.events.filter(QStringLiteral("removed")), QStringList());
+}
+
+void TestSessionModel::pushes() {
+    WebPeer peer;
+    QVERIFY(peer.start());
+    // Entries that are no object or have no id never become rows.
+    peer.routes.setOwn(QJsonArray{session("b"), 1, QJsonObject{{"command", "x"}}, session("d")});
+    SessionModel model(columns, peer.rpc, nullptr);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.startUpdating();
+    QTRY_COMPARE_WITH_TIMEOUT(rowsOf(model), (QStringList{"b:xterm", "d:xterm"}), wait);
+    QCOMPARE(model.pollTimer()->interval(), SessionModel::pollInterval);
+    QSignalSpy pushedLists(peer.rpc.data(), &RpcInstance::sessionsUpdated);
+    QVERIFY(peer.signIn());
+    QTRY_COMPARE_WITH_TIMEOUT(pushedLists.size(), 1, wait);
+
+    Recorder recorder(&model);
+    peer.server.pushEvent("update", session("c", "top"));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.events, (QStringList{"insert 1", "added c", "updated"}), wait);
+    QCOMPARE(model.pollTimer()->interval(), SessionModel::pollIntervalAfterPush);
+    QVERIFY(model.pollTimer()->isActive());
+
+    recorder.events.clear();
+    peer.server.pushEvent("update", session("c", "top", 2));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.events, (QStringList{"data 1,1", "data 1,2", "changed c", "updated"}),
+                              wait);
+
+    recorder.events.clear();
+    QTest::ignoreMessage(QtWarningMsg, "Attempted delete of unknown session zz");
+    peer.server.pushEvent("delete", session("zz"));
+    peer.server.pushEvent("delete", session("b"));
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.events, (QStringList{"remove 0", "removed b", "updated"}), wait);
+    QCOMPARE(rowsOf(model), (QStringList{"c:top", "d:xterm"}));
+
+    // Later polls keep the longer interval.
+    model.forceUpdate();
+    QCOMPARE(model.pollTimer()->interval(), SessionModel::pollIntervalAfterPush);
+}
+
+void TestSessionModel::pushesWhileShared() {
+    WebPeer peer;
+    QVERIFY(peer.start());
+    peer.routes.setOwn(QJsonArray{session("own1"), session("own2")});
+    peer.routes.setShared(QJsonArray{session("shared1", "top")}, true);
+    SessionModel model(columns, peer.rpc, nullptr);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.setShared(true);
+    model.startUpdating();
+    QTRY_COMPARE_WITH_TIMEOUT(rowsOf(model), QStringList{"shared1:top"}, wait);
+
+    // Signing in opens the stream, whose answer re-sends the own list; a forced reconnect again.
+    QSignalSpy pushedLists(peer.rpc.data(), &RpcInstance::sessionsUpdated);
+    QVERIFY(peer.signIn());
+    QTRY_COMPARE_WITH_TIMEOUT(pushedLists.size(), 1, wait);
+    QSignalSpy updates(peer.rpc.data(), &RpcInstance::sessionUpdated);
+    QSignalSpy deletions(peer.rpc.data(), &RpcInstance::sessionDeleted);
+    peer.server.pushEvent("update", session("own3"));
+    peer.server.pushEvent("delete", session("shared1"));
+    QTRY_COMPARE_WITH_TIMEOUT(deletions.size(), 1, wait);
+    QCOMPARE(updates.size(), 1);
+    peer.server.endStreams();
+    QTRY_COMPARE_WITH_TIMEOUT(pushedLists.size(), 2, wait);
+    QCOMPARE(rowsOf(model), QStringList{"shared1:top"});
+    QCOMPARE(model.pollTimer()->interval(), SessionModel::pollInterval);
+
+    // Back to the own sessions: the pushes count again.
+    model.setShared(false);
+    model.forceUpdate();
+    QTRY_COMPARE_WITH_TIMEOUT(rowsOf(model), (QStringList{"own1:xterm", "own2:xterm"}), wait);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.server.openStreams(), 1, wait);
+    peer.server.pushEvent("update", session("own3"));
+    QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), 3, wait);
+}
+
+void TestSessionModel::refusedRenameStaysUntilTheNextMerge() {
+    WebPeer peer;
+    QVERIFY(peer.start());
+    peer.routes.setOwn(QJsonArray{session("a")});
+    SessionModel model(columns, peer.rpc, nullptr);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.startUpdating();
+    QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), 1, wait);
+
+    const QString paramsPath = QStringLiteral("/v3/api/session/params");
+    peer.server.script("POST", paramsPath, Response::error("denied", "not yours"));
+    Recorder recorder(&model);
+    QVERIFY(model.setData(model.index(0, 0), QStringLiteral("Work")));
+    QCOMPARE(recorder.events, (QStringList{"data 0,0", "changed a", "updated"}));
+    QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("Work"));
+    QTRY_COMPARE_WITH_TIMEOUT(peer.server.requests(paramsPath).size(), 1, wait);
+    const QJsonObject body = peer.server.requests(paramsPath).at(0).json();
+    QCOMPARE(body.value("id").toString(), QStringLiteral("a"));
+    QCOMPARE(body.value("name").toString(), QStringLiteral("Work"));
+    QTest::qWait(300);
+    QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("Work"));
+
+    model.forceUpdate();
+    QTRY_COMPARE_WITH_TIMEOUT(model.index(0, 0).data().toString(), QStringLiteral("xterm"), wait);
+    QCOMPARE(peer.server.requests(paramsPath).size(), 1);
+}
+
+QTEST_MAIN(TestSessionModel)
+#include "tst_session_model.moc"
