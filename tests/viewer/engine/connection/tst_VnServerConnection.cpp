@@ -959,7 +959,7 @@ private slots:
         {
             ClientSession session(password);
             session.connectTo(url);
-            QTRY_VERIFY(session.recorder->frameEnds >= 5);
+            QTRY_VERIFY_WITH_TIMEOUT(session.recorder->frameEnds >= 5, 30000);
             QVERIFY(!session.recorder->pointers.isEmpty());
             QCOMPARE(session.recorder->pointers.first().value(0).toString(), QStringLiteral("create"));
             if (arguments.contains("--open-channels")) {
