@@ -3,7 +3,7 @@
 
 #include "HttpsServer.h"
 #include "SignInTestSupport.h"
-#include "XvfbServer.h"
+#include "WebEngineTestMain.h"
 #include "signin/WebInitDialog.h"
 
 #include <QSignalSpy>
@@ -122,21 +122,7 @@ void TestWebSignInPage::noCookieOfAnEarlierSignIn() {
 }
 
 int main(int argc, char** argv) {
-    XvfbServer display;
-    const QString failure = display.start();
-    if (!failure.isEmpty()) {
-        std::printf("FAIL: %s\n", qPrintable(failure));
-        return 1;
-    }
-    qputenv("DISPLAY", display.displayName().toLatin1());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    // The web engine's renderer runs without its sandbox (tests may run as root) and without a GPU.
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    TestWebSignInPage test;
-    return QTest::qExec(&test, argc, argv);
+    return runWebEngineTest<TestWebSignInPage>(argc, argv);
 }
 
 #include "tst_web_signin_page.moc"

@@ -1,7 +1,7 @@
 // The server web view in a real web engine, under a private X server.
 
 #include "HttpsServer.h"
-#include "XvfbServer.h"
+#include "WebEngineTestMain.h"
 #include "rpc/RpcInstanceWeb.h"
 #include "rpc/ServerWebView.h"
 
@@ -122,21 +122,7 @@ void TestServerWebView::certificates() {
 }
 
 int main(int argc, char** argv) {
-    XvfbServer display;
-    const QString failure = display.start();
-    if (!failure.isEmpty()) {
-        std::printf("FAIL: %s\n", qPrintable(failure));
-        return 1;
-    }
-    qputenv("DISPLAY", display.displayName().toLatin1());
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    // The web engine's renderer runs without its sandbox (tests may run as root) and without a GPU.
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox");
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    TestServerWebView test;
-    return QTest::qExec(&test, argc, argv);
+    return runWebEngineTest<TestServerWebView>(argc, argv);
 }
 
 #include "tst_server_web_view.moc"
