@@ -12,6 +12,8 @@
 // Options: --rounds=N (default: VELNOR_BENCH_ROUNDS, else 7); arguments of the form --benchmark_* are
 // ignored.
 
+#include "BenchSupport.h"
+
 #include "RdpWidgetDesktopTestSession.h"
 #include "rfx7-encoder/Rfx7TestImage.h"
 #include "viewer/widgets/RdpWidgetDesktop.h"
@@ -28,23 +30,13 @@
 #include <string>
 #include <vector>
 
+using bench::loadAverage;
+using bench::median;
+
 namespace {
 
 constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
-
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string a, b, c;
-    in >> a >> b >> c;
-    return a + " " + b + " " + c;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n == 0 ? 0 : (n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
-}
 
 // Milliseconds per call of `paint`, over enough calls for about 50 ms.
 template <typename Paint>
@@ -76,24 +68,12 @@ struct Change {
 const Change kChanges[] = {{"full 1920x1080", QRect(0, 0, kWidth, kHeight)},
                            {"256x256", QRect(832, 412, 256, 256)}};
 
-int roundsFromEnvironment() {
-    const char* rounds = std::getenv("VELNOR_BENCH_ROUNDS");
-    return rounds ? std::atoi(rounds) : 7;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    int rounds = std::max(1, roundsFromEnvironment());
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.rfind("--rounds=", 0) == 0) {
-            rounds = std::max(1, std::atoi(arg.c_str() + 9));
-        } else if (arg.rfind("--benchmark_", 0) != 0) {
-            std::fprintf(stderr, "usage: %s [--rounds=N]\n", argv[0]);
-            return 2;
-        }
-    }
+    const int rounds = bench::roundsFromCommandLine(argc, argv);
+    if (rounds < 0)
+        return 2;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     int qtArgc = 1;

@@ -21,6 +21,8 @@
 // Options: --rounds=N (default: VELNOR_BENCH_ROUNDS, else 7); arguments of the form --benchmark_* are ignored
 // (bench/run.sh passes its arguments to every benchmark).
 
+#include "BenchSupport.h"
+
 #include "rfx7-encoder/Rfx7Encoder.h"
 #include "rfx7-encoder/Rfx7TestImage.h"
 #include "viewer/engine/rfx7/Rfx7Codec.h"
@@ -54,6 +56,9 @@
 #include <freerdp/primitives.h>
 #include <winpr/registry.h>
 #include <winpr/stream.h>
+
+using bench::loadAverage;
+using bench::median;
 
 // The peer's decoder takes its thread switch ("UseThreads") from the system registry, which its support
 // library reads from a file under /etc. These definitions stand in for that registry within this
@@ -100,21 +105,6 @@ double processCpuSeconds() {
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-std::string loadAverage() {
-    std::ifstream in("/proc/loadavg");
-    std::string a, b, c;
-    in >> a >> b >> c;
-    return a + " " + b + " " + c;
-}
-
-double median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 // Confines every thread of the process to one core, or lets the main thread (and threads it starts
@@ -450,24 +440,12 @@ void printRow(const char* name, const std::vector<Timing>& runs, Medians base = 
     std::printf("\n");
 }
 
-int roundsFromEnvironment() {
-    const char* rounds = std::getenv("VELNOR_BENCH_ROUNDS");
-    return rounds ? std::atoi(rounds) : 7;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    int rounds = std::max(1, roundsFromEnvironment());
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.rfind("--rounds=", 0) == 0) {
-            rounds = std::max(1, std::atoi(arg.c_str() + 9));
-        } else if (arg.rfind("--benchmark_", 0) != 0) {
-            std::fprintf(stderr, "usage: %s [--rounds=N]\n", argv[0]);
-            return 2;
-        }
-    }
+    const int rounds = bench::roundsFromCommandLine(argc, argv);
+    if (rounds < 0)
+        return 2;
     std::printf("load average at start: %s (%u cores)\n", loadAverage().c_str(),
                 std::thread::hardware_concurrency());
 
