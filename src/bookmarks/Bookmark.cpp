@@ -4,6 +4,9 @@
 
 #include <QJsonArray>
 #include <QJsonValue>
+#include <QSet>
+
+#include <algorithm>
 
 const QString BookmarkType = QStringLiteral("bookmark");
 const QString SuggestionType = QStringLiteral("suggestion");
@@ -76,6 +79,29 @@ QStringList Bookmark::allTags() const {
     if (m_favorite)
         result.append(FavoritesTag);
     result.append(AllBookmarksTag);
+    return result;
+}
+
+QStringList Bookmark::availableTags(const QList<Bookmark>& bookmarks, const QJsonArray& hidden) {
+    QSet<QString> tags;
+    for (const Bookmark& b : bookmarks) {
+        for (const QString& tag : b.allTags())
+            tags.insert(tag);
+    }
+    const bool global = tags.remove(GlobalBookmarksTag);
+    const bool mine = tags.remove(MyBookmarksTag);
+    tags.remove(AllBookmarksTag);
+
+    QStringList result(tags.begin(), tags.end());
+    // Plain code-unit order: upper case before lower case.
+    std::sort(result.begin(), result.end());
+    if (global && !hidden.contains(QStringLiteral("system")))
+        result.append(GlobalBookmarksTag);
+    if (mine)
+        result.append(MyBookmarksTag);
+    if (!hidden.contains(QStringLiteral("all")))
+        result.append(AllBookmarksTag);
+    result.removeAll(QString());
     return result;
 }
 

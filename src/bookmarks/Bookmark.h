@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QMetaType>
 #include <QString>
@@ -49,6 +50,11 @@ public:
 
     // The own tags followed by the category tags.
     QStringList allTags() const;
+
+    // The tags a tag chooser offers for these bookmarks: their own tags sorted, then the categories
+    // present ("Global Bookmarks" unless hidden holds "system", "My Bookmarks"), then "All Bookmarks"
+    // unless hidden holds "all".
+    static QStringList availableTags(const QList<Bookmark>& bookmarks, const QJsonArray& hidden);
 
     // params takes no part in equality.
     bool operator==(const Bookmark& other) const;

@@ -3,6 +3,7 @@
 #include "bookmarks/SharingData.h"
 
 #include <QBuffer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
@@ -46,6 +47,8 @@ private slots:
     void icon_data();
     void icon();
     void allTags();
+    void availableTags_data();
+    void availableTags();
     void equality();
     void fromVariant();
     void sharingData();
@@ -129,6 +132,45 @@ void TestBookmark::allTags() {
     QCOMPARE(b.allTags(), (QStringList{"b", "a", "My Bookmarks", "All Bookmarks"}));
     b.setType(HistoryType);
     QCOMPARE(b.allTags(), (QStringList{"b", "a", "All Bookmarks"}));
+}
+
+void TestBookmark::availableTags_data() {
+    // Each entry carries its type and favourite flag as the list parser would set them.
+    QTest::addColumn<QString>("bookmarks");
+    QTest::addColumn<QString>("hidden");
+    QTest::addColumn<QStringList>("tags");
+    QTest::newRow("nothing") << "[]"
+                             << "[]" << QStringList{"All Bookmarks"};
+    QTest::newRow("nothing, all hidden") << "[]"
+                                         << "[\"all\"]" << QStringList();
+    QTest::newRow("case order, empty tag, system hidden")
+        << R"([{"id":"u","type":"bookmark","tags":["zeta","","Alpha"]},{"id":"s","type":"suggestion"}])"
+        << "[\"system\"]" << QStringList{"Alpha", "zeta", "My Bookmarks", "All Bookmarks"};
+    QTest::newRow("categories in their order")
+        << R"([{"id":"u","type":"bookmark"},{"id":"s","type":"suggestion","tags":["b"]}])"
+        << "[]" << QStringList{"b", "Global Bookmarks", "My Bookmarks", "All Bookmarks"};
+    QTest::newRow("favourites sort among the own tags, shared tags once")
+        << R"([{"id":"s","type":"suggestion","favorite":true,"tags":["Games","x"]},
+               {"id":"h","type":"history","tags":["x","Apps"]}])"
+        << R"(["all","system"])" << QStringList{"Apps", "Favorites", "Games", "x"};
+    QTest::newRow("a category name as an own tag is still placed as a category")
+        << R"([{"id":"h","type":"history","tags":["My Bookmarks","All Bookmarks"]}])"
+        << "[]" << QStringList{"My Bookmarks", "All Bookmarks"};
+}
+
+void TestBookmark::availableTags() {
+    QFETCH(QString, bookmarks);
+    QFETCH(QString, hidden);
+    QFETCH(QStringList, tags);
+    QList<Bookmark> list;
+    for (const QJsonValue& entry : QJsonDocument::fromJson(bookmarks.toUtf8()).array()) {
+        const QJsonObject o = entry.toObject();
+        Bookmark b = Bookmark::fromJson(o);
+        b.setType(o.value("type").toString());
+        b.setFavorite(o.value("favorite").toBool());
+        list.append(b);
+    }
+    QCOMPARE(Bookmark::availableTags(list, QJsonDocument::fromJson(hidden.toUtf8()).array()), tags);
 }
 
 void TestBookmark::equality() {
