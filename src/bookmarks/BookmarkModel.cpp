@@ -66,12 +66,13 @@ QString BookmarkModel::displayGeometry(const QString& geometry) {
     return geometry == rootless ? multiple : geometry;
 }
 
-int BookmarkModel::rowCount(const QModelIndex&) const {
-    return m_bookmarks.size();
+// A table: its rows have no children of their own.
+int BookmarkModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_bookmarks.size();
 }
 
-int BookmarkModel::columnCount(const QModelIndex&) const {
-    return m_columns.size();
+int BookmarkModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_columns.size();
 }
 
 QVariant BookmarkModel::data(const QModelIndex& index, int role) const {
@@ -304,9 +305,9 @@ void BookmarkModel::mergeList(QList<Bookmark> list) {
             ++next;
         }
     }
-    for (; next < list.size(); ++next) {
-        const int row = m_bookmarks.size();
-        beginInsertRows(QModelIndex(), row, row);
+    // Only one side can have entries left: new ones go at the end, old ones past r go.
+    for (; next < list.size(); ++next, ++r) {
+        beginInsertRows(QModelIndex(), r, r);
         m_bookmarks.append(list.at(next));
         endInsertRows();
         changed = true;

@@ -53,6 +53,10 @@ public:
 
     static QString displayGeometry(const QString& geometry);
 
+    QTimer* refreshTimer() const { return m_refreshTimer; }
+    // Running while a request is younger than the settle time.
+    QTimer* settleTimer() const { return m_settleTimer; }
+
 signals:
     void bookmarkChanged(QModelIndex index);
     void bookmarksUpdated();

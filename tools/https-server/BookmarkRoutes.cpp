@@ -38,7 +38,8 @@ BookmarkRoutes::BookmarkRoutes(Server& server) {
             m_received[operation].append(body);
             Response response = m_refused.contains(operation) ? Response::error(m_errorName, m_errorMessage)
                                                               : Response::result(apply(operation, body));
-            return response.after(m_delayMs);
+            QList<int>& next = m_nextDelays[operation];
+            return response.after(next.isEmpty() ? m_delayMs : next.takeFirst());
         });
     }
 }

@@ -28,6 +28,8 @@ public:
 
     // Every answer is held back this long.
     void setDelay(int ms) { m_delayMs = ms; }
+    // The next answers of one operation are held back these times, in turn, before the usual delay.
+    void delayNext(const QString& operation, const QList<int>& ms) { m_nextDelays[operation] += ms; }
     // These operations fail with the error, and leave the state as it is.
     void refuse(const QStringList& operations, const QString& name = QStringLiteral("denied"),
                 const QString& message = QStringLiteral("Not allowed"));
@@ -49,6 +51,7 @@ private:
     QJsonObject apply(const QString& operation, const QJsonObject& body);
 
     int m_delayMs = 0;
+    QHash<QString, QList<int>> m_nextDelays;
     QSet<QString> m_refused;
     QString m_errorName;
     QString m_errorMessage;
