@@ -1,6 +1,7 @@
 #include "FakeServer.h"
 
 #include <QBuffer>
+#include <QColor>
 #include <QImage>
 
 namespace {
@@ -24,9 +25,9 @@ QJsonObject bookmark(const QString& id, const QString& name, const QString& comm
     return QJsonObject{{"id", id}, {"name", name}, {"command", command}, {"geometry", "1280x800"}};
 }
 
-QString pngDataUrl(int width, int height) {
+QString pngDataUrl(int width, int height, QRgb colour = qRgb(40, 90, 160)) {
     QImage image(qBound(1, width, 512), qBound(1, height, 512), QImage::Format_RGB32);
-    image.fill(qRgb(40, 90, 160));
+    image.fill(colour);
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
@@ -216,9 +217,29 @@ void FakeServer::addStartAndConnectHandlers() {
 QJsonObject FakeServer::bookmarkReply() const {
     return QJsonObject{{"system", m_systemBookmarks},
                        {"user", m_userBookmarks},
-                       {"suggestions", QJsonArray{}},
-                       {"history", QJsonArray{}},
+                       {"suggestions", m_suggestions},
+                       {"history", m_history},
                        {"favorites", m_favorites}};
+}
+
+void FakeServer::setBookmarkState(const QJsonObject& state) {
+    const auto entries = [&state](const char* key) {
+        QJsonArray list = state.value(key).toArray();
+        for (int i = 0; i < list.size(); ++i) {
+            QJsonObject entry = list[i].toObject();
+            const QString icon = entry.value("icon").toString();
+            if (icon.startsWith("png:")) {
+                entry.insert("icon", pngDataUrl(16, 16, QColor(icon.mid(4)).rgb()));
+                list[i] = entry;
+            }
+        }
+        return list;
+    };
+    m_systemBookmarks = entries("system");
+    m_userBookmarks = entries("user");
+    m_suggestions = entries("suggestions");
+    m_history = entries("history");
+    m_favorites = state.value("favorites").toArray();
 }
 
 void FakeServer::addBookmarkHandlers() {
@@ -227,12 +248,17 @@ void FakeServer::addBookmarkHandlers() {
         QString id = params.value("id").toString();
         if (id.isEmpty())
             id = QStringLiteral("u%1").arg(m_nextBookmark++);
-        const QJsonObject b =
-            bookmark(id, params.value("name").toString(), params.value("command").toString());
+        QJsonObject b = bookmark(id, params.value("name").toString(), params.value("command").toString());
+        if (params.contains("geometry"))
+            b.insert("geometry", params.value("geometry"));
         bool replaced = false;
         for (int i = 0; i < m_userBookmarks.size(); ++i) {
-            if (m_userBookmarks[i].toObject().value("id").toString() == id) {
-                m_userBookmarks[i] = b;
+            QJsonObject stored = m_userBookmarks[i].toObject();
+            if (stored.value("id").toString() == id) {
+                // Tags, icon, params and forms stay as they were.
+                for (auto it = b.begin(); it != b.end(); ++it)
+                    stored.insert(it.key(), it.value());
+                m_userBookmarks[i] = stored;
                 replaced = true;
             }
         }
@@ -242,9 +268,11 @@ void FakeServer::addBookmarkHandlers() {
     });
     m_handlers.insert("/v3/api/bookmark/delete", [this](const QJsonObject& params) {
         const QString id = params.value("id").toString();
-        for (int i = m_userBookmarks.size() - 1; i >= 0; --i) {
-            if (m_userBookmarks[i].toObject().value("id").toString() == id)
-                m_userBookmarks.removeAt(i);
+        for (QJsonArray* list : {&m_userBookmarks, &m_history}) {
+            for (int i = list->size() - 1; i >= 0; --i) {
+                if (list->at(i).toObject().value("id").toString() == id)
+                    list->removeAt(i);
+            }
         }
         return ok(bookmarkReply());
     });

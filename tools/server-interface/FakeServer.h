@@ -27,6 +27,11 @@ public:
 
     static QJsonObject error(const QString& name, const QString& message);
 
+    // Replaces the bookmark state: the lists "system", "user", "suggestions", "history" and the ids in
+    // "favorites"; a missing key leaves an empty list. An entry's "icon" of the form "png:#rrggbb"
+    // becomes a data URL of a small PNG in that colour.
+    void setBookmarkState(const QJsonObject& state);
+
 private:
     using Handler = std::function<Answer(const QJsonObject& params)>;
 
@@ -46,6 +51,8 @@ private:
     QJsonArray m_userBookmarks;
     QJsonArray m_systemBookmarks;
     QJsonArray m_favorites;
+    QJsonArray m_suggestions;
+    QJsonArray m_history;
     QHash<QString, QJsonObject> m_sharing;
     int m_nextSession = 100;
     int m_nextBookmark = 1;

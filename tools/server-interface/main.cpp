@@ -16,6 +16,7 @@
 //   "greeting": [messages] sent right behind the marker, in the same write; a string is written raw
 //   "exitAfter": {"request": K, "code": C}: exit with C once request K (counted from 1) is handled
 //   "lingerMs": N: keep running N ms after standard input ends (a command that ignores the end)
+//   "bookmarks": the bookmark state the server starts with (FakeServer::setBookmarkState)
 //   "methods": {"<method>": ENTRY, or [ENTRY, ...] used in turn with the last one repeating}
 // An ENTRY changes how one request is answered; every key is optional:
 //   "result", "error": the answer instead of the default one (either or both)
@@ -102,6 +103,8 @@ public:
         if (!recordPath.isEmpty())
             m_record.open(QIODevice::Append);
         connect(&m_stdin, &QSocketNotifier::activated, this, [this] { readInput(); });
+        if (script.contains("bookmarks"))
+            m_server.setBookmarkState(script.value("bookmarks").toObject());
     }
 
 private:
