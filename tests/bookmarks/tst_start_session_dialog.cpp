@@ -71,6 +71,7 @@ private slots:
     void favouriteActions();
     void bookmarksDisabledAppliesNothing();
     void lockedCommand();
+    void silentServerLeavesItUsable();
 
 private:
     StartSessionDialog* dialog(const QVariantMap& config = {}, bool lockCommand = false);
@@ -429,6 +430,23 @@ void TestStartSessionDialog::lockedCommand() {
     QCOMPARE(m_dialog->sessionParams(), exampleRequest());
     m_dialog->setCustomEnabled(false);
     QVERIFY(!child<QWidget>("CommandEditFrame")->isEnabled());
+}
+
+void TestStartSessionDialog::silentServerLeavesItUsable() {
+    m_peer->server.route("GET", "/v3/api/bookmark/list",
+                         [](const HttpsPeer::Request&) { return HttpsPeer::Response::silent(); });
+    dialog();
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->server.requests("/v3/api/bookmark/list").size(), 1, wait);
+    QTest::keyClicks(command(), "xterm");
+    QVERIFY(ok()->isEnabled());
+    QSignalSpy accepted(m_dialog.get(), &QDialog::accepted);
+    QTest::mouseClick(ok(), Qt::LeftButton);
+    QCOMPARE(accepted.size(), 1);
+    QCOMPARE(m_dialog->sessionParams(), json(R"({"command":"xterm","geometry":"rootless"})"));
+    // Closed with the request still open: the request goes with the dialog.
+    m_dialog.reset();
+    m_peer->server.dropConnections();
+    QTest::qWait(0);
 }
 
 QTEST_MAIN(TestStartSessionDialog)
