@@ -64,11 +64,11 @@ bool focusViewColumnBack(QAbstractItemView* view, int column) {
     return focusIndex(view, sibling(view, 0, column));
 }
 
-bool focusView(QAbstractItemView* view) {
-    if (!usable(view)) {
+bool focusView(QWidget* widget) {
+    if (!widget || !widget->isVisible() || !widget->isEnabled()) {
         return false;
     }
-    view->setFocus(Qt::OtherFocusReason);
+    widget->setFocus(Qt::OtherFocusReason);
     return true;
 }
 

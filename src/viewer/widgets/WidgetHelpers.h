@@ -13,8 +13,8 @@ bool focusViewPreviousRow(QAbstractItemView* view, int column);
 // Moves within the current row to `column`, only rightwards (Forward) or leftwards (Back).
 bool focusViewColumnForward(QAbstractItemView* view, int column);
 bool focusViewColumnBack(QAbstractItemView* view, int column);
-// Only the focus.
-bool focusView(QAbstractItemView* view);
+// Only the focus, to any widget (views and row buttons alike).
+bool focusView(QWidget* widget);
 
 // Brings the widget's top-level window to the front: shows a hidden one, raises a shown one and
 // un-minimises a minimised one, and activates it.

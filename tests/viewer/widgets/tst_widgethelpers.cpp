@@ -1,6 +1,7 @@
 #include "viewer/widgets/WidgetHelpers.h"
 
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -135,6 +136,24 @@ private slots:
         QVERIFY(!focusViewNextRow(&view, 0));
         QVERIFY(!focusViewLastRow(nullptr, 0));
         QVERIFY(!focusView(nullptr));
+    }
+
+    // Dialogs move the focus to row buttons with the same helper.
+    void focusViewTakesAnyWidget() {
+        QWidget window;
+        auto* button = new QPushButton(QStringLiteral("x"), &window);
+        auto* other = new QPushButton(QStringLiteral("y"), &window);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        other->setFocus();
+        button->setEnabled(false);
+        QVERIFY(!focusView(button));
+        QVERIFY(!button->hasFocus());
+        button->setEnabled(true);
+        QVERIFY(focusView(button));
+        QVERIFY(button->hasFocus());
+        button->hide();
+        QVERIFY(!focusView(button));
     }
 
     void showAndActivateHiddenWindow() {
