@@ -10,7 +10,7 @@
 
 namespace {
 
-// Walks the root's descendants; handle() gets each start element and returns true when it read it.
+// Walks the root's descendants up to its end element, handing each start element to handle().
 template <typename Handler>
 void convert(QXmlStreamReader& reader, QLatin1String root, QJsonObject* result, Handler handle) {
     while (!reader.atEnd()) {
