@@ -1,0 +1,7 @@
+#include "connections/Connection.h"
+
+Connection::~Connection() = default;
+
+void registerConnectionPtrMetaType() {
+    qRegisterMetaType<ConnectionPtr>("ConnectionPtr");
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QJsonValue>
+#include <QtGlobal>
+
+// A port from a connection file; a number outside 0..65535 reads as 0 rather than wrapping round
+// to some other port.
+inline quint16 portFromJson(const QJsonValue& value) {
+    const double number = value.toDouble(0);
+    if (!(number >= 0 && number <= 65535))
+        return 0;
+    return static_cast<quint16>(value.toInt(0));
+}

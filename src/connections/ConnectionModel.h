@@ -1,0 +1,48 @@
+#pragma once
+
+#include "connections/Connection.h"
+
+#include <QAbstractTableModel>
+#include <QStringList>
+#include <QVector>
+
+// The connection files of the user and system folders, ordered by display name. Favourite marks live
+// in the settings, keyed by the file's full path.
+class ConnectionModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Roles {
+        ConnectionPtrRole = Qt::UserRole + 1,
+        FavoriteRole = Qt::UserRole + 3,
+        SystemRole,
+        UserConnectionRole,
+    };
+
+    ConnectionModel(QString userFolder, QString systemFolder, QStringList columnKeys,
+                    QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // Re-reads both folders and merges the result into the rows.
+    void reload();
+    // Stores the connection's favourite flag; unmarking clears it on every row of the same file.
+    void updateFavorite(const ConnectionPtr& connection);
+
+signals:
+    void connectionChanged(const QModelIndex& index);
+    void connectionRemoved(ConnectionPtr conn);
+    void connectionsUpdated();
+
+private:
+    QVector<ConnectionPtr> readFolder(const QString& folder, bool system, const QJsonObject& favorites) const;
+    void merge(QVector<ConnectionPtr> fresh);
+
+    QStringList m_columnKeys;
+    QVector<ConnectionPtr> m_connections;
+    QString m_userFolder;
+    QString m_systemFolder;
+};

@@ -1,0 +1,245 @@
+#include "connections/ConnectionModel.h"
+#include "connections/HttpsConnection.h"
+#include "connections/SshConnection.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
+    file.write(content);
+}
+
+ConnectionPtr connectionAt(const ConnectionModel& model, int row) {
+    return model.index(row, 0).data(ConnectionModel::ConnectionPtrRole).value<ConnectionPtr>();
+}
+
+QStringList names(const ConnectionModel& model) {
+    QStringList result;
+    for (int row = 0; row < model.rowCount(); ++row)
+        result << model.index(row, 0).data(Qt::EditRole).toString();
+    return result;
+}
+
+} // namespace
+
+class TestConnectionModel : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void loading();
+    void kinds_data();
+    void kinds();
+    void roles();
+    void reloadAfterDelete();
+    void reloadAfterEdit();
+    void favorites();
+    void missingFolders();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_user;
+    std::unique_ptr<QTemporaryDir> m_system;
+    QString user(const QString& name) const { return QDir(m_user->path()).filePath(name); }
+    QString system(const QString& name) const { return QDir(m_system->path()).filePath(name); }
+};
+
+void TestConnectionModel::init() {
+    m_user = std::make_unique<QTemporaryDir>();
+    m_system = std::make_unique<QTemporaryDir>();
+    QSettings().remove(QStringLiteral("ConnectionFavorites"));
+}
+
+void TestConnectionModel::loading() {
+    writeFile(user("b.velnor"), R"({"type":"ssh","host":"bravo.example","name":""})");
+    writeFile(user("a.velnor"), R"({"host":"alpha.example","name":"Zulu","filename":"/elsewhere"})");
+    writeFile(user("c.velnor"), R"({"host":"charlie.example"})");
+    writeFile(user(".velnor"), R"({"host":"hidden.example","name":""})");
+    writeFile(user("nohost.velnor"), R"({"name":"No host"})");
+    writeFile(user("array.velnor"), R"([{"host":"x"}])");
+    writeFile(user("broken.velnor"), R"({"host":"x")");
+    writeFile(user("other.json"), R"({"host":"other"})");
+    QVERIFY(QDir(m_user->path()).mkdir("sub.velnor"));
+    writeFile(user("sub.velnor/d.velnor"), R"({"host":"deep"})");
+    writeFile(user("locked.velnor"), R"({"host":"locked"})");
+    QFile::setPermissions(user("locked.velnor"), QFileDevice::Permissions());
+    writeFile(system("s.velnor"), R"({"host":"system.example","name":"ALPHA"})");
+
+    const ConnectionModel model(m_user->path(), m_system->path(), {"name"});
+    QCOMPARE(model.columnCount(), 1);
+    QStringList expected{"ALPHA", "bravo.example", "charlie.example", "hidden.example", "Zulu"};
+    if (QFile(user("locked.velnor")).open(QIODevice::ReadOnly))
+        expected.insert(4, "locked"); // running as a user who reads every file
+    QCOMPARE(names(model), expected);
+
+    // The store's path replaces any "filename" in the file.
+    const ConnectionPtr zulu = connectionAt(model, model.rowCount() - 1);
+    QCOMPARE(zulu->filePath(), user("a.velnor"));
+    QCOMPARE(zulu->toJson().value("filename").toString(), user("a.velnor"));
+    // An empty name shows the host; the kind keeps the file's own name.
+    QCOMPARE(connectionAt(model, 1)->toJson().value("name").toString(), QString());
+    QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
+    QVERIFY(!model.headerData(1, Qt::Horizontal).isValid());
+    QVERIFY(!model.headerData(0, Qt::Vertical).isValid());
+}
+
+void TestConnectionModel::kinds_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("ssh");
+    QTest::newRow("ssh") << QByteArray(R"({"host":"h","type":"ssh"})") << true;
+    QTest::newRow("https") << QByteArray(R"({"host":"h","type":"https"})") << false;
+    QTest::newRow("web") << QByteArray(R"({"host":"h","type":"web"})") << false;
+    QTest::newRow("no type") << QByteArray(R"({"host":"h"})") << false;
+    QTest::newRow("SSH") << QByteArray(R"({"host":"h","type":"SSH"})") << false;
+    QTest::newRow("not a string") << QByteArray(R"({"host":"h","type":["ssh"]})") << false;
+}
+
+void TestConnectionModel::kinds() {
+    QFETCH(QByteArray, file);
+    writeFile(user("k.velnor"), file);
+    const ConnectionModel model(m_user->path(), QString(), {"name"});
+    QCOMPARE(model.rowCount(), 1);
+    const ConnectionPtr connection = connectionAt(model, 0);
+    QTEST(dynamic_cast<SshConnection*>(connection.get()) != nullptr, "ssh");
+    QCOMPARE(dynamic_cast<HttpsConnection*>(connection.get()) == nullptr, bool(dynamic_cast<SshConnection*>(connection.get())));
+}
+
+void TestConnectionModel::roles() {
+    writeFile(user("u.velnor"), R"({"type":"ssh","host":"srv","name":"Mine","port":2222,"readOnly":true})");
+    writeFile(system("s.velnor"), R"({"type":"ssh","host":"srv2","name":"Theirs","readOnly":false})");
+    QSettings().setValue("ConnectionFavorites", QJsonObject{{system("s.velnor"), true}});
+    const ConnectionModel model(m_user->path(), m_system->path(), {"name", "other"});
+
+    struct Expected {
+        QString display;
+        bool favorite;
+        bool system;
+    };
+    const Expected rows[] = {{"<b>Mine</b><br/>ssh://srv:2222", false, false},
+                             {"<b>Theirs</b><br/>ssh://srv2", true, true}};
+    for (int row = 0; row < 2; ++row) {
+        const QModelIndex name = model.index(row, 0);
+        const QModelIndex other = model.index(row, 1);
+        const ConnectionPtr connection = connectionAt(model, row);
+        QCOMPARE(name.data(Qt::DisplayRole).toString(), rows[row].display);
+        QVERIFY(!other.data(Qt::DisplayRole).isValid());
+        QVERIFY(!other.data(Qt::EditRole).isValid());
+        for (const QModelIndex& index : {name, other}) {
+            QCOMPARE(index.data(Qt::ToolTipRole).toString(), connection->description());
+            QCOMPARE(index.data(ConnectionModel::FavoriteRole).toBool(), rows[row].favorite);
+            QCOMPARE(index.data(ConnectionModel::SystemRole).toBool(), rows[row].system);
+            QCOMPARE(index.data(ConnectionModel::UserConnectionRole).toBool(), !rows[row].system);
+            QCOMPARE(index.data(ConnectionModel::ConnectionPtrRole).value<ConnectionPtr>(), connection);
+            QVERIFY(index.flags() & Qt::ItemIsEditable);
+        }
+        // The system flag comes from the folder, not from the file's "readOnly".
+        QCOMPARE(connection->isSystem(), rows[row].system);
+    }
+    QVERIFY(!model.index(2, 0).data(Qt::DisplayRole).isValid());
+    QVERIFY(!model.index(0, 2).data(ConnectionModel::ConnectionPtrRole).isValid());
+    QVERIFY(!model.data(QModelIndex(), ConnectionModel::SystemRole).isValid());
+}
+
+void TestConnectionModel::reloadAfterDelete() {
+    for (const char* name : {"a", "b", "c"})
+        writeFile(user(QStringLiteral("%1.velnor").arg(name)), QStringLiteral(R"({"host":"%1"})").arg(name).toUtf8());
+    ConnectionModel model(m_user->path(), QString(), {"name"});
+    const ConnectionPtr b = connectionAt(model, 1);
+
+    QSignalSpy removing(&model, &QAbstractItemModel::rowsAboutToBeRemoved);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(&model, &ConnectionModel::connectionRemoved);
+    QSignalSpy updated(&model, &ConnectionModel::connectionsUpdated);
+    QSignalSpy changed(&model, &ConnectionModel::connectionChanged);
+    QVERIFY(QFile::remove(user("b.velnor")));
+    model.reload();
+
+    QCOMPARE(names(model), (QStringList{"a", "c"}));
+    QCOMPARE(removing.count(), 1);
+    QCOMPARE(removing.at(0).at(1).toInt(), 1);
+    QCOMPARE(inserted.count(), 0);
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(removed.at(0).at(0).value<ConnectionPtr>(), b);
+    QCOMPARE(updated.count(), 1);
+    QCOMPARE(changed.count(), 0);
+
+    // Nothing changed on disk: nothing is announced.
+    model.reload();
+    QCOMPARE(updated.count(), 1);
+    QCOMPARE(removed.count(), 1);
+}
+
+void TestConnectionModel::reloadAfterEdit() {
+    writeFile(user("a.velnor"), R"({"host":"a","name":"A"})");
+    writeFile(user("b.velnor"), R"({"host":"b","name":"B"})");
+    ConnectionModel model(m_user->path(), QString(), {"name"});
+
+    QSignalSpy data(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy changed(&model, &ConnectionModel::connectionChanged);
+    QSignalSpy updated(&model, &ConnectionModel::connectionsUpdated);
+    QSignalSpy removed(&model, &ConnectionModel::connectionRemoved);
+
+    // A new port changes the information text only.
+    writeFile(user("b.velnor"), R"({"host":"b","name":"B","port":9})");
+    model.reload();
+    QCOMPARE(data.count(), 0);
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.at(0).at(0).value<QModelIndex>().row(), 1);
+    QCOMPARE(updated.count(), 1);
+
+    // Renaming "a" to "C" moves it past "b": the walk by path removes and inserts it again.
+    writeFile(user("a.velnor"), R"({"host":"a","name":"C"})");
+    model.reload();
+    QCOMPARE(names(model), (QStringList{"B", "C"}));
+    QCOMPARE(connectionAt(model, 1)->filePath(), user("a.velnor"));
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(updated.count(), 2);
+}
+
+void TestConnectionModel::favorites() {
+    writeFile(user("a.velnor"), R"({"host":"a"})");
+    writeFile(user("b.velnor"), R"({"host":"b"})");
+    ConnectionModel model(m_user->path(), QString(), {"name"});
+    const ConnectionPtr a = connectionAt(model, 0);
+    const ConnectionPtr b = connectionAt(model, 1);
+
+    a->setFavorite(true);
+    model.updateFavorite(a);
+    QVERIFY(!b->isFavorite());
+    QCOMPARE(QSettings().value("ConnectionFavorites").toJsonObject(), (QJsonObject{{user("a.velnor"), true}}));
+    model.reload();
+    QVERIFY(connectionAt(model, 0)->isFavorite());
+    QVERIFY(!connectionAt(model, 1)->isFavorite());
+
+    // Unmarking a stale copy of the row clears the current row of the same file too.
+    QVERIFY(connectionAt(model, 0) != a);
+    a->setFavorite(false);
+    model.updateFavorite(a);
+    QVERIFY(!connectionAt(model, 0)->isFavorite());
+    QCOMPARE(QSettings().value("ConnectionFavorites").toJsonObject(), QJsonObject());
+
+    // A settings value that is not an object marks nothing.
+    QSettings().setValue("ConnectionFavorites", QStringLiteral("a.velnor"));
+    model.reload();
+    QVERIFY(!connectionAt(model, 0)->isFavorite());
+}
+
+void TestConnectionModel::missingFolders() {
+    writeFile(system("s.velnor"), R"({"host":"s"})");
+    const ConnectionModel model(user("missing"), m_system->path(), {"name"});
+    QCOMPARE(names(model), QStringList{"s"});
+}
+
+int runConnectionModelTests(int argc, char** argv) {
+    TestConnectionModel test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_connection_model.moc"
