@@ -2,6 +2,7 @@
 
 #include "rpc/ResultConverters.h"
 #include "rpc/RpcInstanceSsh.h"
+#include "sessions/ViewerLaunchers.h"
 #include "rpc/RpcLogging.h"
 
 #include <QJsonArray>
@@ -252,11 +253,7 @@ RpcPromise<ServiceInfo>* RpcInstanceSsh::serviceInfo() {
 RdpInstance* RpcInstanceSsh::launchViewer(ConnectionContext* context, const ConnectInfo& reply,
                                           const QString& text, const QString& name,
                                           const QJsonArray& networkTypes) {
-    Q_UNUSED(context)
-    Q_UNUSED(reply)
     Q_UNUSED(text)
-    Q_UNUSED(networkTypes)
-    qCWarning(lcRpc).noquote() << "viewer launch over ssh is not available:" << name;
-    appendLog(tr("The viewer for \"%1\" cannot be started over ssh").arg(name));
-    return nullptr;
+    // The viewer reaches the session through the ssh process's dynamic forward.
+    return launchViewerSsh(context, reply, name, networkTypes, tunnelPort());
 }

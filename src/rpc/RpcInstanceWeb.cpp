@@ -1,4 +1,5 @@
 #include "rpc/RpcInstanceWeb.h"
+#include "sessions/ViewerLaunchers.h"
 
 #include "rpc/RpcLogging.h"
 #include "rpc/WebRequestGuards.h"
@@ -308,13 +309,10 @@ QWebEngineView* RpcInstanceWeb::openWebView(const QString& path, const ServiceIn
     return opener(url, service.token, m_trust);
 }
 
-RdpInstance* RpcInstanceWeb::launchViewer(ConnectionContext*, const ConnectInfo& reply, const QString&,
-                                          const QString&, const QJsonArray&) {
-    // The viewer launch over the web transport is not part of this library yet.
-    appendLog(tr("Viewer launch for session \"%1\" failed: %2")
-                  .arg(reply.id(), QStringLiteral("viewer_unavailable")));
-    qCWarning(lcRpc) << "viewer_unavailable: no viewer launch for the web transport";
-    return nullptr;
+RdpInstance* RpcInstanceWeb::launchViewer(ConnectionContext* context, const ConnectInfo& reply, const QString&,
+                                          const QString& name, const QJsonArray& networkTypes) {
+    // The viewer trusts the certificates this connection trusts, not every certificate.
+    return launchViewerWeb(context, reply, name, networkTypes, m_baseUrl, m_disableDirectMode, m_trust.data());
 }
 
 void RpcInstanceWeb::addViewerParameters(ConnectInfo& reply) {

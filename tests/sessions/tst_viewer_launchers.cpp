@@ -1,5 +1,8 @@
 #include "sessions/ViewerLaunchers.h"
 
+#include "rpc/RpcInstanceWeb.h"
+#include "sessions/SessionConnectOp.h"
+
 #include "app/CloseHelper.h"
 #include "rpc/CertificateTrust.h"
 #include "sessions/ConnectionContext.h"
@@ -78,6 +81,24 @@ private slots:
         QVERIFY(!boxes.isEmpty());
         QVERIFY2(boxes.first().contains("There was a problem connecting to the session."),
                  qPrintable(boxes.first()));
+    }
+
+    // The connect operation goes through the transport's launch and gives the viewer its default
+    // reactions.
+    void connectOperationStartsTheViewer() {
+        QSharedPointer<RpcInstance> web(
+            new RpcInstanceWeb(QUrl(QStringLiteral("https://127.0.0.1:%1").arg(closedPort())), false, true, nullptr));
+        auto context = QSharedPointer<ConnectionContext>::create();
+        SessionConnectOp op(web, context);
+        QPointer<RdpInstance> started;
+        connect(&op, &SessionConnectOp::sessionStarting, this, [&](RdpInstance* instance) { started = instance; });
+        op.begin(reply("{'id':'s1','params':{'name':'Desk'}}"), QString(), QString(), QJsonArray());
+        QVERIFY(started);
+        QVERIFY(started->findChild<RdpDefaultHandlers*>());
+        QCOMPARE(findViewer("s1"), started.data());
+        QTRY_VERIFY_WITH_TIMEOUT(started.isNull(), 30000);
+        QCOMPARE(findViewer("s1"), nullptr);
+        takeErrorBoxes();
     }
 };
 

@@ -260,10 +260,6 @@ void TestRpcSshOperations::operationsWithoutRequest() {
     ConnectInfo reply = ConnectInfo::fromJson(QJsonObject{{"id", "s1"}});
     instance->addViewerParameters(reply);
     QVERIFY(reply.params().isEmpty());
-    // The viewer launch over ssh is not part of this transport yet: it says so and starts nothing.
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("viewer launch over ssh is not available"));
-    QVERIFY(!instance->launchViewer(nullptr, reply, QString(), "Desk", QJsonArray()));
-    QVERIFY(instance->log().last().contains("cannot be started over ssh"));
     QVERIFY(instance->tunnelPort() != 0);
     QCOMPARE(instance->property("tunnelPort").toUInt(), uint(instance->tunnelPort()));
     QVERIFY(m_fixture.recorded().isEmpty());
