@@ -7,6 +7,7 @@
 #include <memory>
 
 class ConnectionEditorWidget;
+class QWidget;
 
 // One stored way of reaching a server. Everything that differs between the kinds is virtual.
 class Connection {
@@ -34,6 +35,8 @@ public:
     virtual QString description() const = 0;
     // A new, unparented editor of the kind, filled from toJson().
     virtual ConnectionEditorWidget* createEditorWidget() const = 0;
+    // Creates the connection's server interface, session page and sign-in dialog; returns the page.
+    virtual QWidget* open(QWidget* parent) = 0;
 
 protected:
     Connection() = default;

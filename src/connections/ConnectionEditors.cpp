@@ -1,11 +1,12 @@
 #include "connections/HttpsConnection.h"
+#include "connections/HttpsConnectionWidget.h"
 #include "connections/SshConnection.h"
+#include "connections/SshConnectionWidget.h"
 
-// The editor widgets are built on top of these types; until they link in, there is no editor.
 ConnectionEditorWidget* HttpsConnection::createEditorWidget() const {
-    return nullptr;
+    return new HttpsConnectionWidget(toJson());
 }
 
 ConnectionEditorWidget* SshConnection::createEditorWidget() const {
-    return nullptr;
+    return new SshConnectionWidget(toJson());
 }

@@ -41,7 +41,7 @@ void HttpsConnection::fromJson(const QJsonObject& json) {
     if (json.contains(QLatin1String("uri")))
         m_uri = json.value(QLatin1String("uri")).toString();
     if (json.contains(QLatin1String("ignoreSslErrors")))
-        m_ignoreSslErrors = json.value(QLatin1String("ignoreSslErrors")).toBool(true);
+        m_ignoreSslErrors = json.value(QLatin1String("ignoreSslErrors")).toBool(false);
     if (json.contains(QLatin1String("disableDirectMode")))
         m_disableDirectMode = json.value(QLatin1String("disableDirectMode")).toBool(false);
     if (json.contains(QLatin1String("authMethod")))
@@ -93,20 +93,19 @@ void HttpsConnection::addCommandLineOptions(QCommandLineParser& parser) {
 bool HttpsConnection::fromCommandLine(const QCommandLineParser& parser, HttpsConnection& connection) {
     if (!parser.isSet(QStringLiteral("web")))
         return false;
-    if (parser.isSet(QStringLiteral("url"))) {
-        // The server's address: host, port and path; the user part only when "user" is not given.
-        QString text = parser.value(QStringLiteral("url")).trimmed();
-        if (!text.contains(QLatin1String("://")))
-            text.prepend(QLatin1String("https://"));
-        const QUrl url(text, QUrl::StrictMode);
-        if (url.isValid() && !url.host().isEmpty()) {
-            connection.m_host = url.host(QUrl::FullyDecoded);
-            connection.m_port = quint16(url.port(443));
-            connection.m_uri = url.path(QUrl::FullyDecoded);
-            if (!url.userName().isEmpty())
-                connection.m_user = url.userName(QUrl::FullyDecoded);
-        }
-    }
+    // The server's address: host, port and path; the user part only when "user" is not given.
+    // Without a usable address there is nothing to launch.
+    QString text = parser.value(QStringLiteral("url")).trimmed();
+    if (!text.contains(QLatin1String("://")))
+        text.prepend(QLatin1String("https://"));
+    const QUrl url(text, QUrl::StrictMode);
+    if (!parser.isSet(QStringLiteral("url")) || !url.isValid() || url.host().isEmpty())
+        return false;
+    connection.m_host = url.host(QUrl::FullyDecoded);
+    connection.m_port = quint16(url.port(443));
+    connection.m_uri = url.path(QUrl::FullyDecoded);
+    if (!url.userName().isEmpty())
+        connection.m_user = url.userName(QUrl::FullyDecoded);
     if (parser.isSet(QStringLiteral("user")))
         connection.m_user = parser.value(QStringLiteral("user"));
     if (parser.isSet(QStringLiteral("issl")))

@@ -19,6 +19,7 @@ public:
     QString url() const override;
     QString description() const override;
     ConnectionEditorWidget* createEditorWidget() const override;
+    QWidget* open(QWidget* parent) override;
 
     QString host() const { return m_host; }
     void setHost(QString host) { m_host = std::move(host); }
@@ -46,6 +47,7 @@ private:
     QString m_user;
     QString m_authMethod = QStringLiteral("ssh");
     bool m_readOnly = false;
-    bool m_ignoreSslErrors = true;
+    // Certificates are verified unless a connection says otherwise.
+    bool m_ignoreSslErrors = false;
     bool m_disableDirectMode = false;
 };

@@ -4,6 +4,7 @@
 
 #include <QCommandLineParser>
 #include <QJsonArray>
+#include <QRegularExpression>
 
 namespace {
 
@@ -102,8 +103,15 @@ void SshConnection::addCommandLineOptions(QCommandLineParser& parser) {
 bool SshConnection::fromCommandLine(const QCommandLineParser& parser, SshConnection& connection) {
     if (!parser.isSet(QStringLiteral("ssh")) || !parser.isSet(QStringLiteral("host")))
         return false;
+    // A host or user that ssh could read as an option, or that holds blanks or control characters,
+    // is refused before anything starts.
+    static const QRegularExpression unsafe(QStringLiteral("^-|[\\s\\x00-\\x1f\\x7f]"));
+    const QString host = parser.value(QStringLiteral("host"));
+    const QString user = parser.value(QStringLiteral("user"));
+    if (host.isEmpty() || host.contains(unsafe) || user.contains(unsafe))
+        return false;
     SshLaunchSettings& settings = connection.m_settings;
-    settings.host = parser.value(QStringLiteral("host"));
+    settings.host = host;
     if (parser.isSet(QStringLiteral("port")))
         settings.port = parser.value(QStringLiteral("port")).toUShort(); // not a number: 0
     if (parser.isSet(QStringLiteral("user")))

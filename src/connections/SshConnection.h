@@ -19,6 +19,7 @@ public:
     QString url() const override;
     QString description() const override;
     ConnectionEditorWidget* createEditorWidget() const override;
+    QWidget* open(QWidget* parent) override;
 
     const SshLaunchSettings& settings() const { return m_settings; }
 

@@ -103,9 +103,10 @@ void TestConnectionTypes::httpsRoundTrip() {
     expected[QStringLiteral("port")] = 3300;
     QCOMPARE(connection.toJson(), expected);
 
+    // A connection that says nothing else verifies the server's certificate.
     const QJsonObject defaults = HttpsConnection().toJson();
     QCOMPARE(defaults, parse(R"({"type":"https","filename":"","name":"","host":"","port":3300,"user":"",
-        "uri":"","ignoreSslErrors":true,"disableDirectMode":false,"authMethod":"ssh","readOnly":false})"));
+        "uri":"","ignoreSslErrors":false,"disableDirectMode":false,"authMethod":"ssh","readOnly":false})"));
 }
 
 void TestConnectionTypes::httpsCommandLine_data() {
@@ -114,10 +115,14 @@ void TestConnectionTypes::httpsCommandLine_data() {
     QTest::addColumn<QJsonObject>("changed");
 
     QTest::newRow("no web switch") << QStringList{"--user", "ann", "--noDirectMode"} << false << QJsonObject{};
-    QTest::newRow("web only") << QStringList{"--web", "--fssh", "--issl"} << true << QJsonObject{};
+    // Without a server address there is nothing to launch.
+    QTest::newRow("web without url") << QStringList{"--web", "--fssh", "--issl"} << false << QJsonObject{};
     QTest::newRow("all")
-        << QStringList{"--web", "--user", "ann", "--noDirectMode", "--auth-method", "SAML"} << true
-        << parse(R"({"user":"ann","disableDirectMode":true,"authMethod":"SAML"})");
+        << QStringList{"--web", "--url", "https://srv", "--user", "ann", "--noDirectMode", "--auth-method", "SAML",
+                       "--issl"}
+        << true
+        << parse(R"({"host":"srv","port":443,"uri":"","user":"ann","disableDirectMode":true,"authMethod":"SAML",
+                     "ignoreSslErrors":true})");
     QTest::newRow("url gives host, port and path")
         << QStringList{"--web", "--url", "https://srv.example:8443/gw"} << true
         << parse(R"({"host":"srv.example","port":8443,"uri":"/gw"})");
@@ -126,8 +131,10 @@ void TestConnectionTypes::httpsCommandLine_data() {
     QTest::newRow("user option wins over the url's user")
         << QStringList{"--web", "--url", "https://bob@srv/", "--user", "ann"} << true
         << parse(R"({"host":"srv","port":443,"uri":"/","user":"ann"})");
-    QTest::newRow("url without host changes nothing")
-        << QStringList{"--web", "--url", "https://"} << true << QJsonObject{};
+    QTest::newRow("url without host")
+        << QStringList{"--web", "--url", "https://"} << false << QJsonObject{};
+    QTest::newRow("garbled url")
+        << QStringList{"--web", "--url", "https://srv:port"} << false << QJsonObject{};
 }
 
 void TestConnectionTypes::httpsCommandLine() {
@@ -220,6 +227,11 @@ void TestConnectionTypes::sshCommandLine_data() {
 
     QTest::newRow("no ssh switch") << QStringList{"--host", "srv"} << false << QJsonObject{};
     QTest::newRow("no host") << QStringList{"--ssh", "--user", "ann"} << false << QJsonObject{};
+    QTest::newRow("host as an option") << QStringList{"--ssh", "--host", "-oProxyCommand=x"} << false
+                                       << QJsonObject{};
+    QTest::newRow("host with a blank") << QStringList{"--ssh", "--host", "srv x"} << false << QJsonObject{};
+    QTest::newRow("user as an option") << QStringList{"--ssh", "--host", "srv", "--user", "-l"} << false
+                                       << QJsonObject{};
     QTest::newRow("host only") << QStringList{"--ssh", "--host", "srv", "--fa"} << true
                                << parse(R"({"host":"srv"})");
     QTest::newRow("all")

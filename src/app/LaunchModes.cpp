@@ -1,0 +1,162 @@
+#include "app/LaunchModes.h"
+
+#include "app/MainWindow.h"
+#include "app/StartupFolders.h"
+#include "connections/ConnectionImporter.h"
+#include "connections/HttpsConnection.h"
+#include "connections/SshConnection.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QXmlStreamReader>
+
+Q_LOGGING_CATEGORY(lcLaunch, "velnor.launch")
+
+namespace {
+
+QCommandLineOption bookmarkOption() {
+    return QCommandLineOption(QStringLiteral("bid"), QCoreApplication::translate("MainFile", "Bookmark ID"),
+                              QStringLiteral("BOOKMARK_ID"));
+}
+
+// The parsers only parse: unknown options and missing values are no reason to stop.
+void parseQuietly(QCommandLineParser& parser, const QStringList& arguments) {
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    parser.parse(arguments);
+}
+
+void criticalBox(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, QString(), text, QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("LaunchFailureBox"));
+    box.exec();
+}
+
+// Older connection files are XML documents with one of two roots, whatever their name.
+bool isOlderConnectionFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QXmlStreamReader reader(&file);
+    while (!reader.atEnd()) {
+        if (reader.readNext() == QXmlStreamReader::StartElement)
+            return reader.name() == QLatin1String("SshConnection") || reader.name() == QLatin1String("WebConnection");
+    }
+    return false;
+}
+
+} // namespace
+
+LaunchMode launchModeOf(const QStringList& arguments) {
+    QCommandLineParser ssh;
+    SshConnection::addCommandLineOptions(ssh);
+    ssh.addOption(bookmarkOption());
+    parseQuietly(ssh, arguments);
+    if (ssh.isSet(QStringLiteral("ssh")))
+        return LaunchMode::Ssh;
+    QCommandLineParser web;
+    HttpsConnection::addCommandLineOptions(web);
+    web.addOption(bookmarkOption());
+    parseQuietly(web, arguments);
+    if (web.isSet(QStringLiteral("web")))
+        return LaunchMode::Web;
+    return LaunchMode::Manager;
+}
+
+int runSshLaunch(QApplication& application, const QStringList& arguments) {
+    Q_UNUSED(application);
+    QCommandLineParser parser;
+    SshConnection::addCommandLineOptions(parser);
+    parser.addOption(bookmarkOption());
+    parseQuietly(parser, arguments);
+    SshConnection connection;
+    if (!SshConnection::fromCommandLine(parser, connection)) {
+        criticalBox(QCoreApplication::translate("MainFile", "Failed to parse an SSH connection"));
+        return 1;
+    }
+    if (parser.value(QStringLiteral("bid")).isEmpty()) {
+        criticalBox(QCoreApplication::translate("MainFile", "Failed to parse a bookmark ID"));
+        return 1;
+    }
+    criticalBox(QCoreApplication::translate("MainFile", "Bringing up a bookmark's session is not available "
+                                                        "in this build yet."));
+    return 1;
+}
+
+int runWebLaunch(QApplication& application, const QStringList& arguments) {
+    Q_UNUSED(application);
+    QCommandLineParser parser;
+    HttpsConnection::addCommandLineOptions(parser);
+    parser.addOption(bookmarkOption());
+    parseQuietly(parser, arguments);
+    HttpsConnection connection;
+    if (!HttpsConnection::fromCommandLine(parser, connection)) {
+        criticalBox(QCoreApplication::translate("MainFile", "Failed to parse a Web connection"));
+        return 1;
+    }
+    if (parser.value(QStringLiteral("bid")).isEmpty()) {
+        criticalBox(QCoreApplication::translate("MainFile", "Failed to parse a bookmark ID"));
+        return 1;
+    }
+    criticalBox(QCoreApplication::translate("MainFile", "Bringing up a bookmark's session is not available "
+                                                        "in this build yet."));
+    return 1;
+}
+
+bool importOlderFolder(const QString& source, const QString& destination, bool* hadCandidates) {
+    const QDir folder(source);
+    QStringList candidates;
+    const QFileInfoList entries = folder.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo& entry : entries)
+        if (isOlderConnectionFile(entry.absoluteFilePath()))
+            candidates << entry.absoluteFilePath();
+    if (hadCandidates)
+        *hadCandidates = !candidates.isEmpty();
+    if (candidates.isEmpty())
+        return true;
+    ConnectionImporter importer;
+    int imported = 0;
+    for (const QString& path : candidates) {
+        const QJsonObject json = importer.read(path);
+        if (importer.hasError()) {
+            qCDebug(lcLaunch) << importer.errorString();
+            continue;
+        }
+        if (!importer.save(json, destination)) {
+            qCDebug(lcLaunch) << importer.errorString();
+            continue;
+        }
+        ++imported;
+    }
+    return imported > 0;
+}
+
+void firstStartImport(const QString& userDataFolder) {
+    const QDir data(userDataFolder);
+    const QString mine = data.filePath(QStringLiteral("MyConnections"));
+    if (QFileInfo::exists(mine))
+        return;
+    if (!QDir().mkpath(mine))
+        return;
+    bool sshCandidates = false;
+    bool webCandidates = false;
+    const bool ssh = importOlderFolder(data.filePath(QStringLiteral("SshConnections")), mine, &sshCandidates);
+    const bool web = importOlderFolder(data.filePath(QStringLiteral("WebConnections")), mine, &webCandidates);
+    // A folder whose older files all failed is tried again at the next start; rmdir removes only an
+    // empty folder, so nothing imported meanwhile is lost.
+    if ((sshCandidates && !ssh) || (webCandidates && !web))
+        QDir().rmdir(mine);
+}
+
+int runConnectionManager(QApplication& application) {
+    const QString user = userDataFolder(installType(), QCoreApplication::applicationDirPath());
+    const QString system = systemDataDirectory();
+    firstStartImport(user);
+    auto* window = new MainWindow(&application, userConnectionFolder(user), systemConnectionFolder(system));
+    window->show();
+    window->openConnectionList();
+    const int result = application.exec();
+    return result;
+}

@@ -1,0 +1,198 @@
+#include "connections/ConnectionModel.h"
+#include "connections/ConnectionWidget.h"
+#include "connections/ConnectionWindow.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+void writeJson(const QString& path, const QJsonObject& json) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QJsonDocument(json).toJson());
+}
+
+QJsonObject readJson(const QString& path) {
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+// Answers the next modal box with a button and keeps its text.
+void answerBoxes(QMessageBox::StandardButton button, QStringList* texts) {
+    auto* timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [timer, button, texts] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            texts->append(box->text());
+            box->done(button);
+        }
+        if (texts->size() > 4)
+            timer->deleteLater();
+    });
+    timer->start(20);
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, timer, &QObject::deleteLater);
+}
+
+} // namespace
+
+class TestConnectionWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        m_root.reset(new QTemporaryDir);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_root->filePath("config")));
+        QSettings().clear();
+        QDir(m_root->path()).mkpath("user");
+        QDir(m_root->path()).mkpath("system");
+        writeJson(m_root->filePath("user/a.velnor"), {{"type", "ssh"}, {"host", "a.example"}, {"user", "ann"}});
+        writeJson(m_root->filePath("user/b.velnor"), {{"type", "https"}, {"host", "b.example"}, {"user", "bob"}});
+        writeJson(m_root->filePath("system/c.velnor"), {{"type", "ssh"}, {"host", "c.example"}, {"user", "cy"}});
+    }
+
+    // Return runs; the stamp lands in the file's current content, so an edit made after listing
+    // survives; system rows are not stamped.
+    void runStampsTheCurrentFile() {
+        ConnectionWindow window(m_root->filePath("user"), m_root->filePath("system"));
+        window.show();
+        QSignalSpy run(&window, &ConnectionWindow::doRun);
+        // Edited behind the list's back.
+        writeJson(m_root->filePath("user/a.velnor"),
+                  {{"type", "ssh"}, {"host", "a.example"}, {"user", "ann"}, {"name", "renamed"}});
+        window.table()->setCurrentIndex(window.model()->index(0, 0));
+        QTest::keyClick(window.table(), Qt::Key_Return);
+        QCOMPARE(run.count(), 1);
+        QVERIFY(window.currentConnection());
+        const QJsonObject a = readJson(m_root->filePath("user/a.velnor"));
+        QCOMPARE(a.value("name").toString(), QStringLiteral("renamed"));
+        QVERIFY(a.value("lastRun").toDouble() > 0);
+
+        const QByteArray before = [this] {
+            QFile f(m_root->filePath("system/c.velnor"));
+            f.open(QIODevice::ReadOnly);
+            return f.readAll();
+        }();
+        for (int row = 0; row < window.model()->rowCount(); ++row)
+            if (window.model()->index(row, 0).data(ConnectionModel::SystemRole).toBool())
+                window.table()->setCurrentIndex(window.model()->index(row, 0));
+        QTest::keyClick(window.table(), Qt::Key_Return);
+        QCOMPARE(run.count(), 2);
+        QFile after(m_root->filePath("system/c.velnor"));
+        after.open(QIODevice::ReadOnly);
+        QCOMPARE(after.readAll(), before);
+    }
+
+    // A connection without a user asks for one; cancelling prepares nothing.
+    void loginPrompt() {
+        writeJson(m_root->filePath("user/a.velnor"), {{"type", "ssh"}, {"host", "a.example"}});
+        ConnectionWindow window(m_root->filePath("user"), m_root->filePath("system"));
+        QSignalSpy run(&window, &ConnectionWindow::doRun);
+        QString answer;
+        window.askLogin = [&answer](const QString&, bool* ok) {
+            *ok = !answer.isEmpty();
+            return answer;
+        };
+        const QJsonObject json{{"type", "ssh"}, {"host", "a.example"},
+                               {"filename", m_root->filePath("user/a.velnor")}};
+        window.runConnection(json);
+        QCOMPARE(run.count(), 0);
+        QVERIFY(!window.currentConnection());
+        answer = QStringLiteral("zoe");
+        window.runConnection(json);
+        QCOMPARE(run.count(), 1);
+        QCOMPARE(window.currentConnection()->toJson().value("user").toString(), QStringLiteral("zoe"));
+        // The answer is for this run only.
+        QVERIFY(!readJson(m_root->filePath("user/a.velnor")).contains("user"));
+    }
+
+    void keys_data() {
+        QTest::addColumn<int>("filter");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<bool>("runs");
+        QTest::addColumn<bool>("asks");
+        QTest::newRow("Return runs") << 3 << int(Qt::Key_Return) << true << false;
+        QTest::newRow("Backspace asks") << 3 << int(Qt::Key_Backspace) << false << true;
+        QTest::newRow("Return on an empty filter") << 0 << int(Qt::Key_Return) << false << false;
+        QTest::newRow("Backspace on a system row") << 2 << int(Qt::Key_Backspace) << false << false;
+    }
+    void keys() {
+        QFETCH(int, filter);
+        QFETCH(int, key);
+        QFETCH(bool, runs);
+        QFETCH(bool, asks);
+        ConnectionWindow window(m_root->filePath("user"), m_root->filePath("system"));
+        window.show();
+        window.findChild<QComboBox*>("FilterConnectionsComboBox")->setCurrentIndex(filter);
+        QSignalSpy run(&window, &ConnectionWindow::doRun);
+        QStringList boxes;
+        answerBoxes(QMessageBox::No, &boxes);
+        QTest::keyClick(window.table(), Qt::Key(key));
+        QTest::qWait(200);
+        QCOMPARE(run.count() > 0, runs);
+        QCOMPARE(!boxes.isEmpty(), asks);
+        QCOMPARE(window.model()->rowCount(), 3);
+    }
+
+    // Arrows skip rows the filter hides and stop at the ends.
+    void arrowsSkipHiddenRows() {
+        ConnectionWindow window(m_root->filePath("user"), m_root->filePath("system"));
+        window.show();
+        window.findChild<QComboBox*>("FilterConnectionsComboBox")->setCurrentIndex(1);
+        QTableView* table = window.table();
+        QList<int> shown;
+        for (int row = 0; row < window.model()->rowCount(); ++row)
+            if (!table->isRowHidden(row))
+                shown << row;
+        QCOMPARE(shown.size(), 2);
+        table->setCurrentIndex(window.model()->index(shown.first(), 0));
+        QTest::keyClick(table, Qt::Key_Up);
+        QCOMPARE(table->currentIndex().row(), shown.first());
+        QTest::keyClick(table, Qt::Key_Down);
+        QCOMPARE(table->currentIndex().row(), shown.last());
+        QTest::keyClick(table, Qt::Key_Down);
+        QCOMPARE(table->currentIndex().row(), shown.last());
+    }
+
+    // The filter survives a restart; unmarking under Favorites hides the row.
+    void filterAndFavorites() {
+        {
+            ConnectionWindow window(m_root->filePath("user"), m_root->filePath("system"));
+            window.show();
+            window.table()->setCurrentIndex(window.model()->index(0, 0));
+            window.table()->edit(window.model()->index(0, 0));
+            auto* row = qobject_cast<ConnectionWidget*>(window.table()->indexWidget(window.model()->index(0, 0)));
+            QVERIFY(row);
+            row->favoriteButton()->click();
+            QVERIFY(window.model()->index(0, 0).data(ConnectionModel::FavoriteRole).toBool());
+            window.findChild<QComboBox*>("FilterConnectionsComboBox")->setCurrentIndex(0);
+        }
+        ConnectionWindow again(m_root->filePath("user"), m_root->filePath("system"));
+        again.show();
+        QCOMPARE(again.findChild<QComboBox*>("FilterConnectionsComboBox")->currentIndex(), 0);
+        QVERIFY(!again.table()->isRowHidden(0));
+        again.table()->setCurrentIndex(again.model()->index(0, 0));
+        again.table()->edit(again.model()->index(0, 0));
+        auto* row = qobject_cast<ConnectionWidget*>(again.table()->indexWidget(again.model()->index(0, 0)));
+        QVERIFY(row);
+        row->favoriteButton()->click();
+        QVERIFY(again.table()->isRowHidden(0));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_root;
+};
+
+QTEST_MAIN(TestConnectionWindow)
+#include "tst_connection_window.moc"
