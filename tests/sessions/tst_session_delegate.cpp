@@ -103,7 +103,8 @@ QImage quadrants(const QSize& size) {
 template <typename T>
 T* child(QWidget* card, const char* name) {
     T* widget = card->findChild<T*>(QLatin1String(name));
-    Q_ASSERT(widget);
+    if (!widget)
+        qFatal("the card has no %s", name);
     return widget;
 }
 
@@ -428,8 +429,10 @@ void TestSessionDelegate::rowWithoutIdShowsItsOwnCard() {
 }
 
 void TestSessionDelegate::pageInstallsTheDelegate() {
-    const SessionListWidget page(nullptr, nullptr, QJsonObject());
-    QVERIFY(qobject_cast<SessionDelegate*>(page.gridView()->itemDelegate()));
+    SessionListWidget page(nullptr, nullptr, QJsonObject());
+    auto* grid = page.findChild<QListView*>(QStringLiteral("SessionGridView"));
+    QVERIFY(grid);
+    QVERIFY(qobject_cast<SessionDelegate*>(grid->itemDelegate()));
 }
 
 QTEST_MAIN(TestSessionDelegate)
