@@ -6,6 +6,7 @@
 #include "sessions/ConnectionContext.h"
 #include "sessions/ScreenShotCache.h"
 #include "sessions/SessionConnectOp.h"
+#include "sessions/SessionDelegate.h"
 #include "sessions/SessionModel.h"
 #include "sessions/SessionSortFilterProxyModel.h"
 #include "viewer/engine/RdpInstance.h"
@@ -104,6 +105,7 @@ SessionListWidget::SessionListWidget(QSharedPointer<RpcInstance> rpc, QSharedPoi
     m_grid->setGridSize(QSize(220, 60));
     m_grid->setWordWrap(true);
     m_grid->setModel(m_gridProxy);
+    m_grid->setItemDelegate(new SessionDelegate(m_screenShots, m_grid));
     m_grid->setEditTriggers(QAbstractItemView::EditKeyPressed);
     m_pages->addWidget(m_list);
     m_pages->addWidget(m_grid);
