@@ -63,6 +63,7 @@ private slots:
     void newTwice();
     void inPlaceEdit_data();
     void inPlaceEdit();
+    void closedWhileEditing();
     void deleteButton();
     void bookmarkFromHistory();
     void arrowKeysOnARowButton();
@@ -260,6 +261,20 @@ void TestBookmarkDialog::inPlaceEdit() {
     // The row button follows the edited row wherever the sort puts it.
     QCOMPARE(bookmarkAt(user->currentIndex()).id(), QString("a"));
     QTRY_COMPARE(button("bookmarkDeleteButton")->geometry(), expectedButton(user, 4));
+}
+
+void TestBookmarkDialog::closedWhileEditing() {
+    // The page that owns the dialog may go while a cell is being edited. Hiding the dialog on its way
+    // out commits the editor; nothing of the dialog may react to that any more.
+    QVERIFY(openDialog(6));
+    QTableView* user = userTable();
+    user->setFocus(Qt::OtherFocusReason);
+    user->setCurrentIndex(user->model()->index(0, 0));
+    QTest::keyClick(user, Qt::Key_F2);
+    QVERIFY(editing(user));
+    QTest::keyClicks(QApplication::focusWidget(), "Renamed");
+    m_dialog.reset();
+    QVERIFY(!QApplication::focusWidget());
 }
 
 void TestBookmarkDialog::deleteButton() {
