@@ -23,10 +23,12 @@ namespace {
 constexpr int buttonColumn = 4;
 
 const char deleteButtonStyle[] =
-    "QPushButton { image: url(:/images/resources/tavik-close.svg); background-color: lightgrey; padding: 3px; "
+    "QPushButton { image: url(:/images/resources/tavik-close.svg); background-color: lightgrey; padding: "
+    "3px; "
     "border: 1px outset gray; border-radius: 2px; }QPushButton:pressed { background-color: darkgray; }";
 const char starButtonStyle[] =
-    "QPushButton { image: url(:/images/resources/android-star-outline-black.svg); background-color: lightgrey; "
+    "QPushButton { image: url(:/images/resources/android-star-outline-black.svg); background-color: "
+    "lightgrey; "
     "padding: 3px; border: 1px outset gray; border-radius: 2px; }QPushButton:pressed { background-color: "
     "darkgray; }";
 
@@ -319,9 +321,8 @@ void BookmarkDialog::addUserBookmark(Bookmark bookmark) {
     QString id;
     QString error;
     if (!m_idSource || !m_idSource(id, error) || id.isEmpty()) {
-        m_rpc->appendLog(
-            tr("Failed to edit a bookmark: %1")
-                .arg(error.isEmpty() ? QStringLiteral("Generating cookie failed") : error));
+        m_rpc->appendLog(tr("Failed to edit a bookmark: %1")
+                             .arg(error.isEmpty() ? QStringLiteral("Generating cookie failed") : error));
         return;
     }
     bookmark.setId(id);
@@ -345,7 +346,8 @@ bool BookmarkDialog::eventFilter(QObject* watched, QEvent* event) {
         const char* buttonSlot;
     };
     const Table tables[] = {
-        {ui->BookmarkListView, &BookmarkDialog::selectFirstRow, "resizeBookmarkSections", "setBookmarkButtons"},
+        {ui->BookmarkListView, &BookmarkDialog::selectFirstRow, "resizeBookmarkSections",
+         "setBookmarkButtons"},
         {ui->SuggestionListView, &BookmarkDialog::selectFirstSuggestionRow, "resizeSuggestionSections",
          "setSuggestionButtons"},
         {ui->HistoryListView, &BookmarkDialog::selectFirstHistoryRow, "resizeHistorySections",
@@ -391,15 +393,16 @@ void BookmarkDialog::showEvent(QShowEvent* event) {
         action();
 }
 
-// ---- keyboard focus chain ----------------------------------------------------------------------------------
+// ---- keyboard focus chain
+// ----------------------------------------------------------------------------------
 //
 // Tab walks the user table cell by cell (name, command, window size), then its row's delete button, then
 // the next row; likewise the history table with its two buttons. Shift+Tab walks back the same way.
 
 bool BookmarkDialog::forwardFromUserTable() {
     QTableView* user = ui->BookmarkListView;
-    return focusViewColumnForward(user, 2) || focusViewColumnForward(user, 3) || focusView(bookmarkDeleteButton) ||
-           focusViewNextRow(user, 0) || forwardFromHistoryTable();
+    return focusViewColumnForward(user, 2) || focusViewColumnForward(user, 3) ||
+           focusView(bookmarkDeleteButton) || focusViewNextRow(user, 0) || forwardFromHistoryTable();
 }
 
 bool BookmarkDialog::forwardFromHistoryTable() {

@@ -65,7 +65,7 @@ private slots:
     void inPlaceEdit();
     void closedWhileEditing();
     void deleteButton();
-    void bookmarkFromHistory();
+    void historyButtons();
     void arrowKeysOnARowButton();
     void buttonColumnHeaderNeverSorts();
     void columnWidths_data();
@@ -79,7 +79,9 @@ private slots:
 private:
     // The dialog over the peer's lists, shown and active once its first list is merged.
     BookmarkDialog* openDialog(int rows, bool editable = true);
-    QTableView* table(const char* name) const { return m_dialog->findChild<QTableView*>(QLatin1String(name)); }
+    QTableView* table(const char* name) const {
+        return m_dialog->findChild<QTableView*>(QLatin1String(name));
+    }
     QTableView* userTable() const { return table("BookmarkListView"); }
     QPushButton* button(const char* name) const {
         return m_dialog->findChild<QPushButton*>(QLatin1String(name));
@@ -95,8 +97,8 @@ private:
 void TestBookmarkDialog::init() {
     m_peer.reset(new BookmarkWebPeer);
     QVERIFY(m_peer->start());
-    m_peer->routes.user = QJsonArray{entry("a", "Alpha", "xclock"), entry("b", "Beta", "gedit"),
-                                     entry("c", "Gamma", "xterm")};
+    m_peer->routes.user =
+        QJsonArray{entry("a", "Alpha", "xclock"), entry("b", "Beta", "gedit"), entry("c", "Gamma", "xterm")};
     m_peer->routes.system = QJsonArray{entry("s", "System", "top")};
     m_peer->routes.history = QJsonArray{entry("h1", "Hist", "htop", "800x600"), entry("h2", "Hist2", "vi")};
 }
@@ -305,7 +307,7 @@ void TestBookmarkDialog::deleteButton() {
     QCOMPARE(table("HistoryListView")->model()->rowCount(), 2);
 }
 
-void TestBookmarkDialog::bookmarkFromHistory() {
+void TestBookmarkDialog::historyButtons() {
     QVERIFY(openDialog(6));
     QCOMPARE(bookmarkAt(table("HistoryListView")->currentIndex()).id(), QString("h1"));
     // The star button is never visible; its click is what the history page would offer.
@@ -323,6 +325,17 @@ void TestBookmarkDialog::bookmarkFromHistory() {
     QCOMPARE(sent.value("id").toString(), copy.id());
     QCOMPARE(sent.value("command").toString(), QString("htop"));
     QCOMPARE(sent.value("geometry").toString(), QString("800x600"));
+
+    // Its delete button removes the history table's current entry, whatever its row in the model.
+    QTableView* history = table("HistoryListView");
+    history->setCurrentIndex(history->model()->index(1, 2));
+    QCOMPARE(bookmarkAt(history->currentIndex()).id(), QString("h2"));
+    button("historyDeleteButton")->click();
+    QCOMPARE(history->model()->rowCount(), 1);
+    QCOMPARE(bookmarkAt(history->model()->index(0, 2)).id(), QString("h1"));
+    QCOMPARE(userIds().size(), 4);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->routes.received("delete").size(), 1, wait);
+    QCOMPARE(m_peer->routes.received("delete").at(0).value("id").toString(), QString("h2"));
 }
 
 void TestBookmarkDialog::arrowKeysOnARowButton() {
@@ -379,8 +392,10 @@ void TestBookmarkDialog::columnWidths_data() {
     QTest::addColumn<QList<int>>("user");    // sections 0, 2, 3, 4
     QTest::addColumn<QList<int>>("history"); // sections 2, 3, 4
     QTest::addColumn<QList<int>>("system");  // sections 0, 2, 3
-    QTest::newRow("101") << 101 << QList<int>{25, 24, 24, 28} << QList<int>{25, 24, 52} << QList<int>{35, 33, 33};
-    QTest::newRow("102") << 102 << QList<int>{26, 24, 24, 28} << QList<int>{25, 25, 52} << QList<int>{34, 34, 34};
+    QTest::newRow("101") << 101 << QList<int>{25, 24, 24, 28} << QList<int>{25, 24, 52}
+                         << QList<int>{35, 33, 33};
+    QTest::newRow("102") << 102 << QList<int>{26, 24, 24, 28} << QList<int>{25, 25, 52}
+                         << QList<int>{34, 34, 34};
     QTest::newRow("400") << 400 << QList<int>{124, 124, 124, 28} << QList<int>{174, 174, 52}
                          << QList<int>{134, 133, 133};
 }
@@ -468,15 +483,33 @@ void TestBookmarkDialog::userTabOrder() {
     };
     // Forward: name, command, window size, delete button, then the next row; after the last row the
     // button box.
-    walk({{true, user, 0, 2},   {true, user, 0, 3},   {true, remove, 0, 3}, {true, user, 1, 0},
-          {true, user, 1, 2},   {true, user, 1, 3},   {true, remove, 1, 3}, {true, user, 2, 0},
-          {true, user, 2, 2},   {true, user, 2, 3},   {true, remove, 2, 3}, {true, newButton, 2, 3}});
+    walk({{true, user, 0, 2},
+          {true, user, 0, 3},
+          {true, remove, 0, 3},
+          {true, user, 1, 0},
+          {true, user, 1, 2},
+          {true, user, 1, 3},
+          {true, remove, 1, 3},
+          {true, user, 2, 0},
+          {true, user, 2, 2},
+          {true, user, 2, 3},
+          {true, remove, 2, 3},
+          {true, newButton, 2, 3}});
     if (QTest::currentTestFailed())
         return;
     // Back out of the button box: the last row's delete button, then the same way back.
-    walk({{false, remove, 2, 3}, {false, user, 2, 3}, {false, user, 2, 2}, {false, user, 2, 0},
-          {false, remove, 1, 3}, {false, user, 1, 3}, {false, user, 1, 2}, {false, user, 1, 0},
-          {false, remove, 0, 3}, {false, user, 0, 3}, {false, user, 0, 2}, {false, user, 0, 0}});
+    walk({{false, remove, 2, 3},
+          {false, user, 2, 3},
+          {false, user, 2, 2},
+          {false, user, 2, 0},
+          {false, remove, 1, 3},
+          {false, user, 1, 3},
+          {false, user, 1, 2},
+          {false, user, 1, 0},
+          {false, remove, 0, 3},
+          {false, user, 0, 3},
+          {false, user, 0, 2},
+          {false, user, 0, 0}});
     if (QTest::currentTestFailed())
         return;
     // Before the first cell the ordinary chain leads out of the table.
@@ -506,9 +539,9 @@ void TestBookmarkDialog::historyTabOrder() {
         Qt::Key key;
         QWidget* focus;
         int row;
-    } steps[] = {{Qt::Key_Tab, star, 0},         {Qt::Key_Tab, remove, 0},     {Qt::Key_Tab, history, 1},
-                 {Qt::Key_Tab, star, 1},         {Qt::Key_Backtab, history, 1}, {Qt::Key_Backtab, remove, 0},
-                 {Qt::Key_Backtab, star, 0},     {Qt::Key_Backtab, history, 0}};
+    } steps[] = {{Qt::Key_Tab, star, 0},     {Qt::Key_Tab, remove, 0},      {Qt::Key_Tab, history, 1},
+                 {Qt::Key_Tab, star, 1},     {Qt::Key_Backtab, history, 1}, {Qt::Key_Backtab, remove, 0},
+                 {Qt::Key_Backtab, star, 0}, {Qt::Key_Backtab, history, 0}};
     for (const auto& step : steps) {
         QTest::keyClick(QApplication::focusWidget(), step.key);
         QCOMPARE(describe(QApplication::focusWidget()), describe(step.focus));
