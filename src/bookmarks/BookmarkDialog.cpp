@@ -138,8 +138,8 @@ BookmarkDialog::BookmarkDialog(const QSharedPointer<RpcInstance>& rpc, QWidget* 
 }
 
 BookmarkDialog::~BookmarkDialog() {
-    // The base destructor hides the dialog, which commits an open cell editor: that edit still goes to
-    // the server, but the dialog's own reactions must not run on its half-destroyed form.
+    // The base destructor hides the dialog, which commits an open cell editor into the model; the
+    // dialog's own reactions to that must not run on its half-destroyed form.
     disconnect(m_model, nullptr, this, nullptr);
     for (QTableView* view : {ui->BookmarkListView, ui->SuggestionListView, ui->HistoryListView}) {
         disconnect(view->selectionModel(), nullptr, this, nullptr);
