@@ -136,6 +136,8 @@ private slots:
     void executeInBackground();
     void logs();
     void connectionLog();
+    void info();
+    void viewerActions();
 
 private:
     QTemporaryDir m_settings;
@@ -453,6 +455,44 @@ void TestSessionActions::connectionLog() {
     QVERIFY(dialog);
     QCOMPARE(dialog->windowTitle(), QStringLiteral("Connection Log"));
     QVERIFY(dialog->textView()->toPlainText().contains(QStringLiteral("<b>line</b> & one\n")));
+}
+
+void TestSessionActions::info() {
+    PageUnderTest t;
+    QJsonObject s = session(0, "desktop", true);
+    s.insert("login", "<b>ann</b>");
+    s.insert("started", "2026-01-02T03:04:05.000");
+    QVERIFY(t.start(s));
+    t.page->currentSessionAction(SessionAction::Info);
+    auto* dialog = visibleChild<InfoDialog>(t.page.data());
+    QVERIFY(dialog);
+    QMap<QString, QString> rows;
+    for (int r = 0; r < dialog->table()->rowCount(); ++r)
+        rows.insert(dialog->table()->item(r, 0)->text(), dialog->table()->item(r, 1)->text());
+    QCOMPARE(rows.size(), 11);
+    QCOMPARE(rows.value("Session Id"), QStringLiteral("s1"));
+    QCOMPARE(rows.value("Login"), QStringLiteral("<b>ann</b>"));
+    QCOMPARE(rows.value("Command"), QStringLiteral("xterm"));
+    QCOMPARE(rows.value("Started"), QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)).toString(Qt::TextDate));
+    QCOMPARE(rows.value("Sharing"), QStringLiteral("true"));
+    QCOMPARE(dialog->buttonBox()->buttons().size(), 1);
+}
+
+void TestSessionActions::viewerActions() {
+    PageUnderTest t;
+    QVERIFY(t.start(session(1, "desktop", false)));
+    RdpInstance viewer;
+    QSignalSpy options(&viewer, &RdpInstance::wantsToShowOptions);
+    // Without an open viewer nothing happens.
+    t.page->currentSessionAction(SessionAction::Settings);
+    QCOMPARE(options.count(), 0);
+    registerViewer(QStringLiteral("s1"), &viewer);
+    t.page->currentSessionAction(SessionAction::Settings);
+    QCOMPARE(options.count(), 1);
+    // No running session: both do nothing, and must not fail.
+    t.page->currentSessionAction(SessionAction::RestoreWindows);
+    t.page->currentSessionAction(SessionAction::Diagnostics);
+    unregisterViewer(QStringLiteral("s1"), &viewer);
 }
 
 QTEST_MAIN(TestSessionActions)
