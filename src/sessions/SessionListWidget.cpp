@@ -9,6 +9,7 @@
 #include "sessions/SessionActions.h"
 #include "sessions/SessionConnectOp.h"
 #include "sessions/SessionDialogs.h"
+#include "sessions/SessionFileManager.h"
 #include "sessions/SessionModel.h"
 #include "sessions/SessionSortFilterProxyModel.h"
 #include "sessions/SessionTexts.h"
@@ -23,6 +24,7 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QMenu>
@@ -72,7 +74,13 @@ SessionListWidget::SessionListWidget(QSharedPointer<RpcInstance> rpc, QSharedPoi
     auto* listButton = toolButton(tools, "ShowListButton", tr("List"));
     auto* gridButton = toolButton(tools, "ShowGridButton", tr("Grid"));
     auto* logButton = toolButton(tools, "LogButton", tr("Connection Log"));
+    m_fileBrowser = toolButton(tools, "OpenFileBrowserButton", tr("Files"));
+    m_fileBrowser->setIcon(QIcon(QStringLiteral(":/images/resources/folders-dark.svg")));
+    m_fileBrowser->setToolTip(tr("Open file browser."));
+    // Enabled by the user's profile when it allows downloads.
+    m_fileBrowser->setEnabled(false);
     bar->addWidget(m_newSession);
+    bar->addWidget(m_fileBrowser);
     bar->addWidget(m_shared);
     bar->addStretch();
     bar->addWidget(listButton);
@@ -117,6 +125,7 @@ SessionListWidget::SessionListWidget(QSharedPointer<RpcInstance> rpc, QSharedPoi
 
     connect(m_newSession, &QPushButton::clicked, this, &SessionListWidget::on_NewSessionButton_clicked);
     connect(logButton, &QPushButton::clicked, this, &SessionListWidget::on_LogButton_clicked);
+    connect(m_fileBrowser, &QPushButton::clicked, this, &SessionListWidget::on_OpenFileBrowserButton_clicked);
     connect(listButton, &QPushButton::clicked, this, &SessionListWidget::showListPage);
     connect(gridButton, &QPushButton::clicked, this, &SessionListWidget::showGridPage);
     connect(m_list, &QTreeView::doubleClicked, this, &SessionListWidget::connectCurrent);
@@ -184,6 +193,12 @@ void SessionListWidget::beginInteraction() {
             const QVariant permissions = me->value.value(QStringLiteral("permissions"));
             m_permissions = permissions.type() == QVariant::Map ? permissions.toMap() : QVariantMap();
             m_profile = me->value;
+            const QVariantMap utils = m_permissions.value(QStringLiteral("user"))
+                                          .toMap()
+                                          .value(QStringLiteral("utils"))
+                                          .toMap();
+            if (utils.value(QStringLiteral("file-download")).toBool())
+                m_fileBrowser->setEnabled(true);
             const QString motd =
                 me->value.value(QStringLiteral("config")).toMap().value(QStringLiteral("messageOfTheDay")).toString();
             if (!motd.isEmpty()) {
@@ -246,12 +261,13 @@ int SessionListWidget::enabledSessionActions(const Session& session, QMenu* menu
     return ::enabledSessionActions(session, menu, allowed, own);
 }
 
+// The user's permissions: "permissions" -> "user" of the profile, with "session", "start" and "utils".
 QVariantMap SessionListWidget::sessionPermissions() const {
-    return m_permissions.value(QStringLiteral("session")).toMap();
+    return m_permissions.value(QStringLiteral("user")).toMap().value(QStringLiteral("session")).toMap();
 }
 
 QVariantMap SessionListWidget::startPermissions() const {
-    return m_permissions.value(QStringLiteral("start")).toMap();
+    return m_permissions.value(QStringLiteral("user")).toMap().value(QStringLiteral("start")).toMap();
 }
 
 void SessionListWidget::updateActions() {
@@ -492,6 +508,19 @@ void SessionListWidget::runCommand(const QString& id, QJsonObject params, bool b
     connect(promise, &RpcPromiseBase::failed, this, [](const QString&, const QString& message) {
         showOperationFailure(errorTitle("SessionConnectOp"),
                              shortForm(tr("Failed to execute command:<br><br>%1"), message));
+    });
+}
+
+void SessionListWidget::on_OpenFileBrowserButton_clicked() {
+    if (!m_rpc)
+        return;
+    RpcPromise<ServiceInfo>* promise = m_rpc->serviceInfo();
+    deleteWhenSettled(promise, this);
+    connect(promise, &RpcPromiseBase::succeeded, this,
+            [this, promise] { openFileManager(m_rpc, promise->value, this); });
+    connect(promise, &RpcPromiseBase::failed, this, [](const QString& name, const QString& message) {
+        showOperationFailure(errorTitle("SessionListWidget"),
+                             longForm(tr("Failed to start file service."), message, name));
     });
 }
 

@@ -74,6 +74,7 @@ public slots:
     void on_BookmarkButton_clicked();
     void on_LogButton_clicked();
     void on_ConnectionLogAction_triggered() { on_LogButton_clicked(); }
+    void on_OpenFileBrowserButton_clicked();
     // The Session menu's entries: the action's data is the code.
     void sessionMenuAction();
     void terminateSession(const QString& id);
@@ -117,6 +118,7 @@ private:
     QListView* m_grid = nullptr;
     QComboBox* m_shared = nullptr;
     QPushButton* m_newSession = nullptr;
+    QPushButton* m_fileBrowser = nullptr;
     QVariantMap m_permissions;
     QVariantMap m_profile;
     QMenu* m_sessionMenu = nullptr;

@@ -53,6 +53,11 @@ QJsonObject session(int clients, const QString& windowMode, bool sharing, const 
     return s;
 }
 
+// The profile's permissions with one group of the user's permissions.
+QJsonObject user(const QString& group, const QJsonObject& entries) {
+    return QJsonObject{{"user", QJsonObject{{group, entries}}}};
+}
+
 template <typename T>
 T* visibleChild(QObject* parent) {
     for (T* child : parent->findChildren<T*>())
@@ -175,22 +180,22 @@ void TestSessionActions::masks_data() {
     QTest::newRow("rootless: no sharing, no full screen")
         << none << session(1, "rootless", true) << true << false << 6141;
     QTest::newRow("only log permitted")
-        << QJsonObject{{"session", QJsonObject{{"log", true}}}} << session(1, "desktop", true) << true << false
+        << user("session", {{"log", true}}) << session(1, "desktop", true) << true << false
         << 4933;
     QTest::newRow("share, exec, params permitted")
-        << QJsonObject{{"session", QJsonObject{{"share", true}, {"exec", true}, {"params", true}}}}
+        << user("session", {{"share", true}, {"exec", true}, {"params", true}})
         << session(0, "desktop", true) << false << false << 2191;
     QTest::newRow("share permitted, session not sharing")
-        << QJsonObject{{"session", QJsonObject{{"share", true}}}} << session(0, "desktop", false) << false << false
+        << user("session", {{"share", true}}) << session(0, "desktop", false) << false << false
         << 5;
     QTest::newRow("share permitted, rootless sharing")
-        << QJsonObject{{"session", QJsonObject{{"share", true}}}} << session(0, "rootless", true) << false << false
+        << user("session", {{"share", true}}) << session(0, "rootless", true) << false << false
         << 5;
     QTest::newRow("false entries permit nothing")
-        << QJsonObject{{"session", QJsonObject{{"disconnect", false}, {"terminate", true}}}}
+        << user("session", {{"disconnect", false}, {"terminate", true}})
         << session(1, "desktop", false) << false << false << 1029;
     QTest::newRow("no start permission: no new session")
-        << QJsonObject{{"start", QJsonObject{{"bookmark", false}, {"custom", false}}}}
+        << user("start", {{"bookmark", false}, {"custom", false}})
         << session(0, "desktop", false) << false << false << 3308;
     QTest::newRow("shared with me: info only") << none << session(1, "desktop", true) << true << true << 4;
 }
