@@ -552,7 +552,9 @@ void SessionListWidget::connectCurrent() {
 void SessionListWidget::connectTo(const QString& sessionId) {
     if (!m_rpc)
         return;
-    if (!m_permissions.isEmpty() && !m_permissions.contains(QStringLiteral("connect")))
+    // With session permissions, connecting needs their "connect" entry.
+    const QVariantMap permissions = sessionPermissions();
+    if (!permissions.isEmpty() && !permissions.value(QStringLiteral("connect")).toBool())
         return;
     RpcPromiseBase* promise = m_shared->currentIndex() == 1 ? static_cast<RpcPromiseBase*>(m_rpc->connectShare(sessionId))
                                                             : m_rpc->connectSession(sessionId);

@@ -142,6 +142,9 @@ private slots:
     void logs();
     void connectionLog();
     void info();
+    void connectNeedsItsPermission_data();
+    void connectNeedsItsPermission();
+    void rowContextMenu();
     void viewerActions();
 
 private:
@@ -498,6 +501,52 @@ void TestSessionActions::viewerActions() {
     t.page->currentSessionAction(SessionAction::RestoreWindows);
     t.page->currentSessionAction(SessionAction::Diagnostics);
     unregisterViewer(QStringLiteral("s1"), &viewer);
+}
+
+void TestSessionActions::connectNeedsItsPermission_data() {
+    QTest::addColumn<QJsonObject>("permissions");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("no session permissions") << QJsonObject() << true;
+    QTest::newRow("connect permitted") << user("session", {{"connect", true}, {"disconnect", true}}) << true;
+    QTest::newRow("connect not permitted") << user("session", {{"connect", false}, {"disconnect", true}}) << false;
+    QTest::newRow("connect missing") << user("session", {{"disconnect", true}}) << false;
+}
+
+void TestSessionActions::connectNeedsItsPermission() {
+    QFETCH(QJsonObject, permissions);
+    QFETCH(bool, sent);
+    PageUnderTest t;
+    // A refused connect starts no viewer.
+    t.server.route("POST", QStringLiteral("/v3/api/session/connect"), [](const HttpsPeer::Request&) {
+        return Response::error(QStringLiteral("denied"), QStringLiteral("no"));
+    });
+    QVERIFY(t.start(session(1, "desktop", false), permissions));
+    // The profile's permissions are in place once the mask reflects them: none of them grants Terminate.
+    const int terminate = permissions.isEmpty() ? int(SessionAction::Terminate) : 0;
+    QTRY_COMPARE_WITH_TIMEOUT(t.lastMask() & SessionAction::Terminate, terminate, wait);
+    t.page->connectCurrent();
+    // A later request as the marker that the connect, if any, has gone out.
+    t.page->currentSessionAction(SessionAction::Disconnect);
+    QTRY_COMPARE_WITH_TIMEOUT(t.routes.operations(disconnectPath).size(), 1, wait);
+    if (sent)
+        QTRY_COMPARE_WITH_TIMEOUT(t.server.requests(QStringLiteral("/v3/api/session/connect")).size(), 1, wait);
+    else
+        QCOMPARE(t.server.requests(QStringLiteral("/v3/api/session/connect")).size(), 0);
+}
+
+void TestSessionActions::rowContextMenu() {
+    PageUnderTest t;
+    QVERIFY(t.start(session(0, "desktop", false)));
+    t.page->showListPage();
+    t.page->show();
+    QVERIFY(QTest::qWaitForWindowExposed(t.page.data()));
+    auto* list = t.page->findChild<QAbstractItemView*>(QStringLiteral("SessionListView"));
+    QVERIFY(list);
+    const QModelIndex row = list->model()->index(0, 1);
+    emit list->customContextMenuRequested(list->visualRect(row).center());
+    QTRY_VERIFY_WITH_TIMEOUT(t.page->sessionMenu()->isVisible(), wait);
+    QCOMPARE(list->currentIndex().row(), 0);
+    t.page->sessionMenu()->hide();
 }
 
 QTEST_MAIN(TestSessionActions)
