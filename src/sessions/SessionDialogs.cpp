@@ -6,10 +6,10 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QIcon>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
-#include <QIcon>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -170,7 +170,8 @@ QString ExecOutputDialog::outputHtml(const QVariantList& output) {
                          .arg(error ? QStringLiteral("style=\"color:red;\"") : QString(), text));
     }
     // pre-wrap keeps runs of spaces and tabs as the command printed them.
-    return QStringLiteral("<div style=\"white-space: pre-wrap;\">%1</div>").arg(lines.join(QStringLiteral("<br />")));
+    return QStringLiteral("<div style=\"white-space: pre-wrap;\">%1</div>")
+        .arg(lines.join(QStringLiteral("<br />")));
 }
 
 // ---- InfoDialog
@@ -304,9 +305,10 @@ void ParamsDialog::addParam(const QString& key, const QVariant& value) {
     } else {
         // Shown for reading only; lists and maps have no text of their own.
         const QJsonValue json = QJsonValue::fromVariant(value);
-        text = json.isObject()  ? QString::fromUtf8(QJsonDocument(json.toObject()).toJson(QJsonDocument::Compact))
-               : json.isArray() ? QString::fromUtf8(QJsonDocument(json.toArray()).toJson(QJsonDocument::Compact))
-                                : value.toString();
+        text =
+            json.isObject() ? QString::fromUtf8(QJsonDocument(json.toObject()).toJson(QJsonDocument::Compact))
+            : json.isArray() ? QString::fromUtf8(QJsonDocument(json.toArray()).toJson(QJsonDocument::Compact))
+                             : value.toString();
     }
     if (!key.isEmpty())
         m_original.insert(key, text);

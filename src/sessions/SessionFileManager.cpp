@@ -54,12 +54,14 @@ void saveDownload(QWebEngineDownloadItem* download, QWidget* page, QLabel* statu
     const QString shown = QDir::toNativeSeparators(target.absoluteFilePath()).toHtmlEscaped();
     QObject::connect(download, &QWebEngineDownloadItem::downloadProgress, status,
                      [label, shown](qint64 received, qint64 total) {
-                         label->setText(QStringLiteral("Downloading %1 %2 / %3").arg(shown).arg(received).arg(total));
+                         label->setText(
+                             QStringLiteral("Downloading %1 %2 / %3").arg(shown).arg(received).arg(total));
                      });
     QObject::connect(download, &QWebEngineDownloadItem::finished, status, [label, download, target, shown] {
         if (download->state() == QWebEngineDownloadItem::DownloadCompleted) {
             const QString link = QUrl::fromLocalFile(target.absoluteFilePath()).toString(QUrl::FullyEncoded);
-            label->setText(QStringLiteral("<a href='%1'>%2</a> finished downloading").arg(link.toHtmlEscaped(), shown));
+            label->setText(
+                QStringLiteral("<a href='%1'>%2</a> finished downloading").arg(link.toHtmlEscaped(), shown));
         } else {
             // An interrupted or cancelled download is not reported as finished.
             label->setText(QStringLiteral("%1 was not downloaded: %2")
@@ -85,7 +87,8 @@ QDialog* openFileManager(const QSharedPointer<RpcInstance>& rpc, const ServiceIn
     auto* layout = new QVBoxLayout(dialog);
     auto* buttons = new QHBoxLayout();
     QPushButton* back = historyButton(dialog, "BackButton", ":/images/resources/arrow-circle-left-dark.svg");
-    QPushButton* forward = historyButton(dialog, "ForwardButton", ":/images/resources/arrow-circle-right-dark.svg");
+    QPushButton* forward =
+        historyButton(dialog, "ForwardButton", ":/images/resources/arrow-circle-right-dark.svg");
     buttons->addWidget(back);
     buttons->addWidget(forward);
     buttons->addStretch();
@@ -111,8 +114,9 @@ QDialog* openFileManager(const QSharedPointer<RpcInstance>& rpc, const ServiceIn
     QObject::connect(view, &QWebEngineView::urlChanged, dialog, refresh);
     // The history may take the new entry only after the URL has changed.
     QObject::connect(view, &QWebEngineView::loadFinished, dialog, refresh);
-    QObject::connect(view->page()->profile(), &QWebEngineProfile::downloadRequested, dialog,
-                     [page, status](QWebEngineDownloadItem* download) { saveDownload(download, page, status); });
+    QObject::connect(
+        view->page()->profile(), &QWebEngineProfile::downloadRequested, dialog,
+        [page, status](QWebEngineDownloadItem* download) { saveDownload(download, page, status); });
     view->show();
     dialog->show();
     return dialog;

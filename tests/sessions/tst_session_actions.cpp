@@ -46,7 +46,10 @@ const QString execBgPath = QStringLiteral("/v3/api/session/exec-bg");
 const QString logPath = QStringLiteral("/v3/api/session/log");
 
 QJsonObject session(int clients, const QString& windowMode, bool sharing, const QJsonObject& params = {}) {
-    QJsonObject s{{"id", "s1"}, {"command", "xterm"}, {"clientCount", clients}, {"windowMode", windowMode},
+    QJsonObject s{{"id", "s1"},
+                  {"command", "xterm"},
+                  {"clientCount", clients},
+                  {"windowMode", windowMode},
                   {"params", params}};
     if (sharing)
         s.insert("plugins", QJsonObject{{"sharing", QJsonObject{{"result", QJsonObject()}}}});
@@ -174,32 +177,33 @@ void TestSessionActions::masks_data() {
     QTest::addColumn<int>("expected");
 
     const QJsonObject none;
-    QTest::newRow("no permissions, idle, not sharing") << none << session(0, "desktop", false) << false << false
-                                                       << 3309;
-    QTest::newRow("no permissions, idle, sharing") << none << session(0, "desktop", true) << false << false << 3311;
-    QTest::newRow("connected, viewer open, sharing") << none << session(1, "desktop", true) << true << false << 8191;
-    QTest::newRow("connected, no viewer here") << none << session(1, "desktop", false) << false << false << 3325;
-    QTest::newRow("viewer open but no clients") << none << session(0, "desktop", false) << true << false << 3309;
+    QTest::newRow("no permissions, idle, not sharing")
+        << none << session(0, "desktop", false) << false << false << 3309;
+    QTest::newRow("no permissions, idle, sharing")
+        << none << session(0, "desktop", true) << false << false << 3311;
+    QTest::newRow("connected, viewer open, sharing")
+        << none << session(1, "desktop", true) << true << false << 8191;
+    QTest::newRow("connected, no viewer here")
+        << none << session(1, "desktop", false) << false << false << 3325;
+    QTest::newRow("viewer open but no clients")
+        << none << session(0, "desktop", false) << true << false << 3309;
     QTest::newRow("rootless: no sharing, no full screen")
         << none << session(1, "rootless", true) << true << false << 6141;
     QTest::newRow("only log permitted")
-        << user("session", {{"log", true}}) << session(1, "desktop", true) << true << false
-        << 4933;
+        << user("session", {{"log", true}}) << session(1, "desktop", true) << true << false << 4933;
     QTest::newRow("share, exec, params permitted")
-        << user("session", {{"share", true}, {"exec", true}, {"params", true}})
-        << session(0, "desktop", true) << false << false << 2191;
+        << user("session", {{"share", true}, {"exec", true}, {"params", true}}) << session(0, "desktop", true)
+        << false << false << 2191;
     QTest::newRow("share permitted, session not sharing")
-        << user("session", {{"share", true}}) << session(0, "desktop", false) << false << false
-        << 5;
+        << user("session", {{"share", true}}) << session(0, "desktop", false) << false << false << 5;
     QTest::newRow("share permitted, rootless sharing")
-        << user("session", {{"share", true}}) << session(0, "rootless", true) << false << false
-        << 5;
+        << user("session", {{"share", true}}) << session(0, "rootless", true) << false << false << 5;
     QTest::newRow("false entries permit nothing")
-        << user("session", {{"disconnect", false}, {"terminate", true}})
-        << session(1, "desktop", false) << false << false << 1029;
+        << user("session", {{"disconnect", false}, {"terminate", true}}) << session(1, "desktop", false)
+        << false << false << 1029;
     QTest::newRow("no start permission: no new session")
-        << user("start", {{"bookmark", false}, {"custom", false}})
-        << session(0, "desktop", false) << false << false << 3308;
+        << user("start", {{"bookmark", false}, {"custom", false}}) << session(0, "desktop", false) << false
+        << false << 3308;
     QTest::newRow("shared with me: info only") << none << session(1, "desktop", true) << true << true << 4;
 }
 
@@ -217,7 +221,8 @@ void TestSessionActions::masks() {
     QVERIFY(t.start(session, permissions, sharedMode));
     if (sharedMode) {
         t.page->findChild<QComboBox*>(QStringLiteral("SharedWithMeComboBox"))->setCurrentIndex(1);
-        QVERIFY(QTest::qWaitFor([&] { return !t.server.requests("/v3/api/session/list-shared").isEmpty(); }, wait));
+        QVERIFY(QTest::qWaitFor([&] { return !t.server.requests("/v3/api/session/list-shared").isEmpty(); },
+                                wait));
     }
     QTRY_COMPARE_WITH_TIMEOUT(t.lastMask(), expected, wait);
     // The page's menu and the main window's mask agree, entry by entry.
@@ -236,9 +241,11 @@ void TestSessionActions::confirmedOperations_data() {
     QTest::addColumn<QString>("failure");
     QTest::newRow("terminate") << int(SessionAction::Terminate) << terminatePath
                                << QStringLiteral("Terminate \"<i>Desk</i>\"?")
-                               << QStringLiteral("Failed to terminate the session.<br><br>&lt;b&gt;no&lt;/b&gt; "
-                                                 "&amp; more<br>(denied)");
-    QTest::newRow("purge") << int(SessionAction::Purge) << purgePath << QStringLiteral("Purge \"<i>Desk</i>\"?")
+                               << QStringLiteral(
+                                      "Failed to terminate the session.<br><br>&lt;b&gt;no&lt;/b&gt; "
+                                      "&amp; more<br>(denied)");
+    QTest::newRow("purge") << int(SessionAction::Purge) << purgePath
+                           << QStringLiteral("Purge \"<i>Desk</i>\"?")
                            << QStringLiteral("Failed to purge the session.<br><br>&lt;b&gt;no&lt;/b&gt; "
                                              "&amp; more<br>(denied)");
 }
@@ -291,7 +298,8 @@ void TestSessionActions::confirmedOperations() {
     QVERIFY(dialog);
     button(dialog, QDialogButtonBox::AcceptRole)->click();
     QTRY_COMPARE_WITH_TIMEOUT(t.page->model()->rowCount(), 0, wait);
-    QCOMPARE(t.routes.operations(path), (QList<QJsonObject>{QJsonObject{{"id", "s1"}}, QJsonObject{{"id", "s1"}}}));
+    QCOMPARE(t.routes.operations(path),
+             (QList<QJsonObject>{QJsonObject{{"id", "s1"}}, QJsonObject{{"id", "s1"}}}));
     QVERIFY(openBoxes().isEmpty());
 }
 
@@ -301,7 +309,8 @@ void TestSessionActions::disconnect() {
     t.routes.failNext(disconnectPath, QStringLiteral("denied"), QStringLiteral("<b>busy</b>"));
     t.page->currentSessionAction(SessionAction::Disconnect);
     QTRY_COMPARE_WITH_TIMEOUT(openBoxes().size(), 1, wait);
-    QCOMPARE(openBoxes().first()->text(), QStringLiteral("Failed to disconnect session:<br><br>&lt;b&gt;busy&lt;/b&gt;"));
+    QCOMPARE(openBoxes().first()->text(),
+             QStringLiteral("Failed to disconnect session:<br><br>&lt;b&gt;busy&lt;/b&gt;"));
     closeBoxes();
 
     t.page->currentSessionAction(SessionAction::Disconnect);
@@ -315,7 +324,9 @@ void TestSessionActions::disconnect() {
 void TestSessionActions::parametersSendOnlyChanges() {
     PageUnderTest t;
     QVERIFY(t.start(session(0, "desktop", false,
-                            QJsonObject{{"name", "Desk"}, {"depth", 24}, {"gone", "x"},
+                            QJsonObject{{"name", "Desk"},
+                                        {"depth", 24},
+                                        {"gone", "x"},
                                         {"nested", QJsonObject{{"a", QJsonArray{1, 2}}}}})));
     t.page->currentSessionAction(SessionAction::Parameters);
     auto* dialog = visibleChild<ParamsDialog>(t.page.data());
@@ -346,7 +357,8 @@ void TestSessionActions::parametersSendOnlyChanges() {
     dialog->table()->item(0, 1)->setText(QStringLiteral("changed"));
     dialog->accept();
     QTRY_COMPARE_WITH_TIMEOUT(openBoxes().size(), 1, wait);
-    QCOMPARE(openBoxes().first()->text(), QStringLiteral("Failed to set session parameters:<br><br>read &lt;only&gt;"));
+    QCOMPARE(openBoxes().first()->text(),
+             QStringLiteral("Failed to set session parameters:<br><br>read &lt;only&gt;"));
 }
 
 void TestSessionActions::fullscreenOnConnectToggles() {
@@ -365,7 +377,8 @@ void TestSessionActions::fullscreenOnConnectToggles() {
     QTRY_VERIFY_WITH_TIMEOUT(fullscreen->isChecked(), wait);
     t.page->currentSessionAction(SessionAction::FullscreenOnConnect);
     QTRY_COMPARE_WITH_TIMEOUT(t.routes.operations(paramsPath).size(), 2, wait);
-    QCOMPARE(t.routes.operations(paramsPath).at(0), (QJsonObject{{"id", "s1"}, {"windowMode", "fullscreen"}}));
+    QCOMPARE(t.routes.operations(paramsPath).at(0),
+             (QJsonObject{{"id", "s1"}, {"windowMode", "fullscreen"}}));
     QCOMPARE(t.routes.operations(paramsPath).at(1), (QJsonObject{{"id", "s1"}, {"windowMode", ""}}));
     QTRY_VERIFY_WITH_TIMEOUT(!fullscreen->isChecked(), wait);
 }
@@ -386,8 +399,9 @@ void TestSessionActions::execute() {
     dialog->buttonBox()->button(QDialogButtonBox::Ok)->click();
 
     QTRY_VERIFY_WITH_TIMEOUT(visibleChild<ExecOutputDialog>(t.page.data()), wait);
-    QCOMPARE(t.routes.operations(execPath),
-             (QList<QJsonObject>{{{"command", "ls"}, {"stdin", "in"}, {"env", QJsonObject()}, {"id", "s1"}}}));
+    QCOMPARE(
+        t.routes.operations(execPath),
+        (QList<QJsonObject>{{{"command", "ls"}, {"stdin", "in"}, {"env", QJsonObject()}, {"id", "s1"}}}));
     auto* output = visibleChild<ExecOutputDialog>(t.page.data());
     QCOMPARE(output->exitCodeLabel()->text(), QStringLiteral("Exit Code: 2"));
     QCOMPARE(output->outputView()->toPlainText().replace(QChar::LineSeparator, '\n'),
@@ -407,7 +421,8 @@ void TestSessionActions::execute() {
     dialog->commandEdit()->setPlainText(QStringLiteral("ls"));
     dialog->buttonBox()->button(QDialogButtonBox::Ok)->click();
     QTRY_COMPARE_WITH_TIMEOUT(openBoxes().size(), 1, wait);
-    QCOMPARE(openBoxes().first()->text(), QStringLiteral("Failed to execute command:<br><br>no &lt;shell&gt;"));
+    QCOMPARE(openBoxes().first()->text(),
+             QStringLiteral("Failed to execute command:<br><br>no &lt;shell&gt;"));
 }
 
 void TestSessionActions::executeInBackground() {
@@ -429,7 +444,8 @@ void TestSessionActions::executeInBackground() {
              (QList<QJsonObject>{{{"command", "sleep 100"}, {"env", QJsonObject()}, {"id", "s1"}}}));
     QVERIFY(!visibleChild<ExecOutputDialog>(t.page.data()));
 
-    QCOMPARE(backgroundRunText(QVariantMap{{"pid", 12345678901.0}}), QStringLiteral("Program Started<br />PID 12345678901"));
+    QCOMPARE(backgroundRunText(QVariantMap{{"pid", 12345678901.0}}),
+             QStringLiteral("Program Started<br />PID 12345678901"));
     QCOMPARE(backgroundRunText(QVariantMap()), QStringLiteral("Program Started<br />PID 0"));
 }
 
@@ -508,7 +524,8 @@ void TestSessionActions::connectNeedsItsPermission_data() {
     QTest::addColumn<bool>("sent");
     QTest::newRow("no session permissions") << QJsonObject() << true;
     QTest::newRow("connect permitted") << user("session", {{"connect", true}, {"disconnect", true}}) << true;
-    QTest::newRow("connect not permitted") << user("session", {{"connect", false}, {"disconnect", true}}) << false;
+    QTest::newRow("connect not permitted")
+        << user("session", {{"connect", false}, {"disconnect", true}}) << false;
     QTest::newRow("connect missing") << user("session", {{"disconnect", true}}) << false;
 }
 
@@ -529,7 +546,8 @@ void TestSessionActions::connectNeedsItsPermission() {
     t.page->currentSessionAction(SessionAction::Disconnect);
     QTRY_COMPARE_WITH_TIMEOUT(t.routes.operations(disconnectPath).size(), 1, wait);
     if (sent)
-        QTRY_COMPARE_WITH_TIMEOUT(t.server.requests(QStringLiteral("/v3/api/session/connect")).size(), 1, wait);
+        QTRY_COMPARE_WITH_TIMEOUT(t.server.requests(QStringLiteral("/v3/api/session/connect")).size(), 1,
+                                  wait);
     else
         QCOMPARE(t.server.requests(QStringLiteral("/v3/api/session/connect")).size(), 0);
 }

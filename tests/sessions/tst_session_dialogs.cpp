@@ -74,7 +74,8 @@ void TestSessionDialogs::execDialog_data() {
     QTest::addColumn<QJsonObject>("params");
     QTest::newRow("foreground sends stdin")
         << false << QJsonObject{{"command", "ls -l"}, {"stdin", "input"}, {"env", QJsonObject()}};
-    QTest::newRow("background sends no stdin") << true << QJsonObject{{"command", "ls -l"}, {"env", QJsonObject()}};
+    QTest::newRow("background sends no stdin")
+        << true << QJsonObject{{"command", "ls -l"}, {"env", QJsonObject()}};
 }
 
 void TestSessionDialogs::execDialog() {
@@ -135,7 +136,8 @@ void TestSessionDialogs::execOutputIsEscapedAndOnlyStderrRed() {
 void TestSessionDialogs::infoRowsKeepTheirValuesWhileSorted() {
     InfoDialog dialog;
     QVERIFY(dialog.table()->isSortingEnabled());
-    const QMap<QString, QString> rows{{"Session Id", "s1"}, {"Login", "ann"}, {"Command", "xterm"}, {"Zeta", "z"}};
+    const QMap<QString, QString> rows{
+        {"Session Id", "s1"}, {"Login", "ann"}, {"Command", "xterm"}, {"Zeta", "z"}};
     for (auto it = rows.begin(); it != rows.end(); ++it)
         dialog.addRow(it.key(), it.value());
     QCOMPARE(rowsOf(dialog.table()), rows);

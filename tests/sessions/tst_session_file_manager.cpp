@@ -86,12 +86,14 @@ void TestSessionFileManager::historyAndDownloads() {
     QVERIFY2(server.start(Server::Http), qPrintable(server.error()));
     server.route("POST", QStringLiteral("/v3/api/user/me"), [](const Request&) {
         return Response::result(QJsonObject{
-            {"permissions", QJsonObject{{"user", QJsonObject{{"utils", QJsonObject{{"file-download", true}}}}}}}});
+            {"permissions",
+             QJsonObject{{"user", QJsonObject{{"utils", QJsonObject{{"file-download", true}}}}}}}});
     });
     server.route(
         "GET", QStringLiteral("/user/file-manager"), [](const Request&) { return page("first"); }, false);
     server.route(
-        "GET", QStringLiteral("/user/file-manager/second"), [](const Request&) { return page("second"); }, false);
+        "GET", QStringLiteral("/user/file-manager/second"), [](const Request&) { return page("second"); },
+        false);
     server.route(
         "GET", QStringLiteral("/files/report.txt"),
         [](const Request&) {
@@ -148,7 +150,8 @@ void TestSessionFileManager::historyAndDownloads() {
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.readAll(), QByteArray("report body"));
     // The user's path is shown as text inside the link.
-    QVERIFY2(status->text().contains(QStringLiteral("saved &lt;report&gt;.txt</a>")), qPrintable(status->text()));
+    QVERIFY2(status->text().contains(QStringLiteral("saved &lt;report&gt;.txt</a>")),
+             qPrintable(status->text()));
 }
 
 int main(int argc, char** argv) {

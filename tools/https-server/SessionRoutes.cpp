@@ -89,9 +89,9 @@ SessionRoutes::SessionRoutes(Server& server)
 }
 
 void SessionRoutes::addOperationRoutes() {
-    for (const char* path : {"/v3/api/session/disconnect", "/v3/api/session/terminate", "/v3/api/session/purge",
-                             "/v3/api/session/params", "/v3/api/session/exec", "/v3/api/session/exec-bg",
-                             "/v3/api/session/log"}) {
+    for (const char* path : {"/v3/api/session/disconnect", "/v3/api/session/terminate",
+                             "/v3/api/session/purge", "/v3/api/session/params", "/v3/api/session/exec",
+                             "/v3/api/session/exec-bg", "/v3/api/session/log"}) {
         const QString p = QLatin1String(path);
         m_server->route("POST", p, [this, p](const Request& r) { return operate(p, r); });
     }
@@ -118,9 +118,9 @@ Response SessionRoutes::operate(const QString& path, const Request& r) {
     QJsonObject session = m_own.at(at).toObject();
 
     if (path.endsWith(QLatin1String("/exec")))
-        return Response::result(m_execReply.isEmpty()
-                                    ? QJsonObject{{QStringLiteral("code"), 0}, {QStringLiteral("output"), QJsonArray()}}
-                                    : m_execReply);
+        return Response::result(m_execReply.isEmpty() ? QJsonObject{{QStringLiteral("code"), 0},
+                                                                    {QStringLiteral("output"), QJsonArray()}}
+                                                      : m_execReply);
     if (path.endsWith(QLatin1String("/exec-bg")))
         return Response::result(QJsonObject{{QStringLiteral("pid"), m_pid}});
     if (path.endsWith(QLatin1String("/log")))
