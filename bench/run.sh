@@ -38,6 +38,11 @@ bench_session_model
             The session model's merge of 5,000 sessions, with a list proxy and the grid's session
             proxy attached and sorted again after the batch: the first list into an empty model, and
             the same list again (only the growing cells change), in ms per merge.
+bench_session_grid
+            The session grid's repaint with 2,000 sessions and 40 cards visible (8 x 5, offscreen
+            raster), in ms per repaint: every card showing the camera placeholder; every card showing
+            a screenshot that the HTTPS test server sent through the screenshot cache (loading them
+            takes about ten seconds first); and the grid scrolled down one page before each repaint.
 Speed is only ever measured here, never in the tests.
 HELP
     exit 0

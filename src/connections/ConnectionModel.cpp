@@ -77,7 +77,7 @@ Qt::ItemFlags ConnectionModel::flags(const QModelIndex& index) const {
 }
 
 QVector<ConnectionPtr> ConnectionModel::readFolder(const QString& folder, bool system,
-                                                   const QJsonObject& favorites) const {
+                                                   const QJsonObject& favorites, QStringList* skipped) const {
     QVector<ConnectionPtr> result;
     if (folder.isEmpty())
         return result;
@@ -87,14 +87,16 @@ QVector<ConnectionPtr> ConnectionModel::readFolder(const QString& folder, bool s
     for (const QString& entry : entries) {
         const QString path = dir.filePath(entry);
         QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
+        if (!file.open(QIODevice::ReadOnly)) {
+            skipped->append(path);
             continue;
+        }
         const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-        if (!document.isObject())
+        if (!document.isObject() || !document.object().contains(QLatin1String("host"))) {
+            skipped->append(path);
             continue;
+        }
         QJsonObject object = document.object();
-        if (!object.contains(QLatin1String("host")))
-            continue;
         object.insert(QStringLiteral("filename"), path);
         if (!object.contains(NameKey))
             object.insert(NameKey, object.value(QLatin1String("host")));
@@ -119,8 +121,14 @@ QVector<ConnectionPtr> ConnectionModel::readFolder(const QString& folder, bool s
 
 void ConnectionModel::reload() {
     const QJsonObject favorites = readFavorites();
-    QVector<ConnectionPtr> fresh = readFolder(m_userFolder, false, favorites);
-    fresh += readFolder(m_systemFolder, true, favorites);
+    QStringList skipped;
+    QVector<ConnectionPtr> fresh = readFolder(m_userFolder, false, favorites, &skipped);
+    fresh += readFolder(m_systemFolder, true, favorites, &skipped);
+    skipped.sort();
+    if (skipped != m_skipped) {
+        m_skipped = skipped;
+        emit skippedFilesChanged(m_skipped);
+    }
     std::sort(fresh.begin(), fresh.end(), [](const ConnectionPtr& a, const ConnectionPtr& b) {
         return a->name().toLower() < b->name().toLower();
     });

@@ -31,18 +31,23 @@ public:
     void reload();
     // Stores the connection's favourite flag; unmarking clears it on every row of the same file.
     void updateFavorite(const ConnectionPtr& connection);
+    // The connection files the last reload could not read, as paths; they are left untouched.
+    QStringList skippedFiles() const { return m_skipped; }
 
 signals:
     void connectionChanged(const QModelIndex& index);
     void connectionRemoved(ConnectionPtr conn);
     void connectionsUpdated();
+    void skippedFilesChanged(const QStringList& paths);
 
 private:
-    QVector<ConnectionPtr> readFolder(const QString& folder, bool system, const QJsonObject& favorites) const;
+    QVector<ConnectionPtr> readFolder(const QString& folder, bool system, const QJsonObject& favorites,
+                                      QStringList* skipped) const;
     void merge(QVector<ConnectionPtr> fresh);
 
     QStringList m_columnKeys;
     QVector<ConnectionPtr> m_connections;
     QString m_userFolder;
     QString m_systemFolder;
+    QStringList m_skipped;
 };

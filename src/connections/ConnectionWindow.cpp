@@ -5,6 +5,8 @@
 #include "connections/ConnectionModel.h"
 #include "connections/HttpsConnection.h"
 #include "connections/SshConnection.h"
+#include "sessions/JoinSessionDialog.h"
+#include "sessions/SessionJoin.h"
 
 #include <QComboBox>
 #include <QDateTime>
@@ -16,6 +18,7 @@
 #include <QInputDialog>
 #include <QJsonDocument>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
@@ -76,6 +79,13 @@ ConnectionWindow::ConnectionWindow(QString userFolder, QString systemFolder, QWi
     bar->addWidget(m_joinButton);
     bar->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
     layout->addLayout(bar);
+    m_skippedNotice = new QLabel(this);
+    m_skippedNotice->setObjectName(QStringLiteral("SkippedFilesNotice"));
+    m_skippedNotice->setTextFormat(Qt::PlainText);
+    m_skippedNotice->setWordWrap(true);
+    m_skippedNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_skippedNotice->hide();
+    layout->addWidget(m_skippedNotice);
     m_table = new QTableView(this);
     m_table->setObjectName(QStringLiteral("tableView"));
     layout->addWidget(m_table);
@@ -134,6 +144,9 @@ ConnectionWindow::ConnectionWindow(QString userFolder, QString systemFolder, QWi
         m_table->setFocus(Qt::OtherFocusReason);
     });
     connect(m_newButton, &QPushButton::clicked, this, [this] { editConnection(QJsonObject()); });
+    connect(m_joinButton, &QPushButton::clicked, this, &ConnectionWindow::joinSession);
+    connect(m_model, &ConnectionModel::skippedFilesChanged, this, &ConnectionWindow::showSkippedFiles);
+    showSkippedFiles(m_model->skippedFiles());
     connect(m_table, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
         if (const ConnectionPtr connection = connectionAt(index))
             runConnection(connection->toJson());
@@ -170,6 +183,31 @@ ConnectionWindow::ConnectionWindow(QString userFolder, QString systemFolder, QWi
 
 ConnectionPtr ConnectionWindow::connectionAt(const QModelIndex& index) const {
     return index.isValid() ? index.data(ConnectionModel::ConnectionPtrRole).value<ConnectionPtr>() : nullptr;
+}
+
+void ConnectionWindow::showSkippedFiles(const QStringList& paths) {
+    QStringList names;
+    for (const QString& path : paths)
+        names.append(QDir::toNativeSeparators(path));
+    m_skippedNotice->setText(tr("These connection files could not be read and are left as they are: %1")
+                                 .arg(names.join(QStringLiteral(", "))));
+    m_skippedNotice->setVisible(!paths.isEmpty());
+}
+
+void ConnectionWindow::joinSession() {
+    auto* dialog = new JoinSessionDialog(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog, &QDialog::accepted, this, [dialog] {
+        const QUrl server = dialog->serverUrl();
+        HttpsConnection connection;
+        connection.setHost(server.host(QUrl::FullyDecoded));
+        connection.setPort(static_cast<quint16>(server.port(443)));
+        // The server may live under a path; the guest link keeps it.
+        connection.setUri(server.path(QUrl::FullyEncoded));
+        joinSharedSession(connection, dialog->sessionId(), dialog->sharingKey(), QString());
+    });
+    dialog->open();
 }
 
 void ConnectionWindow::focusTable() {

@@ -10,6 +10,7 @@
 class ConnectionItemDelegate;
 class ConnectionModel;
 class QComboBox;
+class QLabel;
 class QPushButton;
 class QTableView;
 
@@ -29,6 +30,8 @@ public:
     void runConnection(QJsonObject json, bool stamp = true);
     void editConnection(const QJsonObject& json);
     void deleteConnection(const QJsonObject& json);
+    // Asks for a guest link and joins the shared session it names.
+    void joinSession();
 
     // Asks for the login when a connection has none; replaceable for tests.
     std::function<QString(const QString& suggestion, bool* ok)> askLogin;
@@ -48,6 +51,7 @@ private:
     bool handleKey(QKeyEvent* event);
     void selectRow(int row);
     void moveSelection(int step);
+    void showSkippedFiles(const QStringList& paths);
 
     QString m_userFolder;
     QString m_systemFolder;
@@ -58,4 +62,5 @@ private:
     QComboBox* m_filter = nullptr;
     QPushButton* m_newButton = nullptr;
     QPushButton* m_joinButton = nullptr;
+    QLabel* m_skippedNotice = nullptr;
 };

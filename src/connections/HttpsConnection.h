@@ -28,6 +28,7 @@ public:
     // The port to use: 0 stands for the default.
     quint16 effectivePort() const { return m_port == 0 ? DefaultPort : m_port; }
     QString uri() const { return m_uri; }
+    void setUri(QString uri) { m_uri = std::move(uri); }
     QString user() const { return m_user; }
     QString authMethod() const { return m_authMethod; }
     bool ignoreSslErrors() const { return m_ignoreSslErrors; }

@@ -23,6 +23,10 @@ class RpcInstanceSsh : public RpcInstance {
     Q_PROPERTY(ushort tunnelPort READ tunnelPort)
 public:
     using ResponseCallback = std::function<void(const QJsonValue& result, const QJsonValue& error)>;
+    // Makes the view of a page served through the tunnel's local forwarder: page is the forwarder's
+    // address with the service's path, token the service token; forwarder becomes the view's child.
+    using TunnelViewOpener =
+        std::function<QWebEngineView*(const QUrl& page, const QString& token, QObject* forwarder)>;
 
     // The remote command run when the settings name none.
     static const QString defaultRemoteCommand;
@@ -36,6 +40,8 @@ public:
     ushort tunnelPort() const;
 
     static QJsonObject makeRpcError(const QString& name, const QString& message);
+    // Set by the library that provides web views; without it openWebView gives none.
+    static void setWebViewOpener(TunnelViewOpener opener);
 
     // Sends one request; returns its new id. A request that cannot be written fails later, from the
     // event loop, through its completion.

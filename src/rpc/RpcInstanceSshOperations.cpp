@@ -2,11 +2,16 @@
 
 #include "rpc/ResultConverters.h"
 #include "rpc/RpcInstanceSsh.h"
+
+#include "rpc/LocalForwarder.h"
 #include "sessions/ViewerLaunchers.h"
 #include "rpc/RpcLogging.h"
 
 #include <QJsonArray>
+#include <QNetworkProxy>
 #include <QPointer>
+
+#include <memory>
 
 namespace {
 
@@ -67,11 +72,46 @@ RpcPromise<void>* RpcInstanceSsh::logout() {
     return nullptr;
 }
 
+namespace {
+
+RpcInstanceSsh::TunnelViewOpener& tunnelViewOpener() {
+    static RpcInstanceSsh::TunnelViewOpener opener;
+    return opener;
+}
+
+} // namespace
+
+void RpcInstanceSsh::setWebViewOpener(TunnelViewOpener opener) {
+    tunnelViewOpener() = std::move(opener);
+}
+
 QWebEngineView* RpcInstanceSsh::openWebView(const QString& path, const ServiceInfo& service) {
-    Q_UNUSED(service)
-    qCWarning(lcRpc).noquote() << "web view over ssh is not available:" << path;
-    appendLog(tr("The web page \"%1\" cannot be shown over ssh").arg(path));
-    return nullptr;
+    const TunnelViewOpener& opener = tunnelViewOpener();
+    if (!opener) {
+        qCWarning(lcRpc) << "No web view is available in this program";
+        return nullptr;
+    }
+    // The service is reached only through the ssh login's SOCKS5 forward: a loopback forwarder relays
+    // the page's connections there.
+    auto forwarder = std::make_unique<LocalForwarder>(
+        QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("localhost"), tunnelPort(), QString(), QString()),
+        service.url.host(QUrl::FullyDecoded),
+        static_cast<quint16>(service.url.port(service.url.scheme() == QLatin1String("http") ? 80 : 443)));
+    if (!forwarder->listen()) {
+        appendLog(tr("No local port could be opened for the web page \"%1\"").arg(path));
+        return nullptr;
+    }
+    QUrl page = service.url;
+    page.setHost(QStringLiteral("127.0.0.1"));
+    page.setPort(forwarder->port());
+    page.setPath(path, QUrl::DecodedMode);
+    page.setUserName(QString());
+    page.setPassword(QString());
+    // The forwarder and every relayed connection end with the view.
+    QWebEngineView* view = opener(page, service.token, forwarder.get());
+    if (view)
+        forwarder.release();
+    return view;
 }
 
 RpcPromise<QVariantMap>* RpcInstanceSsh::userMe() {

@@ -45,8 +45,39 @@ private:
     QUrl m_reloading;
 };
 
+// Adds "Authorization: Bearer <token>" to every request of the page's own origin (the local forwarder
+// of an ssh tunnel): the page, its sub-resources and its scripts' requests; never to another origin.
+class VnAuthHeader : public QWebEngineUrlRequestInterceptor {
+    Q_OBJECT
+public:
+    VnAuthHeader(const QUrl& origin, const QString& token, QObject* parent);
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override;
+
+    const QByteArray headerValue;
+
+private:
+    const QUrl m_origin;
+};
+
+// A page served through an ssh tunnel's local forwarder. The forwarder's address is 127.0.0.1, which
+// the service's certificate cannot name: certificate errors are accepted for that origin only.
+class TunnelWebPage : public QWebEnginePage {
+    Q_OBJECT
+public:
+    TunnelWebPage(const QUrl& origin, QWebEngineProfile* profile, QObject* parent);
+
+protected:
+    bool certificateError(const QWebEngineCertificateError& error) override;
+
+private:
+    QUrl m_origin;
+};
+
+// A view without parent showing a page through the tunnel's forwarder, for RpcInstanceSsh::openWebView.
+QWebEngineView* openTunnelWebView(const QUrl& page, const QString& token, QObject* forwarder);
+
 // A view without parent showing url, for RpcInstanceWeb::openWebView.
 QWebEngineView* openServerWebView(const QUrl& url, const QString& token,
                                   QSharedPointer<const CertificateTrust> trust);
-// Lets RpcInstanceWeb::openWebView make views; a program with web views calls it once at start.
+// Lets both transports' openWebView make views; a program with web views calls it once at start.
 void installServerWebView();

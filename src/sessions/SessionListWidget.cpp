@@ -8,6 +8,7 @@
 #include "sessions/ScreenShotCache.h"
 #include "sessions/SessionActions.h"
 #include "sessions/SessionConnectOp.h"
+#include "sessions/SessionDelegate.h"
 #include "sessions/SessionDialogs.h"
 #include "sessions/SessionFileManager.h"
 #include "sessions/SessionModel.h"
@@ -118,6 +119,7 @@ SessionListWidget::SessionListWidget(QSharedPointer<RpcInstance> rpc, QSharedPoi
     m_grid->setGridSize(QSize(220, 60));
     m_grid->setWordWrap(true);
     m_grid->setModel(m_gridProxy);
+    m_grid->setItemDelegate(new SessionDelegate(m_screenShots, m_grid));
     m_grid->setEditTriggers(QAbstractItemView::EditKeyPressed);
     m_pages->addWidget(m_list);
     m_pages->addWidget(m_grid);

@@ -1,12 +1,18 @@
 #include "connections/ConnectionModel.h"
 #include "connections/ConnectionWidget.h"
 #include "connections/ConnectionWindow.h"
+#include "sessions/JoinSessionDialog.h"
+
+#include "HttpsServer.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSslConfiguration>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -33,7 +39,9 @@ QJsonObject readJson(const QString& path) {
 
 // Answers the next modal box with a button and keeps its text.
 void answerBoxes(QMessageBox::StandardButton button, QStringList* texts) {
+    // Lives until the test function ends (cleanup), since texts belongs to that function.
     auto* timer = new QTimer(qApp);
+    timer->setObjectName(QStringLiteral("answerBoxes"));
     QObject::connect(timer, &QTimer::timeout, [timer, button, texts] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             texts->append(box->text());
@@ -51,6 +59,10 @@ void answerBoxes(QMessageBox::StandardButton button, QStringList* texts) {
 class TestConnectionWindow : public QObject {
     Q_OBJECT
 private slots:
+    void cleanup() {
+        qDeleteAll(qApp->findChildren<QTimer*>(QStringLiteral("answerBoxes"), Qt::FindDirectChildrenOnly));
+    }
+
     void init() {
         m_root.reset(new QTemporaryDir);
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_root->filePath("config")));
@@ -188,6 +200,65 @@ private slots:
         QVERIFY(row);
         row->favoriteButton()->click();
         QVERIFY(again.table()->isRowHidden(0));
+    }
+
+    // Files the store cannot read are named above the list and left as they are.
+    void unreadableFilesAreNamed() {
+        QFile garbage(m_root->filePath("user/garbage.velnor"));
+        QVERIFY(garbage.open(QIODevice::WriteOnly));
+        garbage.write("{ not json");
+        garbage.close();
+        writeJson(m_root->filePath("system/nohost.velnor"), {{"type", "ssh"}, {"user", "x"}});
+        ConnectionWindow window(m_root->filePath("user"), m_root->filePath("system"));
+        window.show();
+        auto* notice = window.findChild<QLabel*>("SkippedFilesNotice");
+        QVERIFY(notice && notice->isVisible());
+        QVERIFY(notice->text().contains("garbage.velnor"));
+        QVERIFY(notice->text().contains("nohost.velnor"));
+        QCOMPARE(notice->textFormat(), Qt::PlainText);
+        QCOMPARE(window.model()->rowCount(), 3);
+        QFile again(m_root->filePath("user/garbage.velnor"));
+        QVERIFY(again.open(QIODevice::ReadOnly));
+        QCOMPARE(again.readAll(), QByteArray("{ not json"));
+
+        QVERIFY(QFile::remove(m_root->filePath("user/garbage.velnor")));
+        QVERIFY(QFile::remove(m_root->filePath("system/nohost.velnor")));
+        window.model()->reload();
+        QVERIFY(!notice->isVisible());
+    }
+
+    // Join asks for a guest link and sends its id and key to the link's server, without sign-in.
+    void joinFromTheList() {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.addCaCertificate(HttpsPeer::selfSignedCertificate().certificate);
+        QSslConfiguration::setDefaultConfiguration(tls);
+        HttpsPeer::Server server;
+        QVERIFY(server.start());
+        server.route("POST", "/v3/api/nologin/share/connect",
+                     [](const HttpsPeer::Request&) { return HttpsPeer::Response::error("denied", "refused"); },
+                     false);
+        ConnectionWindow window(m_root->filePath("user"), m_root->filePath("system"));
+        window.show();
+        window.findChild<QPushButton*>("JoinSessionButton")->click();
+        auto* dialog = window.findChild<JoinSessionDialog*>();
+        QVERIFY(dialog && dialog->isVisible());
+        dialog->findChild<QLineEdit*>("SharingUrlLineEdit")
+            ->setText(QStringLiteral("https://127.0.0.1:%1/velnor/client/guest;id=s%207;key=k1").arg(server.port()));
+        dialog->accept();
+        QTRY_COMPARE(server.requests("/v3/api/nologin/share/connect").size(), 1);
+        const QJsonObject body = server.requests("/v3/api/nologin/share/connect").first().json();
+        QCOMPARE(body.value("id").toString(), QStringLiteral("s 7"));
+        QCOMPARE(body.value("key").toString(), QStringLiteral("k1"));
+        const auto failureShown = [] {
+            const QWidgetList widgets = QApplication::topLevelWidgets();
+            return std::any_of(widgets.begin(), widgets.end(), [](QWidget* w) {
+                return w->objectName() == QLatin1String("JoinFailureBox") && w->isVisible();
+            });
+        };
+        QTRY_VERIFY(failureShown());
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(w))
+                w->deleteLater();
     }
 
 private:

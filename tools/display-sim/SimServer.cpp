@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QNetworkRequest>
 #include <QProcess>
 #include <QSslCertificate>
 #include <QSslKey>
@@ -168,6 +169,11 @@ QString Server::transcriptText() const {
 void Server::onNewWebSocket() {
     while (QWebSocket* socket = m_wsServer->nextPendingConnection()) {
         abortClient();
+        const QNetworkRequest upgrade = socket->request();
+        m_upgrades.append(UpgradeRequest{upgrade.url().path(), upgrade.url().query(),
+                                         upgrade.hasRawHeader("X-VELNOR-TOKEN")
+                                             ? upgrade.rawHeader("X-VELNOR-TOKEN")
+                                             : QByteArray()});
         m_ws = socket;
         socket->setParent(this);
         connect(socket, &QWebSocket::binaryMessageReceived, this, &Server::handleFrame);

@@ -112,6 +112,13 @@ struct SessionRecord {
     bool mainSequence = false; // first Settings sent
 };
 
+// One WebSocket upgrade the server accepted: where the client asked to go and the token it sent.
+struct UpgradeRequest {
+    QString path;
+    QString query;
+    QByteArray token; // "X-VELNOR-TOKEN"; null when the header was absent
+};
+
 class Server : public QObject {
     Q_OBJECT
 public:
@@ -129,6 +136,8 @@ public:
 
     bool hasClient() const;
     const SessionRecord& record() const { return m_record; }
+    // Every WebSocket upgrade since listen(), oldest first.
+    QList<UpgradeRequest> upgrades() const { return m_upgrades; }
     const QList<TranscriptEntry>& transcript() const { return m_transcript; }
     QString transcriptText() const;
     int clientCount() const { return m_clientCount; }
@@ -227,6 +236,7 @@ private:
     QTimer* m_pumpTimer = nullptr;
     QString m_error;
     SessionRecord m_record;
+    QList<UpgradeRequest> m_upgrades;
     QList<TranscriptEntry> m_transcript;
     QList<ClientFrame> m_pending;
     QSet<quint16> m_unacked;
