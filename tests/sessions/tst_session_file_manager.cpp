@@ -101,6 +101,15 @@ void TestSessionFileManager::historyAndDownloads() {
                 .header("Content-Disposition", "attachment; filename=\"report.txt\"");
         },
         false);
+    // Promises 1000 bytes, sends 7 and closes the connection.
+    server.route(
+        "GET", QStringLiteral("/files/broken.bin"),
+        [](const Request&) {
+            return Response::stream({"partial"}, true, "application/octet-stream")
+                .header("Content-Length", "1000")
+                .header("Content-Disposition", "attachment; filename=\"broken.bin\"");
+        },
+        false);
     auto* web = new RpcInstanceWeb(server.url(), false, false, nullptr);
     web->setAuthToken(QString::fromUtf8(server.token()));
     QSharedPointer<RpcInstance> rpc(web);
