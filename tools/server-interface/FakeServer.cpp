@@ -107,12 +107,7 @@ void FakeServer::addSessionHandlers() {
         QJsonObject s = m_sessions[i].toObject();
         QJsonObject stored = s.value("params").toObject();
         for (auto it = params.begin(); it != params.end(); ++it) {
-            if (it.key() == "id")
-                continue;
-            // The client sends a removed parameter as an empty string.
-            if (it.value().isString() && it.value().toString().isEmpty())
-                stored.remove(it.key());
-            else
+            if (it.key() != "id")
                 stored.insert(it.key(), it.value());
         }
         s.insert("params", stored);
@@ -154,7 +149,6 @@ void FakeServer::addSessionHandlers() {
             } else {
                 QJsonObject s = m_sessions[i].toObject();
                 s.insert("status", status);
-                s.insert("clientCount", 0);
                 m_sessions[i] = s;
             }
             return ok(QJsonObject{});
