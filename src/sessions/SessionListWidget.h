@@ -2,6 +2,8 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QList>
+#include <QMap>
 #include <QPointer>
 #include <QSharedPointer>
 #include <QVariantMap>
@@ -14,6 +16,7 @@ class QComboBox;
 class QLabel;
 class QListView;
 class QMenu;
+class QPoint;
 class QPushButton;
 class QSortFilterProxyModel;
 class QStackedWidget;
@@ -41,6 +44,14 @@ public:
     QListView* gridView() const { return m_grid; }
     QSharedPointer<RpcInstance> rpc() const { return m_rpc; }
     QStringList connectionLog() const { return m_log; }
+    QMenu* sessionMenu() const { return m_sessionMenu; }
+
+    // The session action codes and their menu (shared with the main window).
+    static QMap<int, QString> sessionMenuActions();
+    static QList<int> sessionMenuOrder();
+    static int enabledSessionActions(const Session& session, QMenu* menu, int allowed, bool own);
+    // Runs every action whose bit is set in codes, in a fixed order.
+    void sessionAction(const Session& session, int codes);
 
 signals:
     void begin();
@@ -62,6 +73,12 @@ public slots:
     void on_NewSessionButton_clicked();
     void on_BookmarkButton_clicked();
     void on_LogButton_clicked();
+    void on_ConnectionLogAction_triggered() { on_LogButton_clicked(); }
+    void on_OpenFileBrowserButton_clicked();
+    // The Session menu's entries: the action's data is the code.
+    void sessionMenuAction();
+    void terminateSession(const QString& id);
+    void showSessionLogs(const QString& id);
     // Connects to the session of the current row of the shown view.
     void connectCurrent();
 
@@ -76,6 +93,18 @@ private:
     void startViewer(class RpcPromiseBase* promise, const QString& name);
     void appendLog(const QString& line);
     void showFailure(const QString& what, const QString& message);
+    QVariantMap sessionPermissions() const;
+    QVariantMap startPermissions() const;
+    void showSessionInfo(const Session& session);
+    void editParameters(const Session& session);
+    void setParameters(const Session& session, const QVariantMap& params);
+    void toggleFullscreen(const Session& session);
+    void disconnectSession(const QString& id);
+    void confirmPurge(const Session& session);
+    void confirmTerminate(const Session& session);
+    void executeCommand(const Session& session);
+    void runCommand(const QString& id, QJsonObject params, bool background);
+    void showSessionMenuAt(QAbstractItemView* view, const QPoint& pos);
 
     QSharedPointer<RpcInstance> m_rpc;
     QSharedPointer<ConnectionContext> m_context;
@@ -89,7 +118,10 @@ private:
     QListView* m_grid = nullptr;
     QComboBox* m_shared = nullptr;
     QPushButton* m_newSession = nullptr;
+    QPushButton* m_fileBrowser = nullptr;
     QVariantMap m_permissions;
+    QVariantMap m_profile;
+    QMenu* m_sessionMenu = nullptr;
     QPointer<StartSessionDialog> m_startDialog;
     QStringList m_log;
     bool m_loggedOut = false;

@@ -51,7 +51,8 @@ QByteArray SessionRoutes::hugePng() {
            chunk("IDAT", QByteArray::fromHex("789c030000000001")) + chunk("IEND", QByteArray());
 }
 
-SessionRoutes::SessionRoutes(Server& server) {
+SessionRoutes::SessionRoutes(Server& server)
+    : m_server(&server) {
     server.route("POST", QStringLiteral("/v3/api/session/list"), [this](const Request&) {
         ++m_listRequests;
         return Response::result(m_own).after(m_listDelay);
@@ -85,6 +86,70 @@ SessionRoutes::SessionRoutes(Server& server) {
         }
         return response.after(plan.delayMs);
     });
+}
+
+void SessionRoutes::addOperationRoutes() {
+    for (const char* path : {"/v3/api/session/disconnect", "/v3/api/session/terminate",
+                             "/v3/api/session/purge", "/v3/api/session/params", "/v3/api/session/exec",
+                             "/v3/api/session/exec-bg", "/v3/api/session/log"}) {
+        const QString p = QLatin1String(path);
+        m_server->route("POST", p, [this, p](const Request& r) { return operate(p, r); });
+    }
+}
+
+void SessionRoutes::failNext(const QString& path, const QString& name, const QString& message) {
+    m_failNext.insert(path, qMakePair(name, message));
+}
+
+Response SessionRoutes::operate(const QString& path, const Request& r) {
+    const QJsonObject body = r.json();
+    m_operations[path].append(body);
+    if (m_failNext.contains(path)) {
+        const QPair<QString, QString> error = m_failNext.take(path);
+        return Response::error(error.first, error.second);
+    }
+    const QString id = body.value(QLatin1String("id")).toString();
+    int at = -1;
+    for (int i = 0; i < m_own.size(); ++i)
+        if (m_own.at(i).toObject().value(QLatin1String("id")).toString() == id)
+            at = i;
+    if (at < 0)
+        return Response::error(QStringLiteral("not_found"), QStringLiteral("No such session"));
+    QJsonObject session = m_own.at(at).toObject();
+
+    if (path.endsWith(QLatin1String("/exec")))
+        return Response::result(m_execReply.isEmpty() ? QJsonObject{{QStringLiteral("code"), 0},
+                                                                    {QStringLiteral("output"), QJsonArray()}}
+                                                      : m_execReply);
+    if (path.endsWith(QLatin1String("/exec-bg")))
+        return Response::result(QJsonObject{{QStringLiteral("pid"), m_pid}});
+    if (path.endsWith(QLatin1String("/log")))
+        return Response::result(m_logs);
+
+    if (path.endsWith(QLatin1String("/terminate")) || path.endsWith(QLatin1String("/purge"))) {
+        m_own.removeAt(at);
+        m_server->pushEvent(QStringLiteral("delete"), session);
+        return Response::result(true);
+    }
+    if (path.endsWith(QLatin1String("/disconnect"))) {
+        session.insert(QStringLiteral("clientCount"), 0);
+    } else { // params
+        QJsonObject params = session.value(QLatin1String("params")).toObject();
+        for (auto it = body.begin(); it != body.end(); ++it) {
+            if (it.key() == QLatin1String("id"))
+                continue;
+            if (it.value().toString().isEmpty() && it.value().isString())
+                params.remove(it.key());
+            else
+                params.insert(it.key(), it.value());
+        }
+        session.insert(QStringLiteral("params"), params);
+    }
+    m_own[at] = session;
+    m_server->pushEvent(QStringLiteral("update"), session);
+    return Response::result(path.endsWith(QLatin1String("/params"))
+                                ? QJsonValue(session.value(QLatin1String("params")))
+                                : QJsonValue(true));
 }
 
 } // namespace HttpsPeer

@@ -5,6 +5,9 @@
 #include <QHash>
 #include <QImage>
 #include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QPair>
 #include <QSize>
 #include <QStringList>
 
@@ -18,6 +21,22 @@ public:
     enum Shot { Labelled, Missing, NotAnImage, Huge, NoAnswer };
 
     explicit SessionRoutes(Server& server);
+
+    // The session operations over the own list: disconnect (client count to 0), terminate and purge
+    // (the session removed), params (entries merged, an empty value removes the key) each change the
+    // state and push the change on the event stream ("update" or "delete"); exec answers
+    // {"code", "output"} from setExecReply, exec-bg {"pid"} from setBackgroundPid; log answers the logs
+    // set with setLogs. A session id not in the list gets the error "not_found". Off until called,
+    // so that tests that script these routes themselves keep the server's defaults.
+    void addOperationRoutes();
+    void setExecReply(const QJsonObject& reply) { m_execReply = reply; }
+    void setBackgroundPid(const QJsonValue& pid) { m_pid = pid; }
+    void setLogs(const QJsonObject& logs) { m_logs = logs; }
+    // The next request to that operation path fails with this error.
+    void failNext(const QString& path, const QString& name, const QString& message);
+    // Bodies received by the operation routes, by path, oldest first.
+    QList<QJsonObject> operations(const QString& path) const { return m_operations.value(path); }
+    QJsonArray own() const { return m_own; }
 
     void setOwn(const QJsonArray& sessions) { m_own = sessions; }
     // The shared list is sent as an array, or as {"rows": [...]}.
@@ -41,12 +60,20 @@ public:
     static QByteArray hugePng();
 
 private:
+    Response operate(const QString& path, const Request& request);
+
     struct Plan {
         Shot shot = Labelled;
         int delayMs = 0;
     };
 
+    Server* m_server = nullptr;
     QJsonArray m_own;
+    QJsonObject m_execReply;
+    QJsonValue m_pid = 42;
+    QJsonObject m_logs;
+    QHash<QString, QList<QJsonObject>> m_operations;
+    QHash<QString, QPair<QString, QString>> m_failNext;
     QJsonArray m_shared;
     bool m_sharedAsRows = false;
     int m_listDelay = 0;
