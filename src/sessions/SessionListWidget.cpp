@@ -130,12 +130,12 @@ SessionListWidget::SessionListWidget(QSharedPointer<RpcInstance> rpc, QSharedPoi
     connect(m_fileBrowser, &QPushButton::clicked, this, &SessionListWidget::on_OpenFileBrowserButton_clicked);
     connect(listButton, &QPushButton::clicked, this, &SessionListWidget::showListPage);
     connect(gridButton, &QPushButton::clicked, this, &SessionListWidget::showGridPage);
-    connect(m_list, &QTreeView::doubleClicked, this, &SessionListWidget::connectCurrent);
-    connect(m_grid, &QListView::doubleClicked, this, &SessionListWidget::connectCurrent);
+    connect(m_list, &QTreeView::doubleClicked, this, [this] { connectCurrentSession(m_list->currentIndex()); });
+    connect(m_grid, &QListView::doubleClicked, this, [this] { connectCurrentSession(m_grid->currentIndex()); });
     m_list->installEventFilter(this);
     m_grid->installEventFilter(this);
     auto* open = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this);
-    connect(open, &QShortcut::activated, this, &SessionListWidget::connectCurrent);
+    connect(open, &QShortcut::activated, this, [this] { connectCurrentSession(QModelIndex()); });
     connect(m_shared, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int index) {
         m_model->setShared(index == 1);
         m_model->forceUpdate();
@@ -170,6 +170,8 @@ SessionListWidget::SessionListWidget(QSharedPointer<RpcInstance> rpc, QSharedPoi
     });
     connect(m_model, &SessionModel::sessionChanged, this, &SessionListWidget::updateActions);
 
+    setUpConnectAndStart();
+
     // A mistyped setting falls back to the grid.
     const QVariant grid = QSettings().value(QLatin1String(showGridKey), true);
     if (grid.canConvert<bool>() && !grid.toBool() && grid.toString() != QLatin1String("true"))
@@ -181,43 +183,6 @@ SessionListWidget::SessionListWidget(QSharedPointer<RpcInstance> rpc, QSharedPoi
 SessionListWidget::~SessionListWidget() {
     // Signed out while the page's fields still exist.
     logout();
-}
-
-void SessionListWidget::beginInteraction() {
-    if (m_begun)
-        return;
-    m_begun = true;
-    emit begin();
-    if (m_rpc) {
-        RpcPromise<QVariantMap>* me = m_rpc->userMe();
-        deleteWhenSettled(me, this);
-        connect(me, &RpcPromiseBase::succeeded, this, [this, me] {
-            const QVariant permissions = me->value.value(QStringLiteral("permissions"));
-            m_permissions = permissions.type() == QVariant::Map ? permissions.toMap() : QVariantMap();
-            m_profile = me->value;
-            const QVariantMap utils = m_permissions.value(QStringLiteral("user"))
-                                          .toMap()
-                                          .value(QStringLiteral("utils"))
-                                          .toMap();
-            if (utils.value(QStringLiteral("file-download")).toBool())
-                m_fileBrowser->setEnabled(true);
-            const QString motd =
-                me->value.value(QStringLiteral("config")).toMap().value(QStringLiteral("messageOfTheDay")).toString();
-            if (!motd.isEmpty()) {
-                auto* box = new QMessageBox(QMessageBox::Information, QCoreApplication::applicationName(), motd,
-                                            QMessageBox::Close, this);
-                box->setAttribute(Qt::WA_DeleteOnClose);
-                box->show();
-            }
-            updateActions();
-        });
-    }
-    m_model->startUpdating();
-    updateActions();
-}
-
-void SessionListWidget::tokenInteraction(const QString&) {
-    beginInteraction();
 }
 
 void SessionListWidget::logout() {
@@ -261,15 +226,6 @@ QList<int> SessionListWidget::sessionMenuOrder() {
 
 int SessionListWidget::enabledSessionActions(const Session& session, QMenu* menu, int allowed, bool own) {
     return ::enabledSessionActions(session, menu, allowed, own);
-}
-
-// The user's permissions: "permissions" -> "user" of the profile, with "session", "start" and "utils".
-QVariantMap SessionListWidget::sessionPermissions() const {
-    return m_permissions.value(QStringLiteral("user")).toMap().value(QStringLiteral("session")).toMap();
-}
-
-QVariantMap SessionListWidget::startPermissions() const {
-    return m_permissions.value(QStringLiteral("user")).toMap().value(QStringLiteral("start")).toMap();
 }
 
 void SessionListWidget::updateActions() {
@@ -545,60 +501,6 @@ void SessionListWidget::showSessionLogs(const QString& id) {
     });
 }
 
-void SessionListWidget::connectCurrent() {
-    const Session session = currentSession();
-    if (!session.id().isEmpty())
-        connectTo(session.id());
-}
-
-void SessionListWidget::connectTo(const QString& sessionId) {
-    if (!m_rpc)
-        return;
-    // With session permissions, connecting needs their "connect" entry.
-    const QVariantMap permissions = sessionPermissions();
-    if (!permissions.isEmpty() && !permissions.value(QStringLiteral("connect")).toBool())
-        return;
-    RpcPromiseBase* promise = m_shared->currentIndex() == 1 ? static_cast<RpcPromiseBase*>(m_rpc->connectShare(sessionId))
-                                                            : m_rpc->connectSession(sessionId);
-    startViewer(promise, QString());
-}
-
-void SessionListWidget::startViewer(RpcPromiseBase* promise, const QString& name) {
-    auto* connect = static_cast<RpcPromise<ConnectInfo>*>(promise);
-    deleteWhenSettled(connect, this);
-    QObject::connect(connect, &RpcPromiseBase::succeeded, this, [this, connect, name] {
-        SessionConnectOp op(m_rpc, m_context);
-        QObject::connect(&op, &SessionConnectOp::sessionStarting, this, [this](RdpInstance* instance) {
-            QObject::connect(instance, &RdpInstance::logInfo, this, [this, instance](const QString& message) {
-                appendLog(QStringLiteral("%1: %2").arg(instance->sessionId(), message));
-            });
-        });
-        op.begin(connect->value, QString(), name, QJsonArray());
-    });
-    QObject::connect(connect, &RpcPromiseBase::failed, this, [this](const QString&, const QString& message) {
-        showFailure(tr("Failed to connect to the session:"), message);
-    });
-}
-
-void SessionListWidget::on_NewSessionButton_clicked() {
-    if (m_startDialog) {
-        m_startDialog->raise();
-        m_startDialog->activateWindow();
-        return;
-    }
-    if (m_shared->currentIndex() != 0 || !m_rpc)
-        return;
-    m_startDialog = new StartSessionDialog(m_rpc, false, QVariantMap(), this);
-    m_startDialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(m_startDialog, &QDialog::accepted, this, [this] {
-        if (!m_startDialog)
-            return;
-        const QJsonObject params = m_startDialog->sessionParams();
-        startViewer(m_rpc->startSession(params), params.value(QStringLiteral("name")).toString());
-    });
-    m_startDialog->show();
-}
-
 void SessionListWidget::on_BookmarkButton_clicked() {}
 
 void SessionListWidget::on_LogButton_clicked() {
@@ -637,7 +539,7 @@ bool SessionListWidget::eventFilter(QObject* watched, QEvent* event) {
     if ((watched == m_list || watched == m_grid) && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            connectCurrent();
+            connectCurrentSession(QModelIndex());
             return true;
         }
     }

@@ -4,6 +4,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
+#include <QModelIndex>
 #include <QPointer>
 #include <QSharedPointer>
 #include <QVariantMap>
@@ -79,8 +80,11 @@ public slots:
     void sessionMenuAction();
     void terminateSession(const QString& id);
     void showSessionLogs(const QString& id);
-    // Connects to the session of the current row of the shown view.
-    void connectCurrent();
+    // Connect and start (SessionListStart.cpp).
+    void connectSession(const QString& id, const QString& name);
+    // The session of the row index points at, or of the shown view's current row when it is invalid.
+    void connectCurrentSession(const QModelIndex& index);
+    void startSession(QJsonObject request);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -89,12 +93,22 @@ protected:
 private:
     QAbstractItemView* currentView() const;
     Session currentSession() const;
-    void connectTo(const QString& sessionId);
-    void startViewer(class RpcPromiseBase* promise, const QString& name);
+    // Connect and start (SessionListStart.cpp).
+    void setUpConnectAndStart();
+    void applyProfile(const QVariantMap& profile);
+    class SessionConnectOp* newConnectOp(const QString& name);
+    void beginViewer(SessionConnectOp* op, const class ConnectInfo& info, const QString& name);
+    void handleStartReply(SessionConnectOp* op, const ConnectInfo& info, const QString& name,
+                          const QJsonObject& request);
+    void showStartForm(const ConnectInfo& info, const QJsonObject& request);
+    void startSignIn(SessionConnectOp* op, const ConnectInfo& info, const QString& name);
+    void showConnectFailure(const QString& sentence, const QString& name, const QString& message);
+    static void showStartError(const QString& title, const QString& message, const QVariantMap& extras);
+    static void showScheduleResult(const QString& html);
     void appendLog(const QString& line);
     void showFailure(const QString& what, const QString& message);
-    QVariantMap sessionPermissions() const;
-    QVariantMap startPermissions() const;
+    QVariantMap sessionPermissions() const { return m_sessionPermissions; }
+    QVariantMap startPermissions() const { return m_startPermissions; }
     void showSessionInfo(const Session& session);
     void editParameters(const Session& session);
     void setParameters(const Session& session, const QVariantMap& params);
@@ -119,8 +133,15 @@ private:
     QComboBox* m_shared = nullptr;
     QPushButton* m_newSession = nullptr;
     QPushButton* m_fileBrowser = nullptr;
-    QVariantMap m_permissions;
+    // Kept from the user profile; an empty map restricts nothing.
     QVariantMap m_profile;
+    QVariantMap m_bookmarkConfig;
+    QVariantMap m_sessionPermissions;
+    QVariantMap m_startPermissions;
+    QVariantMap m_bookmarkPermissions;
+    QJsonArray m_networkTypes;
+    QString m_lastStartedSessionId;
+    QAction* m_bookmarksAction = nullptr;
     QMenu* m_sessionMenu = nullptr;
     QPointer<StartSessionDialog> m_startDialog;
     QStringList m_log;

@@ -541,7 +541,7 @@ void TestSessionActions::connectNeedsItsPermission() {
     // The profile's permissions are in place once the mask reflects them: none of them grants Terminate.
     const int terminate = permissions.isEmpty() ? int(SessionAction::Terminate) : 0;
     QTRY_COMPARE_WITH_TIMEOUT(t.lastMask() & SessionAction::Terminate, terminate, wait);
-    t.page->connectCurrent();
+    t.page->connectCurrentSession(QModelIndex());
     // A later request as the marker that the connect, if any, has gone out.
     t.page->currentSessionAction(SessionAction::Disconnect);
     QTRY_COMPARE_WITH_TIMEOUT(t.routes.operations(disconnectPath).size(), 1, wait);
