@@ -1,0 +1,311 @@
+// The session page's connect and start against the HTTPS test server, with the viewer reaching the
+// display simulator: permissions from the profile, share-connect, the start reply's stages (schedule,
+// form, sign-in) and the failure boxes. Runs under a private X server for the form's web engine.
+
+#include "sessions/SessionListWidget.h"
+
+#include "HttpsServer.h"
+#include "SimServer.h"
+#include "SshAuthFlow.h"
+#include "WebEngineTestMain.h"
+#include "bookmarks/StartParamsForm.h"
+#include "rpc/RpcInstanceWeb.h"
+#include "sessions/ConnectionContext.h"
+#include "sessions/ViewerRegistry.h"
+#include "signin/AuthDialog.h"
+#include "viewer/engine/RdpInstance.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+
+using HttpsPeer::Request;
+using HttpsPeer::Response;
+using HttpsPeer::Server;
+
+namespace {
+
+constexpr int wait = 20000;
+
+QJsonObject json(const char* text) {
+    return QJsonDocument::fromJson(QByteArray(text).replace('\'', '"')).object();
+}
+
+QMessageBox* visibleBox(const QString& name) {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(widget);
+        if (box && box->isVisible() && box->objectName() == name)
+            return box;
+    }
+    return nullptr;
+}
+
+void closeBoxes() {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (qobject_cast<QMessageBox*>(widget))
+            widget->deleteLater();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+// A signed-in page on the test server, its profile applied.
+struct Page {
+    Server server;
+    DisplaySim::Server sim;
+    QSharedPointer<RpcInstance> rpc;
+    QScopedPointer<SessionListWidget> page;
+
+    bool start(const QJsonObject& profile) {
+        QJsonObject withMotd = profile;
+        // The message of the day shows once the profile has been taken in.
+        QJsonObject config = withMotd.value("config").toObject();
+        config.insert("messageOfTheDay", "profile applied");
+        withMotd.insert("config", config);
+        server.route("POST", "/v3/api/user/me", [withMotd](const Request&) { return Response::result(withMotd); });
+        if (!server.start(Server::Http) || !sim.listen())
+            return false;
+        auto* web = new RpcInstanceWeb(server.url(), false, false, nullptr);
+        web->setAuthToken(QString::fromUtf8(server.token()));
+        rpc.reset(web);
+        page.reset(new SessionListWidget(rpc, QSharedPointer<ConnectionContext>::create(), QJsonObject()));
+        page->show();
+        page->beginInteraction();
+        const bool applied = QTest::qWaitFor([] { return visibleBox("MessageOfTheDayBox") != nullptr; }, wait);
+        closeBoxes();
+        return applied;
+    }
+
+    // A reply that starts a viewer on the simulator.
+    QJsonObject viewerReply(const QString& id, const QString& name = QString()) const {
+        QJsonObject params;
+        if (!name.isEmpty())
+            params.insert("name", name);
+        return QJsonObject{{"id", id}, {"urls", QJsonArray{sim.url().toString()}}, {"params", params}};
+    }
+
+    QList<QJsonObject> bodies(const QString& path) const {
+        QList<QJsonObject> result;
+        for (const Request& r : server.requests(path))
+            result.append(r.json());
+        return result;
+    }
+};
+
+// Waits for the viewer of id, checks it reached the simulator, and ends it.
+bool viewerRan(Page& p, const QString& id) {
+    if (!QTest::qWaitFor([&] { return findViewer(id) != nullptr; }, wait))
+        return false;
+    QPointer<RdpInstance> viewer = findViewer(id);
+    const bool reached = p.sim.awaitMainSequence(wait);
+    viewer->quit();
+    return QTest::qWaitFor([&] { return viewer.isNull(); }, wait) && reached;
+}
+
+} // namespace
+
+class TestSessionStart : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        QLoggingCategory::setFilterRules("velnor.rpc.debug=false");
+        // A visible window keeps the quit policy from ending the event loops when a viewer ends.
+        m_keeper.show();
+    }
+    void cleanup() { closeBoxes(); }
+
+    // Connect needs the "connect" permission when the profile has session permissions; the shared
+    // list uses share-connect; the viewer carries the session's name.
+    void connect_data() {
+        QTest::addColumn<QJsonObject>("profile");
+        QTest::addColumn<bool>("shared");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("no session permissions") << QJsonObject() << false << "/v3/api/session/connect";
+        QTest::newRow("connect permitted") << json("{'permissions':{'user':{'session':{'connect':true}}}}")
+                                           << false << "/v3/api/session/connect";
+        QTest::newRow("connect missing") << json("{'permissions':{'user':{'session':{'terminate':true}}}}")
+                                         << false << "";
+        QTest::newRow("permissions of the wrong type") << json("{'permissions':{'user':{'session':[1,2]}}}")
+                                                       << false << "/v3/api/session/connect";
+        QTest::newRow("shared with me") << QJsonObject() << true << "/v3/api/share/connect";
+    }
+
+    void connect() {
+        QFETCH(QJsonObject, profile);
+        QFETCH(bool, shared);
+        QFETCH(QString, path);
+        Page p;
+        QVERIFY(p.start(profile));
+        for (const char* route : {"/v3/api/session/connect", "/v3/api/share/connect"})
+            p.server.route("POST", route, [&p](const Request& r) {
+                return Response::result(p.viewerReply(r.json().value("id").toString()));
+            });
+        if (shared)
+            p.page->findChild<QComboBox*>("SharedWithMeComboBox")->setCurrentIndex(1);
+        p.page->connectSession("c1", "Desk");
+        if (path.isEmpty()) {
+            QTest::qWait(200);
+            QVERIFY(p.server.requests("/v3/api/session/connect").isEmpty());
+            QVERIFY(!findViewer("c1"));
+            QVERIFY(!visibleBox("SessionFailureBox"));
+            return;
+        }
+        QVERIFY(viewerRan(p, "c1"));
+        QCOMPARE(p.bodies(path).size(), 1);
+        QCOMPARE(p.bodies(path).first().value("id").toString(), QStringLiteral("c1"));
+    }
+
+    // A refused connect: the failure box with the server's words as typed, and no viewer.
+    void connectFailure() {
+        Page p;
+        QVERIFY(p.start(QJsonObject()));
+        p.server.route("POST", "/v3/api/session/connect",
+                       [](const Request&) { return Response::error("denied", "<b>not yours</b>"); });
+        p.page->connectSession("c2", "Desk");
+        QTRY_VERIFY_WITH_TIMEOUT(visibleBox("SessionFailureBox"), wait);
+        const QString text = visibleBox("SessionFailureBox")->text();
+        QVERIFY2(text.contains("&lt;b&gt;not yours&lt;/b&gt;"), qPrintable(text));
+        QVERIFY(text.contains("Failed to connect to the session."));
+        QVERIFY(!findViewer("c2"));
+    }
+
+    // The start reply by its stage.
+    void startReplies_data() {
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<bool>("viewer");
+        QTest::newRow("success") << json("{'stage':'success'}") << "" << true;
+        QTest::newRow("no stage") << QJsonObject() << "" << true;
+        QTest::newRow("schedule")
+            << json("{'stage':'schedule','code':0,'output':[{'line':'queued <now>','type':'stdout'}]}")
+            << "ScheduleResultBox" << false;
+    }
+
+    void startReplies() {
+        QFETCH(QJsonObject, reply);
+        QFETCH(QString, box);
+        QFETCH(bool, viewer);
+        Page p;
+        QVERIFY(p.start(QJsonObject()));
+        p.server.route("POST", "/v3/api/session/start", [&p, reply](const Request&) {
+            QJsonObject answer = p.viewerReply("s1");
+            for (auto it = reply.begin(); it != reply.end(); ++it)
+                answer.insert(it.key(), it.value());
+            return Response::result(answer);
+        });
+        p.page->startSession(json("{'command':'xterm','name':'','params':{},'forms':[]}"));
+        if (viewer)
+            QVERIFY(viewerRan(p, "s1"));
+        if (!box.isEmpty()) {
+            QTRY_VERIFY_WITH_TIMEOUT(visibleBox(box), wait);
+            QVERIFY(!findViewer("s1"));
+        }
+    }
+
+    void startFailure() {
+        Page p;
+        QVERIFY(p.start(QJsonObject()));
+        p.server.route("POST", "/v3/api/session/start",
+                       [](const Request&) { return Response::error("busy", "no <i>room</i>"); });
+        p.page->startSession(json("{'command':'xterm','params':{}}"));
+        QTRY_VERIFY_WITH_TIMEOUT(visibleBox("SessionFailureBox"), wait);
+        const QString text = visibleBox("SessionFailureBox")->text();
+        QVERIFY(text.contains("Failed to start the session."));
+        QVERIFY2(text.contains("no &lt;i&gt;room&lt;/i&gt;"), qPrintable(text));
+    }
+
+    // Full screen sends the primary screen's size; other modes keep the request's geometry.
+    void fullScreenGeometry() {
+        Page p;
+        QVERIFY(p.start(QJsonObject()));
+        p.server.route("POST", "/v3/api/session/start",
+                       [](const Request&) { return Response::result(json("{'stage':'schedule'}")); });
+        p.page->startSession(json("{'command':'xterm','params':{'windowMode':'fullscreen'}}"));
+        p.page->startSession(json("{'command':'xterm','geometry':'800x600','params':{'windowMode':'desktop'}}"));
+        QTRY_COMPARE_WITH_TIMEOUT(p.bodies("/v3/api/session/start").size(), 2, wait);
+        const QSize screen = QGuiApplication::primaryScreen()->size();
+        QCOMPARE(p.bodies("/v3/api/session/start").at(0).value("geometry").toString(),
+                 QStringLiteral("%1x%2").arg(screen.width()).arg(screen.height()));
+        QCOMPARE(p.bodies("/v3/api/session/start").at(1).value("geometry").toString(), QStringLiteral("800x600"));
+    }
+
+    // A form reply: the filled form is merged into the parameters and the start is sent again with
+    // the form's id taken once from the list; rejecting the form sends nothing.
+    void formReply_data() {
+        QTest::addColumn<QJsonValue>("forms");
+        QTest::addColumn<QJsonValue>("resent");
+        QTest::newRow("a, b, a") << QJsonValue(QJsonArray{"a", "b", "a"}) << QJsonValue(QJsonArray{"b", "a"});
+        QTest::newRow("no forms") << QJsonValue() << QJsonValue(QJsonValue::Null);
+    }
+
+    void formReply() {
+        QFETCH(QJsonValue, forms);
+        QFETCH(QJsonValue, resent);
+        Page p;
+        QVERIFY(p.start(QJsonObject()));
+        p.server.route("POST", "/v3/api/session/start",
+                       [](const Request&) { return Response::result(json("{'stage':'schedule'}")); });
+        p.server.script("POST", "/v3/api/session/start",
+                        Response::result(json("{'stage':'form','form':{'id':'a','name':'More','html':'<input name=x>'}}")));
+        QJsonObject request = json("{'command':'xterm','params':{'keep':1,'x':'old'}}");
+        if (!forms.isUndefined())
+            request.insert("forms", forms);
+        p.page->startSession(request);
+        QTRY_VERIFY_WITH_TIMEOUT(p.page->findChild<StartParamsForm*>(), wait);
+        StartParamsForm* form = p.page->findChild<StartParamsForm*>();
+        QCOMPARE(form->windowTitle(), QStringLiteral("More"));
+        form->webObject()->submit(QVariantMap{{"x", "new"}, {"y", 2}});
+        QTRY_COMPARE_WITH_TIMEOUT(p.bodies("/v3/api/session/start").size(), 2, wait);
+        const QJsonObject again = p.bodies("/v3/api/session/start").at(1);
+        QCOMPARE(again.value("forms"), resent);
+        // The transport adds its client information; the form's fields are merged over the request's.
+        const QJsonObject params = again.value("params").toObject();
+        QCOMPARE(params.value("keep").toInt(), 1);
+        QCOMPARE(params.value("x").toString(), QStringLiteral("new"));
+        QCOMPARE(params.value("y").toInt(), 2);
+
+        // A rejected form sends nothing.
+        p.server.script("POST", "/v3/api/session/start",
+                        Response::result(json("{'stage':'form','form':{'id':'a','name':'More','html':''}}")));
+        p.page->startSession(request);
+        QTRY_COMPARE_WITH_TIMEOUT(p.bodies("/v3/api/session/start").size(), 3, wait);
+        QTRY_VERIFY_WITH_TIMEOUT(p.page->findChild<StartParamsForm*>(), wait);
+        p.page->findChild<StartParamsForm*>()->reject();
+        QTest::qWait(200);
+        QCOMPARE(p.bodies("/v3/api/session/start").size(), 3);
+    }
+
+    // A sign-in stage: the password is asked, and the final reply starts the viewer.
+    void signInStage() {
+        Page p;
+        QVERIFY(p.start(QJsonObject()));
+        HttpsPeer::SshAuthFlow::Config config;
+        config.steps = QStringList{"password"};
+        config.finalReply = p.viewerReply("s-auth", "Signed");
+        HttpsPeer::SshAuthFlow::install(p.server, "/v3/api/session/start", config);
+        p.page->startSession(json("{'command':'xterm','params':{}}"));
+        QTRY_VERIFY_WITH_TIMEOUT(p.page->findChild<AuthDialog*>(), wait);
+        AuthDialog* dialog = p.page->findChild<AuthDialog*>();
+        auto* field = dialog->findChild<QLineEdit*>("AnswerLineEdit");
+        QTRY_VERIFY_WITH_TIMEOUT(field->isEnabled(), wait);
+        field->setText(config.password);
+        for (QPushButton* button : dialog->findChildren<QPushButton*>())
+            if (button->text().remove('&') == QLatin1String("Continue"))
+                button->click();
+        QVERIFY(viewerRan(p, "s-auth"));
+    }
+
+private:
+    QWidget m_keeper;
+};
+
+int main(int argc, char** argv) {
+    return runWebEngineTest<TestSessionStart>(argc, argv);
+}
+
+#include "tst_session_start.moc"
