@@ -1,6 +1,7 @@
 #include "HttpsServer.h"
 #include "SessionRoutes.h"
 #include "TestRpcInstance.h"
+#include "bookmarks/BookmarkDialog.h"
 #include "bookmarks/StartSessionDialog.h"
 #include "rpc/RpcInstanceWeb.h"
 #include "sessions/ConnectionContext.h"
@@ -17,6 +18,7 @@
 #include <QHeaderView>
 #include <QJsonArray>
 #include <QLoggingCategory>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
@@ -89,6 +91,8 @@ struct PageUnderTest {
     SessionRoutes routes{server};
     QSharedPointer<RpcInstance> rpc;
     QScopedPointer<SessionListWidget> page;
+    // The user profile's answer; the server's default when empty.
+    QJsonObject profile;
 
     ~PageUnderTest() { page.reset(); }
 
@@ -99,6 +103,9 @@ struct PageUnderTest {
         // A connect that fails on the server: counted there, and no viewer starts.
         server.route("POST", connectPath,
                      [](const HttpsPeer::Request&) { return Response::error("denied", "not here"); });
+        if (!profile.isEmpty())
+            server.route("POST", QStringLiteral("/v3/api/user/me"),
+                         [this](const HttpsPeer::Request&) { return Response::result(profile); });
         if (!server.start(Server::Http))
             return false;
         auto* web = new RpcInstanceWeb(server.url(), false, false, nullptr);
@@ -140,6 +147,8 @@ private slots:
     void arrowsOnARowButtonMoveTheRow();
     void buttonColumnHeaderDoesNotSort();
     void tabWalksTheRowButtons();
+    void bookmarksFollowThePermission_data();
+    void bookmarksFollowThePermission();
     void webPageSignsOutOnce();
     void logoutByTransport_data();
     void logoutByTransport();
@@ -425,6 +434,39 @@ void TestSessionPage::tabWalksTheRowButtons() {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
     QCOMPARE(list->currentIndex().row(), 0);
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("listCloseButton"));
+}
+
+void TestSessionPage::bookmarksFollowThePermission_data() {
+    QTest::addColumn<QJsonObject>("permissions");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("own bookmarks allowed")
+        << QJsonObject{{"user", QJsonObject{{"bookmark", QJsonObject{{"user", true}}}}}} << true;
+    QTest::newRow("own bookmarks not allowed")
+        << QJsonObject{{"user", QJsonObject{{"bookmark", QJsonObject{{"user", false}, {"global", true}}}}}}
+        << false;
+}
+
+void TestSessionPage::bookmarksFollowThePermission() {
+    QFETCH(QJsonObject, permissions);
+    QFETCH(bool, enabled);
+    PageUnderTest t;
+    t.profile = QJsonObject{{"permissions", permissions}, {"config", QJsonObject()}};
+    QVERIFY(t.start(twoSessions));
+    auto* action = child<QAction>(t.page.data(), "bookmarksAction");
+    QVERIFY(action);
+    QVERIFY(t.page->viewMenu()->actions().contains(action));
+    QTRY_VERIFY_WITH_TIMEOUT(!t.server.requests(QStringLiteral("/v3/api/user/me")).isEmpty(), wait);
+    QTRY_COMPARE_WITH_TIMEOUT(action->isEnabled(), enabled, wait);
+    // Each request opens another dialog, editable as the profile says.
+    t.page->on_BookmarkButton_clicked();
+    t.page->on_BookmarkButton_clicked();
+    const QList<BookmarkDialog*> dialogs = t.page->findChildren<BookmarkDialog*>();
+    QCOMPARE(dialogs.size(), 2);
+    for (BookmarkDialog* dialog : dialogs) {
+        QCOMPARE(dialog->userBookmarksEditable(), enabled);
+        QVERIFY(dialog->testAttribute(Qt::WA_DeleteOnClose));
+        dialog->close();
+    }
 }
 
 void TestSessionPage::webPageSignsOutOnce() {
