@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QImage>
 #include <QJsonArray>
 #include <QLoggingCategory>
 #include <QMenu>
@@ -137,6 +138,7 @@ private slots:
     void startPage_data();
     void startPage();
     void switchingPagesWritesTheSetting();
+    void imagesAreBuiltIn();
     void listColumnWidths_data();
     void listColumnWidths();
     void gridButtonsFollowTheDelegate();
@@ -219,6 +221,19 @@ void TestSessionPage::switchingPagesWritesTheSetting() {
     page.showListPage();
     QVERIFY(child<QAction>(&page, "ShowListAction")->isChecked());
     QVERIFY(!child<QAction>(&page, "ShowGridAction")->isChecked());
+}
+
+void TestSessionPage::imagesAreBuiltIn() {
+    SessionListWidget page(nullptr, nullptr, QJsonObject());
+    QStringList paths{":/fontawesome/create.svg", ":/fontawesome/more.svg"};
+    for (const char* name : {"folders-dark", "ios-bookmarks-outline", "ios-paper-outline", "tavik-edit", "tavik-close",
+                             "ellipsis-h-dark", "ellipsis-h-light"})
+        paths << QStringLiteral(":/images/resources/%1.svg").arg(QLatin1String(name));
+    for (const char* name : {"tavik-grid-play", "tavik-grid-edit", "tavik-grid-close"})
+        for (const char* state : {"", "-hover", "-pressed"})
+            paths << QStringLiteral(":/images/resources/%1%2.svg").arg(QLatin1String(name), QLatin1String(state));
+    for (const QString& path : paths)
+        QVERIFY2(!QImage(path).isNull(), qPrintable(path));
 }
 
 void TestSessionPage::listColumnWidths_data() {
