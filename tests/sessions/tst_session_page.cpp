@@ -18,12 +18,15 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QJsonArray>
+#include <QLineEdit>
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSortFilterProxyModel>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -142,6 +145,8 @@ private slots:
     void listColumnWidths_data();
     void listColumnWidths();
     void gridButtonsFollowTheDelegate();
+    void editButtonsEditTheName();
+    void newScreenshotRepaintsItsCell();
     void listButtonsAndPlainNames();
     void sharedModeHidesEditAndClose();
     void newSessionDialogIsRaised();
@@ -269,6 +274,9 @@ void TestSessionPage::gridButtonsFollowTheDelegate() {
     QListView* grid = gridOf(t.page.data());
     QTRY_VERIFY_WITH_TIMEOUT(grid->currentIndex().isValid(), wait);
     const QModelIndex index = grid->currentIndex();
+    // Placed over the current card once the grid has laid its cards out.
+    QTRY_VERIFY_WITH_TIMEOUT(grid->visualRect(index).contains(button(t.page.data(), "gridPlayButton")->geometry()),
+                             wait);
     SessionDelegate* delegate = t.page->delegate();
     // The cell is the card, not a fixed grid size.
     QCOMPARE(grid->visualRect(index).size(), delegate->sizeHint(QStyleOptionViewItem(), index));
@@ -293,6 +301,73 @@ void TestSessionPage::gridButtonsFollowTheDelegate() {
     grid->setCurrentIndex(second);
     QCOMPARE(button(t.page.data(), "gridPlayButton")->geometry(), delegate->centerButtonRect(option, second));
     QVERIFY(grid->visualRect(second).contains(button(t.page.data(), "gridPlayButton")->geometry()));
+}
+
+void TestSessionPage::editButtonsEditTheName() {
+    PageUnderTest t;
+    QVERIFY(t.start(twoSessions));
+    t.page->showListPage();
+    QVERIFY(t.show());
+    QTableView* list = listOf(t.page.data());
+    QPushButton* listEdit = button(t.page.data(), "listEditButton");
+    QTRY_VERIFY_WITH_TIMEOUT(listEdit->isVisible(), wait);
+    // No key or click on a row starts an edit; only the button does.
+    QTest::keyClick(list, Qt::Key_F2);
+    QVERIFY(!list->viewport()->findChild<QLineEdit*>());
+    listEdit->click();
+    auto* editor = list->viewport()->findChild<QLineEdit*>();
+    QVERIFY(editor);
+    QCOMPARE(editor->text(), list->currentIndex().sibling(list->currentIndex().row(), 0).data().toString());
+    editor->setText(QStringLiteral("Renamed"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!t.server.requests(QStringLiteral("/v3/api/session/params")).isEmpty(), wait);
+
+    t.page->showGridPage();
+    QListView* grid = gridOf(t.page.data());
+    QPushButton* gridEdit = button(t.page.data(), "gridEditButton");
+    // Placed over the current card once the grid has laid its cards out.
+    QTRY_VERIFY_WITH_TIMEOUT(gridEdit->isVisible() &&
+                                 grid->visualRect(grid->currentIndex()).contains(gridEdit->geometry()),
+                             wait);
+    gridEdit->click();
+    // The editor covers the card's bottom row.
+    auto* gridEditor = grid->viewport()->findChild<QLineEdit*>();
+    QVERIFY(gridEditor);
+    QVERIFY(grid->visualRect(grid->currentIndex()).contains(gridEditor->geometry()));
+    QVERIFY(gridEditor->geometry().contains(gridEdit->geometry().center()));
+}
+
+void TestSessionPage::newScreenshotRepaintsItsCell() {
+    // Records the areas the grid repaints.
+    struct PaintLog : QObject {
+        QList<QRegion> regions;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint)
+                regions << static_cast<QPaintEvent*>(event)->region();
+            return false;
+        }
+    } log;
+    PageUnderTest t;
+    t.routes.setShot(QStringLiteral("s1"), SessionRoutes::Labelled, 300);
+    t.routes.setShot(QStringLiteral("s2"), SessionRoutes::Missing);
+    QVERIFY(t.start(twoSessions));
+    t.page->showGridPage();
+    QVERIFY(t.show());
+    QListView* grid = gridOf(t.page.data());
+    grid->viewport()->installEventFilter(&log);
+    const QSharedPointer<ScreenShotCache> cache = t.page->screenShotCache();
+    QTRY_VERIFY_WITH_TIMEOUT(!cache->screenShot(QStringLiteral("s1")).isNull(), wait);
+    const QModelIndex index =
+        static_cast<QSortFilterProxyModel*>(grid->model())
+            ->mapFromSource(t.page->model()->indexOfSession(QStringLiteral("s1")));
+    const QRect cell = grid->visualRect(index);
+    const auto cellRepainted = [&] {
+        for (const QRegion& region : log.regions)
+            if (region.contains(cell) && region.boundingRect() != grid->viewport()->rect())
+                return true;
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(cellRepainted(), wait);
 }
 
 void TestSessionPage::listButtonsAndPlainNames() {
