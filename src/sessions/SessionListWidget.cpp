@@ -439,6 +439,12 @@ void SessionListWidget::buildRowButtons() {
 SessionListWidget::~SessionListWidget() {
     // Signed out while the page's fields still exist.
     logout();
+    // The fields go before the child widgets and models do: nothing of theirs may call back here.
+    m_destroying = true;
+    const QList<QObject*> senders{m_list->selectionModel(), m_grid->selectionModel(), m_model,
+                                  m_pages, m_shared, m_list->horizontalHeader(), m_screenShots.data()};
+    for (QObject* sender : senders)
+        QObject::disconnect(sender, nullptr, this, nullptr);
 }
 
 void SessionListWidget::logout() {
@@ -907,6 +913,8 @@ void SessionListWidget::closeEvent(QCloseEvent* event) {
 }
 
 bool SessionListWidget::eventFilter(QObject* watched, QEvent* event) {
+    if (m_destroying)
+        return false;
     const QEvent::Type type = event->type();
     if ((watched == m_list || watched == m_grid) && type == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();

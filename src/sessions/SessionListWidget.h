@@ -180,6 +180,7 @@ private:
     QDateTime m_lastGridConnect;
     // Set once a page has been shown by request, so that the start page is not announced late.
     bool m_pageChosen = false;
+    bool m_destroying = false;
     // Kept from the user profile; an empty map restricts nothing.
     QVariantMap m_profile;
     QVariantMap m_bookmarkConfig;
