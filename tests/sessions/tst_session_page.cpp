@@ -524,6 +524,19 @@ void TestSessionPage::tabWalksTheRowButtons() {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
     QCOMPARE(list->currentIndex().row(), 0);
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("listCloseButton"));
+
+    // From the tool bar into the view: New Session to the first row, More back to the last row's buttons.
+    QPushButton* newSession = button(t.page.data(), "NewSessionButton");
+    newSession->setFocus();
+    list->setCurrentIndex(list->model()->index(1, 0));
+    QTest::keyClick(newSession, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(list));
+    QCOMPARE(list->currentIndex().row(), 0);
+    QPushButton* more = button(t.page.data(), "MoreButton");
+    more->setFocus();
+    QTest::keyClick(more, Qt::Key_Backtab);
+    QCOMPARE(list->currentIndex().row(), 1);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("listCloseButton"));
 }
 
 void TestSessionPage::bookmarksFollowThePermission_data() {
