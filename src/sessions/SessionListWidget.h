@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
@@ -7,6 +8,8 @@
 #include <QModelIndex>
 #include <QPointer>
 #include <QSharedPointer>
+#include <QListView>
+#include <QTableView>
 #include <QVariantMap>
 #include <QWidget>
 
@@ -14,18 +17,18 @@ class ConnectionContext;
 class QAbstractItemView;
 class QAction;
 class QComboBox;
+class QFrame;
 class QLabel;
-class QListView;
 class QMenu;
 class QPoint;
 class QPushButton;
 class QSortFilterProxyModel;
 class QStackedWidget;
-class QTreeView;
 class RdpInstance;
 class RpcInstance;
 class ScreenShotCache;
 class Session;
+class SessionDelegate;
 class SessionModel;
 class SessionSortFilterProxyModel;
 class StartSessionDialog;
@@ -41,11 +44,14 @@ public:
 
     Q_INVOKABLE QJsonObject connectionJson() const { return m_connectionJson; }
     SessionModel* model() const { return m_model; }
-    QTreeView* listView() const { return m_list; }
+    QTableView* listView() const { return m_list; }
     QListView* gridView() const { return m_grid; }
     QSharedPointer<RpcInstance> rpc() const { return m_rpc; }
     QStringList connectionLog() const { return m_log; }
     QMenu* sessionMenu() const { return m_sessionMenu; }
+    QMenu* viewMenu() const { return m_viewMenu; }
+    QSharedPointer<ScreenShotCache> screenShotCache() const { return m_screenShots; }
+    SessionDelegate* delegate() const { return m_delegate; }
 
     // The session action codes and their menu (shared with the main window).
     static QMap<int, QString> sessionMenuActions();
@@ -59,6 +65,7 @@ signals:
     void failed(QString reason, QString details, QString log);
     void widgetClosed();
     void showSessionMenu(int mask);
+    void backup();
     void listView();
     void gridView();
     void logAppended(QString line);
@@ -69,6 +76,15 @@ public slots:
     void logout();
     void showListPage();
     void showGridPage();
+    void resizeListSections();
+    // Place the row buttons over the current row of their view.
+    void setListButtons();
+    void setGridButtons();
+    void on_SessionListView_doubleClicked(const QModelIndex& index);
+    void on_ConnectionListAction_triggered() { emit backup(); }
+    void on_ShowListAction_triggered(bool checked);
+    void on_ShowGridAction_triggered(bool checked);
+    void on_SharedWithMeComboBox_currentIndexChanged(int index);
     void updateActions();
     void currentSessionAction(int code);
     void on_NewSessionButton_clicked();
@@ -89,9 +105,19 @@ public slots:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     QAbstractItemView* currentView() const;
+    void buildToolFrame();
+    void buildViews();
+    void buildRowButtons();
+    void placeListButtons(int row);
+    void placeGridButtons(int row);
+    void selectFirstListRow();
+    // Show a page without checking its View menu action.
+    void switchToList();
+    void switchToGrid();
     Session currentSession() const;
     // Connect and start (SessionListStart.cpp).
     void setUpConnectAndStart();
@@ -128,11 +154,33 @@ private:
     SessionSortFilterProxyModel* m_gridProxy = nullptr;
     QSharedPointer<ScreenShotCache> m_screenShots;
     QStackedWidget* m_pages = nullptr;
-    QTreeView* m_list = nullptr;
+    QTableView* m_list = nullptr;
     QListView* m_grid = nullptr;
     QComboBox* m_shared = nullptr;
     QPushButton* m_newSession = nullptr;
     QPushButton* m_fileBrowser = nullptr;
+    QFrame* m_frame = nullptr;
+    QPushButton* m_bookmarkButton = nullptr;
+    QPushButton* m_logButton = nullptr;
+    QPushButton* m_more = nullptr;
+    QAction* m_showListAction = nullptr;
+    QAction* m_showGridAction = nullptr;
+    QAction* m_connectionLogAction = nullptr;
+    QAction* m_connectionListAction = nullptr;
+    QMenu* m_viewMenu = nullptr;
+    SessionDelegate* m_delegate = nullptr;
+    // Floating over the current row (list) or card (grid).
+    QPushButton* m_listEditButton = nullptr;
+    QPushButton* m_listMenuButton = nullptr;
+    QPushButton* m_listCloseButton = nullptr;
+    QPushButton* m_gridPlayButton = nullptr;
+    QPushButton* m_gridEditButton = nullptr;
+    QPushButton* m_gridMenuButton = nullptr;
+    QPushButton* m_gridCloseButton = nullptr;
+    QDateTime m_lastGridConnect;
+    // Set once a page has been shown by request, so that the start page is not announced late.
+    bool m_pageChosen = false;
+    bool m_destroying = false;
     // Kept from the user profile; an empty map restricts nothing.
     QVariantMap m_profile;
     QVariantMap m_bookmarkConfig;

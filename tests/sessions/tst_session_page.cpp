@@ -1,0 +1,610 @@
+#include "HttpsServer.h"
+#include "SessionRoutes.h"
+#include "TestRpcInstance.h"
+#include "bookmarks/BookmarkDialog.h"
+#include "bookmarks/StartSessionDialog.h"
+#include "rpc/RpcInstanceWeb.h"
+#include "sessions/ConnectionContext.h"
+#include "sessions/ScreenShotCache.h"
+#include "sessions/SessionActions.h"
+#include "sessions/SessionDelegate.h"
+#include "sessions/SessionDialogs.h"
+#include "sessions/SessionListWidget.h"
+#include "sessions/SessionModel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QImage>
+#include <QJsonArray>
+#include <QLineEdit>
+#include <QLoggingCategory>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPaintEvent>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSortFilterProxyModel>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+using HttpsPeer::Response;
+using HttpsPeer::Server;
+using HttpsPeer::SessionRoutes;
+
+namespace {
+
+constexpr int wait = 10000;
+const QString connectPath = QStringLiteral("/v3/api/session/connect");
+const QString disconnectPath = QStringLiteral("/v3/api/session/disconnect");
+const QString logoutPath = QStringLiteral("/v3/api/user/logout");
+
+QJsonObject session(const QString& id, const QString& name, const QString& started) {
+    return QJsonObject{{"id", id},
+                       {"command", "xterm"},
+                       {"clientCount", 0},
+                       {"windowMode", "desktop"},
+                       {"started", started},
+                       {"params", QJsonObject{{"name", name}}}};
+}
+
+const QJsonArray twoSessions{session("s1", "Alpha", "2026-01-01T10:00:00Z"),
+                             session("s2", "Beta", "2026-01-01T11:00:00Z")};
+
+template <typename T>
+T* child(QObject* parent, const char* name) {
+    return parent->findChild<T*>(QLatin1String(name));
+}
+
+QPushButton* button(QObject* page, const char* name) {
+    return child<QPushButton>(page, name);
+}
+
+// The accessors share their names with the page's signals; a const page picks the accessor.
+QTableView* listOf(const SessionListWidget* page) {
+    return page->listView();
+}
+
+QListView* gridOf(const SessionListWidget* page) {
+    return page->gridView();
+}
+
+void closeBoxes() {
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(widget))
+            box->close();
+}
+
+// A server interface that only tells its transport and counts its disposals.
+class NamedTransport : public TestRpcInstance {
+public:
+    explicit NamedTransport(const QString& name)
+        : name(name) {}
+    QString transportName() const override { return name; }
+    void dispose(QSharedPointer<RpcInstance>) override { ++disposals; }
+    QString name;
+    int disposals = 0;
+};
+
+// A signed-in web transport on the test server and a session page on it.
+struct PageUnderTest {
+    Server server;
+    SessionRoutes routes{server};
+    QSharedPointer<RpcInstance> rpc;
+    QScopedPointer<SessionListWidget> page;
+    // The user profile's answer; the server's default when empty.
+    QJsonObject profile;
+
+    ~PageUnderTest() { page.reset(); }
+
+    bool start(const QJsonArray& own, bool sharedList = false) {
+        routes.setOwn(own);
+        routes.setShared(sharedList ? own : QJsonArray());
+        routes.addOperationRoutes();
+        // A connect that fails on the server: counted there, and no viewer starts.
+        server.route("POST", connectPath,
+                     [](const HttpsPeer::Request&) { return Response::error("denied", "not here"); });
+        if (!profile.isEmpty())
+            server.route("POST", QStringLiteral("/v3/api/user/me"),
+                         [this](const HttpsPeer::Request&) { return Response::result(profile); });
+        if (!server.start(Server::Http))
+            return false;
+        auto* web = new RpcInstanceWeb(server.url(), false, false, nullptr);
+        web->setAuthToken(QString::fromUtf8(server.token()));
+        rpc.reset(web);
+        web->sshAuth(QJsonObject());
+        if (!QTest::qWaitFor([this] { return server.openStreams() == 1; }, wait))
+            return false;
+        page.reset(new SessionListWidget(rpc, QSharedPointer<ConnectionContext>::create(), QJsonObject()));
+        page->beginInteraction();
+        return QTest::qWaitFor([this, own] { return page->model()->rowCount() == own.size(); }, wait);
+    }
+
+    bool show() {
+        page->resize(900, 516);
+        page->show();
+        return QTest::qWaitForWindowExposed(page.data());
+    }
+};
+
+} // namespace
+
+class TestSessionPage : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup() { closeBoxes(); }
+    void startPage_data();
+    void startPage();
+    void switchingPagesWritesTheSetting();
+    void imagesAreBuiltIn();
+    void listColumnWidths_data();
+    void listColumnWidths();
+    void gridButtonsFollowTheDelegate();
+    void editButtonsEditTheName();
+    void newScreenshotRepaintsItsCell();
+    void listButtonsAndPlainNames();
+    void sharedModeHidesEditAndClose();
+    void newSessionDialogIsRaised();
+    void playTwiceWithinASecondConnectsOnce();
+    void arrowsOnARowButtonMoveTheRow();
+    void buttonColumnHeaderDoesNotSort();
+    void tabWalksTheRowButtons();
+    void bookmarksFollowThePermission_data();
+    void bookmarksFollowThePermission();
+    void webPageSignsOutOnce();
+    void logoutByTransport_data();
+    void logoutByTransport();
+
+private:
+    QScopedPointer<QTemporaryDir> m_settings;
+};
+
+void TestSessionPage::initTestCase() {
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    registerSessionMetaTypes();
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+}
+
+void TestSessionPage::init() {
+    // Every test starts without settings.
+    m_settings.reset(new QTemporaryDir);
+    QVERIFY(m_settings->isValid());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_settings->path());
+}
+
+void TestSessionPage::startPage_data() {
+    QTest::addColumn<QVariant>("setting");
+    QTest::addColumn<bool>("grid");
+    QTest::newRow("no setting: grid") << QVariant() << true;
+    QTest::newRow("grid") << QVariant(true) << true;
+    QTest::newRow("list") << QVariant(false) << false;
+    QTest::newRow("mistyped: grid") << QVariant(QStringLiteral("sideways")) << true;
+}
+
+void TestSessionPage::startPage() {
+    QFETCH(QVariant, setting);
+    QFETCH(bool, grid);
+    if (setting.isValid())
+        QSettings().setValue(QStringLiteral("ShowGrid"), setting);
+    SessionListWidget page(nullptr, nullptr, QJsonObject());
+    // Connected after construction, as the main window does.
+    QSignalSpy grids(&page, SIGNAL(gridView()));
+    QSignalSpy lists(&page, SIGNAL(listView()));
+    QCOMPARE(child<QStackedWidget>(&page, "stackedWidget")->currentIndex(), grid ? 1 : 0);
+    QCOMPARE(child<QAction>(&page, "ShowGridAction")->isChecked(), grid);
+    QCOMPARE(child<QAction>(&page, "ShowListAction")->isChecked(), !grid);
+    QTRY_COMPARE_WITH_TIMEOUT(grids.size() + lists.size(), 1, wait);
+    QCoreApplication::processEvents();
+    QCOMPARE(grids.size(), grid ? 1 : 0);
+    QCOMPARE(lists.size(), grid ? 0 : 1);
+}
+
+void TestSessionPage::switchingPagesWritesTheSetting() {
+    SessionListWidget page(nullptr, nullptr, QJsonObject());
+    const QSharedPointer<ScreenShotCache> cache = page.screenShotCache();
+    cache->screenShot(QStringLiteral("s1"));
+    QVERIFY(cache->contains(QStringLiteral("s1")));
+
+    child<QAction>(&page, "ShowListAction")->trigger();
+    QCOMPARE(child<QStackedWidget>(&page, "stackedWidget")->currentIndex(), 0);
+    QCOMPARE(QSettings().value(QStringLiteral("ShowGrid")).toBool(), false);
+    QVERIFY(!cache->contains(QStringLiteral("s1")));
+
+    QSignalSpy grids(&page, SIGNAL(gridView()));
+    child<QAction>(&page, "ShowGridAction")->trigger();
+    QCOMPARE(child<QStackedWidget>(&page, "stackedWidget")->currentIndex(), 1);
+    QCOMPARE(QSettings().value(QStringLiteral("ShowGrid")).toBool(), true);
+    QCOMPARE(grids.size(), 1);
+    QVERIFY(!child<QAction>(&page, "ShowListAction")->isChecked());
+
+    // The main window's entries check the page's own actions too.
+    page.showListPage();
+    QVERIFY(child<QAction>(&page, "ShowListAction")->isChecked());
+    QVERIFY(!child<QAction>(&page, "ShowGridAction")->isChecked());
+}
+
+void TestSessionPage::imagesAreBuiltIn() {
+    SessionListWidget page(nullptr, nullptr, QJsonObject());
+    QStringList paths{":/fontawesome/create.svg", ":/fontawesome/more.svg"};
+    for (const char* name : {"folders-dark", "ios-bookmarks-outline", "ios-paper-outline", "tavik-edit", "tavik-close",
+                             "ellipsis-h-dark", "ellipsis-h-light"})
+        paths << QStringLiteral(":/images/resources/%1.svg").arg(QLatin1String(name));
+    for (const char* name : {"tavik-grid-play", "tavik-grid-edit", "tavik-grid-close"})
+        for (const char* state : {"", "-hover", "-pressed"})
+            paths << QStringLiteral(":/images/resources/%1%2.svg").arg(QLatin1String(name), QLatin1String(state));
+    for (const QString& path : paths)
+        QVERIFY2(!QImage(path).isNull(), qPrintable(path));
+}
+
+void TestSessionPage::listColumnWidths_data() {
+    QTest::addColumn<int>("viewport");
+    QTest::addColumn<QList<int>>("widths");
+    QTest::newRow("528") << 528 << QList<int>{200, 100, 100, 100, 28};
+    QTest::newRow("530") << 530 << QList<int>{202, 100, 100, 100, 28};
+}
+
+void TestSessionPage::listColumnWidths() {
+    QFETCH(int, viewport);
+    QFETCH(QList<int>, widths);
+    SessionListWidget page(nullptr, nullptr, QJsonObject());
+    page.showListPage();
+    page.resize(700, 400);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    QTableView* list = listOf(&page);
+    const int frame = page.width() - list->viewport()->width();
+    page.resize(viewport + frame, 400);
+    QTRY_COMPARE_WITH_TIMEOUT(list->viewport()->width(), viewport, wait);
+    QHeaderView* header = list->horizontalHeader();
+    QTRY_COMPARE_WITH_TIMEOUT(header->sectionSize(0), widths.at(0), wait);
+    for (int column = 1; column < widths.size(); ++column)
+        QCOMPARE(header->sectionSize(column), widths.at(column));
+}
+
+void TestSessionPage::gridButtonsFollowTheDelegate() {
+    PageUnderTest t;
+    QVERIFY(t.start(twoSessions));
+    t.page->showGridPage();
+    QVERIFY(t.show());
+    QListView* grid = gridOf(t.page.data());
+    QTRY_VERIFY_WITH_TIMEOUT(grid->currentIndex().isValid(), wait);
+    const QModelIndex index = grid->currentIndex();
+    // Placed over the current card once the grid has laid its cards out.
+    QTRY_VERIFY_WITH_TIMEOUT(grid->visualRect(index).contains(button(t.page.data(), "gridPlayButton")->geometry()),
+                             wait);
+    SessionDelegate* delegate = t.page->delegate();
+    // The cell is the card, not a fixed grid size.
+    QCOMPARE(grid->visualRect(index).size(), delegate->sizeHint(QStyleOptionViewItem(), index));
+    QVERIFY(grid->visualRect(index).width() > 220 && grid->visualRect(index).height() > 160);
+
+    const QStyleOptionViewItem option;
+    const QList<QPair<const char*, QRect>> expected{
+        {"gridPlayButton", delegate->centerButtonRect(option, index)},
+        {"gridEditButton", delegate->editButtonRect(option, index)},
+        {"gridCloseButton", delegate->topRightButtonRect(option, index)},
+        {"gridMenuButton", delegate->topLeftButtonRect(option, index)}};
+    for (const auto& entry : expected) {
+        QPushButton* b = button(t.page.data(), entry.first);
+        QTRY_VERIFY2_WITH_TIMEOUT(b->isVisible(), entry.first, wait);
+        QCOMPARE(b->parentWidget(), grid->viewport());
+        QCOMPARE(b->geometry(), entry.second);
+    }
+    QCOMPARE(button(t.page.data(), "gridMenuButton")->menu(), t.page->sessionMenu());
+
+    // The second card's buttons sit on that card.
+    const QModelIndex second = grid->model()->index(1, 0);
+    grid->setCurrentIndex(second);
+    QCOMPARE(button(t.page.data(), "gridPlayButton")->geometry(), delegate->centerButtonRect(option, second));
+    QVERIFY(grid->visualRect(second).contains(button(t.page.data(), "gridPlayButton")->geometry()));
+}
+
+void TestSessionPage::editButtonsEditTheName() {
+    PageUnderTest t;
+    QVERIFY(t.start(twoSessions));
+    t.page->showListPage();
+    QVERIFY(t.show());
+    QTableView* list = listOf(t.page.data());
+    QPushButton* listEdit = button(t.page.data(), "listEditButton");
+    QTRY_VERIFY_WITH_TIMEOUT(listEdit->isVisible(), wait);
+    // No key or click on a row starts an edit; only the button does.
+    QTest::keyClick(list, Qt::Key_F2);
+    QVERIFY(!list->viewport()->findChild<QLineEdit*>());
+    listEdit->click();
+    auto* editor = list->viewport()->findChild<QLineEdit*>();
+    QVERIFY(editor);
+    QCOMPARE(editor->text(), list->currentIndex().sibling(list->currentIndex().row(), 0).data().toString());
+    editor->setText(QStringLiteral("Renamed"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY_WITH_TIMEOUT(!t.server.requests(QStringLiteral("/v3/api/session/params")).isEmpty(), wait);
+
+    t.page->showGridPage();
+    QListView* grid = gridOf(t.page.data());
+    QPushButton* gridEdit = button(t.page.data(), "gridEditButton");
+    // Placed over the current card once the grid has laid its cards out.
+    QTRY_VERIFY_WITH_TIMEOUT(gridEdit->isVisible() &&
+                                 grid->visualRect(grid->currentIndex()).contains(gridEdit->geometry()),
+                             wait);
+    gridEdit->click();
+    // The editor covers the card's bottom row.
+    auto* gridEditor = grid->viewport()->findChild<QLineEdit*>();
+    QVERIFY(gridEditor);
+    QVERIFY(grid->visualRect(grid->currentIndex()).contains(gridEditor->geometry()));
+    QVERIFY(gridEditor->geometry().contains(gridEdit->geometry().center()));
+}
+
+void TestSessionPage::newScreenshotRepaintsItsCell() {
+    // Records the areas the grid repaints.
+    struct PaintLog : QObject {
+        QList<QRegion> regions;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint)
+                regions << static_cast<QPaintEvent*>(event)->region();
+            return false;
+        }
+    } log;
+    PageUnderTest t;
+    t.routes.setShot(QStringLiteral("s1"), SessionRoutes::Labelled, 300);
+    t.routes.setShot(QStringLiteral("s2"), SessionRoutes::Missing);
+    QVERIFY(t.start(twoSessions));
+    t.page->showGridPage();
+    QVERIFY(t.show());
+    QListView* grid = gridOf(t.page.data());
+    grid->viewport()->installEventFilter(&log);
+    const QSharedPointer<ScreenShotCache> cache = t.page->screenShotCache();
+    QTRY_VERIFY_WITH_TIMEOUT(!cache->screenShot(QStringLiteral("s1")).isNull(), wait);
+    const QModelIndex index =
+        static_cast<QSortFilterProxyModel*>(grid->model())
+            ->mapFromSource(t.page->model()->indexOfSession(QStringLiteral("s1")));
+    const QRect cell = grid->visualRect(index);
+    const auto cellRepainted = [&] {
+        for (const QRegion& region : log.regions)
+            if (region.contains(cell) && region.boundingRect() != grid->viewport()->rect())
+                return true;
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(cellRepainted(), wait);
+}
+
+void TestSessionPage::listButtonsAndPlainNames() {
+    PageUnderTest t;
+    const QString markup = QStringLiteral("<b>Bold</b> name");
+    QVERIFY(t.start(QJsonArray{session("s1", markup, "2026-01-01T10:00:00Z")}));
+    t.page->showListPage();
+    QVERIFY(t.show());
+    QTableView* list = listOf(t.page.data());
+    QTRY_VERIFY_WITH_TIMEOUT(list->currentIndex().isValid(), wait);
+    const QModelIndex name = list->model()->index(0, 0);
+    QCOMPARE(name.data().toString(), markup);
+    // Shown as typed: the cell needs the width of every character, tags included.
+    QVERIFY(list->sizeHintForIndex(name).width() >= list->fontMetrics().horizontalAdvance(markup));
+
+    QPushButton* menu = button(t.page.data(), "listMenuButton");
+    QPushButton* close = button(t.page.data(), "listCloseButton");
+    QTRY_VERIFY_WITH_TIMEOUT(menu->isVisible() && close->isVisible(), wait);
+    QCOMPARE(menu->parentWidget(), list->viewport());
+    const QRect r1 = list->visualRect(list->model()->index(0, 1));
+    const QRect r4 = list->visualRect(list->model()->index(0, 4));
+    QCOMPARE(menu->geometry().right(), r1.right() - 4);
+    QCOMPARE(menu->geometry().size(), QSize(21, 21));
+    QCOMPARE(close->geometry().left(), r4.left() + 4);
+    QCOMPARE(menu->menu(), t.page->sessionMenu());
+
+    // The close button asks before it terminates.
+    close->click();
+    QTRY_VERIFY_WITH_TIMEOUT(t.page->findChild<QuestionDialog*>(), wait);
+    t.page->findChild<QuestionDialog*>()->reject();
+    QCOMPARE(t.routes.operations(QStringLiteral("/v3/api/session/terminate")).size(), 0);
+}
+
+void TestSessionPage::sharedModeHidesEditAndClose() {
+    PageUnderTest t;
+    QVERIFY(t.start(twoSessions, true));
+    t.page->showListPage();
+    QVERIFY(t.show());
+    QPushButton* newSession = button(t.page.data(), "NewSessionButton");
+    QTRY_VERIFY_WITH_TIMEOUT(button(t.page.data(), "listCloseButton")->isVisible(), wait);
+    QVERIFY(newSession->isEnabled());
+
+    child<QComboBox>(t.page.data(), "SharedWithMeComboBox")->setCurrentIndex(1);
+    QTRY_VERIFY_WITH_TIMEOUT(!t.server.requests(QStringLiteral("/v3/api/session/list-shared")).isEmpty(), wait);
+    QVERIFY(!newSession->isEnabled());
+    const auto check = [&](const char* hidden1, const char* hidden2, const char* shown) {
+        QTRY_VERIFY2_WITH_TIMEOUT(button(t.page.data(), shown)->isVisible(), shown, wait);
+        QVERIFY2(!button(t.page.data(), hidden1)->isVisible(), hidden1);
+        QVERIFY2(!button(t.page.data(), hidden2)->isVisible(), hidden2);
+    };
+    check("listEditButton", "listCloseButton", "listMenuButton");
+    // Moving to another row keeps them hidden.
+    listOf(t.page.data())->setCurrentIndex(listOf(t.page.data())->model()->index(1, 0));
+    check("listEditButton", "listCloseButton", "listMenuButton");
+    t.page->showGridPage();
+    check("gridEditButton", "gridCloseButton", "gridPlayButton");
+    QVERIFY(button(t.page.data(), "gridMenuButton")->isVisible());
+    QVERIFY(!newSession->isEnabled());
+}
+
+void TestSessionPage::newSessionDialogIsRaised() {
+    PageUnderTest t;
+    QVERIFY(t.start(twoSessions));
+    QVERIFY(t.show());
+    t.page->on_NewSessionButton_clicked();
+    QTRY_COMPARE_WITH_TIMEOUT(t.page->findChildren<StartSessionDialog*>().size(), 1, wait);
+    StartSessionDialog* first = t.page->findChildren<StartSessionDialog*>().at(0);
+    t.page->on_NewSessionButton_clicked();
+    QCoreApplication::processEvents();
+    QCOMPARE(t.page->findChildren<StartSessionDialog*>().size(), 1);
+    QCOMPARE(t.page->findChildren<StartSessionDialog*>().at(0), first);
+    QVERIFY(first->isVisible());
+    first->close();
+}
+
+void TestSessionPage::playTwiceWithinASecondConnectsOnce() {
+    PageUnderTest t;
+    QVERIFY(t.start(twoSessions));
+    t.page->showGridPage();
+    QVERIFY(t.show());
+    QPushButton* play = button(t.page.data(), "gridPlayButton");
+    QTRY_VERIFY_WITH_TIMEOUT(play->isVisible(), wait);
+    QTest::mouseClick(play, Qt::LeftButton);
+    QTest::mouseClick(play, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(t.server.requests(connectPath).size(), 1, wait);
+    // A later request as the marker that a second connect, if any, has gone out.
+    t.page->currentSessionAction(SessionAction::Disconnect);
+    QTRY_COMPARE_WITH_TIMEOUT(t.routes.operations(disconnectPath).size(), 1, wait);
+    QCOMPARE(t.server.requests(connectPath).size(), 1);
+}
+
+void TestSessionPage::arrowsOnARowButtonMoveTheRow() {
+    PageUnderTest t;
+    QVERIFY(t.start(twoSessions));
+    t.page->showListPage();
+    QVERIFY(t.show());
+    QTableView* list = listOf(t.page.data());
+    QPushButton* menu = button(t.page.data(), "listMenuButton");
+    QTRY_VERIFY_WITH_TIMEOUT(list->currentIndex().isValid() && menu->isVisible(), wait);
+    const int first = list->currentIndex().row();
+    const int y = menu->geometry().center().y();
+    QTest::keyClick(menu, first == 0 ? Qt::Key_Down : Qt::Key_Up);
+    QCOMPARE(list->currentIndex().row(), 1 - first);
+    // The buttons follow the row.
+    QVERIFY(menu->geometry().center().y() != y);
+    const QModelIndex menuCell = list->model()->index(list->currentIndex().row(), 1);
+    QVERIFY(list->visualRect(menuCell).contains(menu->geometry().center()));
+}
+
+void TestSessionPage::buttonColumnHeaderDoesNotSort() {
+    PageUnderTest t;
+    QVERIFY(t.start(twoSessions));
+    t.page->showListPage();
+    QVERIFY(t.show());
+    QHeaderView* header = listOf(t.page.data())->horizontalHeader();
+    QTRY_COMPARE_WITH_TIMEOUT(header->sectionSize(4), 28, wait);
+    const int section = header->sortIndicatorSection();
+    const Qt::SortOrder order = header->sortIndicatorOrder();
+    const QString top = listOf(t.page.data())->model()->index(0, 0).data().toString();
+    const QPoint overButtons(header->sectionViewportPosition(4) + 14, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, overButtons);
+    QCOMPARE(header->sortIndicatorSection(), section);
+    QCOMPARE(header->sortIndicatorOrder(), order);
+    QCOMPARE(listOf(t.page.data())->model()->index(0, 0).data().toString(), top);
+    // Any other header still sorts.
+    const QPoint overName(header->sectionViewportPosition(0) + 10, header->height() / 2);
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, overName);
+    QCOMPARE(header->sortIndicatorSection(), 0);
+}
+
+void TestSessionPage::tabWalksTheRowButtons() {
+    PageUnderTest t;
+    QVERIFY(t.start(twoSessions));
+    t.page->showListPage();
+    QVERIFY(t.show());
+    QApplication::setActiveWindow(t.page.data());
+    QTableView* list = listOf(t.page.data());
+    QTRY_VERIFY_WITH_TIMEOUT(button(t.page.data(), "listMenuButton")->isVisible(), wait);
+    list->setCurrentIndex(list->model()->index(0, 0));
+    list->setFocus();
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), static_cast<QWidget*>(list), wait);
+    const bool editShown = button(t.page.data(), "listEditButton")->isVisible();
+    QStringList forward;
+    for (int i = 0; i < (editShown ? 4 : 3); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        forward << QApplication::focusWidget()->objectName();
+    }
+    QStringList expected{"listMenuButton", "listCloseButton", "SessionListView"};
+    if (editShown)
+        expected.prepend(QStringLiteral("listEditButton"));
+    QCOMPARE(forward, expected);
+    QCOMPARE(list->currentIndex().row(), 1);
+    // Back from the second row: the first row's last button.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(list->currentIndex().row(), 0);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("listCloseButton"));
+
+    // From the tool bar into the view: New Session to the first row, More back to the last row's buttons.
+    QPushButton* newSession = button(t.page.data(), "NewSessionButton");
+    newSession->setFocus();
+    list->setCurrentIndex(list->model()->index(1, 0));
+    QTest::keyClick(newSession, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(list));
+    QCOMPARE(list->currentIndex().row(), 0);
+    QPushButton* more = button(t.page.data(), "MoreButton");
+    more->setFocus();
+    QTest::keyClick(more, Qt::Key_Backtab);
+    QCOMPARE(list->currentIndex().row(), 1);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("listCloseButton"));
+}
+
+void TestSessionPage::bookmarksFollowThePermission_data() {
+    QTest::addColumn<QJsonObject>("permissions");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("own bookmarks allowed")
+        << QJsonObject{{"user", QJsonObject{{"bookmark", QJsonObject{{"user", true}}}}}} << true;
+    QTest::newRow("own bookmarks not allowed")
+        << QJsonObject{{"user", QJsonObject{{"bookmark", QJsonObject{{"user", false}, {"global", true}}}}}}
+        << false;
+}
+
+void TestSessionPage::bookmarksFollowThePermission() {
+    QFETCH(QJsonObject, permissions);
+    QFETCH(bool, enabled);
+    PageUnderTest t;
+    t.profile = QJsonObject{{"permissions", permissions}, {"config", QJsonObject()}};
+    QVERIFY(t.start(twoSessions));
+    auto* action = child<QAction>(t.page.data(), "bookmarksAction");
+    QVERIFY(action);
+    QVERIFY(t.page->viewMenu()->actions().contains(action));
+    QTRY_VERIFY_WITH_TIMEOUT(!t.server.requests(QStringLiteral("/v3/api/user/me")).isEmpty(), wait);
+    QTRY_COMPARE_WITH_TIMEOUT(action->isEnabled(), enabled, wait);
+    // Each request opens another dialog, editable as the profile says.
+    t.page->on_BookmarkButton_clicked();
+    t.page->on_BookmarkButton_clicked();
+    const QList<BookmarkDialog*> dialogs = t.page->findChildren<BookmarkDialog*>();
+    QCOMPARE(dialogs.size(), 2);
+    for (BookmarkDialog* dialog : dialogs) {
+        QCOMPARE(dialog->userBookmarksEditable(), enabled);
+        QVERIFY(dialog->testAttribute(Qt::WA_DeleteOnClose));
+        dialog->close();
+    }
+}
+
+void TestSessionPage::webPageSignsOutOnce() {
+    PageUnderTest t;
+    QVERIFY(t.start(twoSessions));
+    t.page->logout();
+    t.page.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(t.server.requests(logoutPath).size(), 1, wait);
+    // The interface lives on until the sign-out has been answered.
+    QTRY_COMPARE_WITH_TIMEOUT(RpcInstanceWeb::pendingDisposals(nullptr), 0, wait);
+    QCOMPARE(t.server.requests(logoutPath).size(), 1);
+}
+
+void TestSessionPage::logoutByTransport_data() {
+    QTest::addColumn<QString>("transport");
+    QTest::addColumn<int>("disposals");
+    QTest::newRow("web") << QStringLiteral("Web") << 1;
+    QTest::newRow("ssh") << QStringLiteral("Ssh") << 0;
+}
+
+void TestSessionPage::logoutByTransport() {
+    QFETCH(QString, transport);
+    QFETCH(int, disposals);
+    auto rpc = QSharedPointer<NamedTransport>::create(transport);
+    {
+        SessionListWidget page(rpc, nullptr, QJsonObject());
+        page.logout();
+        page.logout();
+    }
+    QCOMPARE(rpc->disposals, disposals);
+    {
+        SessionListWidget page(rpc, nullptr, QJsonObject());
+    }
+    QCOMPARE(rpc->disposals, 2 * disposals);
+}
+
+QTEST_MAIN(TestSessionPage)
+#include "tst_session_page.moc"
