@@ -29,13 +29,6 @@ QSharedPointer<ConnectionContext> makeContext(const QString& host, const QString
     return context;
 }
 
-// A dialog that is deleted while hidden closes no window, so Qt's last-window notice never comes;
-// its end is a reason to look again whether anything still keeps the program alive.
-void checkForQuitWhenGone(QDialog* dialog) {
-    QObject::connect(dialog, &QObject::destroyed, CloseHelper::instance(), &CloseHelper::checkForQuit,
-                     Qt::QueuedConnection);
-}
-
 void showSignIn(QDialog* dialog, const QString& host) {
     dialog->setWindowTitle(QCoreApplication::translate("Connecting", "%1").arg(host));
     dialog->show();
@@ -61,7 +54,6 @@ void launchWebBookmark(const HttpsConnection& connection, const QString& bookmar
                                        &QObject::deleteLater);
     const QSharedPointer<ConnectionContext> context = makeContext(connection.host(), connection.user());
     auto* dialog = new WebInitDialog(web, context->userInfo, connection.authMethod(), nullptr);
-    checkForQuitWhenGone(dialog);
 
     // The staged sign-in ends in succeeded, the server's sign-in page in tokenAdded; whichever
     // comes first asks for the session, once.
@@ -91,7 +83,6 @@ void launchSshBookmark(const SshConnection& connection, const QString& bookmarkI
     QSharedPointer<RpcInstanceSsh> ssh(new RpcInstanceSsh(settings), &QObject::deleteLater);
     const QSharedPointer<ConnectionContext> context = makeContext(settings.host, settings.user);
     auto* dialog = new SshInitDialog(ssh);
-    checkForQuitWhenGone(dialog);
 
     QWeakPointer<RpcInstanceSsh> weak = ssh;
     QPointer<SshInitDialog> guarded(dialog);
