@@ -86,15 +86,37 @@ void launchSshBookmark(const SshConnection& connection, const QString& bookmarkI
 
     QWeakPointer<RpcInstanceSsh> weak = ssh;
     QPointer<SshInitDialog> guarded(dialog);
-    auto ready = std::make_shared<QMetaObject::Connection>();
-    *ready = QObject::connect(ssh.data(), &RpcInstance::ready, dialog, [weak, context, bookmarkId, guarded, ready] {
-        QObject::disconnect(*ready);
+    // Until the remote interface is ready, or the sign-in is cancelled or fails.
+    struct Waiting {
+        QMetaObject::Connection ready;
+        bool active = true;
+        void end() {
+            active = false;
+            QObject::disconnect(ready);
+        }
+    };
+    auto waiting = std::make_shared<Waiting>();
+    waiting->ready = QObject::connect(ssh.data(), &RpcInstance::ready, dialog, [weak, context, bookmarkId, guarded, waiting] {
+        if (!waiting->active)
+            return;
+        waiting->end();
         const QSharedPointer<RpcInstance> rpc = weak.toStrongRef();
         if (rpc && guarded)
             bringUpBookmarkSession(rpc, context, bookmarkId, guarded);
     });
     // A cancel before ready: no request is sent for a dialog that is on its way out.
-    QObject::connect(dialog, &QDialog::rejected, dialog, [ready] { QObject::disconnect(*ready); });
+    QObject::connect(dialog, &QDialog::rejected, dialog, [waiting] { waiting->end(); });
+    // ssh that ends before the remote interface is ready would leave the dialog connecting forever:
+    // the user is told why, with the log, and the dialog goes.
+    QObject::connect(ssh.data(), &RpcInstance::finished, dialog,
+                     [weak, guarded, waiting](const QString& reason, const QString& details) {
+                         if (!waiting->active)
+                             return;
+                         waiting->end();
+                         showBringUpFailure(weak.toStrongRef(), details.isEmpty() ? reason : details);
+                         if (guarded)
+                             guarded->deleteLater();
+                     });
     QObject::connect(dialog, &QDialog::finished, dialog, &QObject::deleteLater);
     showSignIn(dialog, settings.host);
 }

@@ -28,6 +28,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QStackedWidget>
+#include <QTcpServer>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
@@ -111,6 +112,13 @@ int sshChildren() {
             ++count;
     }
     return count;
+}
+
+// A loopback port nobody listens on.
+quint16 closedPort() {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost);
+    return server.serverPort();
 }
 
 QJsonObject sshJson(const SshLaunchSettings& s) {
@@ -273,12 +281,30 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sshChildren(), 0, 20000);
     }
 
-    // A refused request: the dialog goes, one warning box with the server's message as plain text and
-    // the interface's log as details; closing it ends the program.
+    // A refused request, or ssh that ends before the interface is ready: the dialog goes, one warning
+    // box with the message as plain text and the interface's log as details; closing it ends the
+    // program.
+    void sshFailureBox_data() {
+        QTest::addColumn<bool>("refusedLogin");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("logLine");
+        QTest::newRow("request refused")
+            << false << "&lt;b&gt;No&lt;/b&gt; bookmark &amp; no &lt;i&gt;session&lt;/i&gt;"
+            << QStringLiteral("Request to \"%1\" failed").arg(shortcutMethod);
+        QTest::newRow("ssh ends before ready")
+            << true << "Unable to connect to the host &quot;127.0.0.1&quot;. The host may be down."
+            << "Connection refused";
+    }
     void sshFailureBox() {
+        QFETCH(bool, refusedLogin);
+        QFETCH(QString, message);
+        QFETCH(QString, logLine);
         const QJsonObject script{{"methods", QJsonObject{{shortcutMethod, QJsonObject{{"error", QJsonObject{
             {"name", "not_allowed"}, {"message", "<b>No</b> bookmark & no <i>session</i>"}}}}}}}};
-        launchSshBookmark(sshConnection(m_fixture.settings(script)), QStringLiteral("b8"));
+        SshLaunchSettings settings = m_fixture.settings(script);
+        if (refusedLogin)
+            settings.port = closedPort();
+        launchSshBookmark(sshConnection(settings), QStringLiteral("b8"));
         QString text, details, title, styleSheet;
         int icon = -1;
         bool dialogGone = false;
@@ -301,11 +327,11 @@ private slots:
         QVERIFY(dialogGone);
         QCOMPARE(title, QStringLiteral("Velnor Error"));
         QCOMPARE(icon, int(QMessageBox::Warning));
-        QCOMPARE(text, QStringLiteral("Failed to bring up the session.<br><br>"
-                                      "&lt;b&gt;No&lt;/b&gt; bookmark &amp; no &lt;i&gt;session&lt;/i&gt;"));
-        const QStringList lines = details.split(QLatin1Char('\n'));
-        QVERIFY2(lines.size() > 1, qPrintable(details));
-        QVERIFY2(details.contains(QStringLiteral("Request to \"%1\" failed").arg(shortcutMethod)), qPrintable(details));
+        QCOMPARE(text, QStringLiteral("Failed to bring up the session.<br><br>") + message);
+        // One log line per line: the request's start and its failure.
+        if (!refusedLogin)
+            QVERIFY2(details.split(QLatin1Char('\n')).size() > 1, qPrintable(details));
+        QVERIFY2(details.contains(logLine), qPrintable(details));
         // The failure's name is not shown.
         QVERIFY(!text.contains("not_allowed"));
         QCOMPARE(styleSheet, QStringLiteral("QTextEdit { font: 10px \"Courier\" }"));
