@@ -76,6 +76,11 @@ int runUntilQuit() {
                                  << widget->windowTitle() << text;
         }
         qWarning() << "tracked:" << CloseHelper::instance()->trackedObjects();
+        // The next scenario starts without them.
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible())
+                widget->deleteLater();
+        }
     }
     // What the program would do before it ends: delete what was let go, and let queued quit
     // checks run here rather than in the next scenario's loop.
