@@ -129,12 +129,14 @@ void bringUpBookmarkSession(const QSharedPointer<RpcInstance>& rpc,
     auto* op = new SessionConnectOp(rpc, context, nullptr);
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, op, &QObject::deleteLater);
     QObject::connect(op, &SessionConnectOp::sessionStarting, op, &QObject::deleteLater);
-    // Over ssh the viewer reaches its session through the interface's ssh process: the interface
-    // stays as long as the viewer does.
-    QObject::connect(op, &SessionConnectOp::sessionStarting, op, [rpc](RdpInstance* viewer) {
-        if (viewer)
-            QObject::connect(viewer, &QObject::destroyed, [rpc] {});
-    });
+    // Over ssh the viewer reaches its session through the interface's ssh process (its tunnel): the
+    // interface stays as long as the viewer does.
+    if (qobject_cast<RpcInstanceSsh*>(rpc.data())) {
+        QObject::connect(op, &SessionConnectOp::sessionStarting, op, [rpc](RdpInstance* viewer) {
+            if (viewer)
+                QObject::connect(viewer, &QObject::destroyed, [rpc] {});
+        });
+    }
     if (dialog) {
         QObject::connect(dialog, &QDialog::rejected, op, &QObject::deleteLater);
         QObject::connect(op, &SessionConnectOp::sessionStarting, dialog, &QObject::deleteLater);
