@@ -1,5 +1,6 @@
 #include "app/LaunchModes.h"
 
+#include "app/BookmarkBringUp.h"
 #include "app/MainWindow.h"
 #include "app/StartupFolders.h"
 #include "connections/ConnectionImporter.h"
@@ -47,6 +48,15 @@ bool isOlderConnectionFile(const QString& path) {
     return false;
 }
 
+// The event loop of a launch. Afterwards the objects let go during the last events are deleted, so
+// that the server interface ends and stops its ssh process before the program does.
+int runLaunchLoop(QApplication& application) {
+    const int result = application.exec();
+    for (int round = 0; round < 4; ++round)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return result;
+}
+
 } // namespace
 
 LaunchMode launchModeOf(const QStringList& arguments) {
@@ -66,7 +76,6 @@ LaunchMode launchModeOf(const QStringList& arguments) {
 }
 
 int runSshLaunch(QApplication& application, const QStringList& arguments) {
-    Q_UNUSED(application);
     QCommandLineParser parser;
     SshConnection::addCommandLineOptions(parser);
     parser.addOption(bookmarkOption());
@@ -80,13 +89,11 @@ int runSshLaunch(QApplication& application, const QStringList& arguments) {
         criticalBox(QCoreApplication::translate("MainFile", "Failed to parse a bookmark ID"));
         return 1;
     }
-    criticalBox(QCoreApplication::translate("MainFile", "Bringing up a bookmark's session is not available "
-                                                        "in this build yet."));
-    return 1;
+    launchSshBookmark(connection, parser.value(QStringLiteral("bid")));
+    return runLaunchLoop(application);
 }
 
 int runWebLaunch(QApplication& application, const QStringList& arguments) {
-    Q_UNUSED(application);
     QCommandLineParser parser;
     HttpsConnection::addCommandLineOptions(parser);
     parser.addOption(bookmarkOption());
@@ -100,9 +107,8 @@ int runWebLaunch(QApplication& application, const QStringList& arguments) {
         criticalBox(QCoreApplication::translate("MainFile", "Failed to parse a bookmark ID"));
         return 1;
     }
-    criticalBox(QCoreApplication::translate("MainFile", "Bringing up a bookmark's session is not available "
-                                                        "in this build yet."));
-    return 1;
+    launchWebBookmark(connection, parser.value(QStringLiteral("bid")));
+    return runLaunchLoop(application);
 }
 
 bool importOlderFolder(const QString& source, const QString& destination, bool* hadCandidates) {

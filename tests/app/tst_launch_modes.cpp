@@ -51,6 +51,17 @@ private slots:
                                               << "Failed to parse an SSH connection";
         QTest::newRow("web without url") << QStringList{"Velnor3", "--web", "--bid", "b"}
                                          << "Failed to parse a Web connection";
+        // A port that is not a number reads as 0 and is no reason to stop: the bookmark id is.
+        QTest::newRow("ssh port not a number, no bid")
+            << QStringList{"Velnor3", "--ssh", "--host", "h", "--port", "abc"} << "Failed to parse a bookmark ID";
+        QTest::newRow("ssh without host") << QStringList{"Velnor3", "--ssh", "--bid", "b"}
+                                          << "Failed to parse an SSH connection";
+        QTest::newRow("web url without host") << QStringList{"Velnor3", "--web", "--url", "https://", "--bid", "b"}
+                                              << "Failed to parse a Web connection";
+        QTest::newRow("web url unreadable") << QStringList{"Velnor3", "--web", "--url", "https://[::1", "--bid", "b"}
+                                            << "Failed to parse a Web connection";
+        QTest::newRow("web with an empty bid")
+            << QStringList{"Velnor3", "--web", "--url", "https://h:8443/x", "--bid", ""} << "Failed to parse a bookmark ID";
     }
     void launchFailures() {
         QFETCH(QStringList, arguments);

@@ -2,6 +2,7 @@
 // Prints the URL to use on its first line of standard output and each request on standard error.
 
 #include "HttpsServer.h"
+#include "SshAuthFlow.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -23,7 +24,19 @@ int main(int argc, char** argv) {
         QStringLiteral("token"),
         QStringLiteral("Token the API requires (empty: none); the sign-in route hands it out."),
         QStringLiteral("token"));
-    parser.addOptions({http, port, token});
+    const QCommandLineOption signInSteps(
+        QStringLiteral("sign-in-steps"),
+        QStringLiteral("Run the staged sign-in on /v3/api/auth/ssh with these steps (comma-separated; "
+                       "empty: signed in at once). The password is \"secret\"."),
+        QStringLiteral("steps"));
+    const QCommandLineOption shortcutDisplay(
+        QStringLiteral("shortcut-display"),
+        QStringLiteral("Answer /v3/api/bookmark/shortcut with a session shown at this display URL."),
+        QStringLiteral("url"));
+    const QCommandLineOption shortcutName(QStringLiteral("shortcut-name"),
+                                          QStringLiteral("The \"name\" of that session (none by default)."),
+                                          QStringLiteral("name"));
+    parser.addOptions({http, port, token, signInSteps, shortcutDisplay, shortcutName});
     parser.process(app);
 
     bool ok = false;
@@ -40,6 +53,22 @@ int main(int argc, char** argv) {
                       static_cast<quint16>(portNumber))) {
         std::fprintf(stderr, "velnor-https-server: %s\n", qPrintable(server.error()));
         return 1;
+    }
+    if (parser.isSet(signInSteps)) {
+        HttpsPeer::SshAuthFlow::Config config;
+        config.steps = parser.value(signInSteps).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        config.finalReply = QJsonObject{{QStringLiteral("token"), QString::fromUtf8(server.token())}};
+        HttpsPeer::SshAuthFlow::install(server, QStringLiteral("/v3/api/auth/ssh"), config);
+    }
+    if (parser.isSet(shortcutDisplay)) {
+        QJsonObject reply = HttpsPeer::connectReply(QStringLiteral("shortcut-1"));
+        reply.insert(QStringLiteral("urls"), QJsonArray{parser.value(shortcutDisplay)});
+        QJsonObject params;
+        if (parser.isSet(shortcutName))
+            params.insert(QStringLiteral("name"), parser.value(shortcutName));
+        reply.insert(QStringLiteral("params"), params);
+        server.route("POST", QStringLiteral("/v3/api/bookmark/shortcut"),
+                     [reply](const HttpsPeer::Request&) { return HttpsPeer::Response::result(reply); });
     }
     std::printf("%s\n", server.url().toString().toUtf8().constData());
     std::fflush(stdout);
