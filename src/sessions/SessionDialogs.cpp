@@ -53,6 +53,30 @@ QTableWidgetItem* fixedItem(const QString& text) {
     return item;
 }
 
+// One tab of a label above a text field; names are the tab's, its layout's, the label's and the field's.
+struct TabNames {
+    const char* tab;
+    const char* layout;
+    const char* label;
+    const char* field;
+};
+
+QPlainTextEdit* addTextTab(QTabWidget* tabs, const TabNames& names, const QString& labelText,
+                           const QString& tabText) {
+    auto* tab = new QWidget(tabs);
+    tab->setObjectName(QLatin1String(names.tab));
+    auto* layout = new QVBoxLayout(tab);
+    layout->setObjectName(QLatin1String(names.layout));
+    auto* label = new QLabel(labelText, tab);
+    label->setObjectName(QLatin1String(names.label));
+    auto* field = new QPlainTextEdit(tab);
+    field->setObjectName(QLatin1String(names.field));
+    layout->addWidget(label);
+    layout->addWidget(field);
+    tabs->addTab(tab, tabText);
+    return field;
+}
+
 } // namespace
 
 // ---- ExecDialog
@@ -67,29 +91,10 @@ ExecDialog::ExecDialog(QWidget* parent)
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("tabWidget"));
 
-    auto* commandTab = new QWidget(m_tabs);
-    commandTab->setObjectName(QStringLiteral("CommandTab"));
-    auto* commandLayout = new QVBoxLayout(commandTab);
-    commandLayout->setObjectName(QStringLiteral("verticalLayout_2"));
-    auto* commandLabel = new QLabel(tr("Command to Execute *"), commandTab);
-    commandLabel->setObjectName(QStringLiteral("label"));
-    m_command = new QPlainTextEdit(commandTab);
-    m_command->setObjectName(QStringLiteral("CommandTextEdit"));
-    commandLayout->addWidget(commandLabel);
-    commandLayout->addWidget(m_command);
-    m_tabs->addTab(commandTab, tr("Command"));
-
-    auto* stdinTab = new QWidget(m_tabs);
-    stdinTab->setObjectName(QStringLiteral("StdinTab"));
-    auto* stdinLayout = new QVBoxLayout(stdinTab);
-    stdinLayout->setObjectName(QStringLiteral("verticalLayout_3"));
-    auto* stdinLabel = new QLabel(tr("Stdin"), stdinTab);
-    stdinLabel->setObjectName(QStringLiteral("label_2"));
-    m_stdin = new QPlainTextEdit(stdinTab);
-    m_stdin->setObjectName(QStringLiteral("StdinTextEdit"));
-    stdinLayout->addWidget(stdinLabel);
-    stdinLayout->addWidget(m_stdin);
-    m_tabs->addTab(stdinTab, tr("Stdin"));
+    m_command = addTextTab(m_tabs, {"CommandTab", "verticalLayout_2", "label", "CommandTextEdit"},
+                           tr("Command to Execute *"), tr("Command"));
+    m_stdin = addTextTab(m_tabs, {"StdinTab", "verticalLayout_3", "label_2", "StdinTextEdit"}, tr("Stdin"),
+                         tr("Stdin"));
     m_tabs->setCurrentIndex(0);
 
     m_background = new QCheckBox(tr("Run this command in the background"), this);

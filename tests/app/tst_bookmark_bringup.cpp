@@ -4,6 +4,7 @@
 // the quit policy decides when it ends.
 
 #include "../rpc/ssh/SshRpcFixture.h"
+#include "../ClosedPort.h"
 
 #include "HttpsServer.h"
 #include "SimServer.h"
@@ -119,25 +120,9 @@ int sshChildren() {
     return count;
 }
 
-// A loopback port nobody listens on.
-quint16 closedPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
-}
-
-QJsonObject sshJson(const SshLaunchSettings& s) {
-    return QJsonObject{{"type", "ssh"},
-                       {"host", s.host},
-                       {"port", int(s.port)},
-                       {"user", s.user},
-                       {"run", s.run},
-                       {"sshOptions", QJsonArray::fromStringList(s.sshOptions)}};
-}
-
 SshConnection sshConnection(const SshLaunchSettings& settings) {
     SshConnection connection;
-    connection.fromJson(sshJson(settings));
+    connection.fromJson(SshRpcFixture::connectionJson(settings));
     return connection;
 }
 

@@ -2,6 +2,7 @@
 // reaches the page's failed signal with the log.
 
 #include "../rpc/ssh/SshRpcFixture.h"
+#include "../ClosedPort.h"
 
 #include "connections/SshConnection.h"
 #include "sessions/SessionListWidget.h"
@@ -15,22 +16,6 @@
 #include <QTest>
 
 namespace {
-
-quint16 closedPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
-}
-
-QJsonObject sshJson(const SshLaunchSettings& s) {
-    return QJsonObject{{"type", "ssh"},
-                       {"host", s.host},
-                       {"port", int(s.port)},
-                       {"user", s.user},
-                       {"run", s.run},
-                       {"sshOptions", QJsonArray::fromStringList(s.sshOptions)},
-                       {"forwardAgent", false}};
-}
 
 } // namespace
 
@@ -48,7 +33,7 @@ private slots:
 
     void sshSignInStartsThePage() {
         SshConnection connection;
-        connection.fromJson(sshJson(m_fixture.settings()));
+        connection.fromJson(SshRpcFixture::connectionJson(m_fixture.settings()));
         connection.setName(QStringLiteral("Lab"));
         QPointer<QWidget> page = connection.open(nullptr);
         auto* sessions = qobject_cast<SessionListWidget*>(page.data());
@@ -67,7 +52,7 @@ private slots:
         SshLaunchSettings settings = m_fixture.settings();
         settings.port = closedPort();
         SshConnection connection;
-        connection.fromJson(sshJson(settings));
+        connection.fromJson(SshRpcFixture::connectionJson(settings));
         QPointer<QWidget> page = connection.open(nullptr);
         QSignalSpy failed(page.data(), SIGNAL(failed(QString, QString, QString)));
         QVERIFY(failed.wait(SshRpcFixture::timeoutMs));

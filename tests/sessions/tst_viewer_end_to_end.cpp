@@ -3,6 +3,7 @@
 // through the real dynamic forward of the ssh login.
 
 #include "../rpc/ssh/SshRpcFixture.h"
+#include "../ClosedPort.h"
 
 #include "SimServer.h"
 #include "TestCertificate.h"
@@ -23,12 +24,6 @@
 #include <QTest>
 
 namespace {
-
-quint16 closedPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
-}
 
 void closeBoxes() {
     for (QWidget* widget : QApplication::topLevelWidgets())

@@ -1,5 +1,6 @@
 #include "sessions/ViewerLaunchers.h"
 
+#include "../ClosedPort.h"
 #include "rpc/RpcInstanceWeb.h"
 #include "sessions/SessionConnectOp.h"
 
@@ -21,13 +22,6 @@ namespace {
 ConnectInfo reply(const char* json) {
     // Single quotes keep the JSON readable.
     return ConnectInfo::fromJson(QJsonDocument::fromJson(QByteArray(json).replace('\'', '"')).object());
-}
-
-// A loopback port nobody listens on.
-quint16 closedPort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    return server.serverPort();
 }
 
 QStringList takeErrorBoxes() {

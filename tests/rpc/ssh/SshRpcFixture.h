@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -80,6 +81,17 @@ public:
         if (!extraArgs.isEmpty())
             s.run += QLatin1Char(' ') + extraArgs;
         return s;
+    }
+
+    // A stored ssh connection that logs in to the harness with these settings.
+    static QJsonObject connectionJson(const SshLaunchSettings& s) {
+        return QJsonObject{{"type", "ssh"},
+                           {"host", s.host},
+                           {"port", int(s.port)},
+                           {"user", s.user},
+                           {"run", s.run},
+                           {"sshOptions", QJsonArray::fromStringList(s.sshOptions)},
+                           {"forwardAgent", false}};
     }
 
     // The requests the test command has recorded for the last settings (or into the given record

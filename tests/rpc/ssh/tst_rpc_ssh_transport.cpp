@@ -2,6 +2,7 @@
 // notifications, standard error, every way the channel ends, and the end of the instance.
 
 #include "SshRpcFixture.h"
+#include "../../ClosedPort.h"
 
 #include "rpc/RpcLogging.h"
 #include "signin/SshProcess.h"
@@ -39,12 +40,6 @@ QList<QMessageBox*> openBoxes() {
 void closeBoxes() {
     for (QMessageBox* box : openBoxes())
         box->close();
-}
-
-quint16 closedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
 }
 
 // Collects what the velnor.rpc category prints.
