@@ -62,6 +62,8 @@ QJsonObject ConnectionImporter::read(const QString& path) {
     }
     if (reader.hasError())
         setError(reader.errorString());
+    else if (result.isEmpty())
+        setError(tr("%1 is not an older connection file").arg(path));
     return result;
 }
 
@@ -89,6 +91,10 @@ QJsonObject ConnectionImporter::convertWeb(QXmlStreamReader& reader) {
             const QUrl url(elementText(reader));
             json.insert(QStringLiteral("host"), url.host(QUrl::FullyDecoded));
             json.insert(QStringLiteral("port"), url.port(443));
+            // A server under a path keeps it.
+            const QString path = url.path(QUrl::FullyDecoded);
+            if (!path.isEmpty() && path != QLatin1String("/"))
+                json.insert(QStringLiteral("uri"), path);
         } else if (name == QLatin1String("Name")) {
             json.insert(QStringLiteral("name"), elementText(reader));
         } else if (name == QLatin1String("User")) {
@@ -102,11 +108,12 @@ QJsonObject ConnectionImporter::convertWeb(QXmlStreamReader& reader) {
 
 bool ConnectionImporter::save(const QJsonObject& json, const QString& folder) {
     clearError();
-    QString base = QStringLiteral("velnor_import");
-    if (json.contains(QLatin1String("name")))
-        base = json.value(QLatin1String("name")).toString();
-    else if (json.contains(QLatin1String("host")))
+    // The name, else the host: an empty base would make a hidden ".velnor".
+    QString base = json.value(QLatin1String("name")).toString();
+    if (base.isEmpty())
         base = json.value(QLatin1String("host")).toString();
+    if (base.isEmpty())
+        base = QStringLiteral("velnor_import");
     // Without Unicode properties \W is everything but ASCII letters, digits and the underscore.
     static const QRegularExpression nonWord(QStringLiteral("\\W"));
     base.replace(nonWord, QStringLiteral("_"));

@@ -56,15 +56,15 @@ void TestConnectionImporter::convert_data() {
     QTest::newRow("web")
         << QByteArray("<WebConnection><Name>Gw</Name><Url>https://srv.example:3300/x</Url><User>ann</User>"
                       "<IgnoreSslErrors>true</IgnoreSslErrors></WebConnection>")
-        << QJsonObject{{"type", "https"}, {"name", "Gw"}, {"host", "srv.example"}, {"port", 3300}, {"user", "ann"},
-                       {"ignoreSslErrors", true}}
+        << QJsonObject{{"type", "https"}, {"name", "Gw"}, {"host", "srv.example"}, {"port", 3300}, {"uri", "/x"},
+                       {"user", "ann"}, {"ignoreSslErrors", true}}
         << false;
     QTest::newRow("web without port, 1 is false")
         << QByteArray("<WebConnection><Url>https://srv.example/</Url><IgnoreSslErrors>1</IgnoreSslErrors>"
                       "<Sci>x</Sci></WebConnection>")
         << QJsonObject{{"type", "https"}, {"host", "srv.example"}, {"port", 443}, {"ignoreSslErrors", false}}
         << false;
-    QTest::newRow("other root") << QByteArray("<Connection><Host>srv</Host></Connection>") << QJsonObject() << false;
+    QTest::newRow("other root") << QByteArray("<Connection><Host>srv</Host></Connection>") << QJsonObject() << true;
     QTest::newRow("truncated keeps what was read")
         << QByteArray("<SshConnection><Host>srv</Host><User>an") << QJsonObject{{"type", "ssh"}, {"host", "srv"}}
         << true;
@@ -91,8 +91,8 @@ void TestConnectionImporter::fileNames_data() {
                                    << "B_ro__.velnor";
     QTest::newRow("host when no name") << QJsonObject{{"host", "srv.example"}} << QStringList{"srv_example.velnor"}
                                        << "srv_example (1).velnor";
-    QTest::newRow("empty name") << QJsonObject{{"name", ""}, {"host", "h"}} << QStringList{".velnor", " (1).velnor"}
-                                << " (2).velnor";
+    QTest::newRow("empty name") << QJsonObject{{"name", ""}, {"host", "h"}} << QStringList{"h.velnor"}
+                                << "h (1).velnor";
     QTest::newRow("neither") << QJsonObject{{"type", "ssh"}} << QStringList{"velnor_import.velnor"}
                              << "velnor_import (1).velnor";
 }
