@@ -4,6 +4,8 @@
 
 #include "sessions/SessionListWidget.h"
 
+#include "../rpc/ssh/SshRpcFixture.h"
+
 #include "HttpsServer.h"
 #include "SimServer.h"
 #include "SshAuthFlow.h"
@@ -298,6 +300,42 @@ private slots:
             if (button->text().remove('&') == QLatin1String("Continue"))
                 button->click();
         QVERIFY(viewerRan(p, "s-auth"));
+    }
+
+    // Over ssh: a schedule reply, then a start whose viewer reaches the simulator through the tunnel.
+    void sshStartSequence() {
+        SshRpcFixture fixture;
+        QString error;
+        QVERIFY2(fixture.start(&error), qPrintable(error));
+        qunsetenv("SSH_ASKPASS");
+        qunsetenv("SSH_AUTH_SOCK");
+        DisplaySim::Server sim;
+        QVERIFY(sim.listen());
+        const QJsonObject session{{"id", "s-ssh"}, {"webSocketPort", sim.port()}, {"uri", "/client/protocol"}};
+        const QJsonObject script{
+            {"methods", QJsonObject{{"/v3/api/session/start",
+                                     QJsonArray{QJsonObject{{"result", json("{'stage':'schedule'}")}},
+                                                QJsonObject{{"result", session}}}}}}};
+        QSharedPointer<RpcInstance> rpc(new RpcInstanceSsh(fixture.settings(script)));
+        QSignalSpy ready(rpc.data(), &RpcInstance::ready);
+        QSignalSpy finished(rpc.data(), &RpcInstance::finished);
+        QVERIFY(QTest::qWaitFor([&] { return ready.count() == 1 || finished.count() > 0; }, wait));
+        QVERIFY2(ready.count() == 1, qPrintable(rpc->log().join('\n')));
+        SessionListWidget page(rpc, QSharedPointer<ConnectionContext>::create(), QJsonObject());
+        page.beginInteraction();
+
+        page.startSession(json("{'command':'xterm','params':{}}"));
+        QTRY_VERIFY_WITH_TIMEOUT(visibleBox("ScheduleResultBox"), wait);
+        page.startSession(json("{'command':'xterm','params':{}}"));
+        QTRY_VERIFY_WITH_TIMEOUT(findViewer("s-ssh"), wait);
+        QPointer<RdpInstance> viewer = findViewer("s-ssh");
+        QVERIFY(sim.awaitMainSequence(wait));
+        viewer->quit();
+        QTRY_VERIFY_WITH_TIMEOUT(viewer.isNull(), wait);
+        int starts = 0;
+        for (const QJsonObject& request : fixture.recorded())
+            starts += request.value("method").toString() == QLatin1String("/v3/api/session/start");
+        QCOMPARE(starts, 2);
     }
 
 private:
