@@ -279,7 +279,12 @@ void WebInitDialog::showFailure(const QString& name, const QString& message, con
 }
 
 void WebInitDialog::clearButtons() {
-    m_ui->ButtonBox->clear();
+    // The buttons go later: this may run while one of them is still delivering its click.
+    for (QAbstractButton* button : m_ui->ButtonBox->buttons()) {
+        m_ui->ButtonBox->removeButton(button);
+        button->hide();
+        button->deleteLater();
+    }
     m_continue = nullptr;
 }
 

@@ -175,9 +175,12 @@ void answerPassword(const QString& password) {
     if (dialog->findChild<QStackedWidget*>()->currentIndex() != WebInitDialog::AnswerPage || !field->isEnabled())
         return;
     field->setText(password);
+    // One press; what it sets off may change the dialog's children, so the list is not walked further.
     for (QAbstractButton* button : dialog->findChildren<QAbstractButton*>()) {
-        if (button->text() == QLatin1String("Continue") && button->isVisibleTo(dialog))
+        if (button->text() == QLatin1String("Continue") && button->isVisibleTo(dialog)) {
             button->click();
+            return;
+        }
     }
 }
 
