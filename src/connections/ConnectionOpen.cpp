@@ -19,6 +19,23 @@ QString logOf(const RpcInstance& instance) {
     return instance.log().join(QLatin1Char('\n'));
 }
 
+// The interface's end, once: closes the sign-in dialog and reports on the page with the log.
+void reportEndOnPage(const QSharedPointer<RpcInstance>& rpc, SessionListWidget* page, QDialog* dialog) {
+    const QWeakPointer<RpcInstance> weak = rpc;
+    const QPointer<SessionListWidget> guardedPage(page);
+    const QPointer<QDialog> guardedDialog(dialog);
+    auto once = std::make_shared<QMetaObject::Connection>();
+    *once = QObject::connect(rpc.data(), &RpcInstance::finished, rpc.data(),
+                             [weak, guardedPage, guardedDialog, once](const QString& reason, const QString& details) {
+                                 if (guardedDialog)
+                                     guardedDialog->close();
+                                 QObject::disconnect(*once);
+                                 const auto instance = weak.toStrongRef();
+                                 if (guardedPage && instance)
+                                     emit guardedPage->failed(reason, details, logOf(*instance));
+                             });
+}
+
 } // namespace
 
 QWidget* HttpsConnection::open(QWidget* parent) {
@@ -60,16 +77,7 @@ QWidget* HttpsConnection::open(QWidget* parent) {
         if (dialog)
             dialog->deleteLater();
     });
-    auto finishedOnce = std::make_shared<QMetaObject::Connection>();
-    *finishedOnce = QObject::connect(rpc.data(), &RpcInstance::finished, rpc.data(),
-                                     [weak, guardedPage, dialog, finishedOnce](const QString& reason, const QString& details) {
-        if (dialog)
-            dialog->close();
-        QObject::disconnect(*finishedOnce);
-        const auto instance = weak.toStrongRef();
-        if (guardedPage && instance)
-            emit guardedPage->failed(reason, details, logOf(*instance));
-    });
+    reportEndOnPage(rpc, page, dialog);
     auto failedOnce = std::make_shared<QMetaObject::Connection>();
     *failedOnce = QObject::connect(dialog, &WebInitDialog::failed, page,
                                    [weak, guardedPage, dialog, failedOnce](const QString& name, const QString& message) {
@@ -101,24 +109,13 @@ QWidget* SshConnection::open(QWidget*) {
     QPointer<SshInitDialog> dialog = new SshInitDialog(rpc, page);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setModal(true);
-    QPointer<SessionListWidget> guardedPage(page);
     QObject::connect(dialog, &QDialog::rejected, page, &QWidget::close);
     QObject::connect(rpc.data(), &RpcInstance::ready, page, [page, dialog] {
         page->beginInteraction();
         if (dialog)
             dialog->hide();
     });
-    QWeakPointer<RpcInstanceSsh> weak = rpc;
-    auto finishedOnce = std::make_shared<QMetaObject::Connection>();
-    *finishedOnce = QObject::connect(rpc.data(), &RpcInstance::finished, rpc.data(),
-                                     [weak, guardedPage, dialog, finishedOnce](const QString& reason, const QString& details) {
-        if (dialog)
-            dialog->close();
-        QObject::disconnect(*finishedOnce);
-        const auto instance = weak.toStrongRef();
-        if (guardedPage && instance)
-            emit guardedPage->failed(reason, details, logOf(*instance));
-    });
+    reportEndOnPage(rpc, page, dialog);
     if (dialog)
         dialog->show();
     return page;

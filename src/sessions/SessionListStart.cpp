@@ -10,6 +10,7 @@
 #include "sessions/ConnectionContext.h"
 #include "sessions/SessionConnectOp.h"
 #include "sessions/SessionModel.h"
+#include "sessions/SessionPageBoxes.h"
 #include "sessions/SessionTexts.h"
 #include "signin/AuthDialog.h"
 #include "viewer/engine/RdpInstance.h"
@@ -26,21 +27,7 @@
 #include <QScreen>
 #include <QTreeView>
 
-namespace {
-
-QMessageBox* looseBox(QMessageBox::Icon icon, const QString& title, const QString& text) {
-    auto* box = new QMessageBox(icon, title, text, QMessageBox::Close);
-    box->setTextFormat(Qt::RichText);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::NonModal);
-    return box;
-}
-
-QString errorTitle(const char* context) {
-    return QCoreApplication::translate(context, "%1 Error").arg(QCoreApplication::applicationName());
-}
-
-} // namespace
+using namespace SessionPageBoxes;
 
 void SessionListWidget::setUpConnectAndStart() {
     connect(m_model, &SessionModel::sessionAdded, this, [this](const QModelIndex& index) {
@@ -295,8 +282,7 @@ void SessionListWidget::startSignIn(SessionConnectOp* op, const ConnectInfo& inf
 void SessionListWidget::showConnectFailure(const QString& sentence, const QString& name, const QString& message) {
     // The server's words are shown as typed, never read as markup.
     QMessageBox* box = looseBox(QMessageBox::Warning, errorTitle("SessionConnectOp"),
-                                QStringLiteral("%1<br><br>%2<br>(%3)")
-                                    .arg(sentence.toHtmlEscaped(), message.toHtmlEscaped(), name.toHtmlEscaped()));
+                                longForm(sentence, message, name));
     box->setObjectName(QStringLiteral("SessionFailureBox"));
     box->show();
 }

@@ -13,6 +13,7 @@
 #include "sessions/SessionDialogs.h"
 #include "sessions/SessionFileManager.h"
 #include "sessions/SessionModel.h"
+#include "sessions/SessionPageBoxes.h"
 #include "sessions/SessionSortFilterProxyModel.h"
 #include "sessions/SessionTexts.h"
 #include "sessions/ViewerRegistry.h"
@@ -679,25 +680,10 @@ void SessionListWidget::sessionAction(const Session& session, int codes) {
 
 namespace {
 
-// Failure boxes of the session operations: no parent, not modal, deleted when closed. Server text in
-// them is escaped; only the operation's own sentence is markup.
+using namespace SessionPageBoxes;
+
 void showOperationFailure(const QString& title, const QString& text) {
-    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Close);
-    box->setTextFormat(Qt::RichText);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->show();
-}
-
-QString errorTitle(const char* context) {
-    return QCoreApplication::translate(context, "%1 Error").arg(QCoreApplication::applicationName());
-}
-
-QString shortForm(const QString& sentence, const QString& message) {
-    return sentence.arg(message.toHtmlEscaped());
-}
-
-QString longForm(const QString& sentence, const QString& message, const QString& name) {
-    return QStringLiteral("%1<br><br>%2<br>(%3)").arg(sentence, message.toHtmlEscaped(), name.toHtmlEscaped());
+    looseBox(QMessageBox::Warning, title, text)->show();
 }
 
 } // namespace
@@ -894,17 +880,6 @@ void SessionListWidget::on_LogButton_clicked() {
 void SessionListWidget::appendLog(const QString& line) {
     m_log << line;
     emit logAppended(line);
-}
-
-void SessionListWidget::showFailure(const QString& what, const QString& message) {
-    appendLog(what + QLatin1Char(' ') + message);
-    // Server text is shown as typed, never read as markup.
-    auto* box = new QMessageBox(QMessageBox::Warning, tr("%1 Error").arg(QCoreApplication::applicationName()),
-                                what + QStringLiteral("<br><br>") + message.toHtmlEscaped(), QMessageBox::Close,
-                                this);
-    box->setTextFormat(Qt::RichText);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->show();
 }
 
 void SessionListWidget::closeEvent(QCloseEvent* event) {

@@ -132,7 +132,6 @@ private:
     static void showStartError(const QString& title, const QString& message, const QVariantMap& extras);
     static void showScheduleResult(const QString& html);
     void appendLog(const QString& line);
-    void showFailure(const QString& what, const QString& message);
     QVariantMap sessionPermissions() const { return m_sessionPermissions; }
     QVariantMap startPermissions() const { return m_startPermissions; }
     void showSessionInfo(const Session& session);
