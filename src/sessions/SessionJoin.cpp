@@ -45,7 +45,6 @@ void joinSharedSession(const HttpsConnection& connection, const QString& session
     box->setObjectName(QStringLiteral("JoinProgressBox"));
     box->setTextFormat(Qt::PlainText);
     box->setWindowModality(Qt::NonModal);
-    QObject::connect(box, &QDialog::rejected, box, &QObject::deleteLater);
     QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);
 
     auto* op = new SessionConnectOp(rpc, context);

@@ -110,7 +110,6 @@ SessionConnectOp* SessionListWidget::newConnectOp(const QString& name) {
     connect(qApp, &QCoreApplication::aboutToQuit, op, &QObject::deleteLater);
     connect(op, &SessionConnectOp::sessionStarting, op, &QObject::deleteLater);
     connect(op, &SessionConnectOp::sessionStarting, this, [this, name](RdpInstance* viewer) {
-        QPointer<RdpInstance> guarded(viewer);
         const QWeakPointer<RpcInstance> rpc = m_rpc;
         connect(viewer, &RdpInstance::logInfo, this, [rpc, name](const QString& text) {
             if (const QSharedPointer<RpcInstance> instance = rpc.toStrongRef())
