@@ -131,9 +131,16 @@ void SessionListWidget::connectSession(const QString& id, const QString& name) {
         m_shared->currentIndex() < 1 ? m_rpc->connectSession(id) : m_rpc->connectShare(id);
     deleteWhenSettled(promise, nullptr);
     QPointer<SessionConnectOp> guarded(op);
-    connect(promise, &RpcPromiseBase::succeeded, op, [this, guarded, promise, name] {
-        if (guarded)
-            beginViewer(guarded, promise->value, name);
+    // The op outlives the page; a reply that comes after the page closed only ends the op.
+    const QPointer<SessionListWidget> self(this);
+    connect(promise, &RpcPromiseBase::succeeded, op, [self, guarded, promise, name] {
+        if (!guarded)
+            return;
+        if (!self) {
+            guarded->deleteLater();
+            return;
+        }
+        self->beginViewer(guarded, promise->value, name);
     });
     connect(promise, &RpcPromiseBase::failed, this, [this, guarded](const QString& error, const QString& message) {
         if (guarded)
@@ -189,9 +196,15 @@ void SessionListWidget::startSession(QJsonObject request) {
     RpcPromise<ConnectInfo>* promise = m_rpc->startSession(request);
     deleteWhenSettled(promise, nullptr);
     QPointer<SessionConnectOp> guarded(op);
-    connect(promise, &RpcPromiseBase::succeeded, op, [this, guarded, promise, name, request] {
-        if (guarded)
-            handleStartReply(guarded, promise->value, name, request);
+    const QPointer<SessionListWidget> self(this);
+    connect(promise, &RpcPromiseBase::succeeded, op, [self, guarded, promise, name, request] {
+        if (!guarded)
+            return;
+        if (!self) {
+            guarded->deleteLater();
+            return;
+        }
+        self->handleStartReply(guarded, promise->value, name, request);
     });
     connect(promise, &RpcPromiseBase::failed, this,
             [guarded](const QString&, const QString& message, const QVariantMap& extras) {

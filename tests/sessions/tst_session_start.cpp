@@ -221,6 +221,23 @@ private slots:
         QVERIFY2(text.contains("no &lt;i&gt;room&lt;/i&gt;"), qPrintable(text));
     }
 
+    // A connect or start whose reply comes after the page closed starts nothing and touches no
+    // freed page.
+    void replyAfterPageClosed() {
+        Page p;
+        QVERIFY(p.start(QJsonObject()));
+        for (const char* route : {"/v3/api/session/connect", "/v3/api/session/start"})
+            p.server.route("POST", route, [&p](const Request&) { return Response::result(p.viewerReply("late")).after(300); });
+        p.page->connectSession("late", "Desk");
+        p.page->startSession(json("{'command':'xterm','params':{}}"));
+        QTRY_VERIFY_WITH_TIMEOUT(!p.server.requests("/v3/api/session/start").isEmpty() &&
+                                     !p.server.requests("/v3/api/session/connect").isEmpty(),
+                                 wait);
+        p.page.reset();
+        QTest::qWait(800);
+        QVERIFY(!findViewer("late"));
+    }
+
     // Full screen sends the primary screen's size; other modes keep the request's geometry.
     void fullScreenGeometry() {
         Page p;
