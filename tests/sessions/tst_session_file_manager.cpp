@@ -29,10 +29,6 @@ namespace {
 
 constexpr int wait = 30000;
 
-Response page(const QByteArray& body) {
-    return Response::raw("<html><body>" + body + "</body></html>", "text/html");
-}
-
 // Answers the next save question: with the path, or cancelled when it is empty.
 // The timer goes once it has answered.
 QPointer<QTimer> answerSaveQuestion(const QString& path) {
@@ -90,10 +86,11 @@ void TestSessionFileManager::historyAndDownloads() {
              QJsonObject{{"user", QJsonObject{{"utils", QJsonObject{{"file-download", true}}}}}}}});
     });
     server.route(
-        "GET", QStringLiteral("/user/file-manager"), [](const Request&) { return page("first"); }, false);
-    server.route(
-        "GET", QStringLiteral("/user/file-manager/second"), [](const Request&) { return page("second"); },
+        "GET", QStringLiteral("/user/file-manager"), [](const Request&) { return Response::page("first"); },
         false);
+    server.route(
+        "GET", QStringLiteral("/user/file-manager/second"),
+        [](const Request&) { return Response::page("second"); }, false);
     server.route(
         "GET", QStringLiteral("/files/report.txt"),
         [](const Request&) {

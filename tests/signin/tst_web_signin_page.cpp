@@ -26,10 +26,6 @@ Response withCookie(Response r, const QByteArray& value) {
     return r;
 }
 
-Response page(const QByteArray& body) {
-    return Response::raw("<html><body>" + body + "</body></html>", "text/html");
-}
-
 } // namespace
 
 class TestWebSignInPage : public QObject {
@@ -72,7 +68,7 @@ void TestWebSignInPage::tokenFromTheServersCookie() {
         [done](const Request&) { return withCookie(Response::redirect(done, 302), "foreign-token"); }, false);
     server.route(
         "GET", QStringLiteral("/done"),
-        [](const Request&) { return withCookie(page("signed in"), "real-token"); }, false);
+        [](const Request&) { return withCookie(Response::page("signed in"), "real-token"); }, false);
 
     QSharedPointer<RpcInstanceWeb> web(new RpcInstanceWeb(server.url(), true, false, nullptr));
     WebInitDialog dialog(web, QVariantMap(), method, nullptr);
@@ -98,7 +94,7 @@ void TestWebSignInPage::noCookieOfAnEarlierSignIn() {
     Server server;
     QVERIFY(server.start(Server::Http));
     server.script("GET", QStringLiteral("/auth/saml"),
-                  {withCookie(page("first"), "first-token"), page("sign in again")});
+                  {withCookie(Response::page("first"), "first-token"), Response::page("sign in again")});
     QSharedPointer<RpcInstanceWeb> web(new RpcInstanceWeb(server.url(), true, false, nullptr));
     {
         WebInitDialog first(web, QVariantMap(), QStringLiteral("SAML"), nullptr);

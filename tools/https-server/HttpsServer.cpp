@@ -97,6 +97,10 @@ Response Response::raw(const QByteArray& body, const QByteArray& contentType, in
     return r;
 }
 
+Response Response::page(const QByteArray& body) {
+    return raw("<html><body>" + body + "</body></html>", "text/html");
+}
+
 Response Response::withStatus(int status, const QByteArray& reason) {
     Response r;
     r.status = status;

@@ -60,6 +60,8 @@ struct Response {
     }
     static Response error(const QString& name, const QString& message);
     static Response raw(const QByteArray& body, const QByteArray& contentType, int status = 200);
+    // A small HTML page with body inside <body>.
+    static Response page(const QByteArray& body);
     static Response withStatus(int status, const QByteArray& reason = QByteArray());
     static Response redirect(const QUrl& to, int status = 307);
     static Response silent();

@@ -26,10 +26,6 @@ namespace {
 
 constexpr int wait = 30000;
 
-Response page(const QByteArray& body) {
-    return Response::raw("<html><body>" + body + "</body></html>", "text/html");
-}
-
 } // namespace
 
 class TestTunnelWebView : public QObject {
@@ -59,7 +55,8 @@ private slots:
         foreign.setPath("/foreign.png");
         service.route("GET", "/files",
                       [foreign](const Request&) {
-                          return page("<img src=\"/own.png\"><img src=\"" + foreign.toEncoded() + "\">files");
+                          return Response::page("<img src=\"/own.png\"><img src=\"" + foreign.toEncoded() +
+                                                "\">files");
                       },
                       false);
         service.route("GET", "/own.png", [](const Request&) { return Response::withStatus(404); }, false);

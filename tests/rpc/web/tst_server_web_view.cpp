@@ -17,10 +17,6 @@ namespace {
 
 constexpr int wait = 30000;
 
-Response page(const QByteArray& body) {
-    return Response::raw("<html><body>" + body + "</body></html>", "text/html");
-}
-
 // Shows the view and waits for its load to end; true when it succeeded.
 bool load(QWebEngineView* view) {
     QSignalSpy finished(view, &QWebEngineView::loadFinished);
@@ -51,7 +47,7 @@ void TestServerWebView::tokenOnlyForTheServersOwnPage() {
     QVERIFY2(server.start(Server::Https), qPrintable(server.error()));
     server.route(
         "GET", QStringLiteral("/files"),
-        [](const Request&) { return page("<img src=\"/picture.png\">files"); }, false);
+        [](const Request&) { return Response::page("<img src=\"/picture.png\">files"); }, false);
     server.route(
         "GET", QStringLiteral("/picture.png"), [](const Request&) { return Response::withStatus(404); },
         false);
@@ -79,7 +75,7 @@ void TestServerWebView::tokenNeverFollowsARedirectToAnotherServer() {
         "GET", QStringLiteral("/go"), [landing](const Request&) { return Response::redirect(landing, 302); },
         false);
     elsewhere.route(
-        "GET", QStringLiteral("/landing"), [](const Request&) { return page("elsewhere"); }, false);
+        "GET", QStringLiteral("/landing"), [](const Request&) { return Response::page("elsewhere"); }, false);
     RpcInstanceWeb web(server.url(), true, false, nullptr);
     QScopedPointer<QWebEngineView> view(
         web.openWebView(QStringLiteral("/go"), ServiceInfo{server.url(), "t-2"}));
@@ -108,7 +104,7 @@ void TestServerWebView::certificates() {
     server.setCertificate(HttpsPeer::selfSignedCertificate(QStringLiteral("web-first")));
     QVERIFY(server.start(Server::Https));
     server.route(
-        "GET", QStringLiteral("/page"), [](const Request&) { return page("hello"); }, false);
+        "GET", QStringLiteral("/page"), [](const Request&) { return Response::page("hello"); }, false);
     QSharedPointer<CertificateTrust> trust(new CertificateTrust);
     if (!accepted.isEmpty()) {
         const HttpsPeer::Certificate c = HttpsPeer::selfSignedCertificate(accepted);
