@@ -56,25 +56,49 @@ QStringList ConnectionEditorWidget::textToList(const QString& text) {
     return items;
 }
 
-bool ConnectionEditorWidget::fieldsSavable(const QLineEdit* host, const QLineEdit* port) {
-    return acceptable(host) && (port->text().isEmpty() || acceptable(port));
+ConnectionEditorWidget::ConnectionEditorWidget(const QJsonObject& json, QWidget* parent)
+    : QWidget(parent)
+    , m_json(json) {}
+
+QLineEdit* ConnectionEditorWidget::field(QWidget* parent, const char* name, const QString& placeholder) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(name));
+    edit->setPlaceholderText(placeholder);
+    return edit;
 }
 
-void ConnectionEditorWidget::setupHostAndPort(QLineEdit* host, QLineEdit* port) {
-    host->setValidator(new QRegularExpressionValidator(hostPattern, host));
-    port->setValidator(new QIntValidator(1, 65535, port));
+void ConnectionEditorWidget::makeAddressFields(QWidget* parent, const QString& portPlaceholder) {
+    m_host = field(parent, "HostLineEdit", QStringLiteral("server.example.com"));
+    m_user = field(parent, "UserLineEdit", QStringLiteral("username"));
+    m_port = field(parent, "PortLineEdit", portPlaceholder);
+    m_name = field(parent, "NameLineEdit");
+    m_host->setValidator(new QRegularExpressionValidator(hostPattern, m_host));
+    m_port->setValidator(new QIntValidator(1, 65535, m_port));
 }
 
-QString ConnectionEditorWidget::portText(const QJsonObject& json) {
-    const int port = json.value(QLatin1String("port")).toInt();
-    return port >= 1 && port <= 65535 ? QString::number(port) : QString();
+void ConnectionEditorWidget::fillAddressFields() {
+    m_name->setText(m_json.value(QLatin1String("name")).toString());
+    m_host->setText(m_json.value(QLatin1String("host")).toString());
+    m_user->setText(m_json.value(QLatin1String("user")).toString());
+    const int port = m_json.value(QLatin1String("port")).toInt();
+    m_port->setText(port >= 1 && port <= 65535 ? QString::number(port) : QString());
+    // The port counts for savability as much as the host.
+    connect(m_host, &QLineEdit::textChanged, this, &ConnectionEditorWidget::savable);
+    connect(m_port, &QLineEdit::textChanged, this, &ConnectionEditorWidget::savable);
 }
 
-void ConnectionEditorWidget::savePort(QJsonObject& json, const QLineEdit* port) {
+bool ConnectionEditorWidget::isSavable() const {
+    return acceptable(m_host) && (m_port->text().isEmpty() || acceptable(m_port));
+}
+
+void ConnectionEditorWidget::saveAddressFields() {
+    m_json.insert(QStringLiteral("name"), m_name->text());
+    m_json.insert(QStringLiteral("host"), m_host->text());
     bool ok = false;
-    const uint value = port->text().toUInt(&ok);
+    const uint value = m_port->text().toUInt(&ok);
     if (ok && value >= 1 && value <= 65535)
-        json.insert(QStringLiteral("port"), int(value));
+        m_json.insert(QStringLiteral("port"), int(value));
     else
-        json.remove(QStringLiteral("port"));
+        m_json.remove(QStringLiteral("port"));
+    m_json.insert(QStringLiteral("user"), m_user->text());
 }

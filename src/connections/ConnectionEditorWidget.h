@@ -14,12 +14,11 @@ class QLineEdit;
 class ConnectionEditorWidget : public QWidget {
     Q_OBJECT
 public:
-    using QWidget::QWidget;
-
     virtual ConnectionPtr connection() const = 0;
-    virtual QJsonObject json() const = 0;
+    QJsonObject json() const { return m_json; }
     virtual void save() = 0;
-    virtual bool isSavable() const = 0;
+    // The host is acceptable under its validator, and the port is empty or a number 1 to 65535.
+    bool isSavable() const;
 
     // Option lists as the user types them: items separated by blanks, an item with blanks in quotes.
     static QString listToText(const QJsonValue& value);
@@ -32,10 +31,20 @@ public slots:
     void savable() { emit canSave(isSavable()); }
 
 protected:
-    // The host is acceptable under its validator, and the port is empty or a number 1 to 65535.
-    static bool fieldsSavable(const QLineEdit* host, const QLineEdit* port);
-    static void setupHostAndPort(QLineEdit* host, QLineEdit* port);
-    static QString portText(const QJsonObject& json);
-    // "port" set from the field, removed when the field holds no port.
-    static void savePort(QJsonObject& json, const QLineEdit* port);
+    ConnectionEditorWidget(const QJsonObject& json, QWidget* parent);
+
+    static QLineEdit* field(QWidget* parent, const char* name, const QString& placeholder = QString());
+    // The fields both kinds show: host, user, port and name, made under parent with their checks.
+    void makeAddressFields(QWidget* parent, const QString& portPlaceholder);
+    // Fills the address fields from the JSON object; from then on every change of the host or the
+    // port re-evaluates savability.
+    void fillAddressFields();
+    // Writes the address fields into the JSON object; "port" is removed when the field holds no port.
+    void saveAddressFields();
+
+    QJsonObject m_json;
+    QLineEdit* m_host = nullptr;
+    QLineEdit* m_user = nullptr;
+    QLineEdit* m_port = nullptr;
+    QLineEdit* m_name = nullptr;
 };

@@ -8,31 +8,16 @@
 #include <QLabel>
 #include <QLineEdit>
 
-namespace {
-
-QLineEdit* field(QWidget* parent, const char* name, const QString& placeholder = QString()) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QLatin1String(name));
-    edit->setPlaceholderText(placeholder);
-    return edit;
-}
-
-} // namespace
-
 HttpsConnectionWidget::HttpsConnectionWidget(const QJsonObject& json, QWidget* parent)
-    : ConnectionEditorWidget(parent)
-    , m_json(json) {
+    : ConnectionEditorWidget(json, parent) {
     setObjectName(QStringLiteral("HttpsConnectionWidget"));
     setWindowTitle(QStringLiteral("HTTPS"));
     auto* form = new QFormLayout(this);
-    m_host = field(this, "HostLineEdit", QStringLiteral("server.example.com"));
-    m_user = field(this, "UserLineEdit", QStringLiteral("username"));
-    m_port = field(this, "PortLineEdit", QStringLiteral("3300"));
+    makeAddressFields(this, QStringLiteral("3300"));
     m_uri = field(this, "UriLineEdit");
     m_auth = new QComboBox(this);
     m_auth->setObjectName(QStringLiteral("AuthComboBox"));
     m_auth->addItems({QStringLiteral("SSH"), QStringLiteral("OpenID Connect"), QStringLiteral("SAML")});
-    m_name = field(this, "NameLineEdit");
     m_ssl = new QCheckBox(tr("Ignore SSL errors"), this);
     m_ssl->setObjectName(QStringLiteral("SslCheckBox"));
     m_direct = new QCheckBox(tr("Route all Connections Through Gateway"), this);
@@ -45,13 +30,12 @@ HttpsConnectionWidget::HttpsConnectionWidget(const QJsonObject& json, QWidget* p
     form->addRow(tr("Name"), m_name);
     form->addRow(QString(), m_ssl);
     form->addRow(QString(), m_direct);
-    setupHostAndPort(m_host, m_port);
+    // Tab follows the rows; the name field was made before the uri and auth fields.
+    setTabOrder(m_port, m_uri);
+    setTabOrder(m_uri, m_auth);
 
-    m_name->setText(json.value(QLatin1String("name")).toString());
-    m_host->setText(json.value(QLatin1String("host")).toString());
-    m_user->setText(json.value(QLatin1String("user")).toString());
+    fillAddressFields();
     m_uri->setText(json.value(QLatin1String("uri")).toString());
-    m_port->setText(portText(json));
     // Certificates are verified unless the file says otherwise.
     m_ssl->setChecked(json.value(QLatin1String("ignoreSslErrors")).toBool(false));
     m_direct->setChecked(json.value(QLatin1String("disableDirectMode")).toBool(false));
@@ -63,8 +47,6 @@ HttpsConnectionWidget::HttpsConnectionWidget(const QJsonObject& json, QWidget* p
     m_user->setEnabled(m_auth->currentText() == QLatin1String("SSH"));
 
     QMetaObject::connectSlotsByName(this);
-    // The port counts for savability as much as the host.
-    connect(m_port, &QLineEdit::textChanged, this, &ConnectionEditorWidget::savable);
 }
 
 void HttpsConnectionWidget::on_AuthComboBox_currentTextChanged(const QString& text) {
@@ -72,15 +54,8 @@ void HttpsConnectionWidget::on_AuthComboBox_currentTextChanged(const QString& te
     savable();
 }
 
-bool HttpsConnectionWidget::isSavable() const {
-    return fieldsSavable(m_host, m_port);
-}
-
 void HttpsConnectionWidget::save() {
-    m_json.insert(QStringLiteral("name"), m_name->text());
-    m_json.insert(QStringLiteral("host"), m_host->text());
-    savePort(m_json, m_port);
-    m_json.insert(QStringLiteral("user"), m_user->text());
+    saveAddressFields();
     m_json.insert(QStringLiteral("uri"), m_uri->text());
     m_json.insert(QStringLiteral("ignoreSslErrors"), m_ssl->isChecked());
     m_json.insert(QStringLiteral("disableDirectMode"), m_direct->isChecked());

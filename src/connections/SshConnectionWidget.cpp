@@ -11,20 +11,12 @@
 
 namespace {
 
-QLineEdit* field(QWidget* parent, const char* name, const QString& placeholder = QString()) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(QLatin1String(name));
-    edit->setPlaceholderText(placeholder);
-    return edit;
-}
-
 const char defaultRun[] = "exec velnor-protocol";
 
 } // namespace
 
 SshConnectionWidget::SshConnectionWidget(const QJsonObject& json, QWidget* parent)
-    : ConnectionEditorWidget(parent)
-    , m_json(json) {
+    : ConnectionEditorWidget(json, parent) {
     setObjectName(QStringLiteral("SshConnectionWidget"));
     setWindowTitle(QStringLiteral("Form"));
     auto* outer = new QFormLayout(this);
@@ -32,10 +24,7 @@ SshConnectionWidget::SshConnectionWidget(const QJsonObject& json, QWidget* paren
     outer->addRow(tabs);
     auto* general = new QWidget(tabs);
     auto* generalForm = new QFormLayout(general);
-    m_host = field(general, "HostLineEdit", QStringLiteral("server.example.com"));
-    m_user = field(general, "UserLineEdit", QStringLiteral("username"));
-    m_port = field(general, "PortLineEdit", QStringLiteral("22"));
-    m_name = field(general, "NameLineEdit");
+    makeAddressFields(general, QStringLiteral("22"));
     generalForm->addRow(new QLabel(tr("Host<span style=\"color:#aa0000;\">*</span>"), general), m_host);
     generalForm->addRow(tr("User"), m_user);
     generalForm->addRow(new QLabel(tr("Port"), general), m_port);
@@ -60,31 +49,17 @@ SshConnectionWidget::SshConnectionWidget(const QJsonObject& json, QWidget* paren
     advancedForm->addRow(QString(), m_debug);
     tabs->addTab(advanced, tr("Advanced"));
     tabs->setCurrentIndex(0);
-    setupHostAndPort(m_host, m_port);
 
-    m_name->setText(json.value(QLatin1String("name")).toString());
-    m_host->setText(json.value(QLatin1String("host")).toString());
-    m_user->setText(json.value(QLatin1String("user")).toString());
-    m_port->setText(portText(json));
+    fillAddressFields();
     const QString run = json.value(QLatin1String("run")).toString();
     m_run->setText(run.isEmpty() ? QLatin1String(defaultRun) : run);
     m_agent->setChecked(json.value(QLatin1String("forwardAgent")).toBool(true));
     m_debug->setChecked(json.value(QLatin1String("debugLogging")).toBool(false));
     m_sshOptions->setText(listToText(json.value(QLatin1String("sshOptions"))));
-
-    QMetaObject::connectSlotsByName(this);
-    connect(m_port, &QLineEdit::textChanged, this, &ConnectionEditorWidget::savable);
-}
-
-bool SshConnectionWidget::isSavable() const {
-    return fieldsSavable(m_host, m_port);
 }
 
 void SshConnectionWidget::save() {
-    m_json.insert(QStringLiteral("name"), m_name->text());
-    m_json.insert(QStringLiteral("host"), m_host->text());
-    savePort(m_json, m_port);
-    m_json.insert(QStringLiteral("user"), m_user->text());
+    saveAddressFields();
     m_json.insert(QStringLiteral("run"), m_run->text());
     m_json.insert(QStringLiteral("forwardAgent"), m_agent->isChecked());
     m_json.insert(QStringLiteral("debugLogging"), m_debug->isChecked());
@@ -94,6 +69,5 @@ void SshConnectionWidget::save() {
 ConnectionPtr SshConnectionWidget::connection() const {
     auto connection = std::make_shared<SshConnection>();
     connection->fromJson(m_json);
-    connection->setSystem(m_json.value(QLatin1String("readOnly")).toBool());
     return connection;
 }

@@ -109,6 +109,13 @@ private slots:
         form.save();
         QCOMPARE(form.json().value("authMethod").toString(), QStringLiteral("OpenID Connect"));
         QCOMPARE(form.json().value("ignoreSslErrors").toBool(true), false);
+        // Tab goes down the rows in their order.
+        QStringList chain;
+        QWidget* w = edit(&form, "HostLineEdit");
+        for (int i = 0; i < 6; ++i, w = w->nextInFocusChain())
+            chain << w->objectName();
+        QCOMPARE(chain, (QStringList{"HostLineEdit", "UserLineEdit", "PortLineEdit", "UriLineEdit", "AuthComboBox",
+                                     "NameLineEdit"}));
     }
 
     void optionLists_data() {
