@@ -23,8 +23,12 @@ QCommandLineOption bookmarkOption() {
                               QStringLiteral("BOOKMARK_ID"));
 }
 
-// The parsers only parse: unknown options and missing values are no reason to stop.
-void parseQuietly(QCommandLineParser& parser, const QStringList& arguments) {
+// The options of one connection kind and the bookmark. The parsers only parse: unknown options and
+// missing values are no reason to stop.
+template <class ConnectionKind>
+void parseLaunchOptions(QCommandLineParser& parser, const QStringList& arguments) {
+    ConnectionKind::addCommandLineOptions(parser);
+    parser.addOption(bookmarkOption());
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     parser.parse(arguments);
 }
@@ -57,58 +61,48 @@ int runLaunchLoop(QApplication& application) {
     return result;
 }
 
+// Brings up one bookmark's session from the command line; a connection or bookmark the arguments do
+// not give is reported and ends the program with 1.
+template <class ConnectionKind>
+int runBookmarkLaunch(QApplication& application, const QStringList& arguments, const char* parseFailure,
+                      void (*launch)(const ConnectionKind&, const QString&)) {
+    QCommandLineParser parser;
+    parseLaunchOptions<ConnectionKind>(parser, arguments);
+    ConnectionKind connection;
+    if (!ConnectionKind::fromCommandLine(parser, connection)) {
+        criticalBox(QCoreApplication::translate("MainFile", parseFailure));
+        return 1;
+    }
+    if (parser.value(QStringLiteral("bid")).isEmpty()) {
+        criticalBox(QCoreApplication::translate("MainFile", "Failed to parse a bookmark ID"));
+        return 1;
+    }
+    launch(connection, parser.value(QStringLiteral("bid")));
+    return runLaunchLoop(application);
+}
+
 } // namespace
 
 LaunchMode launchModeOf(const QStringList& arguments) {
     QCommandLineParser ssh;
-    SshConnection::addCommandLineOptions(ssh);
-    ssh.addOption(bookmarkOption());
-    parseQuietly(ssh, arguments);
+    parseLaunchOptions<SshConnection>(ssh, arguments);
     if (ssh.isSet(QStringLiteral("ssh")))
         return LaunchMode::Ssh;
     QCommandLineParser web;
-    HttpsConnection::addCommandLineOptions(web);
-    web.addOption(bookmarkOption());
-    parseQuietly(web, arguments);
+    parseLaunchOptions<HttpsConnection>(web, arguments);
     if (web.isSet(QStringLiteral("web")))
         return LaunchMode::Web;
     return LaunchMode::Manager;
 }
 
 int runSshLaunch(QApplication& application, const QStringList& arguments) {
-    QCommandLineParser parser;
-    SshConnection::addCommandLineOptions(parser);
-    parser.addOption(bookmarkOption());
-    parseQuietly(parser, arguments);
-    SshConnection connection;
-    if (!SshConnection::fromCommandLine(parser, connection)) {
-        criticalBox(QCoreApplication::translate("MainFile", "Failed to parse an SSH connection"));
-        return 1;
-    }
-    if (parser.value(QStringLiteral("bid")).isEmpty()) {
-        criticalBox(QCoreApplication::translate("MainFile", "Failed to parse a bookmark ID"));
-        return 1;
-    }
-    launchSshBookmark(connection, parser.value(QStringLiteral("bid")));
-    return runLaunchLoop(application);
+    static const char failure[] = QT_TRANSLATE_NOOP("MainFile", "Failed to parse an SSH connection");
+    return runBookmarkLaunch<SshConnection>(application, arguments, failure, launchSshBookmark);
 }
 
 int runWebLaunch(QApplication& application, const QStringList& arguments) {
-    QCommandLineParser parser;
-    HttpsConnection::addCommandLineOptions(parser);
-    parser.addOption(bookmarkOption());
-    parseQuietly(parser, arguments);
-    HttpsConnection connection;
-    if (!HttpsConnection::fromCommandLine(parser, connection)) {
-        criticalBox(QCoreApplication::translate("MainFile", "Failed to parse a Web connection"));
-        return 1;
-    }
-    if (parser.value(QStringLiteral("bid")).isEmpty()) {
-        criticalBox(QCoreApplication::translate("MainFile", "Failed to parse a bookmark ID"));
-        return 1;
-    }
-    launchWebBookmark(connection, parser.value(QStringLiteral("bid")));
-    return runLaunchLoop(application);
+    static const char failure[] = QT_TRANSLATE_NOOP("MainFile", "Failed to parse a Web connection");
+    return runBookmarkLaunch<HttpsConnection>(application, arguments, failure, launchWebBookmark);
 }
 
 bool importOlderFolder(const QString& source, const QString& destination, bool* hadCandidates) {
