@@ -27,7 +27,35 @@
 #include <QScreen>
 #include <QTreeView>
 
+#include <functional>
+
 using namespace SessionPageBoxes;
+
+namespace {
+
+// The reply to a connect or start, handed on while the page is open. The op outlives the page; a
+// reply that comes after the page closed only ends the op.
+void awaitConnectInfo(QObject* page, RpcPromise<ConnectInfo>* promise, SessionConnectOp* op,
+                      std::function<void(const ConnectInfo&)> onReply,
+                      std::function<void(const QString&, const QString&, const QVariantMap&)> onFailure) {
+    deleteWhenSettled(promise, nullptr);
+    const QPointer<QObject> open(page);
+    QObject::connect(promise, &RpcPromiseBase::succeeded, op, [open, op, promise, onReply] {
+        if (open)
+            onReply(promise->value);
+        else
+            op->deleteLater();
+    });
+    QObject::connect(
+        promise, &RpcPromiseBase::failed, op,
+        [open, op, onFailure](const QString& error, const QString& message, const QVariantMap& extras) {
+            op->deleteLater();
+            if (open)
+                onFailure(error, message, extras);
+        });
+}
+
+} // namespace
 
 void SessionListWidget::setUpConnectAndStart() {
     connect(m_model, &SessionModel::sessionAdded, this, [this](const QModelIndex& index) {
@@ -129,25 +157,13 @@ void SessionListWidget::connectSession(const QString& id, const QString& name) {
     SessionConnectOp* op = newConnectOp(name);
     RpcPromise<ConnectInfo>* promise =
         m_shared->currentIndex() < 1 ? m_rpc->connectSession(id) : m_rpc->connectShare(id);
-    deleteWhenSettled(promise, nullptr);
-    QPointer<SessionConnectOp> guarded(op);
-    // The op outlives the page; a reply that comes after the page closed only ends the op.
-    const QPointer<SessionListWidget> self(this);
-    connect(promise, &RpcPromiseBase::succeeded, op, [self, guarded, promise, name] {
-        if (!guarded)
-            return;
-        if (!self) {
-            guarded->deleteLater();
-            return;
-        }
-        self->beginViewer(guarded, promise->value, name);
-    });
-    connect(promise, &RpcPromiseBase::failed, this, [this, guarded](const QString& error, const QString& message) {
-        if (guarded)
-            guarded->deleteLater();
-        showConnectFailure(QCoreApplication::translate("SessionConnectOp", "Failed to connect to the session."),
-                           error, message);
-    });
+    awaitConnectInfo(
+        this, promise, op, [this, op, name](const ConnectInfo& info) { beginViewer(op, info, name); },
+        [this](const QString& error, const QString& message, const QVariantMap&) {
+            showConnectFailure(
+                QCoreApplication::translate("SessionConnectOp", "Failed to connect to the session."), error,
+                message);
+        });
 }
 
 void SessionListWidget::beginViewer(SessionConnectOp* op, const ConnectInfo& info, const QString& name) {
@@ -194,25 +210,13 @@ void SessionListWidget::startSession(QJsonObject request) {
     }
     SessionConnectOp* op = newConnectOp(name);
     RpcPromise<ConnectInfo>* promise = m_rpc->startSession(request);
-    deleteWhenSettled(promise, nullptr);
-    QPointer<SessionConnectOp> guarded(op);
-    const QPointer<SessionListWidget> self(this);
-    connect(promise, &RpcPromiseBase::succeeded, op, [self, guarded, promise, name, request] {
-        if (!guarded)
-            return;
-        if (!self) {
-            guarded->deleteLater();
-            return;
-        }
-        self->handleStartReply(guarded, promise->value, name, request);
-    });
-    connect(promise, &RpcPromiseBase::failed, this,
-            [guarded](const QString&, const QString& message, const QVariantMap& extras) {
-                if (guarded)
-                    guarded->deleteLater();
-                showStartError(QCoreApplication::translate("SessionConnectOp", "Failed to start the session."),
-                               message, extras);
-            });
+    awaitConnectInfo(
+        this, promise, op,
+        [this, op, name, request](const ConnectInfo& info) { handleStartReply(op, info, name, request); },
+        [](const QString&, const QString& message, const QVariantMap& extras) {
+            showStartError(QCoreApplication::translate("SessionConnectOp", "Failed to start the session."),
+                           message, extras);
+        });
 }
 
 void SessionListWidget::handleStartReply(SessionConnectOp* op, const ConnectInfo& info, const QString& name,
