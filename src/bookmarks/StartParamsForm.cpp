@@ -4,14 +4,55 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWebChannel>
+#include <QWebEnginePage>
 #include <QWebEngineView>
 
 namespace {
 
+// The form's page stays what the program loaded: the server's markup may ask for a refresh, a link,
+// a form's action or a script's navigation, and any of those would take the channel object along to
+// whatever page came next. Only the load the form itself starts goes through; no new window opens.
+class FormPage : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+    // Lets the next main-frame load through, and nothing after it.
+    void expectOwnLoad() { m_ownLoadExpected = true; }
+
+protected:
+    bool acceptNavigationRequest(const QUrl&, NavigationType, bool isMainFrame) override {
+        if (!isMainFrame || !m_ownLoadExpected)
+            return false;
+        m_ownLoadExpected = false;
+        return true;
+    }
+
+    QWebEnginePage* createWindow(WebWindowType) override { return nullptr; }
+
+private:
+    bool m_ownLoadExpected = false;
+};
+
 // Collects the form's fields into one object. A group of radio buttons gives its checked button's
-// value, and nothing when none is checked.
+// value, and nothing when none is checked; a multiple choice gives the list of its chosen values.
+// Named elements that hold no value (an anchor, a fieldset, an image) are not fields.
 const char collectScript[] = R"(
 function cancel() { if (window.webObj) webObj.cancel(); }
+// The value as its data-type asks, wrapped; null when it is left out.
+function convert(value, dataType) {
+    if (dataType === null)
+        return { value: String(value) };
+    if (dataType === "number") {
+        var n = parseFloat(value);
+        return { value: isNaN(n) ? null : n };
+    }
+    if (dataType === "boolean")
+        return { value: value !== "" };
+    if (dataType === "json") {
+        try { return { value: JSON.parse(value) }; } catch (e) { return null; }
+    }
+    return null;
+}
 function doSubmit() {
     var form = document.getElementById("my_custom_form");
     var p = {};
@@ -23,20 +64,28 @@ function doSubmit() {
             continue;
         if (type === "radio" && !el.checked)
             continue;
+        var dataType = el.getAttribute("data-type");
+        if (type === "select-multiple") {
+            var chosen = [];
+            for (var k = 0; k < el.options.length; ++k) {
+                if (!el.options[k].selected)
+                    continue;
+                var one = convert(el.options[k].value, dataType);
+                if (one !== null)
+                    chosen.push(one.value);
+            }
+            if (dataType === null || ["number", "boolean", "json"].indexOf(dataType) >= 0)
+                p[el.name] = chosen;
+            continue;
+        }
         var value = el.value;
+        if (value === undefined || value === null)
+            continue;
         if (type === "checkbox" && !el.checked)
             value = "";
-        var dataType = el.getAttribute("data-type");
-        if (dataType === null) {
-            p[el.name] = String(value);
-        } else if (dataType === "number") {
-            var n = parseFloat(value);
-            p[el.name] = isNaN(n) ? null : n;
-        } else if (dataType === "boolean") {
-            p[el.name] = value !== "";
-        } else if (dataType === "json") {
-            try { p[el.name] = JSON.parse(value); } catch (e) {}
-        }
+        var converted = convert(value, dataType);
+        if (converted !== null)
+            p[el.name] = converted.value;
     }
     if (window.webObj) webObj.submit(p);
 }
@@ -104,6 +153,7 @@ StartParamsForm::StartParamsForm(QWidget* parent)
     outer->addLayout(inner);
 
     m_view = new QWebEngineView(this);
+    m_view->setPage(new FormPage(m_view));
     inner->addWidget(m_view);
     auto* channel = new QWebChannel(m_view->page());
     m_webObject = new StartParamsWebObject(this);
@@ -135,5 +185,6 @@ void StartParamsForm::setFormHtml(const QString& html, bool allowUnsafeHtml) {
         m_webObject->formHtml = html;
         page = page.arg(QString());
     }
+    static_cast<FormPage*>(m_view->page())->expectOwnLoad();
     m_view->setHtml(page, QUrl());
 }

@@ -3,10 +3,12 @@
 
 #include "bookmarks/StartParamsForm.h"
 
+#include "HttpsServer.h"
 #include "WebEngineTestMain.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWebEnginePage>
@@ -40,6 +42,27 @@ bool showForm(StartParamsForm& form, const QString& html, bool allowUnsafeHtml =
 
 QJsonObject json(const char* text) {
     return QJsonDocument::fromJson(QByteArray(text).replace('\'', '"')).object();
+}
+
+using HttpsPeer::Response;
+using HttpsPeer::Server;
+
+// A page elsewhere whose script takes the form's channel object and accepts the dialog with its own
+// data, as a hostile server's page would.
+void serveHostilePage(Server& server) {
+    QFile channelScript(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
+    const QByteArray script = channelScript.open(QIODevice::ReadOnly) ? channelScript.readAll() : QByteArray();
+    server.route("GET", QStringLiteral("/qwebchannel.js"),
+                 [script](const HttpsPeer::Request&) { return Response::raw(script, "application/javascript"); },
+                 false);
+    server.route("GET", QStringLiteral("/evil.html"),
+                 [](const HttpsPeer::Request&) {
+                     return Response::page("<script src='/qwebchannel.js'></script><script>"
+                                           "new QWebChannel(qt.webChannelTransport, function (channel) {"
+                                           "  channel.objects.webObj.submit({evil: 'yes'});"
+                                           "});</script>");
+                 },
+                 false);
 }
 
 } // namespace
@@ -84,6 +107,17 @@ private slots:
         QTest::newRow("typed by the user") << "<select name='s'><option>a</option><option>b</option></select>"
                                            << "document.querySelector('[name=s]').value = 'b';"
                                            << json("{'s':'b'}");
+        QTest::newRow("named elements that hold no value")
+            << "<a name='anchor'>A</a><fieldset name='group'><input name='inner' value='i'></fieldset>"
+               "<img name='picture' alt=''><a name='flag' data-type='boolean'>B</a>"
+            << "" << json("{'inner':'i'}");
+        QTest::newRow("multiple select: every chosen value")
+            << "<select multiple name='m'><option selected>a</option><option>b</option>"
+               "<option selected>c</option></select>"
+               "<select multiple name='n' data-type='number'><option selected>1</option>"
+               "<option selected>2.5</option></select>"
+               "<select multiple name='none'><option>x</option></select>"
+            << "" << json("{'m':['a','c'],'n':[1,2.5],'none':[]}");
     }
 
     void submits() {
@@ -134,6 +168,72 @@ private slots:
         evaluate(form.view()->page(), "document.getElementById('okButton').click();");
         QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), 1, wait);
         QCOMPARE(form.formData(), json("{'a':'x'}"));
+    }
+
+    // Whatever the form does, the view stays on the program's own page: nothing elsewhere is loaded,
+    // and nothing but that page reaches the channel object.
+    void staysOnItsPage_data() {
+        QTest::addColumn<bool>("allowUnsafeHtml");
+        QTest::addColumn<QString>("html");
+        QTest::addColumn<QString>("action");
+        const QString evil = QStringLiteral("EVIL/evil.html");
+        const QString refresh = QStringLiteral("<meta http-equiv='refresh' content='0;url=%1'>");
+        for (const bool unsafe : {false, true}) {
+            const char* mode = unsafe ? "unsafe allowed: " : "markup only: ";
+            QTest::newRow(QByteArray(mode).append("meta refresh")) << unsafe << refresh.arg(evil) << "";
+            QTest::newRow(QByteArray(mode).append("refresh to a local file"))
+                << unsafe << refresh.arg("file:///etc/hostname") << "";
+            QTest::newRow(QByteArray(mode).append("refresh to the program's resources"))
+                << unsafe << refresh.arg("qrc:///jquery.min.js") << "";
+            QTest::newRow(QByteArray(mode).append("link"))
+                << unsafe << QString("<a id='go' href='%1'>go</a>").arg(evil)
+                << "document.getElementById('go').click();";
+            QTest::newRow(QByteArray(mode).append("link to a new window"))
+                << unsafe << QString("<a id='go' href='%1' target='_blank'>go</a>").arg(evil)
+                << "document.getElementById('go').click();";
+            QTest::newRow(QByteArray(mode).append("form action elsewhere"))
+                << unsafe << QString("<input name='a' value='x'>")
+                << QString("var f = document.createElement('form'); f.action = '%1';"
+                           "document.body.appendChild(f); f.submit();")
+                       .arg(evil);
+            QTest::newRow(QByteArray(mode).append("submit button with its own action"))
+                << unsafe << QString("<button id='go' type='submit' formaction='%1'>go</button>").arg(evil)
+                << "document.getElementById('go').click();";
+            QTest::newRow(QByteArray(mode).append("script sets the location"))
+                << unsafe << QString() << QString("window.location.href = '%1';").arg(evil);
+            QTest::newRow(QByteArray(mode).append("window.open"))
+                << unsafe << QString() << QString("window.open('%1');").arg(evil);
+        }
+    }
+
+    void staysOnItsPage() {
+        QFETCH(bool, allowUnsafeHtml);
+        QFETCH(QString, html);
+        QFETCH(QString, action);
+        Server server;
+        QVERIFY2(server.start(Server::Http), qPrintable(server.error()));
+        serveHostilePage(server);
+        const QString evil = server.url().toString(QUrl::StripTrailingSlash);
+        html.replace("EVIL", evil);
+        action.replace("EVIL", evil);
+
+        StartParamsForm form;
+        QSignalSpy accepted(&form, &QDialog::accepted);
+        QVERIFY(showForm(form, html, allowUnsafeHtml));
+        QWebEnginePage* page = form.view()->page();
+        const QUrl ownUrl = page->url();
+        if (!action.isEmpty())
+            evaluate(page, action);
+        // A navigation that got through reaches the server or accepts the dialog well within this.
+        (void)QTest::qWaitFor([&] { return !server.requests().isEmpty() || accepted.count() > 0; }, 3000);
+        QCOMPARE(server.requests().size(), 0);
+        QCOMPARE(accepted.count(), 0);
+        QCOMPARE(page->url(), ownUrl);
+        QCOMPARE(evaluate(page, "document.getElementById('okButton') !== null"), QVariant(true));
+        // The form itself still works.
+        evaluate(page, "document.getElementById('okButton').click();");
+        QTRY_COMPARE_WITH_TIMEOUT(accepted.size(), 1, wait);
+        QVERIFY(!form.formData().contains("evil"));
     }
 
     // A form larger than a page text may hold still loads.
