@@ -240,11 +240,11 @@ void TestStartSessionDialog::toggledFramesAreRemembered() {
 void TestStartSessionDialog::tagList_data() {
     QTest::addColumn<QVariant>("hideTags");
     QTest::addColumn<QStringList>("tags");
-    const QStringList all{"Tools", "Global Bookmarks", "My Bookmarks", "All Bookmarks"};
+    const QStringList all{"<b>Tools</b>", "Global Bookmarks", "My Bookmarks", "All Bookmarks"};
     QTest::newRow("nothing hidden") << QVariant() << all;
     QTest::newRow("system") << QVariant(QVariantList{"system"})
-                            << QStringList{"Tools", "My Bookmarks", "All Bookmarks"};
-    QTest::newRow("all") << QVariant(QVariantList{"all"}) << QStringList{"Tools", "Global Bookmarks", "My Bookmarks"};
+                            << QStringList{"<b>Tools</b>", "My Bookmarks", "All Bookmarks"};
+    QTest::newRow("all") << QVariant(QVariantList{"all"}) << QStringList{"<b>Tools</b>", "Global Bookmarks", "My Bookmarks"};
     QTest::newRow("not an array") << QVariant("all") << all;
 }
 
@@ -252,7 +252,7 @@ void TestStartSessionDialog::tagList() {
     QFETCH(QVariant, hideTags);
     QFETCH(QStringList, tags);
     m_peer->routes.user = QJsonArray{term()};
-    m_peer->routes.system = QJsonArray{BookmarkRoutes::entry("s1", "Desk", "desk", "rootless", {"Tools"})};
+    m_peer->routes.system = QJsonArray{BookmarkRoutes::entry("s1", "Desk", "desk", "rootless", {"<b>Tools</b>"})};
     m_peer->routes.history = QJsonArray{BookmarkRoutes::entry("h1", "", "top", "800x600")};
     QVariantMap config;
     if (hideTags.isValid())
@@ -261,8 +261,10 @@ void TestStartSessionDialog::tagList() {
     QVERIFY(waitForBookmarks(3));
     const auto* model = qobject_cast<QStringListModel*>(child<QListView>("TagListView")->model());
     QCOMPARE(rowsOf(model), tags);
-    // The first tag is current, and its first bookmark applied.
+    // The first tag is current, and its first bookmark applied. A tag is the server's text: markup in
+    // it is shown as it is.
     QCOMPARE(child<QLabel>("TagLabel")->text(), tags.at(0));
+    QCOMPARE(child<QLabel>("TagLabel")->textFormat(), Qt::PlainText);
     QCOMPARE(command()->text(), QString("desk"));
 }
 

@@ -6,6 +6,8 @@
 #include <QAbstractButton>
 #include <QDialogButtonBox>
 #include <QJsonArray>
+#include <QLabel>
+#include <QTextDocument>
 #include <QSharedPointer>
 #include <QWidget>
 
@@ -33,6 +35,17 @@ inline QJsonArray offeredKeys(const HttpsPeer::Server& server, const QString& pa
             keys.append(body.value(QLatin1String("publicKey")));
     }
     return keys;
+}
+
+// The labels under widget that read their text as markup; the server's text must never be read so.
+inline QStringList labelsReadingMarkup(const QWidget* widget) {
+    QStringList names;
+    for (const QLabel* label : widget->findChildren<QLabel*>()) {
+        if (label->textFormat() == Qt::RichText ||
+            (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text())))
+            names << label->objectName();
+    }
+    return names;
 }
 
 inline QAbstractButton* buttonNamed(QWidget* dialog, const QString& text) {

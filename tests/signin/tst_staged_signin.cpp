@@ -176,9 +176,13 @@ void TestStagedSignIn::keyboardInteractiveAnswer() {
     useAgent(QString());
     SshAuthFlow::Config config;
     config.steps = QStringList{QStringLiteral("keyboard-interactive")};
-    config.prompt = QStringLiteral("Code from your <b>token</b>:");
+    config.prompt = QStringLiteral("<h1>Code</h1> from your <img src=\"/dev/zero\"><b>token</b>:");
     Run run;
     QVERIFY(run.start(config).isEmpty());
+    // The prompt is the server's text, shown as it is.
+    auto* label = run.dialog->findChild<QLabel*>(QStringLiteral("InstructionsLabel"));
+    QTRY_COMPARE_WITH_TIMEOUT(label->text(), config.prompt, wait);
+    QCOMPARE(labelsReadingMarkup(run.dialog.data()), QStringList());
     QVERIFY(run.answer(config.prompt, QStringLiteral("123456")));
     QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
     const QJsonObject reply = run.replies().value(0);

@@ -89,6 +89,7 @@ private slots:
     void serverSelection_data();
     void serverSelection();
     void failurePage();
+    void promptIsShownAsText();
     void agentKeySignsIn();
     void formIsNotASignInStage();
 };
@@ -221,15 +222,18 @@ void TestWebSignInStaged::failurePage() {
     QVERIFY(run.start(passwordFlow()));
     run.open(QVariantMap{{QStringLiteral("login"), QStringLiteral("bob")}});
     QTRY_COMPARE_WITH_TIMEOUT(run.server.requests(authPath).size(), 1, wait);
-    run.server.script("POST", authPath,
-                      Response::error(QStringLiteral("locked"), QStringLiteral("Account locked")));
+    // The failure's name and message are the server's text, shown as it is.
+    const QString name = QStringLiteral("<h1>locked</h1>");
+    const QString message = QStringLiteral("Account <img src=\"/dev/zero\"><b>locked</b>");
+    run.server.script("POST", authPath, Response::error(name, message));
     QVERIFY(run.answer(QStringLiteral("Password"), QStringLiteral("secret")));
     QTRY_COMPARE_WITH_TIMEOUT(run.failed->size(), 1, wait);
-    QCOMPARE(run.failed->at(0).at(0).toString(), QStringLiteral("locked"));
-    QCOMPARE(run.failed->at(0).at(1).toString(), QStringLiteral("Account locked"));
+    QCOMPARE(run.failed->at(0).at(0).toString(), name);
+    QCOMPARE(run.failed->at(0).at(1).toString(), message);
     QCOMPARE(run.page(), int(WebInitDialog::StatusPage));
-    QCOMPARE(run.child<QLabel>("StatusLabel")->text(), QStringLiteral("locked"));
-    QCOMPARE(run.child<QLabel>("DetailsLabel")->text(), QStringLiteral("Account locked"));
+    QCOMPARE(run.child<QLabel>("StatusLabel")->text(), name);
+    QCOMPARE(run.child<QLabel>("DetailsLabel")->text(), message);
+    QCOMPARE(labelsReadingMarkup(run.dialog.data()), QStringList());
     QCOMPARE(run.child<QTextBrowser>("LogTextBrowser")->toPlainText(),
              run.web->log().join(QLatin1Char('\n')));
     QVERIFY(!run.web->log().isEmpty());
@@ -239,6 +243,20 @@ void TestWebSignInStaged::failurePage() {
 }
 
 // Banner, a refused key, then the agent's second key signs; the dialog shows which key it was.
+// A keyboard-interactive prompt is the server's text: markup in it stays text.
+void TestWebSignInStaged::promptIsShownAsText() {
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("keyboard-interactive")};
+    config.prompt = QStringLiteral("<h1>Code</h1> from your <img src=\"/dev/zero\"><b>token</b>:");
+    Run run;
+    QVERIFY(run.start(config));
+    run.open(QVariantMap{{QStringLiteral("login"), QStringLiteral("bob")}});
+    QTRY_COMPARE_WITH_TIMEOUT(run.child<QLabel>("InstructionsLabel")->text(), config.prompt, wait);
+    QCOMPARE(labelsReadingMarkup(run.dialog.data()), QStringList());
+    QVERIFY(run.answer(config.prompt, config.answer));
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+}
+
 void TestWebSignInStaged::agentKeySignsIn() {
     RealAgent agent;
     const QString failure = agent.start(2);
