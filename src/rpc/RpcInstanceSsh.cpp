@@ -4,11 +4,11 @@
 #include "rpc/Cookie.h"
 #include "rpc/NetStringReader.h"
 #include "rpc/RpcLogging.h"
+#include "rpc/ServerNotifications.h"
 #include "signin/SshProcess.h"
 
 #include <QApplication>
 #include <QJsonDocument>
-#include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
 
@@ -224,15 +224,10 @@ void RpcInstanceSsh::showNotification(int level, const QString& message) {
         qCWarning(lcRpc).noquote() << "server notification:" << message;
         return;
     }
-    const QMessageBox::Icon icon = level == 1   ? QMessageBox::Critical
-                                   : level >= 3 ? QMessageBox::Information
-                                                : QMessageBox::Warning;
-    // Shown without a nested event loop: output keeps flowing while the box is open.
-    auto* box = new QMessageBox(icon, QStringLiteral("Velnor %1").arg(host), message);
-    box->setTextFormat(Qt::PlainText);
-    box->setWindowModality(Qt::ApplicationModal);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->show();
+    if (!m_notifications)
+        m_notifications = new ServerNotifications(QStringLiteral("Velnor %1").arg(host),
+                                                  [this](const QString& line) { appendLog(line); }, this);
+    m_notifications->notify(level, message);
 }
 
 void RpcInstanceSsh::Ssh_readyReadStandardError() {

@@ -13,6 +13,7 @@
 
 class BoyerMooreMatcher;
 class NetStringReader;
+class ServerNotifications;
 class SshProcess;
 
 // The server interface over ssh: JSON-RPC 2.0 requests and answers as netstrings on the standard
@@ -124,4 +125,6 @@ private:
     QHash<QString, ResponseCallback> pendingRequests;
     // A protocol error has ended the stream; the process is being closed.
     bool m_streamFailed = false;
+    // The boxes of the server's "notify" messages, made with the first one.
+    ServerNotifications* m_notifications = nullptr;
 };

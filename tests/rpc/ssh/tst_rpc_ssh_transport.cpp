@@ -68,6 +68,7 @@ private slots:
     void notifications_data();
     void notifications();
     void notificationBoxIsPlainAndDoesNotBlock();
+    void notificationFloodShowsOneBoxAtATime();
     void standardError_data();
     void standardError();
     void partialStandardErrorWaitsForItsNewline();
@@ -277,6 +278,43 @@ void TestRpcSshTransport::notificationBoxIsPlainAndDoesNotBlock() {
     QCOMPARE(boxes.size(), 1);
     QCOMPARE(boxes[0]->textFormat(), Qt::PlainText);
     QCOMPARE(boxes[0]->text(), markup);
+}
+
+void TestRpcSshTransport::notificationFloodShowsOneBoxAtATime() {
+    // A server that floods the connection with notifications gets one box at a time, a few waiting
+    // behind it, and the rest refused; a very long text is cut, and says so.
+    const int frames = 2000;
+    QJsonArray greeting;
+    greeting.append(notification("notify", QJsonObject{{"level", 3}, {"message", QString(200 * 1024, 'x')}}));
+    for (int i = 1; i < frames; ++i)
+        greeting.append(notification("notify", QJsonObject{{"level", 2}, {"message", QString::number(i)}}));
+    const auto instance = make(m_fixture.settings(QJsonObject{{"greeting", greeting}}));
+    QVERIFY(waitReady(*instance));
+    const auto list = watch(instance->sessionList());
+    QTRY_VERIFY_WITH_TIMEOUT(list->count > 0, SshRpcFixture::timeoutMs);
+
+    QList<QMessageBox*> boxes = openBoxes();
+    QCOMPARE(boxes.size(), 1);
+    const QString first = boxes[0]->text();
+    QVERIFY(first.startsWith(QString(64 * 1024, 'x')));
+    QVERIFY(first.size() < 65 * 1024);
+    QVERIFY(!first.endsWith('x'));
+    QVERIFY(first.contains(QStringLiteral("cut")));
+
+    // Closing a box shows the next one, in order, until the few that waited are done.
+    QStringList shown;
+    for (int i = 0; i < frames && !(boxes = openBoxes()).isEmpty(); ++i) {
+        QCOMPARE(boxes.size(), 1);
+        boxes[0]->close();
+        QTest::qWait(0);
+        boxes = openBoxes();
+        if (!boxes.isEmpty())
+            shown << boxes[0]->text();
+    }
+    QVERIFY2(!shown.isEmpty() && shown.size() <= 16, qPrintable(QString::number(shown.size())));
+    for (int i = 0; i < shown.size(); ++i)
+        QCOMPARE(shown[i], QString::number(i + 1));
+    QVERIFY(instance->log().join('\n').contains(QStringLiteral("not shown")));
 }
 
 void TestRpcSshTransport::standardError_data() {
