@@ -60,13 +60,13 @@ void followSafeRedirects(QNetworkRequest& request) {
                          QNetworkRequest::UserVerifiedRedirectPolicy);
 }
 
-void watchRedirects(QNetworkReply* reply, bool carriesToken) {
-    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, carriesToken](const QUrl& to) {
+void watchRedirects(QNetworkReply* reply, bool carriesSecrets) {
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, carriesSecrets](const QUrl& to) {
         const QUrl from = reply->request().url();
         const QUrl target = from.resolved(to);
         const bool downgrade =
             from.scheme() == QLatin1String("https") && target.scheme() != QLatin1String("https");
-        if (!downgrade && (!carriesToken || sameOrigin(from, target))) {
+        if (!downgrade && (!carriesSecrets || sameOrigin(from, target))) {
             emit reply->redirectAllowed();
             return;
         }

@@ -71,6 +71,8 @@ private slots:
     void streamFollowsTheCertificateDecision();
     void redirects_data();
     void redirects();
+    void signInStaysWithItsServer_data();
+    void signInStaysWithItsServer();
     void disposal_data();
     void disposal();
     void secretsStayOutOfDebugOutput();
@@ -369,7 +371,7 @@ void TestRpcInstanceWeb::redirects_data() {
     QTest::addColumn<bool>("followed");
     QTest::newRow("same server, with token") << true << true << true;
     QTest::newRow("other server, with token") << false << true << false;
-    QTest::newRow("other server, without token") << false << false << true;
+    QTest::newRow("other server, without token") << false << false << false;
 }
 
 void TestRpcInstanceWeb::redirects() {
@@ -400,6 +402,50 @@ void TestRpcInstanceWeb::redirects() {
         QVERIFY(outcome.message.contains(target.toString()));
         QCOMPARE(elsewhere.requests().size(), 0);
     }
+}
+
+// Before there is a token, the sign-in's password is what a redirect could carry away.
+void TestRpcInstanceWeb::signInStaysWithItsServer_data() {
+    QTest::addColumn<bool>("sameServer");
+    QTest::addColumn<bool>("plainTarget");
+    QTest::addColumn<int>("status");
+    QTest::newRow("307 to another https server") << false << false << 307;
+    QTest::newRow("308 to another https server") << false << false << 308;
+    QTest::newRow("302 to another https server") << false << false << 302;
+    QTest::newRow("307 down to http") << false << true << 307;
+    QTest::newRow("307 within the server") << true << false << 307;
+}
+
+void TestRpcInstanceWeb::signInStaysWithItsServer() {
+    QFETCH(bool, sameServer);
+    QFETCH(bool, plainTarget);
+    QFETCH(int, status);
+    const QString authPath = QStringLiteral("/v3/api/auth/ssh");
+    Server origin, elsewhere;
+    QVERIFY(origin.start(Server::Https));
+    QVERIFY(elsewhere.start(plainTarget ? Server::Http : Server::Https));
+    QUrl target = sameServer ? origin.url() : elsewhere.url();
+    target.setPath(sameServer ? QStringLiteral("/v3/api/auth/ssh/") : authPath);
+    origin.script("POST", authPath, Response::redirect(target, status));
+    elsewhere.route(
+        "POST", authPath, [](const Request&) { return Response::result(QJsonObject()); }, false);
+    origin.route(
+        "POST", target.path(), [](const Request&) { return Response::result(QJsonObject()); }, false);
+    RpcInstanceWeb web(origin.url(), false, false, nullptr);
+    web.setCertificateQuestion([](const QUrl&, const QList<QSslError>&) { return true; });
+    const QJsonObject body{{"authtoken", "auth-1"}, {"password", "MyS3cretPassw0rd"}};
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const Outcome outcome = settle(web.sshAuth(body));
+        if (sameServer) {
+            QVERIFY2(outcome.succeeded, qPrintable(outcome.name + outcome.message));
+            QCOMPARE(origin.requests(target.path()).constLast().json(), body);
+        } else {
+            QCOMPARE(outcome.name, QStringLiteral("http"));
+            QVERIFY2(outcome.message.contains(target.toString()), qPrintable(outcome.message));
+        }
+        origin.script("POST", authPath, Response::redirect(target, status));
+    }
+    QCOMPARE(elsewhere.requests().size(), 0);
 }
 
 void TestRpcInstanceWeb::disposal_data() {
