@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QJsonValue>
 #include <QString>
 #include <QUrl>
 
@@ -16,8 +15,5 @@ void watchRedirects(QNetworkReply* reply, bool carriesSecrets);
 QUrl refusedRedirect(const QNetworkReply* reply);
 bool sameOrigin(const QUrl& a, const QUrl& b);
 
-// Compact JSON for debug output, with the values of secret-looking keys (tokens, passwords, keys,
-// signatures) replaced.
-QString redactedJson(const QJsonValue& value);
 // A URL for debug output: without user information.
 QString redactedUrl(const QUrl& url);

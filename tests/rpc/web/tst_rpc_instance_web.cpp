@@ -76,6 +76,8 @@ private slots:
     void disposal_data();
     void disposal();
     void secretsStayOutOfDebugOutput();
+    void signInSecretsStayOutOfDebugOutput_data();
+    void signInSecretsStayOutOfDebugOutput();
 };
 
 void TestRpcInstanceWeb::initTestCase() {
@@ -506,6 +508,32 @@ void TestRpcInstanceWeb::secretsStayOutOfDebugOutput() {
     for (const char* secret : {"reply-secret-1", "session-secret-2", "sent-secret-3", "sent-secret-4",
                                "share-secret-5", "token-of-the-test-server"})
         QVERIFY2(!all.contains(QLatin1String(secret)), secret);
+}
+
+// Each key that carries a secret in the sign-in's requests (authtoken, password, answer, publicKey,
+// signature) or in its replies (authtoken, signData, token), logged as the user would see it with
+// debug output on.
+void TestRpcInstanceWeb::signInSecretsStayOutOfDebugOutput_data() {
+    QTest::addColumn<QString>("key");
+    for (const char* key : {"authtoken", "password", "answer", "publicKey", "signature", "signData", "token"})
+        QTest::newRow(key) << QString::fromLatin1(key);
+}
+
+void TestRpcInstanceWeb::signInSecretsStayOutOfDebugOutput() {
+    QFETCH(QString, key);
+    Server server;
+    QVERIFY(server.start(Server::Http));
+    server.setToken(QByteArray());
+    server.script("POST", QStringLiteral("/v3/api/auth/ssh"),
+                  Response::result(QJsonObject{{key, "MyS3cretReply"}, {"stage", "sign"}}));
+    LogCapture log("velnor.rpc");
+    RpcInstanceWeb web(server.url(), false, false, nullptr);
+    QVERIFY(settle(web.sshAuth(QJsonObject{{key, "MyS3cretPassw0rd"}, {"stage", "keyboard-interactive"}}))
+                .succeeded);
+    const QString all = log.lines().join(QLatin1Char('\n'));
+    QVERIFY2(all.contains(QStringLiteral("\"%1\":").arg(key)), qPrintable(all));
+    QVERIFY2(all.contains(QStringLiteral("\"stage\":\"sign\"")), qPrintable(all));
+    QVERIFY2(!all.contains(QStringLiteral("MyS3cret")), qPrintable(all));
 }
 
 int main(int argc, char** argv) {
