@@ -116,7 +116,8 @@ QNetworkReply* RpcInstanceWeb::sendRequest(const QUrl& url, const QJsonObject& b
     qCDebug(lcRpc).noquote() << redactedJson(body);
 
     QNetworkReply* reply = useGet ? m_network->get(request) : m_network->post(request, json);
-    watchRedirects(reply, carriesToken);
+    // Before sign-in there is no token, but the body may hold the password: it stays with its server.
+    watchRedirects(reply, carriesToken || !useGet);
     connect(reply, &QNetworkReply::sslErrors, this,
             [this, reply](const QList<QSslError>& errors) { handleSslErrors(reply, errors); });
     connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {

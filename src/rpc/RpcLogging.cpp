@@ -9,12 +9,13 @@ Q_LOGGING_CATEGORY(lcRpc, "velnor.rpc")
 
 namespace {
 
+// Parts of key names, in lower case, whose values are never logged.
 bool isSecretKey(const QString& key) {
-    static const QStringList parts{QStringLiteral("password"),   QStringLiteral("passwd"),
-                                   QStringLiteral("passphrase"), QStringLiteral("secret"),
-                                   QStringLiteral("token"),      QStringLiteral("answer"),
-                                   QStringLiteral("signdata"),   QStringLiteral("signature"),
-                                   QStringLiteral("key"),        QStringLiteral("cookie")};
+    static const QStringList parts{
+        QStringLiteral("password"), QStringLiteral("passwd"),    QStringLiteral("passphrase"),
+        QStringLiteral("secret"),   QStringLiteral("token"),     QStringLiteral("answer"),
+        QStringLiteral("signdata"), QStringLiteral("signature"), QStringLiteral("key"),
+        QStringLiteral("cookie"),   QStringLiteral("otp")};
     const QString lower = key.toLower();
     for (const QString& part : parts) {
         if (lower.contains(part))
@@ -43,4 +44,13 @@ QJsonValue redacted(const QJsonValue& value) {
 
 QByteArray redactedForLog(const QJsonObject& message) {
     return QJsonDocument(redacted(message).toObject()).toJson(QJsonDocument::Compact);
+}
+
+QString redactedJson(const QJsonValue& value) {
+    const QJsonValue r = redacted(value);
+    if (r.isObject())
+        return QString::fromUtf8(QJsonDocument(r.toObject()).toJson(QJsonDocument::Compact));
+    if (r.isArray())
+        return QString::fromUtf8(QJsonDocument(r.toArray()).toJson(QJsonDocument::Compact));
+    return r.toVariant().toString();
 }

@@ -6,8 +6,12 @@
 Q_DECLARE_LOGGING_CATEGORY(lcRpc)
 
 class QJsonObject;
+class QJsonValue;
 class QByteArray;
+class QString;
 
-// The message as compact JSON for debug output, with the values of secret keys (passwords, prompt
-// answers, tokens, keys) replaced at any depth.
+// Every request or reply that either transport logs goes through these: compact JSON with the
+// values of secret keys (passwords, prompt answers, tokens, keys, signatures, cookies) replaced at
+// any depth.
 QByteArray redactedForLog(const QJsonObject& message);
+QString redactedJson(const QJsonValue& value);

@@ -1,7 +1,9 @@
 #include "rpc/ViewerLaunch.h"
 
 #include "rpc/CertificateTrust.h"
+#include "rpc/RpcLogging.h"
 
+#include <QHostAddress>
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QUrlQuery>
@@ -55,16 +57,39 @@ QUrl relayUrl(const QUrl& baseUrl, const QString& id) {
     return url;
 }
 
+// 0.0.0.0 or ::, which a server may report as where it listens, but which name no host to reach.
+bool isUnspecifiedAddress(const QUrl& url) {
+    const QHostAddress address(url.host());
+    return address.isEqual(QHostAddress::AnyIPv4, QHostAddress::ConvertV4MappedToIPv4) ||
+           address.isEqual(QHostAddress::AnyIPv6, QHostAddress::StrictConversion);
+}
+
+// The token goes only where it is encrypted, or where the user chose plain http for the connection.
+bool mayCarryToken(const QUrl& url, const QUrl& baseUrl) {
+    return url.scheme() == QLatin1String("wss") ||
+           (url.scheme() == QLatin1String("ws") && baseUrl.scheme() == QLatin1String("http"));
+}
+
 } // namespace
 
 QList<QNetworkRequest> webViewerRequests(const ConnectInfo& info, const QUrl& baseUrl, bool disableDirectMode,
                                          const CertificateTrust* trust) {
     QList<QUrl> urls;
     if (!disableDirectMode) {
-        for (const QString& url : info.urls())
-            urls.append(QUrl(url));
+        for (const QString& text : info.urls()) {
+            const QUrl url(text);
+            if (isUnspecifiedAddress(url)) {
+                qCWarning(lcRpc).noquote()
+                    << "Session address" << url.toString(QUrl::RemoveUserInfo) << "skipped: it names no host";
+                continue;
+            }
+            urls.append(url);
+        }
     }
-    urls.append(relayUrl(baseUrl, info.id()));
+    // The relay through the server itself, always tried last, carries the token like every request
+    // to the server.
+    const QUrl relay = relayUrl(baseUrl, info.id());
+    urls.append(relay);
 
     QByteArray token = info.param(QStringLiteral("AuthToken")).toString().toUtf8();
     if (token.isNull())
@@ -73,7 +98,8 @@ QList<QNetworkRequest> webViewerRequests(const ConnectInfo& info, const QUrl& ba
     QList<QNetworkRequest> requests;
     for (const QUrl& url : urls) {
         QNetworkRequest request(url);
-        request.setRawHeader("X-VELNOR-TOKEN", token);
+        if (url == relay || mayCarryToken(url, baseUrl))
+            request.setRawHeader("X-VELNOR-TOKEN", token);
         if (ignoreSslErrors && trust) {
             QSslConfiguration tls = request.sslConfiguration();
             if (trust->acceptsAll()) {

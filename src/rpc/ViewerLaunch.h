@@ -34,7 +34,9 @@ QUrl sshViewerUrl(const ConnectInfo& info);
 QNetworkProxy sshViewerProxy(quint16 tunnelPort);
 
 // The web transport's candidate endpoints in the order to try: the reply's direct URLs (unless direct
-// mode is off), then the server's own relay. With "IgnoreSslErrors" the requests trust what trust
-// accepts for this connection, never every certificate.
+// mode is off; unspecified addresses such as 0.0.0.0 are skipped), then the server's own relay. The
+// token goes with the relay and with direct URLs over wss (or ws when the connection itself is plain
+// http), never unencrypted otherwise. With "IgnoreSslErrors" the requests trust what trust accepts for
+// this connection, never every certificate.
 QList<QNetworkRequest> webViewerRequests(const ConnectInfo& info, const QUrl& baseUrl, bool disableDirectMode,
                                          const CertificateTrust* trust);

@@ -1,9 +1,12 @@
 #include "signin/AuthInstance.h"
 
 #include "platform/agent/SshAgent.h"
+#include "rpc/CertificateTrust.h"
 #include "rpc/RpcInstanceWeb.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QHash>
 #include <QMessageBox>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QtEndian>
@@ -14,6 +17,12 @@ constexpr char agentListIdentities = 11;
 constexpr char agentIdentitiesAnswer = 12;
 constexpr char agentSignRequest = 13;
 constexpr char agentSignAnswer = 14;
+constexpr char userAuthRequest = 50;
+// The agent's sign flags that ask for an RSA signature with SHA-2 instead of SHA-1.
+constexpr quint32 agentRsaSha2_256 = 2;
+constexpr quint32 agentRsaSha2_512 = 4;
+// The longest session identifier: the output of the largest hash the key exchanges use.
+constexpr int maxSessionIdBytes = 64;
 
 void appendU32(QByteArray& out, quint32 value) {
     char bytes[4];
@@ -50,6 +59,7 @@ public:
         m_pos += 4;
         return v;
     }
+    bool atEnd() const { return m_ok && m_pos == m_bytes.size(); }
     QByteArray string() {
         const quint32 length = u32();
         if (!m_ok || !need(qint64(length)))
@@ -74,27 +84,76 @@ QJsonValue firstKeyOrFalse(const QStringList& keys) {
     return keys.isEmpty() ? QJsonValue(false) : QJsonValue(keys.first());
 }
 
+// Whether a key of that type signs with that algorithm, and the agent flags that select it.
+bool algorithmFits(const QByteArray& keyType, const QByteArray& algorithm, quint32* flags) {
+    *flags = 0;
+    if (keyType.isEmpty())
+        return false;
+    if (algorithm == keyType)
+        return true;
+    // RSA keys, plain or certified, also sign with SHA-2 under other names.
+    static const QByteArray certSuffix = "-cert-v01@openssh.com";
+    const bool certified = keyType.endsWith(certSuffix);
+    const QByteArray base = certified ? keyType.chopped(certSuffix.size()) : keyType;
+    if (base != "ssh-rsa")
+        return false;
+    if (algorithm == (certified ? "rsa-sha2-256" + certSuffix : QByteArray("rsa-sha2-256"))) {
+        *flags = agentRsaSha2_256;
+        return true;
+    }
+    if (algorithm == (certified ? "rsa-sha2-512" + certSuffix : QByteArray("rsa-sha2-512"))) {
+        *flags = agentRsaSha2_512;
+        return true;
+    }
+    return false;
+}
+
+// The answers to the question before signing, by connection; they last until the program ends.
+QHash<QString, bool>& signAnswers() {
+    static QHash<QString, bool> answers;
+    return answers;
+}
+
+QString fingerprintText(const QByteArray& digest) {
+    return QString::fromLatin1(digest.toHex(':').toUpper());
+}
+
 } // namespace
 
 AuthInstance::AuthInstance(QObject* parent)
     : QObject(parent) {}
 
-bool AuthInstance::agentAllowedFor(const RpcInstance* instance) {
+AuthInstance::AgentAccess AuthInstance::agentAllowedFor(const RpcInstance* instance) {
+    AgentAccess access;
     const auto* web = qobject_cast<const RpcInstanceWeb*>(instance);
-    if (!web)
-        return instance != nullptr;
-    return !web->ignoreSslErrors() && web->baseUrl().scheme() == QLatin1String("https");
+    if (!web) {
+        // The ssh transport: ssh itself has checked the server's host key.
+        if (!instance)
+            access.kind = AgentAccess::NoConnection;
+        return access;
+    }
+    access.server = web->baseUrl();
+    access.trust = web->certificateTrust();
+    if (web->baseUrl().scheme() != QLatin1String("https"))
+        access.kind = AgentAccess::PlainHttp;
+    else if (web->ignoreSslErrors())
+        access.kind = AgentAccess::AcceptsAnyCertificate;
+    return access;
+}
+
+void AuthInstance::forgetSignAnswers() {
+    signAnswers().clear();
 }
 
 QByteArray AuthInstance::identitiesRequest() {
     return QByteArray(1, agentListIdentities);
 }
 
-QByteArray AuthInstance::signRequest(const QByteArray& keyBlob, const QByteArray& data) {
+QByteArray AuthInstance::signRequest(const QByteArray& keyBlob, const QByteArray& data, quint32 flags) {
     QByteArray body(1, agentSignRequest);
     appendString(body, keyBlob);
     appendString(body, data);
-    appendU32(body, 0);
+    appendU32(body, flags);
     return body;
 }
 
@@ -135,6 +194,31 @@ QString AuthInstance::describeKey(const QByteArray& blob, const QString& comment
         digest.chop(1);
     const QString fingerprint = QStringLiteral("SHA256:") + QString::fromLatin1(digest);
     return comment.isEmpty() ? fingerprint : QStringLiteral("%1 (%2)").arg(comment, fingerprint);
+}
+
+QString AuthInstance::signRefusal(const QByteArray& data, const QByteArray& keyBlob, quint32* flags) {
+    quint32 ignored = 0;
+    if (!flags)
+        flags = &ignored;
+    *flags = 0;
+    AgentReader in(data);
+    const QByteArray sessionId = in.string();
+    const quint8 type = in.byte();
+    in.string(); // the user name
+    const QByteArray service = in.string();
+    const QByteArray method = in.string();
+    const quint8 hasSignature = in.byte();
+    const QByteArray algorithm = in.string();
+    const QByteArray blob = in.string();
+    if (!in.atEnd() || sessionId.isEmpty() || sessionId.size() > maxSessionIdBytes ||
+        type != userAuthRequest || service != "ssh-connection" || method != "publickey" || hasSignature != 1)
+        return tr("The server asked to sign data that is not an SSH login request.");
+    if (blob != keyBlob)
+        return tr("The server's login request is for another key.");
+    if (!algorithmFits(AgentReader(keyBlob).string(), algorithm, flags))
+        return tr("The server's login request names the algorithm \"%1\", which does not fit the key.")
+            .arg(QString::fromLatin1(algorithm.toPercentEncoding()));
+    return QString();
 }
 
 QJsonObject AuthInstance::reply() const {
@@ -180,8 +264,13 @@ void AuthInstance::handleAuth(const QJsonObject& auth) {
         const QByteArray data =
             QByteArray::fromBase64(auth.value(QLatin1String("signData")).toString().toLatin1());
         const QByteArray blob = QByteArray::fromBase64(m_agentKeys.first().toLatin1());
-        emit agentStatus(tr("Signing in with the key %1").arg(describeKey(blob, m_agentComments.first())));
-        requestAgentSignature(blob, data);
+        quint32 flags = 0;
+        const QString refusal = signRefusal(data, blob, &flags);
+        if (!refusal.isEmpty()) {
+            refuseToSign(refusal);
+            return;
+        }
+        sign(blob, m_agentComments.first(), data, flags);
     } else if (m_stage == QLatin1String("keyboard-interactive")) {
         emit userInput(auth.value(QLatin1String("prompt")).toString());
     } else if (m_stage == QLatin1String("password")) {
@@ -212,9 +301,13 @@ void AuthInstance::sendPublicKey() {
 }
 
 void AuthInstance::requestAgentIdentities() {
-    if (!m_agentAllowed) {
-        emit agentStatus(tr("Keys of the SSH agent are not offered: this connection accepts any server "
-                            "certificate."));
+    if (m_access.kind != AgentAccess::Allowed) {
+        if (m_access.kind == AgentAccess::PlainHttp)
+            emit agentStatus(tr("Keys of the SSH agent are not offered: this connection is not encrypted "
+                                "(plain http)."));
+        else if (m_access.kind == AgentAccess::AcceptsAnyCertificate)
+            emit agentStatus(tr("Keys of the SSH agent are not offered: this connection accepts any server "
+                                "certificate."));
         m_agentQueried = true;
         m_agentKeys.clear();
         m_agentComments.clear();
@@ -224,8 +317,68 @@ void AuthInstance::requestAgentIdentities() {
     startAgentRequest(identitiesRequest(), IdentityRequest);
 }
 
-void AuthInstance::requestAgentSignature(const QByteArray& keyBlob, const QByteArray& data) {
-    const QByteArray body = signRequest(keyBlob, data);
+void AuthInstance::sign(const QByteArray& keyBlob, const QString& comment, const QByteArray& data,
+                        quint32 flags) {
+    const QList<QByteArray> digests = m_access.trust ? m_access.trust->pinnedDigests() : QList<QByteArray>();
+    if (digests.isEmpty()) {
+        // The server's certificate is one the system trusts.
+        emit agentStatus(tr("Signing in with the key %1").arg(describeKey(keyBlob, comment)));
+        requestAgentSignature(keyBlob, data, flags);
+        return;
+    }
+    // A certificate the user accepted by hand proves little about the server: the user decides, once
+    // for this connection, whether it may have its login requests signed.
+    QStringList fingerprints;
+    for (const QByteArray& digest : digests)
+        fingerprints.append(fingerprintText(digest));
+    const QString host = m_access.server.host();
+    const QString connection = m_access.server.toString(QUrl::RemovePath | QUrl::RemoveQuery |
+                                                        QUrl::RemoveFragment | QUrl::RemoveUserInfo) +
+                               QLatin1Char(' ') + fingerprints.join(QLatin1Char(' '));
+    const auto decided = [this, keyBlob, comment, data, flags](bool allowed) {
+        if (!allowed) {
+            refuseToSign(tr("You did not let this server use your SSH keys."));
+            return;
+        }
+        emit agentStatus(tr("Signing in with the key %1").arg(describeKey(keyBlob, comment)));
+        requestAgentSignature(keyBlob, data, flags);
+    };
+    const auto known = signAnswers().constFind(connection);
+    if (known != signAnswers().constEnd()) {
+        decided(known.value());
+        return;
+    }
+    auto* box =
+        new QMessageBox(QMessageBox::Question, QCoreApplication::applicationName(),
+                        tr("Sign in to %1 with your SSH key %2?").arg(host, describeKey(keyBlob, comment)),
+                        QMessageBox::Yes | QMessageBox::No, m_dialogParent);
+    box->setObjectName(QStringLiteral("AgentSignQuestion"));
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(
+        tr("You accepted the certificate of %1 yourself; the system does not trust it. Let this server "
+           "use the key only if the certificate is the server's own.\n\nCertificate fingerprint "
+           "(SHA-256):\n%2")
+            .arg(host, fingerprints.join(QLatin1Char('\n'))));
+    box->setDefaultButton(QMessageBox::No);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(m_dialogParent ? Qt::WindowModal : Qt::ApplicationModal);
+    connect(box, &QMessageBox::finished, this, [box, connection, decided](int) {
+        const bool allowed = box->clickedButton() == box->button(QMessageBox::Yes);
+        signAnswers().insert(connection, allowed);
+        decided(allowed);
+    });
+    box->open();
+}
+
+void AuthInstance::refuseToSign(const QString& why) {
+    emit agentStatus(tr("%1 Nothing was signed.").arg(why));
+    QJsonObject r = reply();
+    r.insert(QStringLiteral("signature"), QString());
+    emit sendAuth(r);
+}
+
+void AuthInstance::requestAgentSignature(const QByteArray& keyBlob, const QByteArray& data, quint32 flags) {
+    const QByteArray body = signRequest(keyBlob, data, flags);
     if (body.size() + 4 > platform::agentMaxMessageBytes) {
         // Too large for the agent: nothing is sent, and the server gets no signature.
         readAgentSignature(QByteArray());

@@ -4,10 +4,13 @@
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
+#include <QSharedPointer>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <QVariantMap>
 
+class CertificateTrust;
 class QWidget;
 class RpcInstance;
 
@@ -22,10 +25,20 @@ public:
 
     explicit AuthInstance(QObject* parent = nullptr);
 
-    // Whether the agent's keys may be offered at all; when not, the key stages answer as if the
-    // agent had none.
-    void setAgentAllowed(bool allowed) { m_agentAllowed = allowed; }
-    bool agentAllowed() const { return m_agentAllowed; }
+    // How the agent may be used on one connection. A server that is not checked could pass on
+    // another server's login request, and the key would sign the user in there; so the keys are not
+    // offered over plain http or to a connection that accepts any certificate, and a certificate the
+    // user accepted by hand needs the user's leave before the first signature.
+    struct AgentAccess {
+        enum Kind { Allowed, NoConnection, PlainHttp, AcceptsAnyCertificate };
+        Kind kind = Allowed;
+        QUrl server;
+        // The certificates this connection's user accepted by hand, read when a signature is due.
+        QSharedPointer<const CertificateTrust> trust;
+    };
+    // When not allowed, the key stages answer as if the agent had no keys.
+    void setAgentAllowed(const AgentAccess& access) { m_access = access; }
+    AgentAccess agentAccess() const { return m_access; }
     // Parent of the banner box.
     void setDialogParent(QWidget* parent) { m_dialogParent = parent; }
 
@@ -33,13 +46,11 @@ public:
     QString stage() const { return m_stage; }
     QStringList agentKeys() const { return m_agentKeys; }
 
-    // False for a connection whose server is not authenticated: a server that is not checked could
-    // pass on another server's sign challenge, and the key would sign the user in there.
-    static bool agentAllowedFor(const RpcInstance* instance);
+    static AgentAccess agentAllowedFor(const RpcInstance* instance);
 
     // Agent message bodies and their readers; the readers give an empty result for any fault.
     static QByteArray identitiesRequest();
-    static QByteArray signRequest(const QByteArray& keyBlob, const QByteArray& data);
+    static QByteArray signRequest(const QByteArray& keyBlob, const QByteArray& data, quint32 flags = 0);
     struct Identity {
         QByteArray blob;
         QString comment;
@@ -48,6 +59,13 @@ public:
     static QByteArray readSignature(const QByteArray& answer);
     // "comment (SHA256:...)" of a key blob, as the key tools show it.
     static QString describeKey(const QByteArray& blob, const QString& comment);
+    // Why data is not to be signed with the key: empty when it is exactly an ssh public-key login
+    // request (session id, byte 50, user, "ssh-connection", "publickey", TRUE, algorithm, key blob,
+    // nothing after) for that key with an algorithm of that key. flags gets the agent's sign flags
+    // for the algorithm.
+    static QString signRefusal(const QByteArray& data, const QByteArray& keyBlob, quint32* flags = nullptr);
+    // Forgets every answer to the question before signing (answers last until the program ends).
+    static void forgetSignAnswers();
 
 signals:
     void sendAuth(QJsonObject authData);
@@ -65,7 +83,9 @@ public slots:
 private:
     QJsonObject reply() const;
     void requestAgentIdentities();
-    void requestAgentSignature(const QByteArray& keyBlob, const QByteArray& data);
+    void requestAgentSignature(const QByteArray& keyBlob, const QByteArray& data, quint32 flags);
+    void sign(const QByteArray& keyBlob, const QString& comment, const QByteArray& data, quint32 flags);
+    void refuseToSign(const QString& why);
     void startAgentRequest(const QByteArray& body, AgentRequest kind);
     void agentFinished();
     void readAgentIdentities(const QByteArray& answer);
@@ -79,6 +99,6 @@ private:
     QStringList m_agentComments;
     QPointer<QFutureWatcher<QByteArray>> m_agentWatcher;
     int m_agentPending = NoRequest;
-    bool m_agentAllowed = true;
+    AgentAccess m_access;
     QPointer<QWidget> m_dialogParent;
 };

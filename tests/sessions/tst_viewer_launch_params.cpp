@@ -2,6 +2,7 @@
 #include "rpc/ViewerLaunch.h"
 
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSslConfiguration>
 #include <QTest>
 
@@ -69,6 +70,11 @@ private slots:
                                     << QStringList{"ws://srv.example/client/protocol?id=7"};
         QTest::newRow("other scheme kept") << QByteArray("{'id':'7'}") << "wss://srv.example" << false
                                            << QStringList{"wss://srv.example/client/protocol?id=7"};
+        QTest::newRow("unspecified addresses skipped")
+            << QByteArray("{'id':'9','urls':['ws://0.0.0.0:5000/a','wss://[::]:5001/b','wss://0:5002/c',"
+                          "'wss://[::ffff:0.0.0.0]:5003/d','wss://127.0.0.1:5004/e']}")
+            << "https://srv.example" << false
+            << QStringList{"wss://127.0.0.1:5004/e", "wss://srv.example/client/protocol?id=9"};
         QTest::newRow("id needing escapes") << QByteArray("{'id':'a&b=c'}") << "https://srv.example" << true
                                             << QStringList{"wss://srv.example/client/protocol?id=a%26b%3Dc"};
     }
@@ -117,6 +123,46 @@ private slots:
             QCOMPARE(r.rawHeader("X-VELNOR-TOKEN"), token);
             QCOMPARE(r.sslConfiguration().peerVerifyMode() == QSslSocket::VerifyNone, verifyOff);
         }
+    }
+
+    // The token travels encrypted, or unencrypted only where the user chose plain http for the
+    // connection; the relay through the server always has it.
+    void tokenOnlyWhereItIsSafe_data() {
+        QTest::addColumn<QString>("baseUrl");
+        QTest::addColumn<QStringList>("withToken"); // the requests that carry it, in order
+        QTest::addColumn<QStringList>("withoutToken");
+        QTest::newRow("https connection")
+            << "https://srv.example"
+            << QStringList{"wss://127.0.0.1:7002/s", "wss://srv.example/client/protocol?id=1"}
+            << QStringList{"ws://127.0.0.1:7001/s", "velnor://127.0.0.1:7003"};
+        QTest::newRow("plain http connection")
+            << "http://srv.example"
+            << QStringList{"ws://127.0.0.1:7001/s", "wss://127.0.0.1:7002/s",
+                           "ws://srv.example/client/protocol?id=1"}
+            << QStringList{"velnor://127.0.0.1:7003"};
+    }
+    void tokenOnlyWhereItIsSafe() {
+        QFETCH(QString, baseUrl);
+        QFETCH(QStringList, withToken);
+        QFETCH(QStringList, withoutToken);
+        QTest::ignoreMessage(
+            QtWarningMsg,
+            QRegularExpression("Session address ws://0.0.0.0:7000/s skipped: it names no host"));
+        const QList<QNetworkRequest> requests = webViewerRequests(
+            reply("{'id':'1','urls':['ws://0.0.0.0:7000/s','ws://127.0.0.1:7001/s','wss://127.0.0.1:7002/s',"
+                  "'velnor://127.0.0.1:7003'],'params':{'AuthToken':'tok'}}"),
+            QUrl(baseUrl), false, nullptr);
+        QStringList carried, withheld;
+        for (const QNetworkRequest& r : requests) {
+            if (r.hasRawHeader("X-VELNOR-TOKEN")) {
+                QCOMPARE(r.rawHeader("X-VELNOR-TOKEN"), QByteArray("tok"));
+                carried.append(r.url().toString());
+            } else {
+                withheld.append(r.url().toString());
+            }
+        }
+        QCOMPARE(carried, withToken);
+        QCOMPARE(withheld, withoutToken);
     }
 
     void launchParams_data() {

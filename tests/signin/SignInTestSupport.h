@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QTextDocument>
 #include <QSharedPointer>
+#include <QSslConfiguration>
 #include <QWidget>
 
 // A web instance on the test server that trusts the server's certificate as a user who accepted it
@@ -18,6 +19,24 @@ inline QSharedPointer<RpcInstanceWeb> webInstance(const HttpsPeer::Server& serve
     web->setCertificateQuestion([](const QUrl&, const QList<QSslError>&) { return true; });
     return web;
 }
+
+// While it exists, the process trusts the server's certificate as the system would trust one of its
+// own authorities: no certificate question comes, and nothing is accepted by hand.
+class SystemTrust {
+public:
+    explicit SystemTrust(const HttpsPeer::Server& server)
+        : m_previous(QSslConfiguration::defaultConfiguration()) {
+        QSslConfiguration trusting = m_previous;
+        trusting.addCaCertificate(server.certificate().certificate);
+        QSslConfiguration::setDefaultConfiguration(trusting);
+    }
+    ~SystemTrust() { QSslConfiguration::setDefaultConfiguration(m_previous); }
+    SystemTrust(const SystemTrust&) = delete;
+    SystemTrust& operator=(const SystemTrust&) = delete;
+
+private:
+    const QSslConfiguration m_previous;
+};
 
 // The JSON bodies of the requests to path, oldest first.
 inline QList<QJsonObject> bodies(const HttpsPeer::Server& server, const QString& path) {

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QtConcurrent/QtConcurrentRun>
@@ -24,20 +25,31 @@ namespace {
 constexpr int wait = 20000;
 const QString startPath = QStringLiteral("/v3/api/session/start");
 
+// How the connection came to trust the server.
+enum class Trust { System, AcceptedByHand, AcceptsAll, PlainHttp };
+
 // One sign-in run: the server with its flow, the instance and the dialog, started from the first
 // reply of a session start.
 struct Run {
     Server server;
+    QScopedPointer<SystemTrust> systemTrust;
     SshAuthFlow* flow = nullptr;
     QSharedPointer<RpcInstanceWeb> web;
     QScopedPointer<AuthDialog> dialog;
     QScopedPointer<QSignalSpy> succeeded, failed, agentStatus;
 
-    QString start(const SshAuthFlow::Config& config, bool acceptAll = false) {
-        if (!server.start(Server::Https))
+    QString start(const SshAuthFlow::Config& config, Trust trust = Trust::System) {
+        if (!server.start(trust == Trust::PlainHttp ? Server::Http : Server::Https))
             return server.error();
+        if (trust == Trust::System)
+            systemTrust.reset(new SystemTrust(server));
         flow = SshAuthFlow::install(server, startPath, config);
-        web = webInstance(server, acceptAll);
+        web = webInstance(server, trust == Trust::AcceptsAll);
+        return startDialog();
+    }
+
+    // Another session start on the same connection, with a dialog of its own.
+    QString startDialog() {
         RpcPromise<QJsonObject>* first = web->startSessionRaw(QJsonObject());
         QSignalSpy settled(first, &RpcPromiseBase::succeeded);
         if (!settled.wait(wait))
@@ -48,6 +60,21 @@ struct Run {
         agentStatus.reset(new QSignalSpy(dialog->authInstance(), &AuthInstance::agentStatus));
         dialog->startAuth(first->value);
         return QString();
+    }
+
+    QStringList statuses() const {
+        QStringList texts;
+        for (const QList<QVariant>& args : *agentStatus)
+            texts.append(args.at(0).toString());
+        return texts;
+    }
+    QJsonArray signatures() const {
+        QJsonArray out;
+        for (const QJsonObject& reply : replies()) {
+            if (reply.contains(QLatin1String("signature")))
+                out.append(reply.value(QLatin1String("signature")));
+        }
+        return out;
     }
 
     QList<QJsonObject> replies() const { return bodies(server, startPath).mid(1); }
@@ -74,8 +101,27 @@ QByteArray identities(const QList<QByteArray>& blobs, quint32 count) {
     return FakeAgent::framed(body);
 }
 
-QByteArray someKeyBlob(int n = 1) {
-    return FakeAgent::string("ssh-ed25519") + FakeAgent::string(QByteArray(32, char('A' + n)));
+QByteArray someKeyBlob(int n = 1, const QByteArray& type = "ssh-ed25519") {
+    return FakeAgent::string(type) + FakeAgent::string(QByteArray(32, char('A' + n)));
+}
+
+using SignData = std::function<QByteArray(const SshAuthFlow::LoginRequest&)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(SignData)
+Q_DECLARE_METATYPE(Trust)
+
+namespace {
+
+// A sign-data shape made by changing one part of the well-formed login request.
+template <typename Change>
+SignData changed(Change change) {
+    return [change](const SshAuthFlow::LoginRequest& wellFormed) {
+        SshAuthFlow::LoginRequest request = wellFormed;
+        change(request);
+        return request.bytes();
+    };
 }
 
 } // namespace
@@ -83,6 +129,7 @@ QByteArray someKeyBlob(int n = 1) {
 class TestStagedSignIn : public QObject {
     Q_OBJECT
 private slots:
+    void init() { AuthInstance::forgetSignAnswers(); }
     void refusedKeysThenSigned();
     void threeRefusalsThenPassword();
     void keyboardInteractiveAnswer();
@@ -97,6 +144,12 @@ private slots:
     void brokenSignAnswers();
     void oversizedSignRequestIsNotSent();
     void silentAgentIsGivenUp();
+    void onlyLoginRequestsAreSigned_data();
+    void onlyLoginRequestsAreSigned();
+    void algorithmsOfTheKey_data();
+    void algorithmsOfTheKey();
+    void certificateAcceptedByHandAsksFirst_data();
+    void certificateAcceptedByHandAsksFirst();
 };
 
 // Banner, then three keys on offer: the first two refused, the third signs and is verified.
@@ -238,15 +291,24 @@ void TestStagedSignIn::signStageBeforeAnyKey() {
 
 void TestStagedSignIn::agentNotUsed_data() {
     QTest::addColumn<QString>("agent");
-    QTest::addColumn<bool>("acceptAll");
-    QTest::newRow("no agent") << QString() << false;
-    QTest::newRow("no socket at the agent's path") << QStringLiteral("/nonexistent/agent.sock") << false;
-    QTest::newRow("a connection that accepts every certificate") << QStringLiteral("real") << true;
+    QTest::addColumn<Trust>("trust");
+    QTest::addColumn<QString>("status");
+    QTest::newRow("no agent") << QString() << Trust::System << QString();
+    QTest::newRow("no socket at the agent's path")
+        << QStringLiteral("/nonexistent/agent.sock") << Trust::System << QString();
+    QTest::newRow("a connection that accepts every certificate")
+        << QStringLiteral("real") << Trust::AcceptsAll
+        << QStringLiteral("Keys of the SSH agent are not offered: this connection accepts any server "
+                          "certificate.");
+    QTest::newRow("plain http") << QStringLiteral("real") << Trust::PlainHttp
+                                << QStringLiteral("Keys of the SSH agent are not offered: this connection is "
+                                                  "not encrypted (plain http).");
 }
 
 void TestStagedSignIn::agentNotUsed() {
     QFETCH(QString, agent);
-    QFETCH(bool, acceptAll);
+    QFETCH(Trust, trust);
+    QFETCH(QString, status);
     RealAgent real;
     SshAuthFlow::Config config;
     config.steps = QStringList{QStringLiteral("public-key"), QStringLiteral("password")};
@@ -258,15 +320,12 @@ void TestStagedSignIn::agentNotUsed() {
     }
     useAgent(agent);
     Run run;
-    QVERIFY(run.start(config, acceptAll).isEmpty());
+    QVERIFY(run.start(config, trust).isEmpty());
     QVERIFY(run.answer(QStringLiteral("Password"), config.password));
     QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
     QCOMPARE(offeredKeys(run.server, startPath), QJsonArray{false});
     QCOMPARE(run.flow->goodSignatures + run.flow->badSignatures, 0);
-    if (acceptAll) {
-        QCOMPARE(run.agentStatus->size(), 1);
-        QVERIFY(run.agentStatus->at(0).at(0).toString().contains(QStringLiteral("not offered")));
-    }
+    QCOMPARE(run.statuses(), status.isEmpty() ? QStringList() : QStringList{status});
 }
 
 void TestStagedSignIn::brokenIdentityAnswers_data() {
@@ -347,12 +406,7 @@ void TestStagedSignIn::brokenSignAnswers() {
     QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
     QCOMPARE(fake.requests().size(), 2);
     QCOMPARE(fake.requests().at(1).at(0), char(13));
-    QJsonArray signatures;
-    for (const QJsonObject& reply : run.replies()) {
-        if (reply.contains(QLatin1String("signature")))
-            signatures.append(reply.value(QLatin1String("signature")));
-    }
-    QCOMPARE(signatures, QJsonArray{QString()});
+    QCOMPARE(run.signatures(), QJsonArray{QString()});
     QCOMPARE(run.flow->badSignatures, 1);
     QCOMPARE(offeredKeys(run.server, startPath), (QJsonArray{config.acceptedKeys.values().first(), false}));
 }
@@ -364,7 +418,8 @@ void TestStagedSignIn::oversizedSignRequestIsNotSent() {
     SshAuthFlow::Config config;
     config.steps = QStringList{QStringLiteral("public-key"), QStringLiteral("password")};
     config.acceptedKeys = {QString::fromLatin1(someKeyBlob().toBase64())};
-    config.signDataBytes = 300 * 1024;
+    // A login request is only this large with a very long user name.
+    config.user = QString(300 * 1024, QLatin1Char('u'));
     Run run;
     QVERIFY(run.start(config).isEmpty());
     QVERIFY(run.answer(QStringLiteral("Password"), config.password));
@@ -385,6 +440,172 @@ void TestStagedSignIn::silentAgentIsGivenUp() {
     QVERIFY(done.wait(wait));
     QVERIFY(query.result().isEmpty());
     QCOMPARE(fake.requests(), QList<QByteArray>{QByteArray(1, 11)});
+}
+
+// The agent signs only an ssh public-key login request for the key on offer; every other shape is
+// refused with a status, answered with an empty signature, and the server goes on to the password.
+void TestStagedSignIn::onlyLoginRequestsAreSigned_data() {
+    using Login = SshAuthFlow::LoginRequest;
+    QTest::addColumn<SignData>("signData");
+    QTest::addColumn<QString>("refusal"); // empty: signed
+    const QString notLogin =
+        QStringLiteral("The server asked to sign data that is not an SSH login request.");
+    QTest::newRow("well-formed login request") << SignData() << QString();
+    QTest::newRow("file signature") << SignData([](const Login&) {
+        return QByteArray("SSHSIG") + FakeAgent::string("file") + FakeAgent::string(QByteArray()) +
+               FakeAgent::string("sha512") + FakeAgent::string(QByteArray(64, 'h'));
+    }) << notLogin;
+    QTest::newRow("nothing") << SignData([](const Login&) { return QByteArray(); }) << notLogin;
+    QTest::newRow("another message type") << changed([](Login& r) { r.messageType = 60; }) << notLogin;
+    QTest::newRow("another service") << changed([](Login& r) { r.service = "ssh-userauth"; }) << notLogin;
+    QTest::newRow("another method") << changed([](Login& r) { r.method = "hostbased"; }) << notLogin;
+    QTest::newRow("a query without signature") << changed([](Login& r) { r.hasSignature = 0; }) << notLogin;
+    QTest::newRow("bytes after the key") << changed([](Login& r) { r.trailing = "x"; }) << notLogin;
+    QTest::newRow("cut short") << SignData([](const Login& r) { return r.bytes().chopped(1); }) << notLogin;
+    QTest::newRow("empty session id") << changed([](Login& r) { r.sessionId.clear(); }) << notLogin;
+    QTest::newRow("session id longer than any hash")
+        << changed([](Login& r) { r.sessionId = QByteArray(65, 's'); }) << notLogin;
+    QTest::newRow("another key") << changed([](Login& r) { r.keyBlob = someKeyBlob(); })
+                                 << QStringLiteral("The server's login request is for another key.");
+    QTest::newRow("an algorithm of another kind of key")
+        << changed([](Login& r) { r.algorithm = "rsa-sha2-256"; })
+        << QStringLiteral("The server's login request names the algorithm \"rsa-sha2-256\", which does not "
+                          "fit the key.");
+}
+
+void TestStagedSignIn::onlyLoginRequestsAreSigned() {
+    QFETCH(SignData, signData);
+    QFETCH(QString, refusal);
+    RealAgent agent;
+    const QString failure = agent.start(1);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    useAgent(agent.socketPath());
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("public-key"), QStringLiteral("password")};
+    config.acceptedKeys = {agent.keys().at(0).blob};
+    config.signData = signData;
+    Run run;
+    QVERIFY(run.start(config).isEmpty());
+    if (refusal.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+        QCOMPARE(run.flow->goodSignatures, 1);
+        return;
+    }
+    QVERIFY(run.answer(QStringLiteral("Password"), config.password));
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    QCOMPARE(run.signatures(), QJsonArray{QString()});
+    QCOMPARE(run.flow->badSignatures, 1);
+    QCOMPARE(run.statuses(), QStringList{refusal + QStringLiteral(" Nothing was signed.")});
+}
+
+// Which algorithms a key signs with, and the flags that ask the agent for them.
+void TestStagedSignIn::algorithmsOfTheKey_data() {
+    QTest::addColumn<QByteArray>("keyType");
+    QTest::addColumn<QByteArray>("algorithm");
+    QTest::addColumn<int>("flags"); // -1: refused
+    const QByteArray rsaCert = "ssh-rsa-cert-v01@openssh.com";
+    QTest::newRow("rsa, ssh-rsa") << QByteArray("ssh-rsa") << QByteArray("ssh-rsa") << 0;
+    QTest::newRow("rsa, rsa-sha2-256") << QByteArray("ssh-rsa") << QByteArray("rsa-sha2-256") << 2;
+    QTest::newRow("rsa, rsa-sha2-512") << QByteArray("ssh-rsa") << QByteArray("rsa-sha2-512") << 4;
+    QTest::newRow("rsa, ssh-ed25519") << QByteArray("ssh-rsa") << QByteArray("ssh-ed25519") << -1;
+    QTest::newRow("rsa certificate, sha2-512")
+        << rsaCert << QByteArray("rsa-sha2-512-cert-v01@openssh.com") << 4;
+    QTest::newRow("rsa certificate, plain rsa-sha2-256") << rsaCert << QByteArray("rsa-sha2-256") << -1;
+    QTest::newRow("ed25519, ssh-ed25519") << QByteArray("ssh-ed25519") << QByteArray("ssh-ed25519") << 0;
+    QTest::newRow("ed25519, ssh-rsa") << QByteArray("ssh-ed25519") << QByteArray("ssh-rsa") << -1;
+    QTest::newRow("ecdsa p256, its curve")
+        << QByteArray("ecdsa-sha2-nistp256") << QByteArray("ecdsa-sha2-nistp256") << 0;
+    QTest::newRow("ecdsa p256, another curve")
+        << QByteArray("ecdsa-sha2-nistp256") << QByteArray("ecdsa-sha2-nistp384") << -1;
+    QTest::newRow("empty algorithm") << QByteArray("ssh-ed25519") << QByteArray("") << -1;
+}
+
+void TestStagedSignIn::algorithmsOfTheKey() {
+    QFETCH(QByteArray, keyType);
+    QFETCH(QByteArray, algorithm);
+    QFETCH(int, flags);
+    const QByteArray blob = someKeyBlob(1, keyType);
+    FakeAgent fake({identities({blob}, 1)});
+    useAgent(fake.socketPath());
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("public-key"), QStringLiteral("password")};
+    config.acceptedKeys = {QString::fromLatin1(blob.toBase64())};
+    QByteArray sent;
+    config.signData = [algorithm, &sent](const SshAuthFlow::LoginRequest& wellFormed) {
+        SshAuthFlow::LoginRequest request = wellFormed;
+        request.algorithm = algorithm;
+        sent = request.bytes();
+        return sent;
+    };
+    Run run;
+    QVERIFY(run.start(config).isEmpty());
+    QVERIFY(run.answer(QStringLiteral("Password"), config.password));
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    if (flags < 0) {
+        QCOMPARE(fake.requests().size(), 1);
+        QVERIFY(run.statuses().value(0).contains(QStringLiteral("does not fit the key")));
+        return;
+    }
+    QCOMPARE(fake.requests().size(), 2);
+    QCOMPARE(fake.requests().at(1), AuthInstance::signRequest(blob, sent, quint32(flags)));
+}
+
+// A certificate the user accepted by hand: the first signature on the connection waits for the user,
+// whose answer holds for later sign-ins on the same connection.
+void TestStagedSignIn::certificateAcceptedByHandAsksFirst_data() {
+    QTest::addColumn<bool>("allow");
+    QTest::newRow("allowed") << true;
+    QTest::newRow("refused") << false;
+}
+
+void TestStagedSignIn::certificateAcceptedByHandAsksFirst() {
+    QFETCH(bool, allow);
+    RealAgent agent;
+    const QString failure = agent.start(1);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    useAgent(agent.socketPath());
+    const AgentKey key = agent.keys().at(0);
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("public-key"), QStringLiteral("password")};
+    config.acceptedKeys = {key.blob};
+    Run run;
+    QVERIFY(run.start(config, Trust::AcceptedByHand).isEmpty());
+
+    QMessageBox* box = nullptr;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return (box = run.dialog->findChild<QMessageBox*>(QStringLiteral("AgentSignQuestion"))) !=
+                   nullptr;
+        },
+        wait));
+    const QString asked = box->text() + QLatin1Char('\n') + box->informativeText();
+    const QString fingerprint = QString::fromLatin1(run.server.certificate().digest().toHex(':').toUpper());
+    QVERIFY2(asked.contains(QStringLiteral("127.0.0.1")), qPrintable(asked));
+    QVERIFY2(asked.contains(fingerprint), qPrintable(asked));
+    QVERIFY2(asked.contains(key.comment), qPrintable(asked));
+    QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+    // Nothing goes to the server while the user decides.
+    QTest::qWait(200);
+    QCOMPARE(run.signatures(), QJsonArray());
+    box->button(allow ? QMessageBox::Yes : QMessageBox::No)->click();
+
+    for (int start = 0; start < 2; ++start) {
+        if (start == 1) {
+            // A later session start on the same connection is not asked again.
+            QVERIFY(run.startDialog().isEmpty());
+        }
+        if (!allow)
+            QVERIFY(run.answer(QStringLiteral("Password"), config.password));
+        QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+        QVERIFY(!run.dialog->findChild<QMessageBox*>(QStringLiteral("AgentSignQuestion")));
+    }
+    QCOMPARE(run.flow->goodSignatures, allow ? 2 : 0);
+    QCOMPARE(run.flow->badSignatures, allow ? 0 : 2);
+    if (!allow) {
+        QCOMPARE(run.signatures(), (QJsonArray{QString(), QString()}));
+        QCOMPARE(run.statuses(), QStringList{QStringLiteral(
+                                     "You did not let this server use your SSH keys. Nothing was signed.")});
+    }
 }
 
 QTEST_MAIN(TestStagedSignIn)

@@ -5,6 +5,7 @@
 #include "SignInTestSupport.h"
 #include "SshAuthFlow.h"
 #include "platform/system/UserInfo.h"
+#include "signin/AuthInstance.h"
 #include "signin/WebInitDialog.h"
 
 #include <QApplication>
@@ -32,14 +33,18 @@ const QString configPath = QStringLiteral("/v3/api/auth/ssh/config");
 
 struct Run {
     Server server;
+    QScopedPointer<SystemTrust> systemTrust;
     SshAuthFlow* flow = nullptr;
     QSharedPointer<RpcInstanceWeb> web;
     QScopedPointer<WebInitDialog> dialog;
     QScopedPointer<QSignalSpy> succeeded, failed;
 
-    bool start(const SshAuthFlow::Config& config) {
+    // Unless the system trusts the server, the user accepts its certificate by hand.
+    bool start(const SshAuthFlow::Config& config, bool trustedBySystem = true) {
         if (!server.start(Server::Https))
             return false;
+        if (trustedBySystem)
+            systemTrust.reset(new SystemTrust(server));
         flow = SshAuthFlow::install(server, authPath, config);
         web = webInstance(server);
         return true;
@@ -82,6 +87,7 @@ SshAuthFlow::Config passwordFlow() {
 class TestWebSignInStaged : public QObject {
     Q_OBJECT
 private slots:
+    void init();
     void usernamePage();
     void loginSkipsUsernamePage();
     void configurationAnswer_data();
@@ -91,8 +97,13 @@ private slots:
     void failurePage();
     void promptIsShownAsText();
     void agentKeySignsIn();
+    void agentKeyWaitsForTheUserOnACertificateAcceptedByHand();
     void formIsNotASignInStage();
 };
+
+void TestWebSignInStaged::init() {
+    AuthInstance::forgetSignAnswers();
+}
 
 void TestWebSignInStaged::usernamePage() {
     Run run;
@@ -279,6 +290,31 @@ void TestWebSignInStaged::agentKeySignsIn() {
              (QJsonArray{agent.keys().at(0).blob, agent.keys().at(1).blob}));
     QVERIFY(run.child<QLabel>("DetailsLabel")->text().contains(agent.keys().at(1).fingerprint));
     QCOMPARE(run.web->authToken(), QStringLiteral("signed-in-token"));
+}
+
+// The certificate is accepted by hand only after the dialog opened; the signature still waits for the
+// user.
+void TestWebSignInStaged::agentKeyWaitsForTheUserOnACertificateAcceptedByHand() {
+    RealAgent agent;
+    const QString failure = agent.start(1);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    useAgent(agent.socketPath());
+    SshAuthFlow::Config config = passwordFlow();
+    config.steps = QStringList{QStringLiteral("public-key")};
+    config.acceptedKeys = {agent.keys().at(0).blob};
+    Run run;
+    QVERIFY(run.start(config, false));
+    run.open(QVariantMap{{QStringLiteral("login"), QStringLiteral("bob")}});
+    QMessageBox* box = nullptr;
+    QVERIFY(QTest::qWaitFor([&] { return (box = run.child<QMessageBox>("AgentSignQuestion")) != nullptr; },
+                            wait));
+    QVERIFY(box->text().contains(agent.keys().at(0).comment));
+    QVERIFY(box->informativeText().contains(
+        QString::fromLatin1(run.server.certificate().digest().toHex(':').toUpper())));
+    QCOMPARE(run.flow->goodSignatures + run.flow->badSignatures, 0);
+    box->button(QMessageBox::Yes)->click();
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    QCOMPARE(run.flow->goodSignatures, 1);
 }
 
 // The parameter form belongs to session starts; in the sign-in of a connection it is an unknown stage.

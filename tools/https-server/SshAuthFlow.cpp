@@ -24,6 +24,13 @@ bool readString(const QByteArray& bytes, int& pos, QByteArray& out) {
     return true;
 }
 
+void appendString(QByteArray& out, const QByteArray& value) {
+    char length[4];
+    qToBigEndian(quint32(value.size()), length);
+    out.append(length, 4);
+    out.append(value);
+}
+
 bool writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
@@ -35,6 +42,26 @@ bool isAuthenticationStep(const QString& step) {
 }
 
 } // namespace
+
+QByteArray SshAuthFlow::LoginRequest::bytes() const {
+    QByteArray out;
+    appendString(out, sessionId);
+    out.append(char(messageType));
+    appendString(out, user);
+    appendString(out, service);
+    appendString(out, method);
+    out.append(char(hasSignature));
+    appendString(out, algorithm.isNull() ? keyType(keyBlob) : algorithm);
+    appendString(out, keyBlob);
+    out.append(trailing);
+    return out;
+}
+
+QByteArray SshAuthFlow::keyType(const QByteArray& keyBlob) {
+    int pos = 0;
+    QByteArray type;
+    return readString(keyBlob, pos, type) ? type : QByteArray();
+}
 
 SshAuthFlow* SshAuthFlow::install(Server& server, const QString& path, const Config& config) {
     auto flow = QSharedPointer<SshAuthFlow>::create();
@@ -120,7 +147,9 @@ Response SshAuthFlow::handle(const Request& request) {
             return Response::result(QJsonObject{{QStringLiteral("stage"), QStringLiteral("server")},
                                                 {QStringLiteral("servers"), config.servers}});
         const QString fresh = QStringLiteral("auth-%1").arg(++conversations);
-        return next(fresh, m_conversations[fresh]);
+        Conversation& c = m_conversations[fresh];
+        c.user = body.value(QLatin1String("username")).toString(config.user);
+        return next(fresh, c);
     }
     if (!m_conversations.contains(token))
         return Response::error(QStringLiteral("auth"), QStringLiteral("Unknown sign-in conversation"));
@@ -132,9 +161,10 @@ Response SshAuthFlow::handle(const Request& request) {
         return next(token, c);
     }
     if (step == QLatin1String("public-key")) {
-        if (!c.signData.isEmpty()) {
+        if (c.awaitingSignature) {
             const QByteArray data = c.signData;
             c.signData.clear();
+            c.awaitingSignature = false;
             const QByteArray signature =
                 QByteArray::fromBase64(body.value(QLatin1String("signature")).toString().toLatin1());
             if (!signature.isEmpty() &&
@@ -151,9 +181,14 @@ Response SshAuthFlow::handle(const Request& request) {
             if (!config.acceptedKeys.contains(key.toString()))
                 return stage(token, step);
             c.offeredKey = key.toString();
-            c.signData.resize(config.signDataBytes);
-            for (char& byte : c.signData)
+            LoginRequest login;
+            login.sessionId.resize(32);
+            for (char& byte : login.sessionId)
                 byte = char(QRandomGenerator::global()->bounded(256));
+            login.user = c.user.toUtf8();
+            login.keyBlob = QByteArray::fromBase64(c.offeredKey.toLatin1());
+            c.signData = config.signData ? config.signData(login) : login.bytes();
+            c.awaitingSignature = true;
             return stage(
                 token, QStringLiteral("sign"),
                 QJsonObject{{QStringLiteral("signData"), QString::fromLatin1(c.signData.toBase64())}});

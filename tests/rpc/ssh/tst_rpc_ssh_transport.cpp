@@ -80,6 +80,7 @@ private slots:
     void retryFromAFailureHandlerSurvives();
     void deletionFailsTakenPromisesAndEndsSsh();
     void debugOutputRedactsSecrets();
+    void signInSecretsStayOutOfDebugOutput();
 
 private:
     std::unique_ptr<RpcInstanceSsh> make(const SshLaunchSettings& settings);
@@ -555,6 +556,34 @@ void TestRpcSshTransport::debugOutputRedactsSecrets() {
     QVERIFY2(!all.contains("hunter2") && !all.contains("server-secret"), qPrintable(all));
     QVERIFY(all.contains("\"password\":\"***\""));
     QVERIFY(all.contains("\"token\":\"***\""));
+}
+
+// Every key that carries a secret in the staged sign-in's requests and replies, over ssh.
+void TestRpcSshTransport::signInSecretsStayOutOfDebugOutput() {
+    const QStringList keys{"authtoken", "password", "answer", "publicKey", "signature", "signData", "token"};
+    QJsonObject request{{"stage", "keyboard-interactive"}}, reply{{"stage", "sign"}};
+    for (const QString& key : keys) {
+        request.insert(key, "MyS3cretPassw0rd-" + key);
+        reply.insert(key, "MyS3cretReply-" + key);
+    }
+    const auto instance =
+        make(m_fixture.settings(scriptFor("/v3/api/session/start", QJsonObject{{"result", reply}})));
+    QVERIFY(waitReady(*instance));
+    QStringList messages;
+    g_rpcMessages = &messages;
+    g_previousHandler = qInstallMessageHandler(collectRpcMessages);
+    QLoggingCategory::setFilterRules("velnor.rpc.debug=true");
+    const auto start = watch(instance->startSessionRaw(request));
+    QTRY_VERIFY_WITH_TIMEOUT(start->count > 0, SshRpcFixture::timeoutMs);
+    QLoggingCategory::setFilterRules("velnor.rpc.debug=false");
+    qInstallMessageHandler(g_previousHandler);
+    g_rpcMessages = nullptr;
+    QVERIFY(start->ok);
+    const QString all = messages.join('\n');
+    QVERIFY2(all.contains("\"stage\":\"sign\""), qPrintable(all));
+    for (const QString& key : keys)
+        QVERIFY2(all.count("\"" + key + "\":") == 2, qPrintable(key + '\n' + all));
+    QVERIFY2(!all.contains("MyS3cret"), qPrintable(all));
 }
 
 QTEST_MAIN(TestRpcSshTransport)

@@ -71,9 +71,13 @@ private slots:
     void streamFollowsTheCertificateDecision();
     void redirects_data();
     void redirects();
+    void signInStaysWithItsServer_data();
+    void signInStaysWithItsServer();
     void disposal_data();
     void disposal();
     void secretsStayOutOfDebugOutput();
+    void signInSecretsStayOutOfDebugOutput_data();
+    void signInSecretsStayOutOfDebugOutput();
 };
 
 void TestRpcInstanceWeb::initTestCase() {
@@ -369,7 +373,7 @@ void TestRpcInstanceWeb::redirects_data() {
     QTest::addColumn<bool>("followed");
     QTest::newRow("same server, with token") << true << true << true;
     QTest::newRow("other server, with token") << false << true << false;
-    QTest::newRow("other server, without token") << false << false << true;
+    QTest::newRow("other server, without token") << false << false << false;
 }
 
 void TestRpcInstanceWeb::redirects() {
@@ -400,6 +404,50 @@ void TestRpcInstanceWeb::redirects() {
         QVERIFY(outcome.message.contains(target.toString()));
         QCOMPARE(elsewhere.requests().size(), 0);
     }
+}
+
+// Before there is a token, the sign-in's password is what a redirect could carry away.
+void TestRpcInstanceWeb::signInStaysWithItsServer_data() {
+    QTest::addColumn<bool>("sameServer");
+    QTest::addColumn<bool>("plainTarget");
+    QTest::addColumn<int>("status");
+    QTest::newRow("307 to another https server") << false << false << 307;
+    QTest::newRow("308 to another https server") << false << false << 308;
+    QTest::newRow("302 to another https server") << false << false << 302;
+    QTest::newRow("307 down to http") << false << true << 307;
+    QTest::newRow("307 within the server") << true << false << 307;
+}
+
+void TestRpcInstanceWeb::signInStaysWithItsServer() {
+    QFETCH(bool, sameServer);
+    QFETCH(bool, plainTarget);
+    QFETCH(int, status);
+    const QString authPath = QStringLiteral("/v3/api/auth/ssh");
+    Server origin, elsewhere;
+    QVERIFY(origin.start(Server::Https));
+    QVERIFY(elsewhere.start(plainTarget ? Server::Http : Server::Https));
+    QUrl target = sameServer ? origin.url() : elsewhere.url();
+    target.setPath(sameServer ? QStringLiteral("/v3/api/auth/ssh/") : authPath);
+    origin.script("POST", authPath, Response::redirect(target, status));
+    elsewhere.route(
+        "POST", authPath, [](const Request&) { return Response::result(QJsonObject()); }, false);
+    origin.route(
+        "POST", target.path(), [](const Request&) { return Response::result(QJsonObject()); }, false);
+    RpcInstanceWeb web(origin.url(), false, false, nullptr);
+    web.setCertificateQuestion([](const QUrl&, const QList<QSslError>&) { return true; });
+    const QJsonObject body{{"authtoken", "auth-1"}, {"password", "MyS3cretPassw0rd"}};
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const Outcome outcome = settle(web.sshAuth(body));
+        if (sameServer) {
+            QVERIFY2(outcome.succeeded, qPrintable(outcome.name + outcome.message));
+            QCOMPARE(origin.requests(target.path()).constLast().json(), body);
+        } else {
+            QCOMPARE(outcome.name, QStringLiteral("http"));
+            QVERIFY2(outcome.message.contains(target.toString()), qPrintable(outcome.message));
+        }
+        origin.script("POST", authPath, Response::redirect(target, status));
+    }
+    QCOMPARE(elsewhere.requests().size(), 0);
 }
 
 void TestRpcInstanceWeb::disposal_data() {
@@ -460,6 +508,32 @@ void TestRpcInstanceWeb::secretsStayOutOfDebugOutput() {
     for (const char* secret : {"reply-secret-1", "session-secret-2", "sent-secret-3", "sent-secret-4",
                                "share-secret-5", "token-of-the-test-server"})
         QVERIFY2(!all.contains(QLatin1String(secret)), secret);
+}
+
+// Each key that carries a secret in the sign-in's requests (authtoken, password, answer, publicKey,
+// signature) or in its replies (authtoken, signData, token), logged as the user would see it with
+// debug output on.
+void TestRpcInstanceWeb::signInSecretsStayOutOfDebugOutput_data() {
+    QTest::addColumn<QString>("key");
+    for (const char* key : {"authtoken", "password", "answer", "publicKey", "signature", "signData", "token"})
+        QTest::newRow(key) << QString::fromLatin1(key);
+}
+
+void TestRpcInstanceWeb::signInSecretsStayOutOfDebugOutput() {
+    QFETCH(QString, key);
+    Server server;
+    QVERIFY(server.start(Server::Http));
+    server.setToken(QByteArray());
+    server.script("POST", QStringLiteral("/v3/api/auth/ssh"),
+                  Response::result(QJsonObject{{key, "MyS3cretReply"}, {"stage", "sign"}}));
+    LogCapture log("velnor.rpc");
+    RpcInstanceWeb web(server.url(), false, false, nullptr);
+    QVERIFY(settle(web.sshAuth(QJsonObject{{key, "MyS3cretPassw0rd"}, {"stage", "keyboard-interactive"}}))
+                .succeeded);
+    const QString all = log.lines().join(QLatin1Char('\n'));
+    QVERIFY2(all.contains(QStringLiteral("\"%1\":").arg(key)), qPrintable(all));
+    QVERIFY2(all.contains(QStringLiteral("\"stage\":\"sign\"")), qPrintable(all));
+    QVERIFY2(!all.contains(QStringLiteral("MyS3cret")), qPrintable(all));
 }
 
 int main(int argc, char** argv) {
