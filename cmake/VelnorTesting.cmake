@@ -31,11 +31,12 @@ function(velnor_add_qtest)
                                               LABELS "${T_LABELS}")
 endfunction()
 
-# velnor_add_fuzz_target(NAME name SOURCES ... [LIBS ...])
+# velnor_add_fuzz_target(NAME name SOURCES ... [LIBS ...] [OPTIONS ...])
 # Builds a libFuzzer target and registers a bounded run of it over its seed corpus
 # (tests/fuzz/corpus/<name>) as a test labelled "fuzz". A crash or a hang fails the test.
+# OPTIONS are further libFuzzer flags of the run (for example a smaller -malloc_limit_mb).
 function(velnor_add_fuzz_target)
-    cmake_parse_arguments(F "" "NAME" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(F "" "NAME" "SOURCES;LIBS;OPTIONS" ${ARGN})
     if(NOT VELNOR_FUZZ)
         return()
     endif()
@@ -43,11 +44,12 @@ function(velnor_add_fuzz_target)
     target_link_libraries(${F_NAME} PRIVATE ${F_LIBS})
     target_link_options(${F_NAME} PRIVATE -fsanitize=fuzzer)
     set_target_properties(${F_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/fuzz)
+    list(JOIN F_OPTIONS " " options)
     set(work ${PROJECT_BINARY_DIR}/fuzz-work/${F_NAME})
     set(seeds ${PROJECT_SOURCE_DIR}/tests/fuzz/corpus/${F_NAME})
     add_test(NAME ${F_NAME}
              COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
-                     sh -c "mkdir -p '${work}' && exec \"$0\" -max_total_time=${VELNOR_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 '${work}' '${seeds}'"
+                     sh -c "mkdir -p '${work}' && exec \"$0\" -max_total_time=${VELNOR_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 ${options} '${work}' '${seeds}'"
                      $<TARGET_FILE:${F_NAME}>)
     set_tests_properties(${F_NAME} PROPERTIES LABELS fuzz TIMEOUT 600)
 endfunction()

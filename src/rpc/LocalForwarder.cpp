@@ -29,6 +29,11 @@ void LocalForwarder::acceptForwardedConnections() {
     while (QTcpSocket* incoming = m_server->nextPendingConnection()) {
         auto* outgoing = new QTcpSocket(incoming);
         outgoing->setProxy(m_proxy);
+        // The browser's socket takes in no more than the tunnel may queue: a service that does not
+        // read stops the reading from the browser instead of filling memory. (The tunnel side reads
+        // through Qt's SOCKS5 engine, whose own connection reads without a bound, and which stalls
+        // when its socket's buffer is bounded.)
+        incoming->setReadBufferSize(kMaxQueued);
 
         // Ends the pair once, whichever side goes first or fails to connect at all.
         auto finish = [incoming, outgoing] {

@@ -13,7 +13,7 @@ class LocalForwarder : public QObject {
     Q_OBJECT
 public:
     // Largest piece read per pump, and the most bytes left queued toward a slow peer before
-    // reading from the other side stops until it drains.
+    // reading from the other side stops until it drains; also the browser socket's read buffer.
     static constexpr qint64 kChunk = 4096;
     static constexpr qint64 kMaxQueued = 64 * 1024;
 

@@ -33,6 +33,7 @@ RpcInstanceSsh::RpcInstanceSsh(const SshLaunchSettings& settings, QObject* paren
     , debugLogging(settings.debugLogging) {
     if (m_settings.run.isEmpty())
         m_settings.run = defaultRemoteCommand;
+    m_reader->setMaximumLength(maxMessageBytes);
     connect(m_process, &QProcess::readyReadStandardOutput, this, &RpcInstanceSsh::Ssh_readyRead);
     connect(m_process, &QProcess::readyReadStandardError, this, &RpcInstanceSsh::Ssh_readyReadStandardError);
     connect(m_process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
@@ -107,7 +108,10 @@ QString RpcInstanceSsh::writeRequest(const QString& method, const QJsonObject& p
         const QByteArray json = QJsonDocument(envelope).toJson(QJsonDocument::Compact);
         if (lcRpc().isDebugEnabled())
             qCDebug(lcRpc).noquote() << "request:" << QString::fromUtf8(redactedForLog(envelope));
-        m_process->write(QByteArray::number(json.size()) + ':' + json + ',');
+        const QByteArray frame = QByteArray::number(json.size()) + ':' + json + ',';
+        if (!m_marker->found())
+            m_framesBeforeMarker.append(qMakePair(id, frame));
+        m_process->write(frame);
         return id;
     }
 
@@ -143,6 +147,9 @@ void RpcInstanceSsh::Ssh_readyRead() {
         m_marker->feed(m_process);
         if (!m_marker->found())
             return;
+        // Through the sign-in: nothing is sent again and no answer is given again.
+        m_framesBeforeMarker.clear();
+        m_process->forgetAnswers();
         emit ready();
         if (!self)
             return;
@@ -237,7 +244,10 @@ void RpcInstanceSsh::Ssh_readyReadStandardError() {
         const QProcess::ProcessChannel previous = m_process->readChannel();
         m_process->setReadChannel(QProcess::StandardError);
         while (m_process->canReadLine())
-            appendLog(QString::fromLocal8Bit(m_process->readLine()));
+            logStandardError(QString::fromLocal8Bit(m_process->readLine()));
+        // As in the normal mode, a flood without newlines is taken as one line rather than held.
+        if (m_process->bytesAvailable() > maxPendingStderr)
+            logStandardError(QString::fromLocal8Bit(m_process->readAll()));
         m_process->setReadChannel(previous);
         return;
     }
@@ -259,8 +269,37 @@ void RpcInstanceSsh::Ssh_readyReadStandardError() {
     const QString text = QString::fromUtf8(stderrBuffer.left(n)).trimmed();
     stderrBuffer.remove(0, n + 1);
     for (const QString& part : text.split(QLatin1Char('\n')))
-        appendLog(part);
+        logStandardError(part);
     emit banner(text);
+}
+
+void RpcInstanceSsh::logStandardError(const QString& line) {
+    // OpenSSH: "bind [127.0.0.1]:PORT: Address already in use", then "Could not request local
+    // forwarding." when it gives up on the forward.
+    if (line.contains(QLatin1String("Could not request local forwarding")) ||
+        line.contains(QLatin1String("cannot listen to port")) ||
+        (line.contains(QLatin1String("Address already in use")) && line.contains(QLatin1String("bind"))))
+        m_forwardFailed = true;
+    appendLog(line);
+}
+
+bool RpcInstanceSsh::restartAfterForwardFailure() {
+    const bool forwardFailed = m_forwardFailed;
+    m_forwardFailed = false;
+    if (!forwardFailed || m_marker->found() || m_streamFailed || m_tunnelRestarts >= maxTunnelRestarts ||
+        m_process->exitStatus() != QProcess::NormalExit)
+        return false;
+    ++m_tunnelRestarts;
+    if (!m_process->restartOnAnotherPort())
+        return true; // no port left: reported as a failed start
+    appendLog(tr("The tunnel port was taken by another program; ssh starts again on port %1.")
+                  .arg(m_process->tunnelPort()));
+    // The ended ssh never ran the server's command: what was sent to it goes to the new one.
+    for (const auto& frame : qAsConst(m_framesBeforeMarker)) {
+        if (pendingRequests.contains(frame.first))
+            m_process->write(frame.second);
+    }
+    return true;
 }
 
 bool RpcInstanceSsh::logContains(const QString& text) const {
@@ -269,6 +308,28 @@ bool RpcInstanceSsh::logContains(const QString& text) const {
             return true;
     }
     return false;
+}
+
+QString RpcInstanceSsh::missingCommand(const QString& run) const {
+    // The shell names the program, not the "exec " the default command runs it with; each shell
+    // words "not found" its own way.
+    QString name = run.trimmed();
+    if (name.startsWith(QLatin1String("exec ")))
+        name = name.mid(5).trimmed();
+    QStringList names{name};
+    const QString first = name.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+    if (!first.isEmpty() && first != name)
+        names << first;
+    for (const QString& n : names) {
+        for (const QString& form :
+             {QStringLiteral("%1: command not found"), QStringLiteral("%1: Command not found"),
+              QStringLiteral("%1: No such file or directory"), QStringLiteral("%1: not found"),
+              QStringLiteral("command not found: %1"), QStringLiteral("Unknown command: %1")}) {
+            if (logContains(form.arg(n)))
+                return n;
+        }
+    }
+    return QString();
 }
 
 QString RpcInstanceSsh::explainExit(int exitCode) const {
@@ -280,12 +341,11 @@ QString RpcInstanceSsh::explainExit(int exitCode) const {
         }
         return false;
     };
-    if (any({QStringLiteral("%1: command not found").arg(command),
-             QStringLiteral("%1: Command not found").arg(command),
-             QStringLiteral("%1: No such file or directory").arg(command)}))
+    const QString missing = missingCommand(command);
+    if (!missing.isEmpty())
         return tr("Unable to run Velnor interface script %1. Check that Velnor is properly installed on "
                   "your server.")
-            .arg(command);
+            .arg(missing);
     if (any({QStringLiteral("Too many authentication failures"),
              QStringLiteral("No more authentication methods to try")}))
         return tr("Unable to authenticate the user.");
@@ -312,9 +372,11 @@ void RpcInstanceSsh::Ssh_finished() {
     // What ssh said last without a line end is still part of the story.
     if (!debugLogging && !stderrBuffer.trimmed().isEmpty()) {
         for (const QString& part : QString::fromUtf8(stderrBuffer).trimmed().split(QLatin1Char('\n')))
-            appendLog(part);
+            logStandardError(part);
     }
     stderrBuffer.clear();
+    if (restartAfterForwardFailure())
+        return;
 
     QString reason;
     QString details;

@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 #include <functional>
@@ -33,6 +35,11 @@ public:
     static const QString defaultRemoteCommand;
     // How long ssh gets to end by itself, and then after being told to, before it is killed.
     static constexpr int processGraceMs = 3000;
+    // Longest message accepted from the server, the same bound as the web transport's replies; a
+    // netstring announcing more ends the session with the protocol error.
+    static constexpr int maxMessageBytes = 64 * 1024 * 1024;
+    // How often ssh is started again on another port when its tunnel port was taken meanwhile.
+    static constexpr int maxTunnelRestarts = 3;
 
     explicit RpcInstanceSsh(const SshLaunchSettings& settings, QObject* parent = nullptr);
     ~RpcInstanceSsh() override;
@@ -113,7 +120,13 @@ private:
     void showNotification(int level, const QString& message);
     void endWithProtocolError();
     bool logContains(const QString& text) const;
+    // Logs one line of ssh's standard error and notes whether it says the tunnel could not be set up.
+    void logStandardError(const QString& line);
+    bool restartAfterForwardFailure();
     QString explainExit(int exitCode) const;
+    // The remote command without a leading "exec " when the log tells that the shell could not
+    // find its program; empty otherwise.
+    QString missingCommand(const QString& run) const;
 
     SshLaunchSettings m_settings;
     QString host;
@@ -127,4 +140,9 @@ private:
     bool m_streamFailed = false;
     // The boxes of the server's "notify" messages, made with the first one.
     ServerNotifications* m_notifications = nullptr;
+    // ssh said that it could not listen on its tunnel port; restarts made for that so far.
+    bool m_forwardFailed = false;
+    int m_tunnelRestarts = 0;
+    // Requests written before the start marker, by id: a restarted ssh gets them again.
+    QList<QPair<QString, QByteArray>> m_framesBeforeMarker;
 };

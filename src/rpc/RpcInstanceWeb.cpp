@@ -12,6 +12,8 @@
 #include <QSslConfiguration>
 #include <QTimer>
 
+#include <utility>
+
 namespace {
 
 const char tooLargeProperty[] = "velnorReplyTooLarge";
@@ -260,11 +262,29 @@ void RpcInstanceWeb::handleSessionEvent(const QJsonObject& event) {
         qCWarning(lcRpc) << "Session event whose data is not a JSON object dropped";
         return;
     }
+    // A busy stream may change one session many times per pass; only its latest state is told.
     const Session session = Session::fromJson(data.object());
-    if (type == QLatin1String("update"))
-        emit sessionUpdated(session);
-    else
-        emit sessionDeleted(session);
+    const QString id = session.id();
+    if (m_eventOrder.isEmpty())
+        QTimer::singleShot(0, this, &RpcInstanceWeb::flushSessionEvents);
+    if (!m_pendingEvents.contains(id))
+        m_eventOrder.append(id);
+    m_pendingEvents.insert(id, PendingSessionEvent{type != QLatin1String("update"), session});
+}
+
+void RpcInstanceWeb::flushSessionEvents() {
+    const QStringList order = std::exchange(m_eventOrder, QStringList());
+    QHash<QString, PendingSessionEvent> pending = std::exchange(m_pendingEvents, {});
+    const QPointer<RpcInstanceWeb> self(this);
+    for (const QString& id : order) {
+        const PendingSessionEvent event = pending.value(id);
+        if (event.deleted)
+            emit sessionDeleted(event.session);
+        else
+            emit sessionUpdated(event.session);
+        if (!self)
+            return;
+    }
 }
 
 void RpcInstanceWeb::dispose(QSharedPointer<RpcInstance> self) {

@@ -4,6 +4,9 @@
 #include "rpc/RpcInstance.h"
 #include "rpc/ServerSentEvents.h"
 
+#include <QHash>
+#include <QStringList>
+
 #include <QJsonObject>
 #include <QList>
 #include <QSharedPointer>
@@ -134,6 +137,8 @@ private:
     void handleSslErrors(QNetworkReply* reply, const QList<QSslError>& errors);
     bool confirmUntrustedCertificate(QNetworkReply* reply, const QList<QSslError>& errors);
     void startEvents();
+    // Emits the session events gathered since the last pass of the event loop, one per session id.
+    void flushSessionEvents();
     // Sends the request and settles a new promise of T through convert(instance, promise, result, error).
     template <typename T, typename Convert>
     RpcPromise<T>* call(const QString& path, const QJsonObject& body, bool useGet, Convert convert);
@@ -151,4 +156,11 @@ private:
     QSharedPointer<ServerSentEvents> m_events;
     QString m_authToken;
     CertificateQuestion m_question;
+    // Session events not yet emitted: the latest per session id, in the order the ids came.
+    struct PendingSessionEvent {
+        bool deleted = false;
+        Session session;
+    };
+    QStringList m_eventOrder;
+    QHash<QString, PendingSessionEvent> m_pendingEvents;
 };

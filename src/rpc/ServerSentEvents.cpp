@@ -45,7 +45,10 @@ void ServerSentEvents::start(const QUrl& url) {
     const QNetworkRequest request = buildRequest(url);
     m_awaitingResponse = true;
     m_parser.reset();
+    m_pending.clear();
+    m_acceptedSince.invalidate();
     QNetworkReply* reply = m_network->get(request);
+    reply->setReadBufferSize(readBufferBytes);
     m_reply = reply;
     watchRedirects(reply, !m_authToken.isEmpty());
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, reply] {
@@ -65,6 +68,7 @@ void ServerSentEvents::start(const QUrl& url) {
 void ServerSentEvents::close() {
     m_isClosed = true;
     m_reopenTimer.stop();
+    m_pending.clear();
     shutReply();
     emit closed();
 }
@@ -96,7 +100,8 @@ bool ServerSentEvents::checkResponse() {
     const QString type = m_reply->header(QNetworkRequest::ContentTypeHeader).toString();
     if (type == QLatin1String("text/event-stream")) {
         m_awaitingResponse = false;
-        m_retryCount = 0;
+        // The reopen count is reset only once the stream has proved itself (see streamFinished).
+        m_acceptedSince.start();
         emit reconnected();
         return true;
     }
@@ -113,17 +118,40 @@ void ServerSentEvents::streamReceived() {
         return;
     if (m_awaitingResponse && (!checkResponse() || m_awaitingResponse))
         return;
-    const QList<QJsonObject> events = m_parser.feed(reply->readAll());
-    const int retry = m_parser.takeRetry();
-    if (retry >= 0)
-        m_retryDelay = retry;
-    QPointer<ServerSentEvents> self(this);
-    for (const QJsonObject& event : events) {
+    if (m_deliveryScheduled)
+        return; // the pending events go first; the bytes wait in the bounded reply
+    deliver();
+}
+
+void ServerSentEvents::scheduleDelivery() {
+    if (m_deliveryScheduled)
+        return;
+    m_deliveryScheduled = true;
+    QTimer::singleShot(0, this, [this] {
+        m_deliveryScheduled = false;
+        deliver();
+    });
+}
+
+void ServerSentEvents::deliver() {
+    if (m_pending.isEmpty() && m_reply && !m_awaitingResponse) {
+        m_pending = m_parser.feed(m_reply->read(readBufferBytes));
+        const int retry = m_parser.takeRetry();
+        if (retry >= 0)
+            m_retryDelay = retry;
+    }
+    const QPointer<ServerSentEvents> self(this);
+    const QNetworkReply* reply = m_reply;
+    for (int handed = 0; handed < eventsPerPass && !m_pending.isEmpty(); ++handed) {
+        const QJsonObject event = m_pending.takeFirst();
+        m_retryCount = 0; // a stream that delivers works
         emit received(event);
         // A receiver may close or delete the stream.
         if (!self || reply != m_reply)
             return;
     }
+    if (!m_pending.isEmpty() || (m_reply && m_reply->bytesAvailable() > 0))
+        scheduleDelivery();
 }
 
 void ServerSentEvents::streamFinished(QNetworkReply* reply) {
@@ -136,16 +164,28 @@ void ServerSentEvents::streamFinished(QNetworkReply* reply) {
         if (!checkResponse())
             return;
     }
+    // What the stream still held is handed out before it is gone.
+    if (!m_awaitingResponse && reply->bytesAvailable() > 0) {
+        m_pending += m_parser.feed(reply->readAll());
+        const int retry = m_parser.takeRetry();
+        if (retry >= 0)
+            m_retryDelay = retry;
+        scheduleDelivery();
+    }
+    const bool stayedUp = m_acceptedSince.isValid() && m_acceptedSince.elapsed() >= stableStreamMs;
+    m_acceptedSince.invalidate();
     m_reply = nullptr;
     if (m_isClosed)
         return;
+    if (stayedUp)
+        m_retryCount = 0;
     // After redirects the final URL, unless a redirect was refused: then where the stream began.
     m_reopenUrl = refusedRedirect(reply).isEmpty() ? reply->url() : reply->request().url();
     if (m_retryCount >= 3) {
         qCCritical(lcRpc) << "Failed to connect, retried" << m_retryCount << "times";
-        m_reopenTimer.start(m_longRetryDelay);
+        m_reopenTimer.start(qMax(m_longRetryDelay, m_minimumRetryDelay));
     } else {
         ++m_retryCount;
-        m_reopenTimer.start(m_retryDelay);
+        m_reopenTimer.start(qMax(m_retryDelay, m_minimumRetryDelay));
     }
 }

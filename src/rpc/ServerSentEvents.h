@@ -4,6 +4,7 @@
 #include "rpc/EventStreamParser.h"
 
 #include <QJsonObject>
+#include <QElapsedTimer>
 #include <QList>
 #include <QNetworkRequest>
 #include <QObject>
@@ -24,6 +25,15 @@ class ServerSentEvents : public QObject {
     Q_OBJECT
 public:
     static constexpr int defaultLongRetryDelay = 300000;
+    // No reopen comes sooner than this, whatever the server asked for: a server (or proxy) that
+    // accepts the stream and closes it at once must not be asked again and again.
+    static constexpr int defaultMinimumRetryDelay = 3000;
+    // A stream that stayed up this long, or delivered an event, resets the reopen count.
+    static constexpr int stableStreamMs = 30000;
+    // Bytes the stream takes in before the events in them are handled, and events handled per pass
+    // of the event loop: a server that sends faster than the events are handled waits.
+    static constexpr qint64 readBufferBytes = 64 * 1024;
+    static constexpr int eventsPerPass = 200;
 
     ServerSentEvents(bool ignoreSslErrors, QObject* parent);
 
@@ -39,6 +49,10 @@ public:
     int pendingReopenDelay() const { return m_reopenTimer.isActive() ? m_reopenTimer.interval() : -1; }
     // The wait after the third failed reopen; five minutes unless a test shortens it.
     void setLongRetryDelay(int ms) { m_longRetryDelay = ms; }
+    // The shortest wait before a reopen; three seconds unless a test shortens it.
+    void setMinimumRetryDelay(int ms) { m_minimumRetryDelay = ms; }
+    // Events read and not yet handed out.
+    int pendingEvents() const { return m_pending.size(); }
 
 signals:
     void sslErrors(QNetworkReply* reply, QList<QSslError> sslError);
@@ -60,6 +74,10 @@ private:
     // Judges the response once its status is known; false when the stream was refused.
     bool checkResponse();
     void shutReply();
+    // Hands out at most eventsPerPass pending events, reading more only when none are pending, and
+    // comes back from the event loop while any are left.
+    void deliver();
+    void scheduleDelivery();
 
     qint16 m_retryCount = 0;
     bool m_ignoreSslErrors = false;
@@ -67,7 +85,11 @@ private:
     bool m_isClosed = false;
     int m_retryDelay = 0;
     int m_longRetryDelay = defaultLongRetryDelay;
+    int m_minimumRetryDelay = defaultMinimumRetryDelay;
     EventStreamParser m_parser;
+    QList<QJsonObject> m_pending;
+    bool m_deliveryScheduled = false;
+    QElapsedTimer m_acceptedSince; // valid while the current stream is accepted
     QString m_authToken;
     QPointer<QNetworkReply> m_reply;
     QNetworkAccessManager* m_network = nullptr;

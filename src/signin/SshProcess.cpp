@@ -12,6 +12,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcessEnvironment>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTimer>
@@ -102,14 +103,43 @@ void SshProcess::start(const SshLaunchSettings& settings) {
         return;
     }
 
+    forgetAnswers();
+    m_failedPorts.clear();
+    launch({});
+}
+
+bool SshProcess::restartOnAnotherPort() {
+    if (state() != QProcess::NotRunning || m_host.isEmpty())
+        return false;
+    if (m_launchedPort != 0)
+        m_failedPorts.insert(m_launchedPort);
+    // What the user told the ended ssh is told again to the same questions of the next.
+    m_replayAnswers = m_givenAnswers;
+    m_givenAnswers.clear();
+    QProcess::close();
+    m_refusedStart = false;
+    launch(m_failedPorts);
+    return !m_refusedStart;
+}
+
+void SshProcess::forgetAnswers() {
+    m_givenAnswers.clear();
+    m_replayAnswers.clear();
+}
+
+void SshProcess::launch(const QSet<quint16>& avoid) {
     releaseTunnelPort();
-    const quint16 port =
-        findFreeLocalPort(firstProbedTunnelPort(), lastProbedTunnelPort(), claimedTunnelPorts());
-    if (port == lastProbedTunnelPort()) {
+    const quint16 first = firstProbedTunnelPort();
+    const quint16 last = lastProbedTunnelPort();
+    const quint16 start =
+        first < last ? quint16(first + QRandomGenerator::global()->bounded(last - first)) : first;
+    const quint16 port = findFreeLocalPort(first, last, claimedTunnelPorts() + avoid, start);
+    if (port == last) {
         failStart(tr("Failed to find an open port for tunneling\n"));
         return;
     }
     m_tunnelPort = port;
+    m_launchedPort = port;
     claimedTunnelPorts().insert(port);
 
     tearDownPrompts();
@@ -212,6 +242,8 @@ void SshProcess::close() {
     m_port = 0;
     releaseTunnelPort();
     tearDownPrompts();
+    forgetAnswers();
+    m_failedPorts.clear();
 }
 
 void SshProcess::stopGracefully(int graceMs) {
@@ -262,7 +294,15 @@ void SshProcess::CurrentMurrowSocket_readyRead() {
     }
     if (promptReader->isComplete()) {
         m_awaitingAnswer = true;
-        emit questioned(QString::fromUtf8(promptReader->data()));
+        m_currentPrompt = QString::fromUtf8(promptReader->data());
+        const auto replay = m_replayAnswers.find(m_currentPrompt);
+        if (replay != m_replayAnswers.end()) {
+            const QString text = replay.value();
+            m_replayAnswers.erase(replay);
+            answer(text);
+            return;
+        }
+        emit questioned(m_currentPrompt);
     }
 }
 
@@ -284,6 +324,7 @@ void SshProcess::answer(const QString& text) {
     if (!CurrentMurrowSocket || !m_awaitingAnswer)
         return;
     m_awaitingAnswer = false;
+    m_givenAnswers.insert(m_currentPrompt, text);
     const QByteArray bytes = text.toUtf8();
     CurrentMurrowSocket->write(QByteArray::number(bytes.size()) + ':' + bytes + ',');
     CurrentMurrowSocket->flush();

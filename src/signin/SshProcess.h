@@ -3,6 +3,8 @@
 #include "signin/SshLaunchSettings.h"
 
 #include <QProcess>
+#include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -28,8 +30,16 @@ public:
     explicit SshProcess(QObject* parent = nullptr);
     ~SshProcess() override;
 
-    // Starts ssh (or plink.exe); does nothing while the process is open.
+    // Starts ssh (or plink.exe); does nothing while the process is open. The tunnel port is searched
+    // from a random place of the block, so that programs starting together rarely pick the same one.
     void start(const SshLaunchSettings& settings);
+    // After ssh ended because it could not set up its tunnel, starts it again with the same settings
+    // on another free port. The answers given to the ended ssh's prompts are given again to the same
+    // prompts of the new one without asking. False (and FailedToStart reported later) when no port
+    // is left; false without a report while the process still runs.
+    bool restartOnAnotherPort();
+    // Drops the answers kept for a restart (once ssh is through its sign-in).
+    void forgetAnswers();
     // Sends the answer to the prompt being served; does nothing unless a prompt is waiting for one.
     void answer(const QString& text);
     quint16 tunnelPort() const { return m_tunnelPort; }
@@ -59,6 +69,7 @@ private:
     void failStart(const QString& message);
     void reportLater(const std::function<void()>& report);
     bool startPromptServer();
+    void launch(const QSet<quint16>& avoid);
     void tearDownPrompts();
     void releaseTunnelPort();
 
@@ -79,4 +90,11 @@ private:
     bool m_refusedStart = false;
     // The current connection's request has been announced and not yet answered.
     bool m_awaitingAnswer = false;
+    QString m_currentPrompt;
+    // Answers given in this run, by prompt, and those of an earlier run still to be given again.
+    QHash<QString, QString> m_givenAnswers;
+    QHash<QString, QString> m_replayAnswers;
+    // Ports of this start's earlier runs that ssh could not bind.
+    QSet<quint16> m_failedPorts;
+    quint16 m_launchedPort = 0; // the tunnel port of the last run, also after its end
 };

@@ -268,6 +268,12 @@ void TestStreamTools::portProbe() {
 
     servers[2].reset();
     QCOMPARE(findFreeLocalPort(first, last), quint16(first + 2));
+
+    // Begun further on, the search goes on from there and wraps around to the first port.
+    servers[0].reset();
+    QCOMPARE(findFreeLocalPort(first, last, {}, quint16(first + 1)), quint16(first + 2));
+    QCOMPARE(findFreeLocalPort(first, last, {}, quint16(first + 3)), first);
+    QCOMPARE(findFreeLocalPort(first, last, {first}, quint16(first + 3)), quint16(first + 2));
 }
 
 void TestStreamTools::portProbeSkipsClaimedPorts() {

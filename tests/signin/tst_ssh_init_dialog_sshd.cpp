@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QHostAddress>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -53,6 +55,7 @@ class TestSshInitDialogSshd : public QObject {
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    void unknownHostThenPassphrase_data();
     void unknownHostThenPassphrase();
 
 private:
@@ -72,7 +75,16 @@ void TestSshInitDialogSshd::cleanupTestCase() {
     m_sshd.stop();
 }
 
+void TestSshInitDialogSshd::unknownHostThenPassphrase_data() {
+    QTest::addColumn<bool>("portTaken");
+    QTest::newRow("tunnel port stays free") << false;
+    // Another program takes the port between ssh's start and its bind, after the sign-in: ssh starts
+    // again on another port, and the user is not asked again.
+    QTest::newRow("tunnel port taken before ssh binds it") << true;
+}
+
 void TestSshInitDialogSshd::unknownHostThenPassphrase() {
+    QFETCH(bool, portTaken);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString knownHosts = dir.filePath("known_hosts");
@@ -97,6 +109,11 @@ void TestSshInitDialogSshd::unknownHostThenPassphrase() {
     connect(instance.data(), &RpcInstance::banner, &dialog, &SshInitDialog::showBanner);
     QSignalSpy ready(instance.data(), &RpcInstance::ready);
     QSignalSpy finished(instance.data(), &RpcInstance::finished);
+    QSignalSpy questions(instance->process(), &SshProcess::questioned);
+    const quint16 firstPort = instance->tunnelPort();
+    QTcpServer taker;
+    if (portTaken)
+        QVERIFY(taker.listen(QHostAddress::LocalHost, firstPort));
     dialog.show();
     auto* pages = dialog.findChild<QStackedWidget*>("stackedWidget");
     const auto diagnostics = [&] {
@@ -124,8 +141,14 @@ void TestSshInitDialogSshd::unknownHostThenPassphrase() {
     QTRY_VERIFY_WITH_TIMEOUT(!ready.isEmpty() || !finished.isEmpty(), 20000);
     QVERIFY2(ready.count() == 1, diagnostics().constData());
     QCOMPARE(pages->currentIndex(), int(SshInitDialog::StatusPage));
+    QCOMPARE(questions.count(), 2);
+    if (portTaken) {
+        QVERIFY(instance->tunnelPort() != firstPort);
+        QVERIFY(instance->tunnelPort() != 0);
+    }
     // ssh's note on the stored key came through the transport's banner.
-    QTRY_VERIFY(dialog.findChild<QLabel*>("StatusBanner")->text().contains("Permanently added"));
+    if (!portTaken)
+        QTRY_VERIFY(dialog.findChild<QLabel*>("StatusBanner")->text().contains("Permanently added"));
     int aborts = 0;
     for (auto* button : dialog.findChildren<QPushButton*>())
         aborts += button->isVisible() && button->text() == QLatin1String("Abort");

@@ -23,6 +23,14 @@ using Protocol::Byte;
 
 constexpr quint16 kCloseNormal = 1000;
 
+// Qt's SOCKS5 engine leaves a translator's marker in some of its texts ("Remote host closed
+// connection###"); the user sees them without it.
+QString socketErrorText(QString text) {
+    while (text.endsWith(QLatin1Char('#')))
+        text.chop(1);
+    return text.trimmed();
+}
+
 const std::pair<uchar, const char*> kImageCodecs[] = {
     {Protocol::Codecs::Jpeg, "jpeg"},
     {Protocol::Codecs::Png, "png"},
@@ -162,7 +170,7 @@ void VnServerConnection::connectToServer(QList<QNetworkRequest> requests) {
                     return;
                 }
                 qCDebug(lcConnection).noquote() << "Candidate failed:" << socket->requestUrl().toString()
-                                                << terminalText(socket->errorString());
+                                                << terminalText(socketErrorText(socket->errorString()));
                 // The failed socket is done with: nothing it emits later may start another candidate.
                 dropWebSocket(false);
                 connectToServer(m_requests);
@@ -199,7 +207,7 @@ void VnServerConnection::onSocketDisconnected() {
     QString message = tr("Connection Closed");
     if (m_webSocket && !m_webSocket->errorString().isEmpty() &&
         m_webSocket->error() != QAbstractSocket::UnknownSocketError) {
-        message = m_webSocket->errorString();
+        message = socketErrorText(m_webSocket->errorString());
         qCDebug(lcConnection).noquote() << "WebSocket closed:" << terminalText(message);
     }
     dropWebSocket(false);
@@ -217,10 +225,10 @@ void VnServerConnection::onError(QAbstractSocket::SocketError error) {
     setState(Failed);
     QString message;
     if (m_webSocket) {
-        message = m_webSocket->errorString();
+        message = socketErrorText(m_webSocket->errorString());
         dropWebSocket(true);
     } else if (m_tcpSocket) {
-        message = m_tcpSocket->errorString();
+        message = socketErrorText(m_tcpSocket->errorString());
         dropTcpSocket(true);
     }
     qCDebug(lcConnection).noquote() << "Socket error:" << terminalText(message);

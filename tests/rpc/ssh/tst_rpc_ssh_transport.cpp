@@ -8,11 +8,14 @@
 #include "signin/SshProcess.h"
 
 #include <QApplication>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <csignal>
@@ -72,10 +75,14 @@ private slots:
     void standardError_data();
     void standardError();
     void partialStandardErrorWaitsForItsNewline();
+    void endlessStandardErrorLineIsTakenAsALine_data();
+    void endlessStandardErrorLineIsTakenAsALine();
     void endings_data();
     void endings();
     void requestsAfterTheEndFailLater();
     void startFailureReportedLater();
+    void tunnelPortTakenBeforeSshBindsIt();
+    void protocolErrorEndsTheSessionOnce_data();
     void protocolErrorEndsTheSessionOnce();
     void retryFromAFailureHandlerSurvives();
     void deletionFailsTakenPromisesAndEndsSsh();
@@ -358,6 +365,27 @@ void TestRpcSshTransport::partialStandardErrorWaitsForItsNewline() {
     QVERIFY(banners.contains("half done"));
 }
 
+void TestRpcSshTransport::endlessStandardErrorLineIsTakenAsALine_data() {
+    QTest::addColumn<bool>("debugLogging");
+    QTest::newRow("normal") << false;
+    QTest::newRow("debug logging") << true;
+}
+
+// A line that never ends is not held without bound: past 1 MiB it is logged as it is.
+void TestRpcSshTransport::endlessStandardErrorLineIsTakenAsALine() {
+    QFETCH(bool, debugLogging);
+    const QString flood(1024 * 1024 + 4096, QLatin1Char('y'));
+    const QJsonArray entries{QJsonObject{{"stderr", flood}}};
+    SshLaunchSettings settings = m_fixture.settings(scriptFor("/v3/api/user/me", entries));
+    settings.debugLogging = debugLogging;
+    const auto instance = make(settings);
+    QVERIFY(waitReady(*instance));
+    const auto request = watch(instance->userMe());
+    QTRY_VERIFY_WITH_TIMEOUT(request->count > 0, SshRpcFixture::timeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!instance->log().filter(QRegularExpression("^y{1024}")).isEmpty(),
+                             SshRpcFixture::timeoutMs);
+}
+
 void TestRpcSshTransport::endings_data() {
     QTest::addColumn<QString>("host");
     QTest::addColumn<int>("port");
@@ -398,6 +426,24 @@ void TestRpcSshTransport::endings_data() {
         << "--stderr 'too many authentication failures\ncould not resolve hostname\n' --exit-before-marker 9"
         << "SSH Connection Failed"
         << "SSH exited with error code 9.";
+    // The shell names the program the default command execs; each shell has its own words.
+    QTest::newRow("exec of a command that does not exist")
+        << QString() << 0 << "exec velnor-no-such-command" << QString() << "SSH Connection Failed"
+        << "Unable to run Velnor interface script velnor-no-such-command. Check that Velnor is properly "
+           "installed on your server.";
+    const QString missing = QStringLiteral(
+        "Unable to run Velnor interface script %1. Check that Velnor is properly installed on your server.");
+    const QString command = SshRpcFixture::command();
+    for (const auto& [name, text] :
+         {std::pair{"dash", QStringLiteral("sh: 1: %1: not found")},
+          std::pair{"bash exec", QStringLiteral("bash: line 1: exec: %1: not found")},
+          std::pair{"zsh", QStringLiteral("zsh:1: command not found: %1")},
+          std::pair{"tcsh", QStringLiteral("%1: Command not found.")}}) {
+        QTest::addRow("not found, as %s says it", name)
+            << QString() << 0 << QString()
+            << QStringLiteral("--stderr '%1\n' --exit-before-marker 127").arg(text.arg(command))
+            << "SSH Connection Failed" << missing.arg(command);
+    }
     QTest::newRow("exit after the marker: the log is not consulted")
         << QString() << 0 << QString() << "--stderr 'Connection refused\n'"
         << "SSH Connection Closed" << QString();
@@ -473,10 +519,48 @@ void TestRpcSshTransport::startFailureReportedLater() {
     QCOMPARE(later->name, QString("ssh_failed"));
 }
 
+// Another program takes the probed port before ssh binds it (ssh binds only once signed in): ssh
+// starts again on another free port of the block, and what was sent meanwhile is not lost.
+void TestRpcSshTransport::tunnelPortTakenBeforeSshBindsIt() {
+    // Some ports of the block are held as well, as other programs' tunnels would.
+    std::vector<std::unique_ptr<QTcpServer>> held;
+    for (int p = SshProcess::firstProbedTunnelPort(); p < SshProcess::lastProbedTunnelPort(); p += 10) {
+        auto server = std::make_unique<QTcpServer>();
+        if (server->listen(QHostAddress::LocalHost, quint16(p)))
+            held.push_back(std::move(server));
+    }
+    const auto instance = make(m_fixture.settings());
+    const quint16 first = instance->tunnelPort();
+    QVERIFY(first != 0);
+    QTcpServer taker;
+    QVERIFY(taker.listen(QHostAddress::LocalHost, first));
+    QSignalSpy finished(instance.get(), &RpcInstance::finished);
+    const auto early = watch(instance->userMe());
+
+    QVERIFY2(waitReady(*instance), qPrintable(instance->log().join('\n')));
+    const quint16 port = instance->tunnelPort();
+    QVERIFY(port != first);
+    QVERIFY(port != 0);
+    QTRY_COMPARE_WITH_TIMEOUT(early->count, 1, SshRpcFixture::timeoutMs);
+    QVERIFY(early->ok);
+    QCOMPARE(finished.count(), 0);
+    // The new port is ssh's own SOCKS listener.
+    QTcpSocket socks;
+    socks.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(socks.waitForConnected(5000));
+}
+
+void TestRpcSshTransport::protocolErrorEndsTheSessionOnce_data() {
+    QTest::addColumn<QString>("raw");
+    QTest::newRow("length that is no number") << "x:broken,12:more bytes,";
+    // Refused from the length alone, as the web transport refuses such replies; nothing is awaited.
+    QTest::newRow("length over the cap") << QString::number(RpcInstanceSsh::maxMessageBytes + 1) + ":{";
+}
+
 void TestRpcSshTransport::protocolErrorEndsTheSessionOnce() {
-    QJsonObject script{
-        {"methods", QJsonObject{{"/v3/api/session/list", QJsonObject{{"noReply", true}}},
-                                {"/v3/api/user/me", QJsonObject{{"raw", "x:broken,12:more bytes,"}}}}}};
+    QFETCH(QString, raw);
+    QJsonObject script{{"methods", QJsonObject{{"/v3/api/session/list", QJsonObject{{"noReply", true}}},
+                                               {"/v3/api/user/me", QJsonObject{{"raw", raw}}}}}};
     const auto instance = make(m_fixture.settings(script));
     QSignalSpy finished(instance.get(), &RpcInstance::finished);
     QVERIFY(waitReady(*instance));

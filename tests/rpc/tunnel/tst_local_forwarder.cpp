@@ -33,6 +33,8 @@ private slots:
     void closeEndsBothSides();
     void failingProxyClosesBrowserSide_data();
     void failingProxyClosesBrowserSide();
+    void peerThatNeverReadsHoldsBackTheOtherSide_data();
+    void peerThatNeverReadsHoldsBackTheOtherSide();
 };
 
 void tst_LocalForwarder::relaysThroughProxyInOrder_data() {
@@ -143,3 +145,52 @@ void tst_LocalForwarder::failingProxyClosesBrowserSide() {
 
 QTEST_GUILESS_MAIN(tst_LocalForwarder)
 #include "tst_local_forwarder.moc"
+
+void tst_LocalForwarder::peerThatNeverReadsHoldsBackTheOtherSide_data() {
+    QTest::addColumn<bool>("browserWrites");
+    QTest::newRow("browser writes, service never reads") << true;
+}
+
+// A writer faster than its reader fills the kernel's buffers and then waits: neither socket of the
+// forwarder takes in more than its bound meanwhile.
+void tst_LocalForwarder::peerThatNeverReadsHoldsBackTheOtherSide() {
+    QFETCH(bool, browserWrites);
+    QTcpServer target;
+    QVERIFY(target.listen(QHostAddress::LocalHost));
+    // Straight to the service: a SOCKS peer of its own would buffer what the service does not read.
+    LocalForwarder fwd(QNetworkProxy(QNetworkProxy::NoProxy), QStringLiteral("127.0.0.1"),
+                       target.serverPort());
+    QVERIFY(fwd.listen());
+
+    QObject owner;
+    QTcpSocket* browser = connectBrowser(fwd.port(), &owner);
+    QVERIFY(browser->waitForConnected(kWait));
+    QTRY_VERIFY_WITH_TIMEOUT(target.hasPendingConnections(), kWait);
+    QTcpSocket* service = target.nextPendingConnection();
+    QTcpSocket* writer = browserWrites ? browser : service;
+    QTcpSocket* reader = browserWrites ? service : browser;
+    reader->setReadBufferSize(4096); // and never read: the kernel's window closes
+
+    // Far more than the kernel buffers of the three hops hold.
+    const QByteArray block(1024 * 1024, 'x');
+    qint64 written = 0;
+    int unchanged = 0;
+    for (int round = 0; round < 600 && unchanged < 10; ++round) {
+        while (writer->bytesToWrite() < 4 * block.size() && written < 64LL * block.size()) {
+            writer->write(block);
+            written += block.size();
+        }
+        const qint64 before = writer->bytesToWrite();
+        QTest::qWait(50);
+        unchanged = writer->bytesToWrite() == before ? unchanged + 1 : 0;
+    }
+    QVERIFY2(unchanged >= 10, "the writer never came to a stop");
+
+    const QList<QTcpSocket*> sockets = fwd.findChildren<QTcpSocket*>();
+    QCOMPARE(sockets.size(), 2);
+    for (QTcpSocket* socket : sockets) {
+        QVERIFY2(socket->bytesAvailable() <= LocalForwarder::kMaxQueued,
+                 qPrintable(QString::number(socket->bytesAvailable())));
+        QVERIFY(socket->bytesToWrite() <= LocalForwarder::kMaxQueued + LocalForwarder::kChunk);
+    }
+}

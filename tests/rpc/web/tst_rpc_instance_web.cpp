@@ -3,8 +3,10 @@
 #include "rpc/RpcInstanceWeb.h"
 
 #include <QApplication>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTest>
@@ -64,6 +66,8 @@ private slots:
     void tokenHeader();
     void signInStartsAndReplacesTheStream();
     void sessionEvents();
+    void burstOfUpdatesIsMergedPerSession();
+    void acceptThenCloseLeavesNothingBehind();
     void certificateAcceptedOnce();
     void refusedCertificateIsAskedAgain();
     void ignoringInstanceNeverAsks();
@@ -227,6 +231,71 @@ void TestRpcInstanceWeb::sessionEvents() {
     server.endStreams();
     QTRY_COMPARE_WITH_TIMEOUT(listed.size(), 2, wait);
     QVERIFY(listed.at(1).at(0).value<SessionList>().isEmpty());
+}
+
+// A stream that pushes the same sessions over and over: each pass of the event loop tells each
+// session's latest state once, in the order the sessions came.
+void TestRpcInstanceWeb::burstOfUpdatesIsMergedPerSession() {
+    Server server;
+    QVERIFY(server.start(Server::Https));
+    RpcInstanceWeb web(server.url(), true, false, nullptr);
+    QVERIFY(settle(web.sshAuth(QJsonObject())).succeeded);
+    QTRY_COMPARE_WITH_TIMEOUT(server.openStreams(), 1, wait);
+    QList<Session> told;
+    connect(&web, &RpcInstance::sessionUpdated, this, [&](const Session& s) { told << s; });
+    QSignalSpy deleted(&web, &RpcInstance::sessionDeleted);
+
+    constexpr int rounds = 3000;
+    QByteArray burst;
+    for (int i = 0; i < rounds; ++i) {
+        for (const char* id : {"a", "b", "c"}) {
+            const QJsonObject session{{"id", id}, {"command", QString::number(i)}};
+            burst += "event: update\ndata: " + QJsonDocument(session).toJson(QJsonDocument::Compact) + "\n\n";
+        }
+    }
+    burst += "event: delete\ndata: {\"id\":\"b\"}\n\n";
+    server.pushToStreams(burst);
+    QTRY_COMPARE_WITH_TIMEOUT(deleted.size(), 1, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(!told.isEmpty() && told.last().command() == QString::number(rounds - 1), wait);
+    QVERIFY2(told.size() < rounds, qPrintable(QString::number(told.size())));
+    QCOMPARE(deleted.at(0).at(0).value<Session>().id(), QStringLiteral("b"));
+    // The last states told: a and c with the last command; b was deleted after its last update.
+    QHash<QString, QString> last;
+    for (const Session& s : told)
+        last.insert(s.id(), s.command());
+    QCOMPARE(last.value("a"), QString::number(rounds - 1));
+    QCOMPARE(last.value("c"), QString::number(rounds - 1));
+}
+
+// A server (or proxy) that accepts the stream and closes it, again and again: the finished replies
+// and requests do not pile up.
+void TestRpcInstanceWeb::acceptThenCloseLeavesNothingBehind() {
+    Server server;
+    QVERIFY(server.start(Server::Https));
+    const QString path = QStringLiteral("/sse/my-sessions");
+    server.route("GET", path, [](const Request&) { return Response::stream({}, true); });
+    RpcInstanceWeb web(server.url(), true, false, nullptr);
+    QVERIFY(settle(web.sshAuth(QJsonObject())).succeeded);
+    QVERIFY(web.events());
+    // No waiting between the reopens, so that many come quickly.
+    QLoggingCategory::setFilterRules(QStringLiteral("velnor.rpc.critical=false"));
+    web.events()->setMinimumRetryDelay(0);
+    web.events()->setLongRetryDelay(0);
+    const auto opens = [&] { return server.requests(path).size(); };
+    int most = 0;
+    while (opens() < 30) {
+        QTest::qWait(5);
+        most = qMax(most, int(web.findChildren<QObject*>().size()));
+    }
+    int later = 0;
+    QTRY_VERIFY_WITH_TIMEOUT(opens() >= 300, 60000);
+    for (int i = 0; i < 20; ++i) {
+        QTest::qWait(5);
+        later = qMax(later, int(web.findChildren<QObject*>().size()));
+    }
+    web.events()->close();
+    QLoggingCategory::setFilterRules(QString());
+    QVERIFY2(later <= most + 10, qPrintable(QStringLiteral("%1 objects, then %2").arg(most).arg(later)));
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include <QNetworkReply>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 Q_DECLARE_METATYPE(HttpsPeer::Response)
 
@@ -33,8 +34,11 @@ private slots:
     void chunksSplitAnywhere();
     void refusedResponses_data();
     void refusedResponses();
+    void retryFieldSetsTheDelay_data();
     void retryFieldSetsTheDelay();
     void threeQuickReopensThenTheLongDelay();
+    void acceptThenCloseBacksOff();
+    void floodIsHandledInBoundedPasses();
     void closeStopsAPendingReopen();
     void certificates();
     void tokenNeverFollowsARedirectToAnotherServer_data();
@@ -127,15 +131,25 @@ void TestServerSentEvents::refusedResponses() {
     QCOMPARE(reconnected.size(), 0);
 }
 
+void TestServerSentEvents::retryFieldSetsTheDelay_data() {
+    QTest::addColumn<int>("retry");
+    QTest::addColumn<int>("delay");
+    QTest::newRow("longer than the shortest wait") << 4500 << 4500;
+    QTest::newRow("shorter: the shortest wait") << 2500 << ServerSentEvents::defaultMinimumRetryDelay;
+}
+
 void TestServerSentEvents::retryFieldSetsTheDelay() {
+    QFETCH(int, retry);
+    QFETCH(int, delay);
     Server server;
     QVERIFY(server.start(Server::Http));
-    server.script("GET", streamPath, Response::stream({"retry: 2500\n", "retry: soon\n\n"}, true));
+    server.script("GET", streamPath,
+                  Response::stream({"retry: " + QByteArray::number(retry) + "\n", "retry: soon\n\n"}, true));
     ServerSentEvents events(false, nullptr);
     events.open(streamUrl(server), QString::fromUtf8(server.token()));
     QTRY_VERIFY_WITH_TIMEOUT(events.pendingReopenDelay() >= 0, wait);
-    QCOMPARE(events.retryDelay(), 2500);
-    QCOMPARE(events.pendingReopenDelay(), 2500);
+    QCOMPARE(events.retryDelay(), retry);
+    QCOMPARE(events.pendingReopenDelay(), delay);
     QCOMPARE(events.retryCount(), 1);
     events.close();
 }
@@ -149,6 +163,7 @@ void TestServerSentEvents::threeQuickReopensThenTheLongDelay() {
     LogCapture log("velnor.rpc");
     ServerSentEvents events(false, nullptr);
     events.setLongRetryDelay(3600 * 1000);
+    events.setMinimumRetryDelay(0);
     QSignalSpy closed(&events, &ServerSentEvents::closed);
     QTest::ignoreMessage(QtCriticalMsg, "Failed to connect, retried 3 times");
     events.open(streamUrl(server), QString::fromUtf8(server.token()));
@@ -174,7 +189,7 @@ void TestServerSentEvents::closeStopsAPendingReopen() {
     ServerSentEvents events(false, nullptr);
     QSignalSpy closed(&events, &ServerSentEvents::closed);
     events.open(streamUrl(server), QString::fromUtf8(server.token()));
-    QTRY_COMPARE_WITH_TIMEOUT(events.pendingReopenDelay(), 100, wait);
+    QTRY_COMPARE_WITH_TIMEOUT(events.pendingReopenDelay(), ServerSentEvents::defaultMinimumRetryDelay, wait);
     events.close();
     QCOMPARE(closed.size(), 1);
     QCOMPARE(events.pendingReopenDelay(), -1);
@@ -189,6 +204,62 @@ void TestServerSentEvents::closeStopsAPendingReopen() {
     QTest::qWait(200);
     QCOMPARE(events.pendingReopenDelay(), -1);
     QCOMPARE(server.requests(streamPath).size(), 2);
+}
+
+// A server (or a proxy) that accepts the stream and closes it at once: each reopen waits the
+// shortest wait at least, and the accepted responses do not reset the count, so the long delay comes.
+void TestServerSentEvents::acceptThenCloseBacksOff() {
+    Server server;
+    QVERIFY(server.start(Server::Http));
+    server.route("GET", streamPath, [](const HttpsPeer::Request&) { return Response::stream({}, true); });
+    ServerSentEvents events(false, nullptr);
+    events.setLongRetryDelay(3600 * 1000);
+    QSignalSpy reconnected(&events, &ServerSentEvents::reconnected);
+    events.open(streamUrl(server), QString::fromUtf8(server.token()));
+    QTRY_VERIFY_WITH_TIMEOUT(events.pendingReopenDelay() >= 0, wait);
+    QCOMPARE(reconnected.size(), 1);
+    QCOMPARE(events.pendingReopenDelay(), ServerSentEvents::defaultMinimumRetryDelay);
+
+    events.setMinimumRetryDelay(20);
+    QTest::ignoreMessage(QtCriticalMsg, "Failed to connect, retried 3 times");
+    events.open(streamUrl(server), QString::fromUtf8(server.token()));
+    QTRY_COMPARE_WITH_TIMEOUT(events.pendingReopenDelay(), 3600 * 1000, wait);
+    QCOMPARE(events.retryCount(), 3);
+    QCOMPARE(server.requests(streamPath).size(), 4);
+    events.close();
+}
+
+// A stream that sends faster than its events are handled: the events come a bounded number per
+// pass of the event loop, so the loop keeps turning, and none is lost.
+void TestServerSentEvents::floodIsHandledInBoundedPasses() {
+    Server server;
+    QVERIFY(server.start(Server::Http));
+    ServerSentEvents events(false, nullptr);
+    int sincePass = 0;
+    int mostPerPass = 0;
+    int count = 0;
+    bool inOrder = true;
+    connect(&events, &ServerSentEvents::received, this, [&](const QJsonObject& event) {
+        inOrder = inOrder && event.value("data").toString() == QString::number(count);
+        ++count;
+        mostPerPass = qMax(mostPerPass, ++sincePass);
+    });
+    QTimer pass;
+    pass.setInterval(0);
+    connect(&pass, &QTimer::timeout, this, [&] { sincePass = 0; });
+    pass.start();
+    events.open(streamUrl(server), QString::fromUtf8(server.token()));
+    QTRY_COMPARE_WITH_TIMEOUT(server.openStreams(), 1, wait);
+
+    constexpr int total = 50000;
+    QByteArray flood;
+    for (int i = 0; i < total; ++i)
+        flood += "data: " + QByteArray::number(i) + "\n\n";
+    server.pushToStreams(flood);
+    QTRY_COMPARE_WITH_TIMEOUT(count, total, 60000);
+    QVERIFY(inOrder);
+    QVERIFY2(mostPerPass <= 2 * ServerSentEvents::eventsPerPass, qPrintable(QString::number(mostPerPass)));
+    events.close();
 }
 
 // A stream accepts what its connection accepted: the same certificate with the same errors, not

@@ -895,6 +895,27 @@ private slots:
         QCOMPARE(session.recorder->endings.first().level, 1);
     }
 
+    // The server goes while the session runs through the proxy: an ordinary close, told in plain words.
+    void socksProxyServerDrops_data() {
+        QTest::addColumn<Transport>("transport");
+        QTest::newRow("ws") << Transport::WebSocket;
+        QTest::newRow("velnor") << Transport::Tcp;
+    }
+
+    void socksProxyServerDrops() {
+        QFETCH(Transport, transport);
+        Socks5::Server socks;
+        QVERIFY(socks.listen());
+        auto server = makeServer(transport);
+        ClientSession session("secret", QNetworkProxy(QNetworkProxy::Socks5Proxy, "127.0.0.1", socks.port()));
+        QVERIFY2(startSession(session, *server), qPrintable(server->transcriptText()));
+        server->abortClient();
+        QTRY_COMPARE(session.recorder->endings.size(), 1);
+        QCOMPARE(session.recorder->endings.first().level, 12);
+        const QString message = session.recorder->endings.first().message;
+        QVERIFY2(!message.isEmpty() && !message.contains(QLatin1Char('#')), qPrintable(message));
+    }
+
     // The proxy cannot reach the session: one socket error, whichever way the URL goes.
     void socksProxyRefused_data() {
         QTest::addColumn<QUrl>("url");
