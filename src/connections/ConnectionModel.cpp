@@ -5,10 +5,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QSettings>
 
 #include <algorithm>
+
+#include <dirent.h>
 
 namespace {
 
@@ -17,6 +20,34 @@ const QString NameKey = QStringLiteral("name");
 
 QJsonObject readFavorites() {
     return QSettings().value(FavoritesKey, QJsonObject()).toJsonObject();
+}
+
+// A name as the notice can show it: bytes outside printable ASCII as \xNN.
+QString escapedName(const QByteArray& raw) {
+    QString text;
+    for (const char c : raw) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7f)
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x") + QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    }
+    return text;
+}
+
+// Connection files whose names the file-name encoding cannot express: Qt does not list them at all.
+QStringList unnamedEntries(const QString& folder) {
+    QStringList result;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return result;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray raw(entry->d_name);
+        if (raw.endsWith(".velnor") && QFile::encodeName(QFile::decodeName(raw)) != raw)
+            result.append(QDir(folder).filePath(escapedName(raw)));
+    }
+    ::closedir(dir);
+    return result;
 }
 
 } // namespace
@@ -76,46 +107,71 @@ Qt::ItemFlags ConnectionModel::flags(const QModelIndex& index) const {
     return QAbstractTableModel::flags(index) | Qt::ItemIsEditable;
 }
 
+ConnectionPtr ConnectionModel::readFile(const QString& path, bool system, QByteArray* content, QString* error) {
+    const auto fail = [error](const QString& reason) {
+        if (error)
+            *error = reason;
+        return ConnectionPtr();
+    };
+    // Checked before opening: a fifo or a device would block the open or the read, or never end.
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return fail(tr("not a regular file"));
+    if (info.size() > MaxFileSize)
+        return fail(tr("larger than %1 bytes").arg(MaxFileSize));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(file.errorString());
+    // Bounded even when the file grows after the check.
+    const QByteArray bytes = file.read(MaxFileSize + 1);
+    if (bytes.size() > MaxFileSize)
+        return fail(tr("larger than %1 bytes").arg(MaxFileSize));
+    if (content)
+        *content = bytes;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    if (!document.isObject() || !document.object().contains(QLatin1String("host")))
+        return fail(tr("not a connection file"));
+
+    QJsonObject object = document.object();
+    object.insert(QStringLiteral("filename"), path);
+    if (!object.contains(NameKey))
+        object.insert(NameKey, object.value(QLatin1String("host")));
+    QString displayName = object.value(NameKey).toString();
+    if (displayName.isEmpty())
+        displayName = object.value(QLatin1String("host")).toString();
+
+    ConnectionPtr connection;
+    if (object.value(QLatin1String("type")) == QJsonValue(QStringLiteral("ssh")))
+        connection = std::make_shared<SshConnection>();
+    else
+        connection = std::make_shared<HttpsConnection>();
+    connection->fromJson(object);
+    connection->setName(displayName);
+    connection->setFilePath(path);
+    connection->setSystem(system);
+    return connection;
+}
+
 QVector<ConnectionPtr> ConnectionModel::readFolder(const QString& folder, bool system,
                                                    const QJsonObject& favorites, QStringList* skipped) const {
     QVector<ConnectionPtr> result;
     if (folder.isEmpty())
         return result;
     const QDir dir(folder);
-    const QStringList entries =
-        dir.entryList(QStringList{QStringLiteral("*.velnor")}, QDir::Files | QDir::Hidden, QDir::Unsorted);
+    // System entries too (fifos, devices, dangling links): they are named as skipped, never opened.
+    const QStringList entries = dir.entryList(QStringList{QStringLiteral("*.velnor")},
+                                              QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
     for (const QString& entry : entries) {
         const QString path = dir.filePath(entry);
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
+        const ConnectionPtr connection = readFile(path, system);
+        if (!connection) {
             skipped->append(path);
             continue;
         }
-        const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-        if (!document.isObject() || !document.object().contains(QLatin1String("host"))) {
-            skipped->append(path);
-            continue;
-        }
-        QJsonObject object = document.object();
-        object.insert(QStringLiteral("filename"), path);
-        if (!object.contains(NameKey))
-            object.insert(NameKey, object.value(QLatin1String("host")));
-        QString displayName = object.value(NameKey).toString();
-        if (displayName.isEmpty())
-            displayName = object.value(QLatin1String("host")).toString();
-
-        ConnectionPtr connection;
-        if (object.value(QLatin1String("type")) == QJsonValue(QStringLiteral("ssh")))
-            connection = std::make_shared<SshConnection>();
-        else
-            connection = std::make_shared<HttpsConnection>();
-        connection->fromJson(object);
-        connection->setName(displayName);
         connection->setFavorite(favorites.contains(path));
-        connection->setFilePath(path);
-        connection->setSystem(system);
         result.append(connection);
     }
+    *skipped += unnamedEntries(folder);
     return result;
 }
 

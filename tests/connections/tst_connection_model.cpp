@@ -10,6 +10,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 void writeFile(const QString& path, const QByteArray& content) {
@@ -36,6 +40,8 @@ class TestConnectionModel : public QObject {
 private slots:
     void init();
     void loading();
+    void unusualEntries_data();
+    void unusualEntries();
     void kinds_data();
     void kinds();
     void roles();
@@ -88,6 +94,51 @@ void TestConnectionModel::loading() {
     QCOMPARE(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
     QVERIFY(!model.headerData(1, Qt::Horizontal).isValid());
     QVERIFY(!model.headerData(0, Qt::Vertical).isValid());
+}
+
+void TestConnectionModel::unusualEntries_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("link to /dev/zero") << "zero";
+    QTest::newRow("link to standard input") << "stdin";
+    QTest::newRow("fifo") << "fifo";
+    QTest::newRow("link to a fifo") << "fifo link";
+    QTest::newRow("dangling link") << "dangling";
+    QTest::newRow("larger than 1 MiB") << "large";
+    QTest::newRow("name not in UTF-8") << "raw name";
+}
+
+// Start-up reads these folders: nothing in them may block, exhaust memory or vanish unmentioned.
+void TestConnectionModel::unusualEntries() {
+    QFETCH(QString, kind);
+    writeFile(user("good.velnor"), R"({"host":"good"})");
+    const QByteArray folder = QFile::encodeName(m_user->path());
+    QString named = user("odd.velnor");
+    if (kind == "zero") {
+        QVERIFY(QFile::link("/dev/zero", named));
+    } else if (kind == "stdin") {
+        QVERIFY(QFile::link("/dev/stdin", named));
+    } else if (kind == "fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(named).constData(), 0600), 0);
+    } else if (kind == "fifo link") {
+        QCOMPARE(::mkfifo(QFile::encodeName(m_user->filePath("pipe")).constData(), 0600), 0);
+        QVERIFY(QFile::link(m_user->filePath("pipe"), named));
+    } else if (kind == "dangling") {
+        QVERIFY(QFile::link(m_user->filePath("gone"), named));
+    } else if (kind == "large") {
+        // A valid connection padded past the limit.
+        writeFile(named, R"({"host":"large")" + QByteArray(1024 * 1024, ' ') + "}");
+    } else if (kind == "raw name") {
+        const QByteArray raw = folder + "/caf\xe9.velnor";
+        const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, R"({"host":"raw"})", 14), ssize_t(14));
+        ::close(fd);
+        named = user("caf\\xE9.velnor");
+    }
+
+    const ConnectionModel model(m_user->path(), QString(), {"name"});
+    QCOMPARE(names(model), QStringList{"good"});
+    QCOMPARE(model.skippedFiles(), QStringList{named});
 }
 
 void TestConnectionModel::kinds_data() {
