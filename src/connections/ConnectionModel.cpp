@@ -80,7 +80,8 @@ QVariant ConnectionModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         if (!nameColumn)
             return {};
-        return QStringLiteral("<b>%1</b><br/>%2").arg(connection->name(), connection->url());
+        return QStringLiteral("<b>%1</b><br/>%2")
+            .arg(connection->name().toHtmlEscaped(), connection->url().toHtmlEscaped());
     case Qt::ToolTipRole:
         return connection->description();
     case ConnectionPtrRole:
@@ -213,13 +214,13 @@ void ConnectionModel::merge(QVector<ConnectionPtr> fresh) {
             updated = true;
         } else {
             m_connections[row] = incoming;
-            if (old->name() != incoming->name()) {
-                for (int column = 0; column < m_columnKeys.size(); ++column) {
-                    if (m_columnKeys.at(column) == NameKey)
-                        emit dataChanged(index(row, column), index(row, column));
-                }
-            }
-            if (old->description() != incoming->description()) {
+            // The row's text is its name and address; its tool tip, shown in every column, the
+            // description. Views repaint a row only when told.
+            const bool describedAnew = old->description() != incoming->description();
+            if ((describedAnew || old->name() != incoming->name() || old->url() != incoming->url())
+                && !m_columnKeys.isEmpty())
+                emit dataChanged(index(row, 0), index(row, m_columnKeys.size() - 1));
+            if (describedAnew) {
                 emit connectionChanged(index(row, 0));
                 updated = true;
             }
