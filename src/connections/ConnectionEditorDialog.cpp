@@ -1,5 +1,6 @@
 #include "connections/ConnectionEditorDialog.h"
 
+#include "connections/ConnectionFileName.h"
 #include "connections/HttpsConnectionWidget.h"
 #include "connections/SshConnectionWidget.h"
 
@@ -85,11 +86,7 @@ QString ConnectionEditorDialog::freeFileName(const QString& folder, QString base
             fallback.remove(0, 1);
         base = fallback.trimmed().isEmpty() ? QStringLiteral("connection") : fallback.trimmed();
     }
-    const QDir dir(folder);
-    QString name = base + QStringLiteral(".velnor");
-    for (int number = 1; dir.exists(name); ++number)
-        name = QStringLiteral("%1 (%2).velnor").arg(base).arg(number);
-    return name;
+    return freeConnectionFileName(folder, base);
 }
 
 QString ConnectionEditorDialog::write(const QJsonObject& form) {
