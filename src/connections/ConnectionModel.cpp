@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QPointer>
 #include <QSettings>
 
 #include <algorithm>
@@ -50,6 +51,12 @@ QStringList unnamedEntries(const QString& folder) {
     return result;
 }
 
+// Every live model; all of them live on the GUI thread.
+QVector<ConnectionModel*>& liveModels() {
+    static QVector<ConnectionModel*> models;
+    return models;
+}
+
 } // namespace
 
 ConnectionModel::ConnectionModel(QString userFolder, QString systemFolder, QStringList columnKeys,
@@ -60,6 +67,22 @@ ConnectionModel::ConnectionModel(QString userFolder, QString systemFolder, QStri
       m_systemFolder(std::move(systemFolder)) {
     registerConnectionPtrMetaType();
     reload();
+    liveModels().append(this);
+}
+
+ConnectionModel::~ConnectionModel() {
+    liveModels().removeAll(this);
+}
+
+void ConnectionModel::reloadAll() {
+    // A reload's signals may end other models.
+    QVector<QPointer<ConnectionModel>> models;
+    for (ConnectionModel* model : qAsConst(liveModels()))
+        models.append(model);
+    for (const QPointer<ConnectionModel>& model : qAsConst(models)) {
+        if (model)
+            model->reload();
+    }
 }
 
 int ConnectionModel::rowCount(const QModelIndex&) const {
@@ -116,6 +139,8 @@ ConnectionPtr ConnectionModel::readFile(const QString& path, bool system, QByteA
     };
     // Checked before opening: a fifo or a device would block the open or the read, or never end.
     const QFileInfo info(path);
+    if (!info.exists())
+        return fail(tr("the file does not exist"));
     if (!info.isFile())
         return fail(tr("not a regular file"));
     if (info.size() > MaxFileSize)

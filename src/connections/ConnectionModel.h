@@ -20,6 +20,7 @@ public:
 
     ConnectionModel(QString userFolder, QString systemFolder, QStringList columnKeys,
                     QObject* parent = nullptr);
+    ~ConnectionModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -29,6 +30,9 @@ public:
 
     // Re-reads both folders and merges the result into the rows.
     void reload();
+    // Reloads every model in the process, so that each list shows what an edit, a delete or an
+    // import on another one left on disk.
+    static void reloadAll();
     // Stores the connection's favourite flag; unmarking clears it on every row of the same file.
     void updateFavorite(const ConnectionPtr& connection);
     // Largest connection file read.
