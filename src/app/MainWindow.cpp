@@ -450,8 +450,9 @@ QStringList MainWindow::importFiles(const QStringList& files) {
                 continue;
             }
         }
-        // Written under the next free name: nothing existing is replaced.
-        if (!importer.save(json, m_userConnectionFolder)) {
+        // Written under its own name or the next free one: nothing existing is replaced.
+        const bool productFile = QFileInfo(path).suffix() == QLatin1String("velnor");
+        if (!importer.save(json, m_userConnectionFolder, productFile ? name : QString())) {
             problems << tr("%1: %2").arg(name, importer.errorString());
             continue;
         }

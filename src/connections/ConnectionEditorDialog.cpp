@@ -1,5 +1,7 @@
 #include "connections/ConnectionEditorDialog.h"
 
+#include "connections/ConnectionFileName.h"
+#include "connections/ConnectionModel.h"
 #include "connections/HttpsConnectionWidget.h"
 #include "connections/SshConnectionWidget.h"
 
@@ -61,6 +63,11 @@ void ConnectionEditorDialog::setConnection(const QJsonObject& json) {
         m_type->setCurrentIndex(item);
 }
 
+void ConnectionEditorDialog::setFileContent(const QByteArray& content) {
+    m_fileContent = content;
+    m_checkFileContent = true;
+}
+
 void ConnectionEditorDialog::on_ConnectionType_currentTextChanged(const QString& text) {
     if (!m_editor)
         return;
@@ -85,11 +92,7 @@ QString ConnectionEditorDialog::freeFileName(const QString& folder, QString base
             fallback.remove(0, 1);
         base = fallback.trimmed().isEmpty() ? QStringLiteral("connection") : fallback.trimmed();
     }
-    const QDir dir(folder);
-    QString name = base + QStringLiteral(".velnor");
-    for (int number = 1; dir.exists(name); ++number)
-        name = QStringLiteral("%1 (%2).velnor").arg(base).arg(number);
-    return name;
+    return freeConnectionFileName(folder, base);
 }
 
 QString ConnectionEditorDialog::write(const QJsonObject& form) {
@@ -107,12 +110,20 @@ QString ConnectionEditorDialog::write(const QJsonObject& form) {
     if (existing.exists()) {
         if (!existing.open(QIODevice::ReadOnly))
             return existing.errorString();
+        const QByteArray bytes = existing.read(ConnectionModel::MaxFileSize + 1);
+        if (m_checkFileContent && bytes != m_fileContent)
+            return tr("%1 was changed elsewhere after this editor read it, and was left as it is. Cancel, "
+                      "then edit the connection again to start from what it holds now.")
+                .arg(QDir::toNativeSeparators(path));
         QJsonParseError error{};
-        const QJsonDocument document = QJsonDocument::fromJson(existing.readAll(), &error);
+        const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
         if (error.error != QJsonParseError::NoError || !document.isObject())
             return tr("%1 is not a connection file any more; it was left as it is.")
                 .arg(QDir::toNativeSeparators(path));
         content = document.object();
+    } else if (m_checkFileContent) {
+        return tr("%1 was removed elsewhere after this editor read it; nothing was written.")
+            .arg(QDir::toNativeSeparators(path));
     }
     for (auto it = form.begin(); it != form.end(); ++it)
         if (it.key() != QLatin1String("filename"))
@@ -121,6 +132,8 @@ QString ConnectionEditorDialog::write(const QJsonObject& form) {
     if (!form.contains(QLatin1String("port")))
         content.remove(QStringLiteral("port"));
     QSaveFile file(path);
+    // A folder the user cannot write may still hold a file they can.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(content).toJson(QJsonDocument::Indented)) < 0 ||
         !file.commit())
         return file.errorString();

@@ -15,6 +15,9 @@ public:
     explicit ConnectionEditorDialog(QString userFolder, QWidget* parent = nullptr);
 
     void setConnection(const QJsonObject& json);
+    // What the connection's file held when the form was filled from it: a save over a file that
+    // holds something else by then is refused, so that no change made elsewhere is lost.
+    void setFileContent(const QByteArray& content);
     ConnectionEditorWidget* editorWidget() const { return m_editor; }
     // The file the last accepted save wrote.
     QString savedPath() const { return m_savedPath; }
@@ -36,6 +39,8 @@ private:
 
     QString m_userFolder;
     QString m_savedPath;
+    QByteArray m_fileContent;
+    bool m_checkFileContent = false;
     QComboBox* m_type = nullptr;
     QVBoxLayout* m_layout = nullptr;
     QDialogButtonBox* m_buttons = nullptr;

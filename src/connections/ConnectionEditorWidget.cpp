@@ -24,35 +24,55 @@ QString ConnectionEditorWidget::listToText(const QJsonValue& value) {
         return value.toString();
     if (!value.isArray())
         return QString();
+    static const QRegularExpression needsQuotes(QStringLiteral("[\\s\"]"));
     QStringList parts;
     for (const QJsonValue& item : value.toArray()) {
-        const QString text = item.isString() ? item.toString() : item.toVariant().toString();
+        QString text = item.isString() ? item.toString() : item.toVariant().toString();
         if (text.isEmpty())
             continue;
-        parts << (text.contains(QRegularExpression(QStringLiteral("\\s"))) ? QLatin1Char('"') + text + QLatin1Char('"')
-                                                                              : text);
+        if (text.contains(needsQuotes)) {
+            // Inside quotes a backslash escapes a quote or a backslash, so the item comes back whole.
+            text.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\""));
+            text = QLatin1Char('"') + text + QLatin1Char('"');
+        }
+        parts << text;
     }
     return parts.join(QLatin1Char(' '));
 }
 
 QStringList ConnectionEditorWidget::textToList(const QString& text) {
     const QString trimmed = text.trimmed();
-    const QStringList pieces = trimmed.split(QLatin1Char('"'));
     static const QRegularExpression blanks(QStringLiteral("\\s+"));
-    if (pieces.size() == 1)
+    if (!trimmed.contains(QLatin1Char('"')))
         return trimmed.split(blanks);
+    // Unquoted text splits at blanks; a quoted part, up to the next unescaped quote or the end, is one
+    // item.
     QStringList items;
-    for (int i = 0; i < pieces.size(); ++i) {
-        if (i % 2 == 1) {
-            const QString quoted = pieces.at(i).trimmed();
-            if (!quoted.isEmpty())
-                items << quoted;
-        } else {
-            for (const QString& part : pieces.at(i).split(blanks))
-                if (!part.trimmed().isEmpty())
-                    items << part.trimmed();
+    QString unquoted;
+    const auto flushUnquoted = [&items, &unquoted] {
+        for (const QString& part : unquoted.split(blanks, Qt::SkipEmptyParts))
+            items << part;
+        unquoted.clear();
+    };
+    for (int i = 0; i < trimmed.size(); ++i) {
+        if (trimmed.at(i) != QLatin1Char('"')) {
+            unquoted += trimmed.at(i);
+            continue;
         }
+        flushUnquoted();
+        QString quoted;
+        for (++i; i < trimmed.size() && trimmed.at(i) != QLatin1Char('"'); ++i) {
+            const bool escape = trimmed.at(i) == QLatin1Char('\\') && i + 1 < trimmed.size()
+                                && (trimmed.at(i + 1) == QLatin1Char('"') || trimmed.at(i + 1) == QLatin1Char('\\'));
+            if (escape)
+                ++i;
+            quoted += trimmed.at(i);
+        }
+        quoted = quoted.trimmed();
+        if (!quoted.isEmpty())
+            items << quoted;
     }
+    flushUnquoted();
     return items;
 }
 

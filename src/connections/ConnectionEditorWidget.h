@@ -20,7 +20,8 @@ public:
     // The host is acceptable under its validator, and the port is empty or a number 1 to 65535.
     bool isSavable() const;
 
-    // Option lists as the user types them: items separated by blanks, an item with blanks in quotes.
+    // Option lists as the user types them: items separated by blanks, an item with blanks or quotes
+    // in double quotes, inside which \" and \\ stand for a quote and a backslash.
     static QString listToText(const QJsonValue& value);
     static QStringList textToList(const QString& text);
 

@@ -1,7 +1,10 @@
 #include "connections/ConnectionImporter.h"
 
+#include "connections/ConnectionFileName.h"
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -106,8 +109,15 @@ QJsonObject ConnectionImporter::convertWeb(QXmlStreamReader& reader) {
     return json;
 }
 
-bool ConnectionImporter::save(const QJsonObject& json, const QString& folder) {
+bool ConnectionImporter::save(const QJsonObject& json, const QString& folder, const QString& ownFileName) {
     clearError();
+    // A connection file keeps its own name where that is free, and is numbered on it where not.
+    if (!ownFileName.isEmpty()) {
+        const QString own = QFileInfo(ownFileName).fileName();
+        const QString suffix = QStringLiteral(".velnor");
+        const QString base = own.endsWith(suffix) ? own.chopped(suffix.size()) : own;
+        return write(json, folder, freeConnectionFileName(folder, base));
+    }
     // The name, else the host: an empty base would make a hidden ".velnor".
     QString base = json.value(QLatin1String("name")).toString();
     if (base.isEmpty())
@@ -117,12 +127,7 @@ bool ConnectionImporter::save(const QJsonObject& json, const QString& folder) {
     // Without Unicode properties \W is everything but ASCII letters, digits and the underscore.
     static const QRegularExpression nonWord(QStringLiteral("\\W"));
     base.replace(nonWord, QStringLiteral("_"));
-
-    const QDir dir(folder);
-    QString fileName = base + QStringLiteral(".velnor");
-    for (int number = 1; dir.exists(fileName); ++number)
-        fileName = QStringLiteral("%1 (%2).velnor").arg(base).arg(number);
-    return write(json, folder, fileName);
+    return write(json, folder, freeConnectionFileName(folder, base));
 }
 
 bool ConnectionImporter::write(const QJsonObject& json, const QString& folder, const QString& fileName) {

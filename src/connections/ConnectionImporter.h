@@ -15,8 +15,9 @@ public:
 
     // The converted object; empty when nothing could be converted.
     QJsonObject read(const QString& path);
-    // Writes json into folder under a new, sanitised name; false when the file could not be written.
-    bool save(const QJsonObject& json, const QString& folder);
+    // Writes json into folder under a new, sanitised name, or under ownFileName (a connection file's
+    // own name) when that is free; false when the file could not be written.
+    bool save(const QJsonObject& json, const QString& folder, const QString& ownFileName = QString());
     bool write(const QJsonObject& json, const QString& folder, const QString& fileName);
 
     QJsonObject convertSsh(QXmlStreamReader& reader);

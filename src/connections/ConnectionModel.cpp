@@ -5,10 +5,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
+#include <QPointer>
 #include <QSettings>
 
 #include <algorithm>
+
+#include <dirent.h>
 
 namespace {
 
@@ -17,6 +21,40 @@ const QString NameKey = QStringLiteral("name");
 
 QJsonObject readFavorites() {
     return QSettings().value(FavoritesKey, QJsonObject()).toJsonObject();
+}
+
+// A name as the notice can show it: bytes outside printable ASCII as \xNN.
+QString escapedName(const QByteArray& raw) {
+    QString text;
+    for (const char c : raw) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7f)
+            text += QLatin1Char(c);
+        else
+            text += QStringLiteral("\\x") + QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    }
+    return text;
+}
+
+// Connection files whose names the file-name encoding cannot express: Qt does not list them at all.
+QStringList unnamedEntries(const QString& folder) {
+    QStringList result;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return result;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray raw(entry->d_name);
+        if (raw.endsWith(".velnor") && QFile::encodeName(QFile::decodeName(raw)) != raw)
+            result.append(QDir(folder).filePath(escapedName(raw)));
+    }
+    ::closedir(dir);
+    return result;
+}
+
+// Every live model; all of them live on the GUI thread.
+QVector<ConnectionModel*>& liveModels() {
+    static QVector<ConnectionModel*> models;
+    return models;
 }
 
 } // namespace
@@ -29,6 +67,22 @@ ConnectionModel::ConnectionModel(QString userFolder, QString systemFolder, QStri
       m_systemFolder(std::move(systemFolder)) {
     registerConnectionPtrMetaType();
     reload();
+    liveModels().append(this);
+}
+
+ConnectionModel::~ConnectionModel() {
+    liveModels().removeAll(this);
+}
+
+void ConnectionModel::reloadAll() {
+    // A reload's signals may end other models.
+    QVector<QPointer<ConnectionModel>> models;
+    for (ConnectionModel* model : qAsConst(liveModels()))
+        models.append(model);
+    for (const QPointer<ConnectionModel>& model : qAsConst(models)) {
+        if (model)
+            model->reload();
+    }
 }
 
 int ConnectionModel::rowCount(const QModelIndex&) const {
@@ -49,7 +103,8 @@ QVariant ConnectionModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
         if (!nameColumn)
             return {};
-        return QStringLiteral("<b>%1</b><br/>%2").arg(connection->name(), connection->url());
+        return QStringLiteral("<b>%1</b><br/>%2")
+            .arg(connection->name().toHtmlEscaped(), connection->url().toHtmlEscaped());
     case Qt::ToolTipRole:
         return connection->description();
     case ConnectionPtrRole:
@@ -76,46 +131,73 @@ Qt::ItemFlags ConnectionModel::flags(const QModelIndex& index) const {
     return QAbstractTableModel::flags(index) | Qt::ItemIsEditable;
 }
 
+ConnectionPtr ConnectionModel::readFile(const QString& path, bool system, QByteArray* content, QString* error) {
+    const auto fail = [error](const QString& reason) {
+        if (error)
+            *error = reason;
+        return ConnectionPtr();
+    };
+    // Checked before opening: a fifo or a device would block the open or the read, or never end.
+    const QFileInfo info(path);
+    if (!info.exists())
+        return fail(tr("the file does not exist"));
+    if (!info.isFile())
+        return fail(tr("not a regular file"));
+    if (info.size() > MaxFileSize)
+        return fail(tr("larger than %1 bytes").arg(MaxFileSize));
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(file.errorString());
+    // Bounded even when the file grows after the check.
+    const QByteArray bytes = file.read(MaxFileSize + 1);
+    if (bytes.size() > MaxFileSize)
+        return fail(tr("larger than %1 bytes").arg(MaxFileSize));
+    if (content)
+        *content = bytes;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes);
+    if (!document.isObject() || !document.object().contains(QLatin1String("host")))
+        return fail(tr("not a connection file"));
+
+    QJsonObject object = document.object();
+    object.insert(QStringLiteral("filename"), path);
+    if (!object.contains(NameKey))
+        object.insert(NameKey, object.value(QLatin1String("host")));
+    QString displayName = object.value(NameKey).toString();
+    if (displayName.isEmpty())
+        displayName = object.value(QLatin1String("host")).toString();
+
+    ConnectionPtr connection;
+    if (object.value(QLatin1String("type")) == QJsonValue(QStringLiteral("ssh")))
+        connection = std::make_shared<SshConnection>();
+    else
+        connection = std::make_shared<HttpsConnection>();
+    connection->fromJson(object);
+    connection->setName(displayName);
+    connection->setFilePath(path);
+    connection->setSystem(system);
+    return connection;
+}
+
 QVector<ConnectionPtr> ConnectionModel::readFolder(const QString& folder, bool system,
                                                    const QJsonObject& favorites, QStringList* skipped) const {
     QVector<ConnectionPtr> result;
     if (folder.isEmpty())
         return result;
     const QDir dir(folder);
-    const QStringList entries =
-        dir.entryList(QStringList{QStringLiteral("*.velnor")}, QDir::Files | QDir::Hidden, QDir::Unsorted);
+    // System entries too (fifos, devices, dangling links): they are named as skipped, never opened.
+    const QStringList entries = dir.entryList(QStringList{QStringLiteral("*.velnor")},
+                                              QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
     for (const QString& entry : entries) {
         const QString path = dir.filePath(entry);
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
+        const ConnectionPtr connection = readFile(path, system);
+        if (!connection) {
             skipped->append(path);
             continue;
         }
-        const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
-        if (!document.isObject() || !document.object().contains(QLatin1String("host"))) {
-            skipped->append(path);
-            continue;
-        }
-        QJsonObject object = document.object();
-        object.insert(QStringLiteral("filename"), path);
-        if (!object.contains(NameKey))
-            object.insert(NameKey, object.value(QLatin1String("host")));
-        QString displayName = object.value(NameKey).toString();
-        if (displayName.isEmpty())
-            displayName = object.value(QLatin1String("host")).toString();
-
-        ConnectionPtr connection;
-        if (object.value(QLatin1String("type")) == QJsonValue(QStringLiteral("ssh")))
-            connection = std::make_shared<SshConnection>();
-        else
-            connection = std::make_shared<HttpsConnection>();
-        connection->fromJson(object);
-        connection->setName(displayName);
         connection->setFavorite(favorites.contains(path));
-        connection->setFilePath(path);
-        connection->setSystem(system);
         result.append(connection);
     }
+    *skipped += unnamedEntries(folder);
     return result;
 }
 
@@ -157,13 +239,13 @@ void ConnectionModel::merge(QVector<ConnectionPtr> fresh) {
             updated = true;
         } else {
             m_connections[row] = incoming;
-            if (old->name() != incoming->name()) {
-                for (int column = 0; column < m_columnKeys.size(); ++column) {
-                    if (m_columnKeys.at(column) == NameKey)
-                        emit dataChanged(index(row, column), index(row, column));
-                }
-            }
-            if (old->description() != incoming->description()) {
+            // The row's text is its name and address; its tool tip, shown in every column, the
+            // description. Views repaint a row only when told.
+            const bool describedAnew = old->description() != incoming->description();
+            if ((describedAnew || old->name() != incoming->name() || old->url() != incoming->url())
+                && !m_columnKeys.isEmpty())
+                emit dataChanged(index(row, 0), index(row, m_columnKeys.size() - 1));
+            if (describedAnew) {
                 emit connectionChanged(index(row, 0));
                 updated = true;
             }

@@ -20,6 +20,7 @@ public:
 
     ConnectionModel(QString userFolder, QString systemFolder, QStringList columnKeys,
                     QObject* parent = nullptr);
+    ~ConnectionModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -29,8 +30,19 @@ public:
 
     // Re-reads both folders and merges the result into the rows.
     void reload();
+    // Reloads every model in the process, so that each list shows what an edit, a delete or an
+    // import on another one left on disk.
+    static void reloadAll();
     // Stores the connection's favourite flag; unmarking clears it on every row of the same file.
     void updateFavorite(const ConnectionPtr& connection);
+    // Largest connection file read.
+    static constexpr qint64 MaxFileSize = 1024 * 1024;
+    // Reads one connection file as the store does: a regular file (links followed) of at most
+    // MaxFileSize bytes holding an object with "host". Null otherwise, with the reason in error.
+    // content receives the bytes read.
+    static ConnectionPtr readFile(const QString& path, bool system, QByteArray* content = nullptr,
+                                  QString* error = nullptr);
+
     // The connection files the last reload could not read, as paths; they are left untouched.
     QStringList skippedFiles() const { return m_skipped; }
 

@@ -47,6 +47,8 @@ QString stampLastRun(const QString& path) {
     QJsonObject object = document.object();
     object.insert(QStringLiteral("lastRun"), QDateTime::currentSecsSinceEpoch());
     QSaveFile out(path);
+    // A folder the user cannot write may still hold a file they can.
+    out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly) || out.write(QJsonDocument(object).toJson(QJsonDocument::Indented)) < 0 ||
         !out.commit())
         return out.errorString();
@@ -146,6 +148,9 @@ ConnectionWindow::ConnectionWindow(QString userFolder, QString systemFolder, QWi
     connect(m_newButton, &QPushButton::clicked, this, [this] { editConnection(QJsonObject()); });
     connect(m_joinButton, &QPushButton::clicked, this, &ConnectionWindow::joinSession);
     connect(m_model, &ConnectionModel::skippedFilesChanged, this, &ConnectionWindow::showSkippedFiles);
+    // Rows that come with a reload, also one started by another page, pass the filter too.
+    connect(m_model, &ConnectionModel::connectionsUpdated, this,
+            [this] { applyFilter(m_filter->currentIndex()); });
     showSkippedFiles(m_model->skippedFiles());
     connect(m_table, &QTableView::doubleClicked, this, [this](const QModelIndex& index) {
         if (const ConnectionPtr connection = connectionAt(index))
@@ -235,6 +240,11 @@ void ConnectionWindow::moveSelection(int step) {
 }
 
 void ConnectionWindow::on_FilterConnectionsComboBox_currentIndexChanged(int index) {
+    applyFilter(index);
+    QSettings().setValue(QLatin1String(filterKey), index);
+}
+
+void ConnectionWindow::applyFilter(int index) {
     for (int row = 0; row < m_model->rowCount(); ++row) {
         const QModelIndex cell = m_model->index(row, 0);
         bool shown = true;
@@ -246,7 +256,6 @@ void ConnectionWindow::on_FilterConnectionsComboBox_currentIndexChanged(int inde
             shown = cell.data(ConnectionModel::SystemRole).toBool();
         m_table->setRowHidden(row, !shown);
     }
-    QSettings().setValue(QLatin1String(filterKey), index);
     const int current = m_table->currentIndex().row();
     if (current >= 0 && m_table->isRowHidden(current)) {
         for (int row = 0; row < m_model->rowCount(); ++row) {
@@ -358,9 +367,29 @@ void ConnectionWindow::runConnection(QJsonObject json, bool stamp) {
 }
 
 void ConnectionWindow::editConnection(const QJsonObject& json) {
+    QJsonObject form = json;
+    QByteArray content;
+    const QString path = json.value(QLatin1String("filename")).toString();
+    if (!path.isEmpty()) {
+        // The editor starts from the file as it is now: another page may have changed it since this
+        // one listed it.
+        QString error;
+        const bool system = !m_systemFolder.isEmpty() && QDir(QFileInfo(path).path()) == QDir(m_systemFolder);
+        const ConnectionPtr current = ConnectionModel::readFile(path, system, &content, &error);
+        if (!current) {
+            QMessageBox::critical(this, tr("Edit Connection"),
+                                  tr("%1 cannot be edited: %2").arg(QDir::toNativeSeparators(path), error));
+            ConnectionModel::reloadAll();
+            focusTable();
+            return;
+        }
+        form = current->toJson();
+    }
     auto* dialog = new ConnectionEditorDialog(m_userFolder, this);
-    if (json.contains(QLatin1String("type")))
-        dialog->setConnection(json);
+    if (form.contains(QLatin1String("type")))
+        dialog->setConnection(form);
+    if (!path.isEmpty())
+        dialog->setFileContent(content);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setModal(true);
     // A top-level dialog: the page hides while it is open.
@@ -368,7 +397,7 @@ void ConnectionWindow::editConnection(const QJsonObject& json) {
     connect(dialog, &QDialog::accepted, this, [this] {
         if (m_filter->currentIndex() == favoritesFilter || m_filter->currentIndex() == systemFilter)
             m_filter->setCurrentIndex(allFilter);
-        m_model->reload();
+        ConnectionModel::reloadAll();
         on_FilterConnectionsComboBox_currentIndexChanged(m_filter->currentIndex());
     });
     connect(dialog, &QDialog::finished, this, [this] {
@@ -389,6 +418,6 @@ void ConnectionWindow::deleteConnection(const QJsonObject& json) {
     const QString path = json.value(QLatin1String("filename")).toString();
     if (!QFile::remove(path))
         QMessageBox::critical(this, tr("Remove Connection Failed"), tr("Could not remove file: %1").arg(path));
-    m_model->reload();
+    ConnectionModel::reloadAll();
     focusTable();
 }

@@ -52,6 +52,8 @@ private:
     void selectRow(int row);
     void moveSelection(int step);
     void showSkippedFiles(const QStringList& paths);
+    // Hides the rows the filter at index leaves out.
+    void applyFilter(int index);
 
     QString m_userFolder;
     QString m_systemFolder;

@@ -38,8 +38,12 @@ void HttpsConnection::fromJson(const QJsonObject& json) {
     m_port = json.contains(QLatin1String("port")) ? portFromJson(json.value(QLatin1String("port"))) : DefaultPort;
     if (json.contains(QLatin1String("user")))
         m_user = json.value(QLatin1String("user")).toString();
-    if (json.contains(QLatin1String("uri")))
+    if (json.contains(QLatin1String("uri"))) {
+        // The uri is a path on the server; one written without its leading slash still is one.
         m_uri = json.value(QLatin1String("uri")).toString();
+        if (!m_uri.isEmpty() && !m_uri.startsWith(QLatin1Char('/')))
+            m_uri.prepend(QLatin1Char('/'));
+    }
     if (json.contains(QLatin1String("ignoreSslErrors")))
         m_ignoreSslErrors = json.value(QLatin1String("ignoreSslErrors")).toBool(false);
     if (json.contains(QLatin1String("disableDirectMode")))

@@ -53,7 +53,8 @@ void SshConnection::fromJson(const QJsonObject& json) {
         m_connectionName = json.value(QLatin1String("name")).toString();
     if (json.contains(QLatin1String("host")))
         m_settings.host = json.value(QLatin1String("host")).toString();
-    if (json.contains(QLatin1String("port")))
+    // A port out of range counts as absent: 0 would leave the choice to ssh, which is not what it says.
+    if (json.contains(QLatin1String("port")) && !portOutOfRange(json.value(QLatin1String("port"))))
         m_settings.port = portFromJson(json.value(QLatin1String("port")));
     if (json.contains(QLatin1String("user")))
         m_settings.user = json.value(QLatin1String("user")).toString();

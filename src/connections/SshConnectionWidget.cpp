@@ -55,7 +55,8 @@ SshConnectionWidget::SshConnectionWidget(const QJsonObject& json, QWidget* paren
     m_run->setText(run.isEmpty() ? QLatin1String(defaultRun) : run);
     m_agent->setChecked(json.value(QLatin1String("forwardAgent")).toBool(true));
     m_debug->setChecked(json.value(QLatin1String("debugLogging")).toBool(false));
-    m_sshOptions->setText(listToText(json.value(QLatin1String("sshOptions"))));
+    m_sshOptionsShown = listToText(json.value(QLatin1String("sshOptions")));
+    m_sshOptions->setText(m_sshOptionsShown);
 }
 
 void SshConnectionWidget::save() {
@@ -63,7 +64,10 @@ void SshConnectionWidget::save() {
     m_json.insert(QStringLiteral("run"), m_run->text());
     m_json.insert(QStringLiteral("forwardAgent"), m_agent->isChecked());
     m_json.insert(QStringLiteral("debugLogging"), m_debug->isChecked());
-    m_json.insert(QStringLiteral("sshOptions"), QJsonArray::fromStringList(textToList(m_sshOptions->text())));
+    // The text shows a list only approximately (empty items are left out): a stored list whose text
+    // was not edited stays as it is.
+    if (!m_json.value(QLatin1String("sshOptions")).isArray() || m_sshOptions->text() != m_sshOptionsShown)
+        m_json.insert(QStringLiteral("sshOptions"), QJsonArray::fromStringList(textToList(m_sshOptions->text())));
 }
 
 ConnectionPtr SshConnectionWidget::connection() const {

@@ -17,6 +17,8 @@ public:
 private:
     QLineEdit* m_run = nullptr;
     QLineEdit* m_sshOptions = nullptr;
+    // The options field's text as filled from the object.
+    QString m_sshOptionsShown;
     QCheckBox* m_agent = nullptr;
     QCheckBox* m_debug = nullptr;
 };

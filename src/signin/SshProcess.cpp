@@ -93,7 +93,12 @@ void SshProcess::start(const SshLaunchSettings& settings) {
     m_run = settings.run;
     m_forwardAgent = settings.forwardAgent;
     m_sshOptions = nonEmpty(settings.sshOptions);
+#ifdef Q_OS_WIN
     m_usePlink = settings.usePlink;
+#else
+    // plink.exe exists only on Windows; files written there ask for it, and OpenSSH runs instead.
+    m_usePlink = false;
+#endif
     m_plinkOptions = nonEmpty(settings.plinkOptions);
     m_debugLogging = settings.debugLogging;
 

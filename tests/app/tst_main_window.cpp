@@ -94,7 +94,7 @@ private slots:
                   "<?xml version=\"1.0\"?><WebConnection><Name>web</Name><Url>https://w.example:8443/gw</Url>"
                   "</WebConnection>");
         writeFile(m_root->filePath("opts.velnor"),
-                  R"({"type":"ssh","host":"o","name":"opts","sshOptions":["-oProxyCommand=x"]})");
+                  R"({"type":"ssh","host":"o","name":"with options","sshOptions":["-oProxyCommand=x"]})");
         MainWindow window(qApp, user, m_root->filePath("system"));
         window.openConnectionList();
         auto* list = qobject_cast<ConnectionWindow*>(window.tabWidget()->widget(0));
@@ -109,6 +109,8 @@ private slots:
         old.open(QIODevice::ReadOnly);
         QVERIFY(old.readAll().contains("\"old\""));
         QCOMPARE(list->model()->rowCount(), 4);
+        // A connection file keeps its own name where it is free.
+        QVERIFY(QFile::exists(user + "/opts.velnor"));
         // The ssh options were pointed out.
         QTRY_VERIFY(!boxes.texts.isEmpty());
         QVERIFY(boxes.texts.first().contains("opts.velnor"));

@@ -121,26 +121,63 @@ private slots:
     void optionLists_data() {
         QTest::addColumn<QJsonValue>("stored");
         QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("typed");
         QTest::addColumn<QStringList>("saved");
-        QTest::newRow("array") << QJsonValue(QJsonArray{"-v", "-o", "Ciphers=x y"}) << "-v -o \"Ciphers=x y\""
+        QTest::newRow("array") << QJsonValue(QJsonArray{"-v", "-o", "Ciphers=x y"}) << "-v -o \"Ciphers=x y\"" << ""
                                << QStringList{"-v", "-o", "Ciphers=x y"};
-        QTest::newRow("string") << QJsonValue("-v -C") << "-v -C" << QStringList{"-v", "-C"};
-        QTest::newRow("empty") << QJsonValue(QJsonArray()) << "" << QStringList{""};
-        QTest::newRow("unbalanced quote") << QJsonValue("-o \"a b") << "-o \"a b" << QStringList{"-o", "a b"};
-        QTest::newRow("not a list") << QJsonValue(7) << "" << QStringList{""};
+        QTest::newRow("string") << QJsonValue("-v -C") << "-v -C" << "" << QStringList{"-v", "-C"};
+        QTest::newRow("empty, not edited") << QJsonValue(QJsonArray()) << "" << "" << QStringList{};
+        QTest::newRow("empty, edited") << QJsonValue(QJsonArray{"-v"}) << "-v" << "\b\b" << QStringList{""};
+        QTest::newRow("unbalanced quote") << QJsonValue("-o \"a b") << "-o \"a b" << "" << QStringList{"-o", "a b"};
+        QTest::newRow("not a list") << QJsonValue(7) << "" << "" << QStringList{""};
+        const QStringList quoted{"-o", "RemoteCommand=echo \"hi there\""};
+        QTest::newRow("quotes inside an option")
+            << QJsonValue(QJsonArray::fromStringList(quoted)) << "-o \"RemoteCommand=echo \\\"hi there\\\"\"" << ""
+            << quoted;
+        QTest::newRow("quotes inside an option, edited")
+            << QJsonValue(QJsonArray::fromStringList(quoted)) << "-o \"RemoteCommand=echo \\\"hi there\\\"\""
+            << " -v" << (quoted + QStringList{"-v"});
+        QTest::newRow("empty item kept when not edited") << QJsonValue(QJsonArray{"-v", ""}) << "-v" << ""
+                                                         << QStringList{"-v", ""};
     }
+    // The field shows the list as text; saving keeps the stored list unless the text was edited, and
+    // edited text gives back every option whole.
     void optionLists() {
         QFETCH(QJsonValue, stored);
         QFETCH(QString, shown);
-        QFETCH(QStringList, saved);
+        QFETCH(QString, typed);
         SshConnectionWidget form(QJsonObject{{"type", "ssh"}, {"host", "h"}, {"sshOptions", stored},
                                              {"usePlink", true}, {"plinkOptions", "-batch"}});
-        QCOMPARE(edit(&form, "SshOptionsEdit")->text(), shown);
+        QLineEdit* field = edit(&form, "SshOptionsEdit");
+        QCOMPARE(field->text(), shown);
+        field->end(false);
+        for (const QChar c : typed) {
+            if (c == QLatin1Char('\b'))
+                QTest::keyClick(field, Qt::Key_Backspace);
+            else
+                QTest::keyClicks(field, QString(c));
+        }
+        QFETCH(QStringList, saved);
         form.save();
         QCOMPARE(form.json().value("sshOptions").toArray().toVariantList(), QVariant(saved).toList());
         // The other ssh program's settings are kept as the file has them.
         QCOMPARE(form.json().value("usePlink").toBool(), true);
         QCOMPARE(form.json().value("plinkOptions").toString(), QStringLiteral("-batch"));
+    }
+
+    // Items that hold blanks, quotes or backslashes come back whole from their text.
+    void optionTextRoundTrip_data() {
+        QTest::addColumn<QStringList>("list");
+        QTest::newRow("quoted command") << QStringList{"-o", "RemoteCommand=echo \"hi there\""};
+        QTest::newRow("quote without blanks") << QStringList{"-o", "SetEnv=A=\"b\""};
+        QTest::newRow("backslashes") << QStringList{"-i", "C:\\keys\\my key", "a\\b"};
+        QTest::newRow("backslash before a quote") << QStringList{"say \\\"x\\\""};
+        QTest::newRow("trailing backslash") << QStringList{"dir name\\"};
+    }
+    void optionTextRoundTrip() {
+        QFETCH(QStringList, list);
+        const QString text = ConnectionEditorWidget::listToText(QJsonArray::fromStringList(list));
+        QCOMPARE(ConnectionEditorWidget::textToList(text), list);
     }
 
     void naming_data() {
@@ -154,6 +191,11 @@ private slots:
         QTest::newRow("hidden") << ".hidden" << "h" << "hidden.velnor";
         QTest::newRow("absolute") << "/etc/passwd" << "h" << "_etc_passwd.velnor";
         QTest::newRow("only signs") << "///" << "h" << "h.velnor";
+        QTest::newRow("place marker in the name") << "x%2" << "h" << "x%2 (1).velnor";
+        QTest::newRow("too long for the file system") << QString(300, 'a') << "h" << QString(248, 'a') + ".velnor";
+        QTest::newRow("too long and taken") << QString(248, 'b') << "h" << QString(244, 'b') + " (1).velnor";
+        // Cut at a character, never inside one: 2 bytes each, 248 bytes hold 124 of them.
+        QTest::newRow("too long in bytes") << QString(200, QChar(0xe9)) << "h" << QString(124, QChar(0xe9)) + ".velnor";
     }
     void naming() {
         QFETCH(QString, name);
@@ -162,9 +204,14 @@ private slots:
         QTemporaryDir folder;
         writeJson(folder.filePath("lab.velnor"), {{"host", "a"}});
         writeJson(folder.filePath("lab (1).velnor"), {{"host", "a"}});
+        writeJson(folder.filePath("x%2.velnor"), {{"host", "a"}});
+        writeJson(folder.filePath(QString(248, 'b') + ".velnor"), {{"host", "a"}});
         const QString chosen = ConnectionEditorDialog::freeFileName(folder.path(), name, host);
         QCOMPARE(chosen, file);
         QVERIFY(QFileInfo(QDir(folder.path()).filePath(chosen)).absolutePath() == QDir(folder.path()).absolutePath());
+        // The file system takes the name.
+        QFile created(QDir(folder.path()).filePath(chosen));
+        QVERIFY2(created.open(QIODevice::WriteOnly), qPrintable(created.errorString()));
     }
 
     // A new connection lands in the user folder and the store reads it back.

@@ -34,6 +34,7 @@ private slots:
     void convert();
     void fileNames_data();
     void fileNames();
+    void ownFileName();
     void errors();
     void savedFileLoads();
 };
@@ -114,6 +115,18 @@ void TestConnectionImporter::fileNames() {
     QCOMPARE(readJson(path), json);
     for (const QString& name : existing)
         QCOMPARE(readJson(QDir(dir.path()).filePath(name)), QJsonObject());
+}
+
+// A connection file being imported keeps its own name, numbered on that name when it is taken.
+void TestConnectionImporter::ownFileName() {
+    QTemporaryDir dir;
+    ConnectionImporter importer;
+    const QJsonObject json{{"type", "ssh"}, {"host", "h"}, {"name", "Other Name"}};
+    QVERIFY(importer.save(json, dir.path(), "/elsewhere/mine.velnor"));
+    QCOMPARE(readJson(QDir(dir.path()).filePath("mine.velnor")), json);
+    QVERIFY(importer.save(json, dir.path(), "mine.velnor"));
+    QCOMPARE(readJson(QDir(dir.path()).filePath("mine (1).velnor")), json);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
 }
 
 void TestConnectionImporter::errors() {

@@ -2,6 +2,7 @@
 #include "connections/HttpsConnection.h"
 #include "connections/SshConnection.h"
 
+#include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -9,6 +10,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,13 +34,43 @@ QStringList names(const ConnectionModel& model) {
     return result;
 }
 
+// What the model tester reports, collected while a test runs.
+QStringList* modelTesterReports = nullptr;
+QtMessageHandler otherHandler = nullptr;
+
+void collectModelTesterReports(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (modelTesterReports && context.category && qstrcmp(context.category, "qt.modeltest") == 0)
+        modelTesterReports->append(message);
+    else
+        otherHandler(type, context, message);
+}
+
+// The tester's rules that the model's specified behaviour breaks on purpose: rowCount and columnCount
+// do not look at their parent, so a row seems to have children whose parent is the root; flags()
+// adds Qt::ItemIsEditable to the base flags for every index, the root included; and every role
+// without a meaning of its own answers with the name, Qt::SizeHintRole too.
+const char* const specifiedDepartures[] = {
+    "model->hasChildren(topIndex)",
+    "model->parent(childIndex)",
+    "flags == Qt::ItemIsDropEnabled || flags == 0",
+    "variant.canConvert<QSize>()",
+};
+
+// Watches the model with the tester for as long as the model lives.
+void checkModel(ConnectionModel& model) {
+    new QAbstractItemModelTester(&model, QAbstractItemModelTester::FailureReportingMode::Warning, &model);
+}
+
 } // namespace
 
 class TestConnectionModel : public QObject {
     Q_OBJECT
 private slots:
     void init();
+    void cleanup();
     void loading();
+    void unusualEntries_data();
+    void unusualEntries();
     void kinds_data();
     void kinds();
     void roles();
@@ -45,6 +80,7 @@ private slots:
     void missingFolders();
 
 private:
+    QStringList m_reports;
     std::unique_ptr<QTemporaryDir> m_user;
     std::unique_ptr<QTemporaryDir> m_system;
     QString user(const QString& name) const { return QDir(m_user->path()).filePath(name); }
@@ -55,6 +91,19 @@ void TestConnectionModel::init() {
     m_user = std::make_unique<QTemporaryDir>();
     m_system = std::make_unique<QTemporaryDir>();
     QSettings().remove(QStringLiteral("ConnectionFavorites"));
+    m_reports.clear();
+    modelTesterReports = &m_reports;
+    otherHandler = qInstallMessageHandler(collectModelTesterReports);
+}
+
+void TestConnectionModel::cleanup() {
+    qInstallMessageHandler(otherHandler);
+    modelTesterReports = nullptr;
+    for (const QString& report : qAsConst(m_reports)) {
+        const bool specified = std::any_of(std::begin(specifiedDepartures), std::end(specifiedDepartures),
+                                           [&report](const char* rule) { return report.contains(QLatin1String(rule)); });
+        QVERIFY2(specified, qPrintable(report));
+    }
 }
 
 void TestConnectionModel::loading() {
@@ -72,7 +121,8 @@ void TestConnectionModel::loading() {
     QFile::setPermissions(user("locked.velnor"), QFileDevice::Permissions());
     writeFile(system("s.velnor"), R"({"host":"system.example","name":"ALPHA"})");
 
-    const ConnectionModel model(m_user->path(), m_system->path(), {"name"});
+    ConnectionModel model(m_user->path(), m_system->path(), {"name"});
+    checkModel(model);
     QCOMPARE(model.columnCount(), 1);
     QStringList expected{"ALPHA", "bravo.example", "charlie.example", "hidden.example", "Zulu"};
     if (QFile(user("locked.velnor")).open(QIODevice::ReadOnly))
@@ -90,6 +140,52 @@ void TestConnectionModel::loading() {
     QVERIFY(!model.headerData(0, Qt::Vertical).isValid());
 }
 
+void TestConnectionModel::unusualEntries_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("link to /dev/zero") << "zero";
+    QTest::newRow("link to standard input") << "stdin";
+    QTest::newRow("fifo") << "fifo";
+    QTest::newRow("link to a fifo") << "fifo link";
+    QTest::newRow("dangling link") << "dangling";
+    QTest::newRow("larger than 1 MiB") << "large";
+    QTest::newRow("name not in UTF-8") << "raw name";
+}
+
+// Start-up reads these folders: nothing in them may block, exhaust memory or vanish unmentioned.
+void TestConnectionModel::unusualEntries() {
+    QFETCH(QString, kind);
+    writeFile(user("good.velnor"), R"({"host":"good"})");
+    const QByteArray folder = QFile::encodeName(m_user->path());
+    QString named = user("odd.velnor");
+    if (kind == "zero") {
+        QVERIFY(QFile::link("/dev/zero", named));
+    } else if (kind == "stdin") {
+        QVERIFY(QFile::link("/dev/stdin", named));
+    } else if (kind == "fifo") {
+        QCOMPARE(::mkfifo(QFile::encodeName(named).constData(), 0600), 0);
+    } else if (kind == "fifo link") {
+        QCOMPARE(::mkfifo(QFile::encodeName(m_user->filePath("pipe")).constData(), 0600), 0);
+        QVERIFY(QFile::link(m_user->filePath("pipe"), named));
+    } else if (kind == "dangling") {
+        QVERIFY(QFile::link(m_user->filePath("gone"), named));
+    } else if (kind == "large") {
+        // A valid connection padded past the limit.
+        writeFile(named, R"({"host":"large")" + QByteArray(1024 * 1024, ' ') + "}");
+    } else if (kind == "raw name") {
+        const QByteArray raw = folder + "/caf\xe9.velnor";
+        const int fd = ::open(raw.constData(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
+        QVERIFY(fd >= 0);
+        QCOMPARE(::write(fd, R"({"host":"raw"})", 14), ssize_t(14));
+        ::close(fd);
+        named = user("caf\\xE9.velnor");
+    }
+
+    ConnectionModel model(m_user->path(), QString(), {"name"});
+    checkModel(model);
+    QCOMPARE(names(model), QStringList{"good"});
+    QCOMPARE(model.skippedFiles(), QStringList{named});
+}
+
 void TestConnectionModel::kinds_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<bool>("ssh");
@@ -104,7 +200,8 @@ void TestConnectionModel::kinds_data() {
 void TestConnectionModel::kinds() {
     QFETCH(QByteArray, file);
     writeFile(user("k.velnor"), file);
-    const ConnectionModel model(m_user->path(), QString(), {"name"});
+    ConnectionModel model(m_user->path(), QString(), {"name"});
+    checkModel(model);
     QCOMPARE(model.rowCount(), 1);
     const ConnectionPtr connection = connectionAt(model, 0);
     QTEST(dynamic_cast<SshConnection*>(connection.get()) != nullptr, "ssh");
@@ -112,18 +209,20 @@ void TestConnectionModel::kinds() {
 }
 
 void TestConnectionModel::roles() {
-    writeFile(user("u.velnor"), R"({"type":"ssh","host":"srv","name":"Mine","port":2222,"readOnly":true})");
-    writeFile(system("s.velnor"), R"({"type":"ssh","host":"srv2","name":"Theirs","readOnly":false})");
+    writeFile(user("u.velnor"), R"({"type":"ssh","host":"srv","name":"R&D <lab> team","port":2222,"readOnly":true})");
+    writeFile(system("s.velnor"), R"({"type":"ssh","host":"srv2<i>","name":"Theirs","readOnly":false})");
     QSettings().setValue("ConnectionFavorites", QJsonObject{{system("s.velnor"), true}});
-    const ConnectionModel model(m_user->path(), m_system->path(), {"name", "other"});
+    ConnectionModel model(m_user->path(), m_system->path(), {"name", "other"});
+    checkModel(model);
 
     struct Expected {
         QString display;
         bool favorite;
         bool system;
     };
-    const Expected rows[] = {{"<b>Mine</b><br/>ssh://srv:2222", false, false},
-                             {"<b>Theirs</b><br/>ssh://srv2", true, true}};
+    // Rich text: the name and the address show as written, not as markup.
+    const Expected rows[] = {{"<b>R&amp;D &lt;lab&gt; team</b><br/>ssh://srv:2222", false, false},
+                             {"<b>Theirs</b><br/>ssh://srv2&lt;i&gt;", true, true}};
     for (int row = 0; row < 2; ++row) {
         const QModelIndex name = model.index(row, 0);
         const QModelIndex other = model.index(row, 1);
@@ -151,6 +250,7 @@ void TestConnectionModel::reloadAfterDelete() {
     for (const char* name : {"a", "b", "c"})
         writeFile(user(QStringLiteral("%1.velnor").arg(name)), QStringLiteral(R"({"host":"%1"})").arg(name).toUtf8());
     ConnectionModel model(m_user->path(), QString(), {"name"});
+    checkModel(model);
     const ConnectionPtr b = connectionAt(model, 1);
 
     QSignalSpy removing(&model, &QAbstractItemModel::rowsAboutToBeRemoved);
@@ -180,19 +280,28 @@ void TestConnectionModel::reloadAfterEdit() {
     writeFile(user("a.velnor"), R"({"host":"a","name":"A"})");
     writeFile(user("b.velnor"), R"({"host":"b","name":"B"})");
     ConnectionModel model(m_user->path(), QString(), {"name"});
+    checkModel(model);
 
     QSignalSpy data(&model, &QAbstractItemModel::dataChanged);
     QSignalSpy changed(&model, &ConnectionModel::connectionChanged);
     QSignalSpy updated(&model, &ConnectionModel::connectionsUpdated);
     QSignalSpy removed(&model, &ConnectionModel::connectionRemoved);
 
-    // A new port changes the information text only.
+    // A new port changes the row's address and its tool tip: views hear of the row.
     writeFile(user("b.velnor"), R"({"host":"b","name":"B","port":9})");
     model.reload();
-    QCOMPARE(data.count(), 0);
+    QCOMPARE(data.count(), 1);
+    QCOMPARE(data.at(0).at(0).value<QModelIndex>().row(), 1);
+    QCOMPARE(data.at(0).at(1).value<QModelIndex>().row(), 1);
     QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.at(0).at(0).value<QModelIndex>().row(), 1);
     QCOMPARE(updated.count(), 1);
+
+    // A new user shows only in the tool tip; that is a change of the row too.
+    writeFile(user("b.velnor"), R"({"host":"b","name":"B","port":9,"user":"ann"})");
+    model.reload();
+    QCOMPARE(data.count(), 2);
+    QCOMPARE(changed.count(), 2);
 
     // Renaming "a" to "C" moves it past "b": the walk by path removes and inserts it again.
     writeFile(user("a.velnor"), R"({"host":"a","name":"C"})");
@@ -200,13 +309,14 @@ void TestConnectionModel::reloadAfterEdit() {
     QCOMPARE(names(model), (QStringList{"B", "C"}));
     QCOMPARE(connectionAt(model, 1)->filePath(), user("a.velnor"));
     QCOMPARE(removed.count(), 1);
-    QCOMPARE(updated.count(), 2);
+    QCOMPARE(updated.count(), 3);
 }
 
 void TestConnectionModel::favorites() {
     writeFile(user("a.velnor"), R"({"host":"a"})");
     writeFile(user("b.velnor"), R"({"host":"b"})");
     ConnectionModel model(m_user->path(), QString(), {"name"});
+    checkModel(model);
     const ConnectionPtr a = connectionAt(model, 0);
     const ConnectionPtr b = connectionAt(model, 1);
 
@@ -233,7 +343,8 @@ void TestConnectionModel::favorites() {
 
 void TestConnectionModel::missingFolders() {
     writeFile(system("s.velnor"), R"({"host":"s"})");
-    const ConnectionModel model(user("missing"), m_system->path(), {"name"});
+    ConnectionModel model(user("missing"), m_system->path(), {"name"});
+    checkModel(model);
     QCOMPARE(names(model), QStringList{"s"});
 }
 

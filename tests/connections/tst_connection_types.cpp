@@ -70,6 +70,9 @@ void TestConnectionTypes::httpsFile_data() {
     QTest::newRow("negative port")
         << QByteArray(R"({"host":"srv","port":-1,"authMethod":"SSH"})") << 0 << "SSH"
         << "https://srv:3300" << "Host: srv\nPort: 3300\nAuth Method: SSH";
+    QTest::newRow("uri without its leading slash")
+        << QByteArray(R"({"host":"srv","port":3300,"uri":"gw","authMethod":"SSH"})") << 3300 << "SSH"
+        << "https://srv:3300/gw" << "Host: srv\nPort: 3300\nUri: /gw\nAuth Method: SSH";
 }
 
 void TestConnectionTypes::httpsFile() {
@@ -169,9 +172,13 @@ void TestConnectionTypes::sshFile_data() {
     QTest::newRow("options as a string are ignored")
         << QByteArray(R"({"host":"srv","sshOptions":"-v"})") << 22 << "exec velnor-protocol" << QStringList{}
         << "ssh://srv" << "Host: srv\nRun: exec velnor-protocol";
-    QTest::newRow("port out of range does not wrap")
-        << QByteArray(R"({"host":"srv","port":65558})") << 0 << "exec velnor-protocol" << QStringList{}
-        << "ssh://srv" << "Host: srv\nPort: 0\nRun: exec velnor-protocol";
+    // A port no ssh can use counts as absent: 22, as for a file without one.
+    QTest::newRow("port out of range counts as absent")
+        << QByteArray(R"({"host":"srv","port":65558})") << 22 << "exec velnor-protocol" << QStringList{}
+        << "ssh://srv" << "Host: srv\nRun: exec velnor-protocol";
+    QTest::newRow("negative port counts as absent")
+        << QByteArray(R"({"host":"srv","port":-1})") << 22 << "exec velnor-protocol" << QStringList{}
+        << "ssh://srv" << "Host: srv\nRun: exec velnor-protocol";
 }
 
 void TestConnectionTypes::sshFile() {

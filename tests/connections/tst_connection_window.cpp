@@ -1,10 +1,14 @@
+#include "connections/ConnectionEditorDialog.h"
+#include "connections/ConnectionEditorWidget.h"
 #include "connections/ConnectionModel.h"
 #include "connections/ConnectionWidget.h"
 #include "connections/ConnectionWindow.h"
 #include "sessions/JoinSessionDialog.h"
 
 #include "HttpsServer.h"
+#include "ReadOnlyFolder.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -45,13 +49,39 @@ void answerBoxes(QMessageBox::StandardButton button, QStringList* texts) {
     QObject::connect(timer, &QTimer::timeout, [timer, button, texts] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             texts->append(box->text());
-            box->done(button);
+            // The static boxes report the button clicked, not the dialog's result.
+            if (QAbstractButton* answer = box->button(button))
+                answer->click();
+            else
+                box->done(button);
         }
         if (texts->size() > 4)
             timer->deleteLater();
     });
     timer->start(20);
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, timer, &QObject::deleteLater);
+}
+
+// The JSON of the page's row for the file at path.
+QJsonObject rowJson(const ConnectionWindow& page, const QString& path) {
+    for (int row = 0; row < page.model()->rowCount(); ++row) {
+        const auto connection = page.model()->index(row, 0).data(ConnectionModel::ConnectionPtrRole).value<ConnectionPtr>();
+        if (connection->filePath() == path)
+            return connection->toJson();
+    }
+    return {};
+}
+
+// The page's open editor.
+ConnectionEditorDialog* openEditor(const ConnectionWindow& page) {
+    for (ConnectionEditorDialog* dialog : page.findChildren<ConnectionEditorDialog*>())
+        if (dialog->isVisible())
+            return dialog;
+    return nullptr;
+}
+
+QLineEdit* editorField(ConnectionEditorDialog* dialog, const char* name) {
+    return dialog->editorWidget()->findChild<QLineEdit*>(name);
 }
 
 } // namespace
@@ -225,6 +255,84 @@ private slots:
         QVERIFY(QFile::remove(m_root->filePath("system/nohost.velnor")));
         window.model()->reload();
         QVERIFY(!notice->isVisible());
+    }
+
+    // Two Connections pages over the same files: an edit from either page, from a row listed before
+    // the other page's edit, loses nothing of what the other page wrote.
+    void twoPages() {
+        ConnectionWindow first(m_root->filePath("user"), m_root->filePath("system"));
+        ConnectionWindow second(m_root->filePath("user"), m_root->filePath("system"));
+        first.show();
+        second.show();
+        const QString path = m_root->filePath("user/a.velnor");
+        const QJsonObject stale = rowJson(second, path);
+        QStringList boxes;
+        answerBoxes(QMessageBox::Yes, &boxes);
+
+        // The first page moves the host; the second page's list follows.
+        first.editConnection(rowJson(first, path));
+        ConnectionEditorDialog* dialog = openEditor(first);
+        QVERIFY(dialog);
+        editorField(dialog, "HostLineEdit")->setText(QStringLiteral("moved.example"));
+        dialog->accept();
+        QCOMPARE(readJson(path).value("host").toString(), QStringLiteral("moved.example"));
+        QCOMPARE(rowJson(second, path).value("host").toString(), QStringLiteral("moved.example"));
+
+        // An editor opened from a row listed before that starts from the file as it is now.
+        second.editConnection(stale);
+        dialog = openEditor(second);
+        QVERIFY(dialog);
+        QCOMPARE(editorField(dialog, "HostLineEdit")->text(), QStringLiteral("moved.example"));
+        editorField(dialog, "NameLineEdit")->setText(QStringLiteral("Lab"));
+        dialog->accept();
+        QCOMPARE(readJson(path).value("host").toString(), QStringLiteral("moved.example"));
+        QCOMPARE(readJson(path).value("name").toString(), QStringLiteral("Lab"));
+        QVERIFY(boxes.isEmpty());
+
+        // A file changed after the editor read it is not written over.
+        first.editConnection(rowJson(first, path));
+        dialog = openEditor(first);
+        QVERIFY(dialog);
+        editorField(dialog, "NameLineEdit")->setText(QStringLiteral("Mine"));
+        writeJson(path, {{"type", "ssh"}, {"host", "elsewhere.example"}, {"user", "ann"}});
+        dialog->accept();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes.first().contains("changed"), qPrintable(boxes.first()));
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(readJson(path), (QJsonObject{{"type", "ssh"}, {"host", "elsewhere.example"}, {"user", "ann"}}));
+        dialog->reject();
+
+        // A delete on one page takes the row off the other page too.
+        first.deleteConnection(rowJson(first, m_root->filePath("user/b.velnor")));
+        QCOMPARE(boxes.size(), 2);
+        QCOMPARE(second.model()->rowCount(), 2);
+        QVERIFY(rowJson(second, m_root->filePath("user/b.velnor")).isEmpty());
+    }
+
+    // A folder the user cannot write, holding a file they can: the run stamp and an edit write the
+    // file in place.
+    void readOnlyFolderWritableFile() {
+        const QString path = m_root->filePath("user/a.velnor");
+        ConnectionWindow window(m_root->filePath("user"), m_root->filePath("system"));
+        window.show();
+        QSignalSpy run(&window, &ConnectionWindow::doRun);
+        QStringList boxes;
+        answerBoxes(QMessageBox::Ok, &boxes);
+        {
+            ReadOnlyFolder readOnly(m_root->path(), m_root->filePath("user"), path);
+            QVERIFY(readOnly.effective());
+            window.runConnection(rowJson(window, path));
+            window.editConnection(rowJson(window, path));
+            ConnectionEditorDialog* dialog = openEditor(window);
+            QVERIFY(dialog);
+            editorField(dialog, "NameLineEdit")->setText(QStringLiteral("Lab"));
+            dialog->accept();
+        }
+        QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join('\n')));
+        QCOMPARE(run.count(), 1);
+        const QJsonObject saved = readJson(path);
+        QVERIFY(saved.value("lastRun").toDouble() > 0);
+        QCOMPARE(saved.value("name").toString(), QStringLiteral("Lab"));
     }
 
     // Join asks for a guest link and sends its id and key to the link's server, without sign-in.

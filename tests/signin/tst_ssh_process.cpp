@@ -77,6 +77,7 @@ private slots:
     void initTestCase();
     void arguments_data();
     void arguments();
+    void plinkIsNotRunHere();
     void hostCannotInjectOptions_data();
     void hostCannotInjectOptions();
     void environment();
@@ -145,6 +146,22 @@ void TestSshProcess::arguments() {
     QCOMPARE(config.value("dynamicforward"), QString("[127.0.0.1]:%1").arg(tunnelPort));
     QCOMPARE(config.value("exitonforwardfailure"), QString("yes"));
     QVERIFY(tunnelPort >= SshProcess::firstProbedTunnelPort() && tunnelPort < SshProcess::lastProbedTunnelPort());
+}
+
+void TestSshProcess::plinkIsNotRunHere() {
+    // Connection files from another system ask for plink.exe, which this platform does not have.
+    SshLaunchSettings s = printConfig();
+    s.usePlink = true;
+    s.plinkOptions = QStringList{"-batch"};
+    s.port = 2200;
+    SshProcess p;
+    p.start(s);
+    QVERIFY(p.waitForStarted(5000));
+    QCOMPARE(p.program(), QStringLiteral("ssh"));
+    QVERIFY(!p.arguments().contains("-batch"));
+    const QMap<QString, QString> config = resolvedConfig(p);
+    QCOMPARE(config.value("hostname"), QString("example.invalid"));
+    QCOMPARE(config.value("port"), QString("2200"));
 }
 
 void TestSshProcess::hostCannotInjectOptions_data() {
@@ -273,17 +290,21 @@ void TestSshProcess::tunnelPortsAreNeverShared() {
 }
 
 void TestSshProcess::noFreeTunnelPort() {
-    // Claim every port of the range with processes that fail at once (no plink.exe here).
+    // Claim every port of the range with processes that fail at once (no ssh on this PATH).
     SshLaunchSettings claim;
     claim.host = "example.invalid";
-    claim.usePlink = true;
     std::vector<std::unique_ptr<SshProcess>> holders;
-    for (int i = SshProcess::firstProbedTunnelPort(); i < SshProcess::lastProbedTunnelPort(); ++i) {
-        holders.push_back(std::make_unique<SshProcess>());
-        holders.back()->start(claim);
-        holders.back()->waitForStarted(5000);
-        if (holders.back()->tunnelPort() == 0)
-            break;
+    {
+        QTemporaryDir emptyPath;
+        EnvGuard path("PATH");
+        qputenv("PATH", QFile::encodeName(emptyPath.path()));
+        for (int i = SshProcess::firstProbedTunnelPort(); i < SshProcess::lastProbedTunnelPort(); ++i) {
+            holders.push_back(std::make_unique<SshProcess>());
+            holders.back()->start(claim);
+            holders.back()->waitForStarted(5000);
+            if (holders.back()->tunnelPort() == 0)
+                break;
+        }
     }
     SshProcess p;
     QSignalSpy errors(&p, &QProcess::errorOccurred);
