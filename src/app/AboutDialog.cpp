@@ -27,11 +27,12 @@ struct Component {
 };
 
 // What this build ships: Qt (with its web engine and web channel), OpenSSL through Qt's network
-// stack, and jQuery in the start parameter form.
+// stack, and jQuery and Bootstrap's style sheet in the start parameter form.
 const Component components[] = {
     {"Qt", "https://www.qt.io/", "Qt License.html"},
     {"OpenSSL", "https://www.openssl.org/", "OpenSSL License.html"},
     {"jQuery", "https://jquery.com/", "jQuery License.html"},
+    {"Bootstrap 4", "https://getbootstrap.com/", "Bootstrap License.html"},
 };
 
 QLabel* textLabel(QWidget* parent, const char* name, const QString& placeholder) {

@@ -70,7 +70,16 @@ void launchWebBookmark(const HttpsConnection& connection, const QString& bookmar
         web->setAuthToken(token);
         bringUp();
     });
-    QObject::connect(dialog, &WebInitDialog::failed, dialog, &QObject::deleteLater);
+    // A failed sign-in is shown in the failure box before the dialog goes; a cancel is not a failure.
+    QObject::connect(dialog, &WebInitDialog::failed, dialog,
+                     [web, guarded, asked](const QString& name, const QString& message) {
+                         if (!guarded || *asked)
+                             return;
+                         *asked = true;
+                         if (name != QLatin1String("cancelled"))
+                             showBringUpFailure(web, message.isEmpty() ? name : message);
+                         guarded->deleteLater();
+                     });
     QObject::connect(dialog, &QDialog::rejected, dialog, &QObject::deleteLater);
     showSignIn(dialog, connection.host());
 }
@@ -176,7 +185,16 @@ void beginBookmarkSession(RpcPromise<ConnectInfo>* promise, SessionConnectOp* op
     op->begin(info, QString(), connectInfoTitle(info), QJsonArray());
 }
 
+namespace {
+int failureBoxes = 0;
+}
+
+int bringUpFailures() {
+    return failureBoxes;
+}
+
 void showBringUpFailure(const QSharedPointer<RpcInstance>& rpc, const QString& message) {
+    ++failureBoxes;
     auto* box = new QMessageBox(
         QMessageBox::Warning,
         QCoreApplication::translate("Connecting", "%1 Error").arg(QCoreApplication::applicationName()),

@@ -35,5 +35,7 @@ void bringUpBookmarkSession(const QSharedPointer<RpcInstance>& rpc,
                             QDialog* dialog);
 // Starts the viewer for the reply of a settled request.
 void beginBookmarkSession(RpcPromise<ConnectInfo>* promise, SessionConnectOp* op);
-// The warning box of a failed request, with the interface's log as its details.
+// The warning box of a failed sign-in or request, with the interface's log as its details.
 void showBringUpFailure(const QSharedPointer<RpcInstance>& rpc, const QString& message);
+// How many failure boxes this process has shown; a launch that showed one exits with 1.
+int bringUpFailures();

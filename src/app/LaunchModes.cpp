@@ -53,12 +53,13 @@ bool isOlderConnectionFile(const QString& path) {
 }
 
 // The event loop of a launch. Afterwards the objects let go during the last events are deleted, so
-// that the server interface ends and stops its ssh process before the program does.
-int runLaunchLoop(QApplication& application) {
+// that the server interface ends and stops its ssh process before the program does. A launch that
+// ended in its failure box exits with 1, so that a script can tell.
+int runLaunchLoop(QApplication& application, int failuresBefore) {
     const int result = application.exec();
     for (int round = 0; round < 4; ++round)
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    return result;
+    return result == 0 && bringUpFailures() > failuresBefore ? 1 : result;
 }
 
 // Brings up one bookmark's session from the command line; a connection or bookmark the arguments do
@@ -77,8 +78,9 @@ int runBookmarkLaunch(QApplication& application, const QStringList& arguments, c
         criticalBox(QCoreApplication::translate("MainFile", "Failed to parse a bookmark ID"));
         return 1;
     }
+    const int failuresBefore = bringUpFailures();
     launch(connection, parser.value(QStringLiteral("bid")));
-    return runLaunchLoop(application);
+    return runLaunchLoop(application, failuresBefore);
 }
 
 } // namespace

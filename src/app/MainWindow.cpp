@@ -82,6 +82,7 @@ MainWindow::MainWindow(QApplication* application, QString userConnectionFolder, 
     auto* central = new QWidget(this);
     central->setObjectName(QStringLiteral("CentralWidget"));
     auto* centralLayout = new QVBoxLayout(central);
+    centralLayout->setObjectName(QStringLiteral("verticalLayout_3"));
     m_stack = new QStackedWidget(central);
     m_stack->setObjectName(QStringLiteral("StackedWidget"));
     centralLayout->addWidget(m_stack);
@@ -89,7 +90,14 @@ MainWindow::MainWindow(QApplication* application, QString userConnectionFolder, 
 
     m_noneStack = new QWidget(m_stack);
     m_noneStack->setObjectName(QStringLiteral("NoneStack"));
-    auto* noneLayout = new QHBoxLayout(m_noneStack);
+    auto* noneOuter = new QVBoxLayout(m_noneStack);
+    noneOuter->setObjectName(QStringLiteral("verticalLayout_4"));
+    auto* noneInner = new QVBoxLayout;
+    noneInner->setObjectName(QStringLiteral("verticalLayout_2"));
+    noneOuter->addLayout(noneInner);
+    auto* noneLayout = new QHBoxLayout;
+    noneLayout->setObjectName(QStringLiteral("horizontalLayout"));
+    noneInner->addLayout(noneLayout);
     noneLayout->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
     auto* openButton = new QPushButton(tr("Open Connections"), m_noneStack);
     openButton->setObjectName(QStringLiteral("OpenConnectionButton"));
@@ -103,6 +111,7 @@ MainWindow::MainWindow(QApplication* application, QString userConnectionFolder, 
     m_tabStack = new QWidget(m_stack);
     m_tabStack->setObjectName(QStringLiteral("TabStack"));
     auto* tabLayout = new QVBoxLayout(m_tabStack);
+    tabLayout->setObjectName(QStringLiteral("verticalLayout"));
     m_tabs = new QTabWidget(m_tabStack);
     m_tabs->setObjectName(QStringLiteral("TabWidget"));
     m_tabs->setMinimumSize(0, 48);
@@ -145,7 +154,13 @@ MainWindow::MainWindow(QApplication* application, QString userConnectionFolder, 
         connect(m_application, &QCoreApplication::aboutToQuit, this, &MainWindow::shutDown);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // The pages go with the window; none of the window's reactions to a page or tab leaving may run
+    // on a window half destroyed.
+    m_tabs->disconnect(this);
+    for (int index = 0; index < m_tabs->count(); ++index)
+        m_tabs->widget(index)->disconnect(this);
+}
 
 bool MainWindow::commandKeysGoToASession() const {
     const QWidget* active = QApplication::activeWindow();
@@ -156,6 +171,9 @@ void MainWindow::createMenus() {
     QMenu* file = menuBar()->addMenu(tr("File"));
     m_newSessionAction = file->addAction(tr("New Session"));
     m_newSessionAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    // The menu shows the key, but on a session page it is the page's own New Session button that
+    // takes it: one live binding, where a window-wide one beside the button's made the key ambiguous.
+    m_newSessionAction->setShortcutContext(Qt::WidgetShortcut);
     m_newSessionAction->setEnabled(false);
     connect(m_newSessionAction, &QAction::triggered, this, [this] {
         if (!commandKeysGoToASession() && isSessionPage(m_tabs->currentWidget()))
@@ -490,7 +508,7 @@ void MainWindow::shutDown() {
     QTimer poll;
     connect(&poll, &QTimer::timeout, this, &MainWindow::logout);
     poll.start(100);
-    QTimer::singleShot(shutDownLimitMs, &loop, &QEventLoop::quit);
+    QTimer::singleShot(m_shutDownLimitMs, &loop, &QEventLoop::quit);
     loop.exec();
     m_shutDownLoop = nullptr;
 }

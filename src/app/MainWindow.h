@@ -31,7 +31,7 @@ public:
     // Import of connection files chosen by the user; returns the names that could not be imported.
     QStringList importFiles(const QStringList& files);
     // How long the shut-down waits for pending web sign-outs at most.
-    static constexpr int shutDownLimitMs = 15000;
+    void setShutDownLimit(int ms) { m_shutDownLimitMs = ms; }
 
 signals:
     void connectionCountChanged(int c);
@@ -84,6 +84,7 @@ private:
     QApplication* m_application = nullptr;
     QPointer<QEventLoop> m_shutDownLoop;
     bool m_shuttingDown = false;
+    int m_shutDownLimitMs = 15000;
 };
 
 // True for a session page (the pages the connection kinds open).

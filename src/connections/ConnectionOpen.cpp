@@ -54,7 +54,9 @@ QWidget* HttpsConnection::open(QWidget* parent) {
 
     auto* page = new SessionListWidget(rpc, context, toJson(), nullptr);
     page->setAttribute(Qt::WA_DeleteOnClose);
-    page->setWindowTitle(QCoreApplication::translate("HttpsConnection", "%1 (%2)").arg(name(), url.toString()));
+    // Titled by the connection's own name (the host when it has none), as its list row is.
+    page->setWindowTitle(QCoreApplication::translate("HttpsConnection", "%1 (%2)")
+                             .arg(m_connectionName.isEmpty() ? host() : m_connectionName, url.toString()));
 
     QPointer<WebInitDialog> dialog = new WebInitDialog(rpc, context->userInfo, authMethod(), parent);
     dialog->setModal(true);
@@ -104,7 +106,8 @@ QWidget* SshConnection::open(QWidget*) {
     page->setAttribute(Qt::WA_DeleteOnClose);
     const QString port = launch.port == 0 || launch.port == 22 ? QString() : QStringLiteral(":%1").arg(launch.port);
     page->setWindowTitle(QStringLiteral("%1 (ssh://%2@%3%4)")
-                             .arg(name().isEmpty() ? launch.host : name(), launch.user, launch.host, port));
+                             .arg(m_connectionName.isEmpty() ? launch.host : m_connectionName, launch.user,
+                                  launch.host, port));
 
     QPointer<SshInitDialog> dialog = new SshInitDialog(rpc, page);
     dialog->setAttribute(Qt::WA_DeleteOnClose);

@@ -18,12 +18,12 @@ SessionListFailedWidget::SessionListFailedWidget(QWidget* parent)
     m_reason->setObjectName(QStringLiteral("ReasonLabel"));
     m_reason->setTextFormat(Qt::PlainText);
     m_reason->setWordWrap(true);
-    grid->addWidget(m_reason, 1, 0, 1, 6);
+    grid->addWidget(m_reason, 1, 0);
     m_details = new QLabel(this);
     m_details->setObjectName(QStringLiteral("DetailsLabel"));
     m_details->setTextFormat(Qt::PlainText);
     m_details->setWordWrap(true);
-    grid->addWidget(m_details, 2, 0, 1, 6);
+    grid->addWidget(m_details, 2, 0);
 
     grid->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum), 3, 0);
     m_reconnectButton = new QPushButton(tr("Reconnect"), this);

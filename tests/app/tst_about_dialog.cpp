@@ -72,6 +72,23 @@ private slots:
         }
     }
 
+    // Every component built into the program is credited, with a link to its licence page.
+    void creditsEveryBuiltInComponent_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("licence");
+        QTest::newRow("Qt") << "Qt" << "file:///doc/Qt%20License.html";
+        QTest::newRow("OpenSSL") << "OpenSSL" << "file:///doc/OpenSSL%20License.html";
+        QTest::newRow("jQuery") << "jQuery" << "file:///doc/jQuery%20License.html";
+        QTest::newRow("Bootstrap") << "Bootstrap 4" << "file:///doc/Bootstrap%20License.html";
+    }
+    void creditsEveryBuiltInComponent() {
+        QFETCH(QString, name);
+        QFETCH(QString, licence);
+        const QString text = AboutDialog::contributionsText(QStringLiteral("/doc"));
+        QVERIFY2(text.contains(QStringLiteral("color:#0000ff;\">%1</span>").arg(name)), qPrintable(text));
+        QVERIFY2(licenceLinks(text).contains(licence), qPrintable(text));
+    }
+
     // The build puts every listed licence text beside the programs, and the box's links open them
     // with the desktop's handler for files.
     void theBuildShipsTheLicenceTexts() {

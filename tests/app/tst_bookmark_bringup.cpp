@@ -430,6 +430,31 @@ private slots:
         QCOMPARE(text, QStringLiteral("Failed to bring up the session.<br><br>No such bookmark"));
     }
 
+    // A sign-in the server refuses is shown in the failure box, with the server's message; the
+    // dialog goes and the program ends once the box is closed.
+    void webSignInFailureShows() {
+        HttpsPeer::Server server;
+        QVERIFY(server.start());
+        server.script("POST", QStringLiteral("/v3/api/auth/ssh"), Response::error("denied", "Access <b>denied</b>"));
+        const int failuresBefore = bringUpFailures();
+        launchWebBookmark(webConnection(server.url()), QStringLiteral("b2"));
+        QString text;
+        bool dialogGone = false;
+        Poll poll([&] {
+            auto* box = qobject_cast<QMessageBox*>(topLevel("BringUpFailureBox"));
+            if (!box || !box->isVisible())
+                return;
+            dialogGone = !topLevel("WebInitDialog");
+            text = box->text();
+            box->close();
+        });
+        QCOMPARE(runUntilQuit(), 0);
+        QCOMPARE(text, QStringLiteral("Failed to bring up the session.<br><br>Access &lt;b&gt;denied&lt;/b&gt;"));
+        QVERIFY(dialogGone);
+        QCOMPARE(bringUpFailures(), failuresBefore + 1);
+        QVERIFY(server.requests(shortcutPath).isEmpty());
+    }
+
     // A web sign-in dialog that is only hidden (as its Close button does) keeps nothing alive: with
     // no window and no viewer left the program ends, and no request goes out.
     void hiddenWebDialogDoesNotKeepTheProgram() {

@@ -1,3 +1,6 @@
+#include "../ClosedPort.h"
+
+#include "app/CloseHelper.h"
 #include "app/LaunchModes.h"
 
 #include <QApplication>
@@ -80,6 +83,43 @@ private slots:
                                                                       : runWebLaunch(*app, arguments);
         QCOMPARE(code, 1);
         QCOMPARE(seen, text);
+    }
+
+    // A launch that ends in its failure box exits with 1, so that a script can tell; here nothing
+    // listens where the connection points.
+    void bringUpFailureExitsWithOne_data() {
+        QTest::addColumn<QStringList>("arguments");
+        const QString port = QString::number(closedPort());
+        QTest::newRow("ssh") << QStringList{"Velnor3", "--ssh", "--host", "127.0.0.1", "--port", port,
+                                            "--user", "u", "--bid", "b"};
+        QTest::newRow("web") << QStringList{"Velnor3", "--web", "--url", "https://127.0.0.1:" + port,
+                                            "--user", "u", "--bid", "b"};
+    }
+    void bringUpFailureExitsWithOne() {
+        QFETCH(QStringList, arguments);
+        qunsetenv("SSH_ASKPASS");
+        qunsetenv("SSH_AUTH_SOCK");
+        CloseHelper::instance();
+        bool shown = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (widget->objectName() == QLatin1String("BringUpFailureBox") && widget->isVisible()) {
+                    shown = true;
+                    widget->close();
+                }
+            }
+        });
+        poll.start(20);
+        QTimer safety;
+        safety.setSingleShot(true);
+        connect(&safety, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        safety.start(60000);
+        auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+        const int code = launchModeOf(arguments) == LaunchMode::Ssh ? runSshLaunch(*app, arguments)
+                                                                      : runWebLaunch(*app, arguments);
+        QVERIFY(shown);
+        QCOMPARE(code, 1);
     }
 
     void firstStart_data() {

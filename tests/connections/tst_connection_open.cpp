@@ -33,8 +33,9 @@ private slots:
 
     void sshSignInStartsThePage() {
         SshConnection connection;
-        connection.fromJson(SshRpcFixture::connectionJson(m_fixture.settings()));
-        connection.setName(QStringLiteral("Lab"));
+        QJsonObject json = SshRpcFixture::connectionJson(m_fixture.settings());
+        json.insert("name", "Lab");
+        connection.fromJson(json);
         QPointer<QWidget> page = connection.open(nullptr);
         auto* sessions = qobject_cast<SessionListWidget*>(page.data());
         QVERIFY(sessions);

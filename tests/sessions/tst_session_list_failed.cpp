@@ -1,5 +1,6 @@
 #include "sessions/SessionListFailedWidget.h"
 
+#include <QGridLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -46,6 +47,36 @@ private slots:
         auto* log = page.findChild<QPlainTextEdit*>("LogTextEdit");
         QCOMPARE(log->toPlainText(), markup);
         QVERIFY(log->isReadOnly());
+    }
+
+    // The form's cells: the labels one cell each, the buttons between two spacers, the log across.
+    void formCells_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("columnSpan");
+        QTest::newRow("reason") << "ReasonLabel" << 1 << 0 << 1;
+        QTest::newRow("details") << "DetailsLabel" << 2 << 0 << 1;
+        QTest::newRow("reconnect") << "ReconnectButton" << 3 << 2 << 1;
+        QTest::newRow("close") << "CloseButton" << 3 << 3 << 1;
+        QTest::newRow("log") << "LogTextEdit" << 4 << 0 << 6;
+    }
+    void formCells() {
+        QFETCH(QString, name);
+        QFETCH(int, row);
+        QFETCH(int, column);
+        QFETCH(int, columnSpan);
+        SessionListFailedWidget page;
+        auto* grid = qobject_cast<QGridLayout*>(page.layout());
+        QVERIFY(grid);
+        QCOMPARE(grid->objectName(), QStringLiteral("gridLayout"));
+        auto* widget = page.findChild<QWidget*>(name);
+        QVERIFY(widget);
+        int r = -1, c = -1, rs = -1, cs = -1;
+        grid->getItemPosition(grid->indexOf(widget), &r, &c, &rs, &cs);
+        QCOMPARE(QList<int>({r, c, rs, cs}), QList<int>({row, column, 1, columnSpan}));
+        for (int spacerColumn : {0, 5})
+            QVERIFY(grid->itemAtPosition(3, spacerColumn) && grid->itemAtPosition(3, spacerColumn)->spacerItem());
     }
 };
 
