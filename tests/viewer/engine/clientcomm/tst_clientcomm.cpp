@@ -260,6 +260,9 @@ private slots:
         QTest::newRow("id 6") << QByteArray::fromHex("06") << "Invalid message id";
         QTest::newRow("capabilities short")
             << QByteArray::fromHex("0103016100") << "failed to read the capabilities message";
+        // 65,537 empty entries: the bytes hold them, the cap does not.
+        QTest::newRow("capabilities beyond the cap")
+            << QByteArray::fromHex("01818004") + QByteArray(65537, '\0') << "failed to read the capabilities message";
         QTest::newRow("settings without format")
             << QByteArray::fromHex("02") << "failed to read the settings message";
         QTest::newRow("settings format 2") << QByteArray::fromHex("020208") + "vn-share"
