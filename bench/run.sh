@@ -43,6 +43,10 @@ bench_session_grid
             raster), in ms per repaint: every card showing the camera placeholder; every card showing
             a screenshot that the HTTPS test server sent through the screenshot cache (loading them
             takes about ten seconds first); and the grid scrolled down one page before each repaint.
+bench_channel_memory
+            Peak and kept memory of the client-communication and diagnostics decoders reading one 40 MB
+            frame: a Capabilities message of empty entries, counter names of empty names under new ids,
+            and each at its list cap with the rest of the frame in the last entry (operator new counted).
 Speed is only ever measured here, never in the tests.
 HELP
     exit 0

@@ -6,10 +6,31 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLoggingCategory>
 
 const QString VnCcNotify::BusyStatus =
     QStringLiteral("{ \"error\":{\"name\":\"busy\", \"message\":\"Too many notifications waiting\"}}");
 const QString VnCcNotify::DefaultTitle = QStringLiteral("Velnor Notice");
+const QString VnCcNotify::CutMark = QStringLiteral(" [\u2026]");
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcNotify, "velnor.clientcomm.notify")
+
+// Cuts `text` to MaxTextLength characters, not inside a surrogate pair, and marks it; true when cut.
+bool cutText(QString& text) {
+    if (text.size() <= VnCcNotify::MaxTextLength) {
+        return false;
+    }
+    text.truncate(VnCcNotify::MaxTextLength);
+    if (text.at(text.size() - 1).isHighSurrogate()) {
+        text.chop(1);
+    }
+    text += VnCcNotify::CutMark;
+    return true;
+}
+
+} // namespace
 
 VnCcNotify::VnCcNotify(VnClientCommChannel* channel)
     : VnClientCommType(channel) {}
@@ -60,6 +81,9 @@ VnCcNotify::Notification VnCcNotify::parse(quint16 id, const QByteArray& data) {
     if (n.title.isEmpty()) {
         n.title = DefaultTitle;
     }
+    const bool titleCut = cutText(n.title);
+    const bool messageCut = cutText(n.message);
+    n.cut = titleCut || messageCut;
     return n;
 }
 
@@ -68,7 +92,12 @@ void VnCcNotify::handle(quint16 id, QString, QByteArray data) {
         refuse(id, BusyStatus);
         return;
     }
-    m_waiting.enqueue(parse(id, data));
+    const Notification n = parse(id, data);
+    if (n.cut && !m_cutLogged) {
+        m_cutLogged = true;
+        qCWarning(lcNotify) << "Notification text cut to" << MaxTextLength << "characters";
+    }
+    m_waiting.enqueue(n);
     showNext();
 }
 

@@ -17,6 +17,10 @@ public:
     static constexpr int MaxWaiting = 32;
     static const QString BusyStatus;
     static const QString DefaultTitle;
+    // Longer titles and messages are cut to this many characters and end in CutMark: a box laid out
+    // for millions of characters holds up the whole application.
+    static constexpr int MaxTextLength = 64 * 1024;
+    static const QString CutMark;
 
     explicit VnCcNotify(VnClientCommChannel* channel);
     // Closes an open box without answering it.
@@ -33,6 +37,7 @@ public:
         QString message;
         QMessageBox::Icon icon = QMessageBox::Information;
         QStringList buttons; // as the server spelled them
+        bool cut = false;    // the title or the message was cut
     };
     static Notification parse(quint16 id, const QByteArray& data);
 
@@ -43,4 +48,5 @@ private:
     QQueue<Notification> m_waiting;
     QPointer<QMessageBox> m_box;
     Notification m_shown;
+    bool m_cutLogged = false;
 };

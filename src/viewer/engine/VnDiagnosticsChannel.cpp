@@ -6,7 +6,10 @@
 #include <QLoggingCategory>
 #include <QMetaObject>
 #include <QPointer>
+#include <QSet>
 #include <QStringList>
+
+#include <iterator>
 
 namespace {
 Q_LOGGING_CATEGORY(lcDiagnostics, "velnor.diagnostics")
@@ -16,7 +19,26 @@ VnDiagnosticsChannel::VnDiagnosticsChannel(std::string name, Protocol::Byte numb
     : QObject(parent)
     , Protocol::Diagnostics::DiagnosticsClientChannel(std::move(name), number) {}
 
-void VnDiagnosticsChannel::onCounterNames(const Protocol::Diagnostics::CounterNameList&) {}
+void VnDiagnosticsChannel::onCounterNames(const Protocol::Diagnostics::CounterNameList&) {
+    if (droppedNames > 0 && !m_droppedNamesLogged) {
+        m_droppedNamesLogged = true;
+        qCWarning(lcDiagnostics) << "Counter names beyond the first" << Protocol::Diagnostics::MaxCounterNames
+                                 << "dropped";
+    }
+    // Values of counters that lost their name are no longer reported; nor are they kept.
+    QSet<QString> named;
+    for (const auto& entry : counterNames) {
+        named.insert(QString::fromStdString(entry.second));
+    }
+    const auto prune = [&named](auto& map) {
+        for (auto it = map.begin(); it != map.end();) {
+            it = named.contains(it.key()) ? std::next(it) : map.erase(it);
+        }
+    };
+    prune(m_counterTexts);
+    prune(m_timerTotals);
+    prune(m_previousTimerTotals);
+}
 
 void VnDiagnosticsChannel::onCounterValue(const std::string& name, std::uint32_t value) {
     const QString key = QString::fromStdString(name);

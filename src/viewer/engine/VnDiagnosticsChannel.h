@@ -37,6 +37,7 @@ private:
     QMap<QString, double> m_previousTimerTotals;
     QMap<QString, double> m_timerDeltas;
     QString m_summaryText;
+    bool m_droppedNamesLogged = false;
 };
 
 // Session wiring: after each report the summary goes to the debug log ("velnor.diagnostics") and the

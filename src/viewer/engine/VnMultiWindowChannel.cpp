@@ -22,6 +22,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 
 using namespace Protocol::MultiWindow;
 
@@ -59,9 +60,14 @@ Qt::WindowFlags localWindowFlags(quint32 serverFlags) {
     }
 }
 
-QIcon iconFrom(const std::list<Protocol::Blob>& blobs) {
+// Decodes up to MaxIcons PNG icons into one icon whose pixels stay within MaxIconBytes; `reduced` is
+// set when an icon was scaled down or left out for that.
+QIcon iconFrom(const std::list<Protocol::Blob>& blobs, bool& reduced) {
+    constexpr qint64 MinIconPixels = 16 * 16;
     QIcon icon;
     int decoded = 0;
+    qint64 pixelsLeft = VnMultiWindowChannel::MaxIconBytes / 4;
+    reduced = false;
     for (const Protocol::Blob& blob : blobs) {
         if (decoded == VnMultiWindowChannel::MaxIcons) {
             break;
@@ -75,13 +81,38 @@ QIcon iconFrom(const std::list<Protocol::Blob>& blobs) {
             size.height() > VnMultiWindowChannel::MaxIconSide) {
             continue;
         }
+        const qint64 pixels = qint64(size.width()) * size.height();
+        if (pixels > pixelsLeft) {
+            reduced = true;
+            if (pixelsLeft < MinIconPixels) {
+                break;
+            }
+            const double scale = std::sqrt(double(pixelsLeft) / double(pixels));
+            reader.setScaledSize(QSize(std::max(1, int(size.width() * scale)),
+                                       std::max(1, int(size.height() * scale))));
+        }
         const QImage image = reader.read();
         if (!image.isNull()) {
             icon.addPixmap(QPixmap::fromImage(image));
+            pixelsLeft -= qint64(image.width()) * image.height();
             ++decoded;
         }
     }
     return icon;
+}
+
+// At most MaxTitleLength characters of the UTF-8 title; `cut` tells whether it was longer.
+QString titleFrom(const std::string& utf8, bool& cut) {
+    constexpr std::size_t maxBytes = std::size_t(VnMultiWindowChannel::MaxTitleLength) * 4;
+    QString title = QString::fromUtf8(utf8.data(), int(std::min(utf8.size(), maxBytes)));
+    cut = utf8.size() > maxBytes || title.size() > VnMultiWindowChannel::MaxTitleLength;
+    if (title.size() > VnMultiWindowChannel::MaxTitleLength) {
+        title.truncate(VnMultiWindowChannel::MaxTitleLength);
+        if (title.at(title.size() - 1).isHighSurrogate()) {
+            title.chop(1);
+        }
+    }
+    return title;
 }
 
 bool intersectsAnyScreen(const QRect& local) {
@@ -381,7 +412,10 @@ void VnMultiWindowChannel::applyWindowUpdate(quint32 id, const UpdateWindowData&
     if (full || data.has(Field::Owner)) {
         const quint32 owner = data.has(Field::Owner) ? data.owner() : 0;
         logOwner(owner, id);
-        if (it->owner != owner) {
+        if (it->owner != owner && wouldOwnItself(id, owner)) {
+            refused(Refusal::Owner,
+                    QStringLiteral("Owner %1 of window %2 refused: the window would own itself").arg(owner).arg(id));
+        } else if (it->owner != owner) {
             const quint32 previous = it->owner;
             if (m_windows.contains(previous)) {
                 m_windows[previous].children.removeAll(id);
@@ -397,12 +431,23 @@ void VnMultiWindowChannel::applyWindowUpdate(quint32 id, const UpdateWindowData&
     }
 
     if (r && (full || data.has(Field::Title))) {
-        r->setWindowTitle(data.has(Field::Title) ? QString::fromStdString(data.title())
-                                                 : QStringLiteral("Window"));
+        bool cut = false;
+        r->setWindowTitle(data.has(Field::Title) ? titleFrom(data.title(), cut) : QStringLiteral("Window"));
+        if (cut) {
+            refused(Refusal::Title, QStringLiteral("Title of window %1 cut to %2 characters")
+                                        .arg(id)
+                                        .arg(MaxTitleLength));
+        }
     }
 
     if (r && (full || data.has(Field::Icons))) {
-        r->setWindowIcon(data.has(Field::Icons) ? iconFrom(data.icons()) : QApplication::windowIcon());
+        bool reduced = false;
+        r->setWindowIcon(data.has(Field::Icons) ? iconFrom(data.icons(), reduced) : QApplication::windowIcon());
+        if (reduced) {
+            refused(Refusal::Icons, QStringLiteral("Icons of window %1 scaled down to %2 bytes of pixels")
+                                        .arg(id)
+                                        .arg(MaxIconBytes));
+        }
     }
 
     if (full || data.has(Field::ShowState)) {
@@ -435,13 +480,22 @@ void VnMultiWindowChannel::createWindow(quint32 id, const UpdateWindowData& data
     if (!session || !session->widgetList()) {
         return;
     }
+    if (m_windows.size() >= MaxWindows) {
+        refused(Refusal::Windows,
+                QStringLiteral("Window %1 not created: the session already shows %2 windows").arg(id).arg(MaxWindows));
+        return;
+    }
     const quint32 windowFlags = data.windowFlags();
     const quint32 kind = windowFlags & 0xF;
-    const quint32 owner = data.has(Field::Owner) ? data.owner() : 0;
+    quint32 owner = data.has(Field::Owner) ? data.owner() : 0;
     QWidget* parent = nullptr;
     if (owner) {
         logOwner(owner, id);
-        if (m_windows.contains(owner) && owner != id) {
+        if (wouldOwnItself(id, owner)) {
+            refused(Refusal::Owner,
+                    QStringLiteral("Owner %1 of window %2 refused: the window would own itself").arg(owner).arg(id));
+            owner = 0;
+        } else if (m_windows.contains(owner)) {
             m_windows[owner].children.append(id);
             if (kind != WindowKind::Normal) {
                 parent = rail(owner);
@@ -475,9 +529,8 @@ void VnMultiWindowChannel::createWindow(quint32 id, const UpdateWindowData& data
     } else if (normalOrMinimized) {
         r->fitToServer(record.geometry, false);
     }
-    r->setWindowState(
+    r->showInServerState(
         Qt::WindowStates(show & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)));
-    r->show();
     if (kind == WindowKind::Popup) {
         r->raise();
     } else if (!(show & ShowState::Minimized)) {
@@ -489,6 +542,29 @@ void VnMultiWindowChannel::createWindow(quint32 id, const UpdateWindowData& data
     session->widgetList()->addWidget(r);
     if (owner && !parent) {
         followOwner(id);
+    }
+}
+
+bool VnMultiWindowChannel::wouldOwnItself(quint32 id, quint32 owner) const {
+    // The table holds no circle, so the walk ends; the step count only guards against a fault.
+    for (int steps = 0; owner && steps <= m_windows.size(); ++steps) {
+        if (owner == id) {
+            return true;
+        }
+        const auto it = m_windows.constFind(owner);
+        if (it == m_windows.constEnd()) {
+            return false;
+        }
+        owner = it->owner;
+    }
+    return owner != 0;
+}
+
+void VnMultiWindowChannel::refused(Refusal kind, const QString& text) {
+    bool& logged = m_refusalLogged[int(kind)];
+    if (!logged) {
+        logged = true;
+        qCWarning(lcMultiWindow).noquote() << text;
     }
 }
 

@@ -42,6 +42,13 @@ public:
     // Icons larger than this on either side are not decoded, and no more than MaxIcons per update.
     static constexpr int MaxIconSide = 1024;
     static constexpr int MaxIcons = 16;
+    // The icons of one window together hold at most this many bytes of 32-bit pixels: the window system
+    // gets them in one request, and its requests are bounded. Icons beyond it are scaled down.
+    static constexpr qint64 MaxIconBytes = 1024 * 1024 - 1;
+    // Longer titles are cut: the window system gets the title in one request too.
+    static constexpr int MaxTitleLength = 4096;
+    // Windows beyond this many are not created.
+    static constexpr int MaxWindows = 256;
 
     VnMultiWindowChannel(std::string name, uchar number, QObject* parent = nullptr);
 
@@ -116,6 +123,11 @@ private:
     // not deleted with the old one.
     void followOwner(quint32 id);
     void logOwner(quint32 owner, quint32 id) const;
+    // True when `owner` is `id` or a window that `id` owns, however indirectly.
+    bool wouldOwnItself(quint32 id, quint32 owner) const;
+    // What the server asked for beyond a bound: written to the log the first time of each kind.
+    enum class Refusal { Owner, Windows, Title, Icons, Count };
+    void refused(Refusal kind, const QString& text);
     Protocol::Byte channelNumber() const { return number; }
 
     QPointer<RdpMaster> m_master;
@@ -126,6 +138,7 @@ private:
     QList<quint32> m_seen;
     quint32 m_activeWindow = 0;
     quint32 m_pendingActivation = 0;
+    bool m_refusalLogged[int(Refusal::Count)] = {};
 };
 
 // The session's open "multiwindow" channel, or null.

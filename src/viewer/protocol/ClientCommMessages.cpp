@@ -15,8 +15,9 @@ Writer& head(Writer& w, const MessageBase& m, Byte id) {
 
 bool CapabilitiesMessage::read(Reader& r) {
     std::uint32_t count = 0;
-    // Every blob takes at least one byte, so a count beyond the bytes left cannot be met.
-    if (!r.readLeb128(count) || count > r.remaining()) {
+    // Every blob takes at least one byte, so a count beyond the bytes left cannot be met; an empty blob
+    // in memory is many times its one byte, hence the cap.
+    if (!r.readLeb128(count) || count > MaxCapabilities || count > r.remaining()) {
         return false;
     }
     BlobList list;

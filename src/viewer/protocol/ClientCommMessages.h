@@ -27,8 +27,10 @@ constexpr Byte Nack = 5;
 
 // The only Settings format there is.
 constexpr Byte SettingsFormat = 1;
-// Most type names one Settings message may carry; far more than there are services.
+// Most type names one Settings message, and most entries one Capabilities message, may carry; far
+// more than there are services.
 constexpr std::size_t MaxTypeNames = MaxBlobListEntries;
+constexpr std::size_t MaxCapabilities = MaxBlobListEntries;
 
 struct CapabilitiesMessage : MessageBase {
     static constexpr Byte Id = MessageId::Capabilities;

@@ -9,6 +9,18 @@ namespace {
 constexpr std::size_t MinNameEntry = 4 + 1;
 constexpr std::size_t MinCounterEntry = 4 + 1 + 1;
 
+// At most MaxCounterNameBytes of the name, cut where a UTF-8 character starts.
+std::string keptName(const std::string& name) {
+    if (name.size() <= MaxCounterNameBytes) {
+        return name;
+    }
+    std::size_t end = MaxCounterNameBytes;
+    while (end > 0 && (std::uint8_t(name[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return name.substr(0, end);
+}
+
 std::uint32_t readLe32(const Blob& b, std::size_t at) {
     return std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 | std::uint32_t(b[at + 2]) << 16 |
            std::uint32_t(b[at + 3]) << 24;
@@ -19,7 +31,7 @@ std::uint32_t readLe32(const Blob& b, std::size_t at) {
 bool CounterNamesMessage::read(Reader& r) {
     const Reader start = r;
     std::uint32_t count = 0;
-    if (!r.readLeb128(count) || count > r.remaining() / MinNameEntry) {
+    if (!r.readLeb128(count) || count > MaxListEntries || count > r.remaining() / MinNameEntry) {
         r = start;
         return false;
     }
@@ -49,7 +61,7 @@ bool CounterNamesMessage::write(Writer& w) const {
 bool CountersMessage::read(Reader& r) {
     const Reader start = r;
     std::uint32_t count = 0;
-    if (!r.readLeb128(count) || count > r.remaining() / MinCounterEntry) {
+    if (!r.readLeb128(count) || count > MaxListEntries || count > r.remaining() / MinCounterEntry) {
         r = start;
         return false;
     }
@@ -94,7 +106,14 @@ void DiagnosticsClientChannel::receive(std::vector<std::uint8_t> bytes) {
             return;
         }
         for (const auto& [counterId, counterName] : message.names) {
-            counterNames[counterId] = counterName;
+            const auto kept = counterNames.find(counterId);
+            if (kept != counterNames.end()) {
+                kept->second = keptName(counterName);
+            } else if (counterNames.size() < MaxCounterNames) {
+                counterNames.emplace(counterId, keptName(counterName));
+            } else {
+                ++droppedNames;
+            }
         }
         onCounterNames(message.names);
         return;

@@ -28,6 +28,12 @@ constexpr Byte Timer = 1;   // u32 average in thousandths, then u64 running tota
 
 using CounterNameList = std::vector<std::pair<std::uint32_t, std::string>>;
 
+// Entries of one message beyond this make it unreadable, as in the other channels' lists.
+constexpr std::size_t MaxListEntries = MaxBlobListEntries;
+// What the channel keeps of the names for its whole life.
+constexpr std::size_t MaxCounterNames = 256;
+constexpr std::size_t MaxCounterNameBytes = 256;
+
 // read() takes the fields after the message id; write() appends the whole frame (channel, id, fields).
 struct CounterNamesMessage {
     static constexpr Byte Id = MessageId::CounterNames;
@@ -67,8 +73,10 @@ public:
     virtual void onCountersFinished() = 0;
 
     // Names by counter id; a later name replaces an earlier one. Keyed by the whole id, so that two
-    // counters whose ids share their low bits keep apart.
+    // counters whose ids share their low bits keep apart. At most MaxCounterNames ids are kept, each
+    // name cut to MaxCounterNameBytes; names beyond are dropped and counted in `droppedNames`.
     std::map<std::uint32_t, std::string> counterNames;
+    std::size_t droppedNames = 0;
 
 private:
     void handleCounters(const CountersMessage& message);

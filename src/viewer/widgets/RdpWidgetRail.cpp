@@ -113,6 +113,13 @@ void RdpWidgetRail::maybeSyncServerState() {
     }
 }
 
+void RdpWidgetRail::showInServerState(Qt::WindowStates states) {
+    m_applyingServerState = true;
+    setWindowState(states);
+    show();
+    m_applyingServerState = false;
+}
+
 void RdpWidgetRail::syncServerState() {
     RdpMaster* session = master();
     if (!session) {
@@ -151,7 +158,14 @@ void RdpWidgetRail::syncServerState() {
 
 QRect RdpWidgetRail::localRectFor(const QRect& server) const {
     const double f = factor();
-    return QRect(mapPointFromServer(server.topLeft(), true, f), mapSizeFromServer(server.size(), f));
+    QSize size = mapSizeFromServer(server.size(), f);
+    // No window needs to be larger than the whole local desktop, and the window system (and the
+    // backing store behind it) fails on sizes far beyond it.
+    const QSize desktop = virtualDesktopGeometry().size();
+    if (!desktop.isEmpty()) {
+        size = size.boundedTo(desktop);
+    }
+    return QRect(mapPointFromServer(server.topLeft(), true, f), size);
 }
 
 void RdpWidgetRail::fitToServer(const QRect& server, bool sizeOnly) {

@@ -51,6 +51,9 @@ public:
     void setServerShowState(int state);
     // Applies the server's state unless a local change holds it back.
     void maybeSyncServerState();
+    // Shows the new window in the state the server created it in; like every state the server sets,
+    // it is not reported back.
+    void showInServerState(Qt::WindowStates states);
 
     // Shows surface `surfaceId` (0: the session's main surface) with the window's top-left at `origin`.
     void setSurface(quint32 surfaceId, QPoint origin);

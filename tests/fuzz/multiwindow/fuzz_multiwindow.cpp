@@ -2,8 +2,10 @@
 //
 // Checks: a frame either calls exactly one handler or reports exactly one error, never both; the
 // handlers read only the fields their mask holds (an exception escaping is a crash here); and an
-// update window message encodes back to a frame that decodes to the same record.
+// update window message encodes back to a frame that decodes to the same record. Decoding holds no
+// more than a few times the frame's size.
 
+#include "../AllocationWatch.h"
 #include "viewer/protocol/MultiWindow.h"
 
 #include <cstddef>
@@ -84,7 +86,10 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzChannel channel;
-    channel.receive(std::vector<Byte>(data, data + size));
+    std::vector<Byte> frame(data, data + size);
+    const fuzzing::AllocationWatch watch;
+    channel.receive(std::move(frame));
+    watch.checkWithin(size, 4, 8 << 20);
     check(channel.calls + channel.errors == 1);
     return 0;
 }

@@ -1,6 +1,8 @@
 // Fuzzes the client-communication channel's decoder. Every message it accepts must encode again and
-// decode to the same message, and a frame it refuses must be reported exactly once.
+// decode to the same message, and a frame it refuses must be reported exactly once. Decoding, with the
+// checks' own copies, holds no more than a few times the frame's size.
 
+#include "../AllocationWatch.h"
 #include "viewer/protocol/ClientCommChannel.h"
 
 #include <cstddef>
@@ -83,7 +85,10 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzChannel channel;
-    channel.receive(std::vector<std::uint8_t>(data, data + size));
+    std::vector<std::uint8_t> frame(data, data + size);
+    const fuzzing::AllocationWatch watch;
+    channel.receive(std::move(frame));
+    watch.checkWithin(size, 4, 8 << 20);
     check(channel.handled + channel.errors == 1);
     return 0;
 }

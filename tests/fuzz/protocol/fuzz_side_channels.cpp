@@ -3,8 +3,10 @@
 // Input: frames one after another, each a u16 little-endian length and that many bytes (a short last
 // frame takes what is left). Every frame goes to both channels. A frame that reports an error must
 // have called no handler, counter handlers only see names the channel knows, and a report always ends
-// with its finish call.
+// with its finish call. The channels together never hold more than a few times the input's size (a
+// large seed names many thousands of counters over many frames).
 
+#include "../AllocationWatch.h"
 #include "viewer/protocol/Diagnostics.h"
 #include "viewer/protocol/Magellan.h"
 
@@ -33,9 +35,12 @@ public:
 
     void onCounterNames(const Diagnostics::CounterNameList& names) override {
         ++calls;
+        // Every name is kept, unless the channel already keeps as many as it may.
         for (const auto& [id, name] : names) {
-            check(counterNames.count(id) == 1);
+            check(counterNames.count(id) == 1 ||
+                  (droppedNames > 0 && counterNames.size() == Diagnostics::MaxCounterNames));
         }
+        check(counterNames.size() <= Diagnostics::MaxCounterNames);
     }
     void onCounterValue(const std::string& name, std::uint32_t) override { counted(name); }
     void onTimerCounter(const std::string& name, std::uint32_t, std::uint64_t) override { counted(name); }
@@ -96,6 +101,7 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzDiagnostics diagnostics;
     FuzzMagellan magellan;
+    const fuzzing::AllocationWatch watch;
     std::size_t at = 0;
     while (at < size) {
         std::size_t length = data[at];
@@ -123,5 +129,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         magellan.receive(frame);
         check(magellan.errors - magellanErrors + magellan.calls - magellanCalls == 1);
     }
+    watch.checkWithin(size, 4, 2 << 20);
     return 0;
 }

@@ -116,6 +116,62 @@ private slots:
         QCOMPARE(channel.log, expected);
     }
 
+    // A count the bytes could hold but beyond the lists' cap is refused like a count beyond the bytes.
+    void countsBeyondTheCap_data() {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("expected");
+        const std::size_t count = MaxListEntries + 1;
+        Writer names;
+        names.u8(Diagnostics::MessageId::CounterNames).leb128(count);
+        Writer values;
+        values.u8(Diagnostics::MessageId::Counters).leb128(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            names.u32(std::uint32_t(i)).string("");
+            values.u32(std::uint32_t(i)).u8(0).blob({});
+        }
+        const auto bytes = [](const Writer& w) {
+            return QByteArray(reinterpret_cast<const char*>(w.bytes().data()), int(w.bytes().size()));
+        };
+        QTest::newRow("names") << bytes(names) << "error failed to read the counter names message 4";
+        QTest::newRow("counters") << bytes(values) << "error failed to read the counters message 4";
+    }
+
+    void countsBeyondTheCap() {
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, expected);
+        RecordingChannel channel;
+        channel.receive(std::vector<std::uint8_t>(frame.begin(), frame.end()));
+        QCOMPARE(channel.log, QStringList{expected});
+        QVERIFY(channel.counterNames.empty());
+    }
+
+    // The channel keeps names for its whole life, so it keeps a bounded number of bounded names: names
+    // of ids it already knows still replace theirs, names of further ids are dropped and counted.
+    void namesKeptAreBounded() {
+        RecordingChannel channel;
+        CounterNamesMessage first;
+        for (std::uint32_t id = 0; id < MaxCounterNames + 10; ++id) {
+            first.names.emplace_back(id, "n" + std::to_string(id));
+        }
+        Writer w;
+        QVERIFY(first.write(w));
+        channel.receive(std::vector<std::uint8_t>(w.bytes().begin() + 1, w.bytes().end()));
+        QCOMPARE(channel.counterNames.size(), MaxCounterNames);
+        QCOMPARE(channel.droppedNames, std::size_t(10));
+        QVERIFY(channel.counterNames.count(MaxCounterNames) == 0);
+
+        // A long name is cut, not in the middle of a character: 255 ASCII bytes, then a 2-byte one.
+        CounterNamesMessage second;
+        second.names = {{0, std::string(MaxCounterNameBytes - 1, 'a') + "\xc3\xa9" + std::string(100, 'b')},
+                        {MaxCounterNames + 20, "late"}};
+        Writer w2;
+        QVERIFY(second.write(w2));
+        channel.receive(std::vector<std::uint8_t>(w2.bytes().begin() + 1, w2.bytes().end()));
+        QCOMPARE(channel.counterNames.at(0), std::string(MaxCounterNameBytes - 1, 'a'));
+        QCOMPARE(channel.counterNames.size(), MaxCounterNames);
+        QCOMPARE(channel.droppedNames, std::size_t(11));
+    }
+
     // What the client's encoder writes is what its decoder reads, field for field.
     void messagesRoundTrip() {
         CountersMessage counters;

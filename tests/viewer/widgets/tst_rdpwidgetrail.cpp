@@ -4,6 +4,7 @@
 #include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpWidgetDesktop.h"
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QWindow>
 #include <QtTest>
@@ -285,6 +286,9 @@ void TestRdpWidgetRail::geometryDoesNotCreep_data() {
 void TestRdpWidgetRail::geometryDoesNotCreep() {
     QFETCH(double, factor);
     QFETCH(QRect, server);
+    // A desktop that holds the window at every zoom: larger windows are held to the desktop's size.
+    setVirtualDesktopGeometrySource([] { return QRect(0, 0, 4096, 4096); });
+    const auto restore = qScopeGuard([] { setVirtualDesktopGeometrySource({}); });
     MultiWindowSession s;
     QVERIFY(s.start());
     s.watchRaises();

@@ -8,8 +8,13 @@
 
 #include "XvfbServer.h"
 
+#include <QBuffer>
+#include <QDialog>
+#include <QGuiApplication>
 #include <QLoggingCategory>
+#include <QScreen>
 #include <QProcess>
+#include <QResizeEvent>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -75,6 +80,18 @@ quint64 transientFor(quint64 window) {
     XCloseDisplay(display);
     return owner;
 }
+
+class ResizeWatch : public QObject {
+public:
+    QSize largest;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize && qobject_cast<RdpWidgetRail*>(watched))
+            largest = largest.expandedTo(static_cast<QResizeEvent*>(event)->size());
+        return false;
+    }
+};
 
 } // namespace
 
@@ -197,6 +214,92 @@ private slots:
         QVERIFY(QProcess::execute(xdotool, {QStringLiteral("windowactivate"), QString::number(owner)}) == 0);
         QTRY_VERIFY_WITH_TIMEOUT(s.rail(1)->isActiveWindow(), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(above(owned, owner), 10000);
+    }
+
+    // Owner ids that close a circle are refused for normal windows too, whose owners are transient
+    // parents: a modal window or an application-modal box shown after the circle must not hang.
+    void ownerCircleThenModalWindow() {
+        MultiWindowSession s;
+        QVERIFY(s.start());
+        s.watchRaises();
+        QVERIFY(s.update(1, WindowUpdate::created(100, 100, 300, 200).setTitle("one")));
+        QVERIFY(s.update(2, WindowUpdate::created(150, 150, 200, 150).setOwner(1).setTitle("two")));
+        QVERIFY(s.update(1, WindowUpdate().setOwner(2)));
+        QVERIFY(s.update(3, WindowUpdate::created(200, 200, 150, 100).setOwner(1).modal().setTitle("three")));
+        QVERIFY(QTest::qWaitForWindowExposed(s.rail(3), 10000));
+        QCOMPARE(s.channel()->windows().value(1).owner, 0u);
+        QCOMPARE(s.rail(3)->windowModality(), Qt::WindowModal);
+
+        QDialog box;
+        box.setWindowModality(Qt::ApplicationModal);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box, 10000));
+        box.close();
+        QVERIFY(s.syncPoint());
+    }
+
+    // A title or icons beyond what one X request holds would break the connection to the X server.
+    void titlesAndIconsThatXHolds() {
+        MultiWindowSession s;
+        QVERIFY(s.start());
+        s.watchRaises();
+        QVERIFY(s.update(1, WindowUpdate::created(100, 100, 300, 200)));
+        RdpWidgetRail* r = s.rail(1);
+        QVERIFY(QTest::qWaitForWindowExposed(r, 10000));
+
+        QVERIFY(s.update(1, WindowUpdate().setTitle(QString(20 * 1000 * 1000, QLatin1Char('t')))));
+        QCOMPARE(r->windowTitle(), QString(VnMultiWindowChannel::MaxTitleLength, QLatin1Char('t')));
+
+        QImage image(1000, 1000, QImage::Format_ARGB32);
+        image.fill(Qt::blue);
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        QVERIFY(s.update(1, WindowUpdate().setIcons({png, png, png, png, png})));
+        qint64 bytes = 0;
+        for (const QSize& size : r->windowIcon().availableSizes())
+            bytes += qint64(size.width()) * size.height() * 4;
+        QVERIFY(bytes > 0);
+        QVERIFY2(bytes <= VnMultiWindowChannel::MaxIconBytes, qPrintable(QString::number(bytes)));
+
+        // The X connection still answers.
+        QVERIFY(s.update(2, WindowUpdate::created(300, 300, 100, 100).setTitle("after")));
+        QVERIFY(QTest::qWaitForWindowExposed(s.rail(2), 10000));
+    }
+
+    void railSizeWithinTheDesktop_data() {
+        QTest::addColumn<double>("factor");
+        QTest::addColumn<int>("side");
+        QTest::newRow("30000 at 1x") << 1.0 << 30000;
+        QTest::newRow("40000 at 1x") << 1.0 << 40000;
+        QTest::newRow("65535 zoomed out") << 2.0 << 65535;
+        QTest::newRow("3000 zoomed in") << 0.5 << 3000;
+    }
+
+    void railSizeWithinTheDesktop() {
+        QFETCH(double, factor);
+        QFETCH(int, side);
+        MultiWindowSession s;
+        QVERIFY(s.start());
+        s.watchRaises();
+        s.master->setScalingFactor(factor);
+        // Every size the rail takes, also those the window manager corrects later.
+        ResizeWatch watch;
+        qApp->installEventFilter(&watch);
+        QVERIFY(s.update(1, WindowUpdate::created(10, 10, quint16(side), quint16(side))));
+        RdpWidgetRail* r = s.rail(1);
+        QVERIFY(r);
+        QVERIFY(QTest::qWaitForWindowExposed(r, 10000));
+        // A later report of the same size is held to the desktop as well.
+        QVERIFY(s.update(1, WindowUpdate().setPosition(20, 20).setSize(quint16(side), quint16(side - 1))));
+        r->repaint();
+        QVERIFY(s.syncPoint());
+        qApp->removeEventFilter(&watch);
+        const QSize desktop = QGuiApplication::primaryScreen()->virtualSize();
+        QVERIFY(watch.largest.isValid());
+        QVERIFY2(watch.largest.width() <= desktop.width() && watch.largest.height() <= desktop.height(),
+                 qPrintable(QStringLiteral("%1x%2").arg(watch.largest.width()).arg(watch.largest.height())));
     }
 
 private:

@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QDeadlineTimer>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -174,6 +175,21 @@ public slots:
     void open(const QUrl& url) { urls << url; }
 };
 
+// Also notes when each address was opened, in milliseconds.
+class TimedUrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    TimedUrlCatcher() { clock.start(); }
+    QList<QUrl> urls;
+    QList<qint64> at;
+    QElapsedTimer clock;
+public slots:
+    void open(const QUrl& url) {
+        urls << url;
+        at << clock.elapsed();
+    }
+};
+
 QMessageBox* openBox(const Session& s) {
     auto* notify = s.listener<VnCcNotify>(kNotify);
     return notify ? notify->currentBox() : nullptr;
@@ -260,6 +276,9 @@ private slots:
         QTest::newRow("id 6") << QByteArray::fromHex("06") << "Invalid message id";
         QTest::newRow("capabilities short")
             << QByteArray::fromHex("0103016100") << "failed to read the capabilities message";
+        // 65,537 empty entries: the bytes hold them, the cap does not.
+        QTest::newRow("capabilities beyond the cap")
+            << QByteArray::fromHex("01818004") + QByteArray(65537, '\0') << "failed to read the capabilities message";
         QTest::newRow("settings without format")
             << QByteArray::fromHex("02") << "failed to read the settings message";
         QTest::newRow("settings format 2") << QByteArray::fromHex("020208") + "vn-share"
@@ -557,6 +576,44 @@ private slots:
         QCOMPARE(refused->status, VnCcNotify::BusyStatus);
     }
 
+    void longNotificationTextsAreCut_data() {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        const int max = VnCcNotify::MaxTextLength;
+        const QString longText(1000 * 1000, QLatin1Char('m'));
+        const QString longTitle(max + 1, QLatin1Char('t'));
+        QTest::newRow("message") << compact({{"message", longText}, {"title", "Server"}}) << "Server"
+                                 << longText.left(max) + VnCcNotify::CutMark;
+        QTest::newRow("title") << compact({{"message", "short"}, {"title", longTitle}})
+                               << longTitle.left(max) + VnCcNotify::CutMark << "short";
+        QTest::newRow("plain text") << longText.toUtf8() << VnCcNotify::DefaultTitle
+                                    << longText.left(max) + VnCcNotify::CutMark;
+        QTest::newRow("exactly the bound") << compact({{"message", QString(max, QLatin1Char('e'))}})
+                                           << VnCcNotify::DefaultTitle << QString(max, QLatin1Char('e'));
+        // A character outside the BMP across the bound is not split.
+        const QString pairs = QString(max - 1, QLatin1Char('p')) + QString::fromUtf8("\xf0\x9f\x98\x80") + "tail";
+        QTest::newRow("surrogate pair at the bound")
+            << compact({{"message", pairs}}) << VnCcNotify::DefaultTitle
+            << QString(max - 1, QLatin1Char('p')) + VnCcNotify::CutMark;
+    }
+
+    void longNotificationTextsAreCut() {
+        QFETCH(QByteArray, payload);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        Session s;
+        QVERIFY(s.start({kNotify}));
+        s.cc.sendMessage(51, kNotify, payload);
+        QTRY_VERIFY_WITH_TIMEOUT(openBox(s), 10000);
+        QCOMPARE(openBox(s)->windowTitle(), title);
+        QCOMPARE(openBox(s)->text(), text);
+        openBox(s)->button(QMessageBox::Ok)->click();
+        const auto answer = s.awaitAnswer(51);
+        QVERIFY(answer);
+        QCOMPARE(answer->messageId, quint8(CcMsg::Response));
+    }
+
     void aListenerGoneWhileItsBoxIsOpenIsLeftAlone_data() {
         QTest::addColumn<bool>("closeChannel"); // else the type is offered again
 
@@ -659,6 +716,57 @@ private slots:
             QCOMPARE(error.value("message").toString(), QStringLiteral("URL is required, but missing."));
         }
         QVERIFY(!error.value("message").toString().isEmpty());
+    }
+
+    // However many addresses the server sends, the browser is started once per interval; a few wait
+    // their turn and the rest are refused with the listener's failure reply.
+    void urlsAreOpenedAtAPace() {
+        TimedUrlCatcher catcher;
+        const QStringList schemes{"http", "https"};
+        for (const QString& scheme : schemes) {
+            QDesktopServices::setUrlHandler(scheme, &catcher, "open");
+        }
+        const auto unset = qScopeGuard([&] {
+            for (const QString& scheme : schemes) {
+                QDesktopServices::unsetUrlHandler(scheme);
+            }
+        });
+        Session s;
+        QVERIFY(s.start({kUrl}));
+        const int accepted = 1 + VnCcUrl::MaxQueued;
+        const int sent = accepted + 3;
+        for (int i = 0; i < sent; ++i) {
+            s.cc.sendMessage(quint16(60 + i), kUrl, compact({{"url", QStringLiteral("https://example.org/%1").arg(i)}}));
+        }
+        for (int i = accepted; i < sent; ++i) {
+            const auto refused = s.awaitAnswer(quint16(60 + i));
+            QVERIFY(refused);
+            QCOMPARE(refused->messageId, quint8(CcMsg::Nack));
+            const QJsonObject error =
+                QJsonDocument::fromJson(refused->status.toUtf8()).object().value("error").toObject();
+            QCOMPARE(error.value("name").toString(), QStringLiteral("url_failed"));
+            QVERIFY(!error.value("message").toString().isEmpty());
+        }
+        for (int i = 0; i < accepted; ++i) {
+            const auto opened = s.awaitAnswer(quint16(60 + i), 5000 + VnCcUrl::LaunchIntervalMs * accepted);
+            QVERIFY(opened);
+            QCOMPARE(opened->messageId, quint8(CcMsg::Response));
+        }
+        QCOMPARE(catcher.urls.size(), accepted);
+        for (int i = 0; i < accepted; ++i) {
+            QCOMPARE(catcher.urls.at(i), QUrl(QStringLiteral("https://example.org/%1").arg(i)));
+        }
+        // Timers may fire a little early; never a whole interval.
+        for (int i = 1; i < accepted; ++i) {
+            QVERIFY2(catcher.at.at(i) - catcher.at.at(i - 1) >= VnCcUrl::LaunchIntervalMs * 9 / 10,
+                     qPrintable(QString::number(catcher.at.at(i) - catcher.at.at(i - 1))));
+        }
+        // Once the line is empty and the interval over, the next address opens at once.
+        QTest::qWait(VnCcUrl::LaunchIntervalMs);
+        s.cc.sendMessage(70, kUrl, compact({{"url", "https://example.org/later"}}));
+        const auto later = s.awaitAnswer(70);
+        QVERIFY(later);
+        QCOMPARE(later->messageId, quint8(CcMsg::Response));
     }
 
     void answersReachLiveCallbacksOnly() {

@@ -120,6 +120,19 @@ private slots:
         QVERIFY(window.samples().isEmpty());
     }
 
+    // Names the server has dropped or renamed keep no texts or totals behind: what the channel holds
+    // stays within its bound on names, however the server renames its counters.
+    void renamedCountersKeepNothingBehind() {
+        VnDiagnosticsChannel channel("diagnostics", 4);
+        for (int round = 0; round < 3; ++round) {
+            const QString name = QStringLiteral("Timer%1").arg(round);
+            feed(channel, counterNames({{1, name}}));
+            feed(channel, counters({timer(1, 0, quint64(10 * (round + 1)))}));
+            QCOMPARE(channel.counterTexts().keys(), QStringList{name});
+            QCOMPARE(channel.timerDeltas().keys(), QStringList{name});
+        }
+    }
+
     void samplesPerFrame() {
         VnDiagnosticsWindow window;
         window.addSample(deltas({{"FrameCount", 4},

@@ -32,6 +32,11 @@ private slots:
     void deleteDetachesChildren();
     void activationFromTheServer();
     void activationSenders();
+    void ownerCirclesAreRefused_data();
+    void ownerCirclesAreRefused();
+    void windowTableIsCapped();
+    void stateAtCreationIsNotSentBack_data();
+    void stateAtCreationIsNotSentBack();
 };
 
 void TestVnMultiWindowChannel::opensWithCapabilitiesAndMonitorLayout() {
@@ -273,14 +278,14 @@ void TestVnMultiWindowChannel::ownerChangesMoveTheChild() {
     QCOMPARE(table.value(2).children, QList<quint32>{});
     QCOMPARE(s.rail(3)->parentWidget(), s.rail(1));
 
-    // A window owned by the window it owns makes no circle of windows.
+    // An owner that the window itself owns would make a circle: it is refused, the window keeps its owner.
     QVERIFY(s.update(6, WindowUpdate::created(45, 45, 20, 20, 0, Qt::Tool).setOwner(3)));
     QCOMPARE(s.rail(6)->parentWidget(), s.rail(3));
     QVERIFY(s.update(3, WindowUpdate().setOwner(6)));
-    QCOMPARE(s.rail(3)->parentWidget(), nullptr);
-    QCOMPARE(s.rail(6)->parentWidget(), s.rail(3));
-    QVERIFY(s.update(3, WindowUpdate().setOwner(1)));
+    QCOMPARE(table.value(3).owner, 1u);
     QCOMPARE(s.rail(3)->parentWidget(), s.rail(1));
+    QCOMPARE(s.rail(6)->parentWidget(), s.rail(3));
+    QCOMPARE(table.value(6).children, QList<quint32>{});
 
     // A normal window keeps no parent; the window manager keeps it above its owner instead.
     QVERIFY(s.update(4, WindowUpdate::created(60, 60, 50, 50).setOwner(1)));
@@ -372,6 +377,76 @@ void TestVnMultiWindowChannel::activationSenders() {
     QCOMPARE(r.syscommands.size(), 1);
     QCOMPARE(r.syscommands[0].command, quint16(2));
     QCOMPARE(r.moves[0].rect, QRect(-8, 5, 100, 50));
+}
+
+void TestVnMultiWindowChannel::ownerCirclesAreRefused_data() {
+    QTest::addColumn<quint32>("kind");
+    QTest::newRow("normal") << quint32(Qt::Window);
+    QTest::newRow("dialog") << quint32(Qt::Dialog);
+    QTest::newRow("tool") << quint32(Qt::Tool);
+}
+
+void TestVnMultiWindowChannel::ownerCirclesAreRefused() {
+    QFETCH(quint32, kind);
+    MultiWindowSession s;
+    QVERIFY(s.start());
+    s.watchRaises();
+    const auto& table = s.channel()->windows();
+    QVERIFY(s.update(1, WindowUpdate::created(10, 10, 200, 200, 0, kind)));
+    QVERIFY(s.update(2, WindowUpdate::created(40, 40, 100, 100, 0, kind).setOwner(1)));
+    // Through the owner field of an update, of itself, and of a window created owned by its own child.
+    QVERIFY(s.update(1, WindowUpdate().setOwner(2)));
+    QVERIFY(s.update(2, WindowUpdate().setOwner(2)));
+    QVERIFY(s.update(7, WindowUpdate::created(60, 60, 50, 50, 0, kind).setOwner(7)));
+    QCOMPARE(table.value(1).owner, 0u);
+    QCOMPARE(table.value(2).owner, 1u);
+    QCOMPARE(table.value(7).owner, 0u);
+    QCOMPARE(table.value(1).children, QList<quint32>{2});
+    QCOMPARE(table.value(2).children, QList<quint32>{});
+    // A window that names a not yet known owner, which is then created owned by it.
+    QVERIFY(s.update(8, WindowUpdate::created(70, 70, 50, 50, 0, kind).setOwner(9)));
+    QVERIFY(s.update(9, WindowUpdate::created(80, 80, 50, 50, 0, kind).setOwner(8)));
+    QCOMPARE(table.value(9).owner, 0u);
+    QCOMPARE(table.value(8).owner, 9u);
+}
+
+void TestVnMultiWindowChannel::windowTableIsCapped() {
+    MultiWindowSession s;
+    QVERIFY(s.start());
+    s.watchRaises();
+    const quint32 cap = VnMultiWindowChannel::MaxWindows;
+    for (quint32 id = 1; id <= cap + 1; ++id)
+        s.windows.sendUpdate(id, WindowUpdate::created(qint16(id % 100), qint16(id / 4), 8, 8));
+    QVERIFY(s.syncPoint());
+    QCOMPARE(quint32(s.channel()->windows().size()), cap);
+    QVERIFY(s.rail(cap));
+    QVERIFY(!s.rail(cap + 1));
+    // Room again once the server deletes one.
+    s.windows.sendDelete(1);
+    QVERIFY(s.update(cap + 2, WindowUpdate::created(5, 5, 8, 8)));
+    QVERIFY(s.rail(cap + 2));
+    QCOMPARE(quint32(s.channel()->windows().size()), cap);
+}
+
+void TestVnMultiWindowChannel::stateAtCreationIsNotSentBack_data() {
+    QTest::addColumn<int>("showState");
+    QTest::newRow("minimized") << 1;
+    QTest::newRow("maximized") << 2;
+}
+
+void TestVnMultiWindowChannel::stateAtCreationIsNotSentBack() {
+    QFETCH(int, showState);
+    MultiWindowSession s;
+    QVERIFY(s.start());
+    s.watchRaises();
+    s.windows.clearRecord();
+    QVERIFY(s.update(4, WindowUpdate::created(30, 30, 300, 200, quint8(showState)).setTitle("made so")));
+    QVERIFY(s.rail(4));
+    QCOMPARE(s.rail(4)->serverShowState(), showState);
+    // Anything the creation sent reached the server before this raise does.
+    s.channel()->sendRaise(99);
+    QTRY_VERIFY_WITH_TIMEOUT(s.windows.record().raises.contains(99u), 10000);
+    QCOMPARE(s.windows.record().syscommands.size(), 0);
 }
 
 QTEST_MAIN(TestVnMultiWindowChannel)
