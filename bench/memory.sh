@@ -49,3 +49,4 @@ run_case() {
 run_case "1920x1080, 200 full-screen PNG frames" 1920x1080 200 --full-frames --fps 60
 run_case "16384x16384 painted whole, one PNG" 16384x16384 3
 run_case "16384x16384 as four PNG tiles" 16384x16384 3 --background-tiles 2
+run_case "16384x16384 painted whole, 65,536 RFX7 tiles" 16384x16384 3 --codec 2

@@ -31,9 +31,14 @@ bool Server::canEncodeRfx7() {
 bool Server::sendRfx7Image(quint32 surfaceId, const QImage& image, int x, int y, bool progressive) {
     if (image.isNull())
         return false;
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    // Opaque 32-bit pixels are copied as they are: a huge desktop is not converted whole first.
+    const QImage argb =
+        image.format() == QImage::Format_RGB32 ? image : image.convertToFormat(QImage::Format_ARGB32);
     QVector<Tile> tiles;
     QImage block(kTile, kTile, QImage::Format_ARGB32);
+    // A block equal to the one before it (a flat area) reuses its bytes instead of encoding again.
+    QImage previousBlock;
+    QByteArray previousBytes;
     for (int ty = 0; ty < argb.height(); ty += kTile) {
         for (int tx = 0; tx < argb.width(); tx += kTile) {
             // Edge blocks are padded by repeating nothing in particular: the client clips to the rects.
@@ -42,12 +47,15 @@ bool Server::sendRfx7Image(quint32 surfaceId, const QImage& image, int x, int y,
                 const int columns = qMin(kTile, argb.width() - tx);
                 memcpy(block.scanLine(row), argb.constScanLine(ty + row) + tx * 4, size_t(columns) * 4);
             }
-            const auto* pixels = reinterpret_cast<const uint32_t*>(block.constBits());
-            const std::vector<uint8_t> bytes = encodeRfx7Tile(
-                pixels, block.bytesPerLine(), kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
-                argb.hasAlphaChannel() ? Rfx7Alpha::Include : Rfx7Alpha::Omit);
-            tiles.append({static_cast<qint16>(x + tx), static_cast<qint16>(y + ty),
-                          QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()))});
+            if (previousBlock.isNull() || block != previousBlock) {
+                const auto* pixels = reinterpret_cast<const uint32_t*>(block.constBits());
+                const std::vector<uint8_t> bytes =
+                    encodeRfx7Tile(pixels, block.bytesPerLine(), kRfx7TypicalQuant, kRfx7TypicalQuant,
+                                   kRfx7TypicalQuant, Rfx7Alpha::Include);
+                previousBlock = block.copy();
+                previousBytes = QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size()));
+            }
+            tiles.append({static_cast<qint16>(x + tx), static_cast<qint16>(y + ty), previousBytes});
         }
     }
     const QByteArray quant = packQuant(kRfx7TypicalQuant);

@@ -149,7 +149,7 @@ public:
     // and the decode pool. applyCommands runs on the network thread, under the controller's lock.
     bool applyCommands(Surface::SurfaceMap& surfaces, Surface::CommandList& changes);
     void pruneTileCache(std::uint32_t surfaceId, int width, int height);
-    Rfx7TileCacheEntry& tileCacheEntry(std::uint32_t surfaceId, std::int16_t x, std::int16_t y);
+    Rfx7PackedTileEntry& tileCacheEntry(std::uint32_t surfaceId, std::int16_t x, std::int16_t y);
     QThreadPool* decodePool() const { return m_surfaces->decodePool(); }
 
     // Surface messages. They become queued surface commands in the surface layer; see

@@ -22,7 +22,7 @@ void VnServerConnection::pruneTileCache(std::uint32_t surfaceId, int width, int 
     m_surfaces->pruneTileCache(surfaceId, width, height);
 }
 
-Rfx7TileCacheEntry& VnServerConnection::tileCacheEntry(std::uint32_t surfaceId, std::int16_t x,
+Rfx7PackedTileEntry& VnServerConnection::tileCacheEntry(std::uint32_t surfaceId, std::int16_t x,
                                                        std::int16_t y) {
     return m_surfaces->tileCacheEntry(surfaceId, x, y);
 }

@@ -1,11 +1,13 @@
 #include "viewer/widgets/RdpWidgetDesktop.h"
 
 #include "viewer/engine/RdpMaster.h"
+#include "viewer/engine/VnServerConnection.h"
 #include "viewer/widgets/KeyInput.h"
 #include "viewer/widgets/MouseInput.h"
 #include "viewer/widgets/RdpBasic.h"
 #include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpWidgetToolbar.h"
+#include "viewer/widgets/SurfaceScaler.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -237,6 +239,42 @@ bool isOpaque(const QImage& image, const QRect& area) {
 
 } // namespace
 
+QRegion RdpWidgetDesktop::paintScaled(QPainter& painter, const QImage& image, double zoom, const QRegion& area) {
+    // The view's own bilinear scaler: only the repainted pixels are computed, on the decode pool's
+    // threads as well, and drawn unscaled. It covers the local pixels whose centres lie on the
+    // picture; what is left (a partly covered last row or column) is for Qt's scaled draw.
+    const QRect covered(0, 0, int(std::floor(image.width() * zoom + 0.5)),
+                        int(std::floor(image.height() * zoom + 0.5)));
+    QThreadPool* pool = nullptr;
+    if (RdpMaster* session = master())
+        if (VnServerConnection* connection = session->connection())
+            pool = connection->decodePool();
+    // Many small rects are cheaper as one.
+    const QRegion parts = area.rectCount() > 16 ? QRegion(area.boundingRect()) : area;
+    QRegion painted;
+    for (const QRect& rect : parts) {
+        const QRect local = rect & covered;
+        if (local.isEmpty())
+            continue;
+        // One buffer kept for every paint: a fresh image of a few dozen megabytes would cost more in
+        // page faults than the scaling itself.
+        const qint64 bytes = qint64(local.width()) * local.height() * 4;
+        if (scaleBuffer.sizeInBytes() < bytes) {
+            scaleBuffer = QImage();
+            scaleBuffer = QImage(local.size(), QImage::Format_RGB32);
+            if (scaleBuffer.isNull())
+                break;
+        }
+        QImage scaled(scaleBuffer.bits(), local.width(), local.height(), local.width() * 4,
+                      QImage::Format_RGB32);
+        if (!SurfaceScaler::scaleArea(image, zoom, local, scaled, pool))
+            break;
+        painter.drawImage(local.topLeft(), scaled);
+        painted += local;
+    }
+    return area - painted;
+}
+
 void RdpWidgetDesktop::paintEvent(QPaintEvent* event) {
     RdpMaster* session = master();
     VnSurface* view = mainView();
@@ -252,26 +290,35 @@ void RdpWidgetDesktop::paintEvent(QPaintEvent* event) {
         const QImage* image = it == surfaces.end() ? nullptr : it->second.get();
         if (image && !image->isNull()) {
             const QRect source = image->rect();
-            painter.save();
             const double factor = session->scalingFactor();
             const double scale = 1.0 / factor;
             const bool smooth = scale != 1.0;
-            painter.setRenderHint(QPainter::Antialiasing, smooth);
-            painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
-            painter.scale(scale, scale);
-            // Smooth scaling of non-premultiplied pixels is about twice as slow as of opaque ones. Where
-            // every pixel the repainted area reads is opaque, the same bits are drawn as RGB32: same
-            // result, no copy (the wrapper lives only inside the lock).
+            // Where every pixel the repainted area reads is opaque, smooth scaling can ignore alpha.
             const QRect read =
                 mapRectToServer(event->rect(), false, factor).adjusted(-2, -2, 2, 2) & image->rect();
-            if (smooth && image->format() == QImage::Format_ARGB32 && isOpaque(*image, read))
-                painter.drawImage(source,
-                                  QImage(image->constBits(), image->width(), image->height(),
-                                         image->bytesPerLine(), QImage::Format_RGB32),
-                                  source);
-            else
-                painter.drawImage(source, *image, source);
-            painter.restore();
+            const bool opaque = smooth && (image->format() == QImage::Format_RGB32 ||
+                                           (image->format() == QImage::Format_ARGB32 && isOpaque(*image, read)));
+            if (!smooth)
+                scaleBuffer = QImage();
+            const QRegion rest =
+                smooth && opaque ? paintScaled(painter, *image, scale, event->region()) : event->region();
+            if (!rest.isEmpty()) {
+                painter.save();
+                painter.setClipRegion(rest, Qt::IntersectClip);
+                painter.setRenderHint(QPainter::Antialiasing, smooth);
+                painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
+                painter.scale(scale, scale);
+                // Smooth scaling of non-premultiplied pixels is about twice as slow as of opaque ones:
+                // opaque bits are drawn as RGB32, no copy (the wrapper lives only inside the lock).
+                if (smooth && opaque && image->format() == QImage::Format_ARGB32)
+                    painter.drawImage(source,
+                                      QImage(image->constBits(), image->width(), image->height(),
+                                             image->bytesPerLine(), QImage::Format_RGB32),
+                                      source);
+                else
+                    painter.drawImage(source, *image, source);
+                painter.restore();
+            }
         }
     }
     if (isOverlayShown() && mousePositionKnown) {

@@ -2,10 +2,13 @@
 
 #include "viewer/widgets/RdpWidget.h"
 
+#include <QImage>
 #include <QPixmap>
 #include <QPoint>
 #include <QRect>
 
+class QPainter;
+class QRegion;
 class QPropertyAnimation;
 class VnSurface;
 
@@ -61,9 +64,13 @@ private:
     void fitToSurface(QSize surfaceSize, double factor);
     void animatePress(bool down);
     QPoint overlayPoint() const;
+    // Paints what it can of `area` of the opaque surface image scaled by zoom; returns the rest.
+    QRegion paintScaled(QPainter& painter, const QImage& image, double zoom, const QRegion& area);
     double overlayRadius() const;
 
     QPixmap overlayCursor;
+    // Scaled pixels of the repainted area, kept between paints while the view is zoomed.
+    QImage scaleBuffer;
     double clickRadius = 0.0;
     QPoint mousePosition;
     // Nothing draws the overlay until a position has been reported.

@@ -63,7 +63,7 @@ void VnTileDecoderRunnable::run() {
 }
 
 VnRfx7DecoderRunnable::VnRfx7DecoderRunnable(std::int16_t x, std::int16_t y, std::vector<std::uint8_t> bytes,
-                                             const Quantisers* quantisers, Rfx7TileCacheEntry* entry,
+                                             const Quantisers* quantisers, Rfx7PackedTileEntry* entry,
                                              bool restartEntry, VnDecodeBatch* batch)
     : VnTileDecoderRunnable(x, y, batch)
     , m_bytes(std::move(bytes))
@@ -86,6 +86,21 @@ bool VnRfx7DecoderRunnable::decode() {
     if (m_entry && m_restartEntry) {
         m_entry->hasCoefficients = 0;
     }
+    // The decoder refines a full entry; the cache keeps it packed.
+    thread_local std::unique_ptr<Rfx7TileCacheEntry> unpacked;
+    Rfx7TileCacheEntry* entry = nullptr;
+    if (m_entry) {
+        if (!unpacked) {
+            unpacked = std::make_unique<Rfx7TileCacheEntry>();
+        }
+        entry = unpacked.get();
+        if (m_entry->hasCoefficients) {
+            m_entry->unpack(*entry);
+        } else {
+            entry->hasCoefficients = 0;
+            entry->hasAlpha = 0;
+        }
+    }
     std::uint8_t* destination = m_destination;
     std::ptrdiff_t stride = m_stride;
     if (!destination) {
@@ -98,7 +113,10 @@ bool VnRfx7DecoderRunnable::decode() {
     }
     const Rfx7DecodeResult r =
         decodeRfx7Tile(*work, m_bytes.data(), m_bytes.size(), m_quantisers->y, m_quantisers->cb,
-                       m_quantisers->cr, m_entry, destination, stride);
+                       m_quantisers->cr, entry, destination, stride);
+    if (entry && r.ok()) {
+        m_entry->pack(*entry);
+    }
     hasAlpha = r.hasAlpha;
     if (r.ok() && !r.hasAlpha && !result.isNull()) {
         result.reinterpretAsFormat(QImage::Format_RGB32);

@@ -4,6 +4,7 @@
 // owns the jobs (they are not auto-deleted) and waits for each through its VnDecodeBatch.
 
 #include "viewer/engine/rfx7/Rfx7Codec.h"
+#include "viewer/engine/surfaces/Rfx7TileCache.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -66,7 +67,7 @@ public:
     };
 
     VnRfx7DecoderRunnable(std::int16_t x, std::int16_t y, std::vector<std::uint8_t> bytes,
-                          const Quantisers* quantisers, Rfx7TileCacheEntry* entry, bool restartEntry,
+                          const Quantisers* quantisers, Rfx7PackedTileEntry* entry, bool restartEntry,
                           VnDecodeBatch* batch);
 
     void setDestination(std::uint8_t* destination, std::ptrdiff_t strideBytes);
@@ -80,7 +81,7 @@ public:
 private:
     std::vector<std::uint8_t> m_bytes;
     const Quantisers* m_quantisers;
-    Rfx7TileCacheEntry* m_entry;
+    Rfx7PackedTileEntry* m_entry;
     bool m_restartEntry; // a full tile replaces whatever the entry held
     std::uint8_t* m_destination = nullptr;
     std::ptrdiff_t m_stride = 0;

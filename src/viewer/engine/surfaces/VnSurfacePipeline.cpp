@@ -489,53 +489,89 @@ void VnSurfacePipeline::rfx7Update(std::uint32_t surfaceId, const Protocol::Quan
         queueUpdate(surfaceId, target, target.region);
         return;
     }
-    QRect tileBounds;
-    for (const Protocol::Tile& tile : tiles) {
-        tileBounds |= QRect(tile.x, tile.y, kRfx7TileSize, kRfx7TileSize) & target.surfaceRect;
+    // Tiles are composed in batches of consecutive tiles whose composed image stays within
+    // MaxComposedBytes, each queued as its own update: a frame of thousands of tiles never holds a
+    // second image of its whole area beside the surface (queued images are applied early beyond
+    // MaxPendingImageBytes). Later batches are applied after earlier ones, so message order holds.
+    const QRect regionBounds = target.bounds;
+    struct Batch {
+        std::size_t end; // one past its last tile
+        QRect bounds;    // what its tiles can paint
+    };
+    std::vector<Batch> batches;
+    QRect batchBounds;
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        const QRect paints =
+            QRect(tiles[i].x, tiles[i].y, kRfx7TileSize, kRfx7TileSize) & target.surfaceRect & regionBounds;
+        const QRect grown = batchBounds | paints;
+        if (!paints.isEmpty() && !batchBounds.isEmpty() && imageBytes(grown.size()) > MaxComposedBytes) {
+            batches.push_back({i, batchBounds});
+            batchBounds = paints;
+        } else {
+            batchBounds = grown;
+        }
     }
-    allocateImage(target, tileBounds);
+    batches.push_back({tiles.size(), batchBounds});
 
     const VnRfx7DecoderRunnable::Quantisers quantisers{quantY, quantCb, quantCr};
-    std::vector<QRect> paintedRects;
-    {
-        TileComposer composer(m_decodePool, maxJobsInFlight(), target.image.get(), target.bounds);
-        std::unordered_set<std::uint32_t> seenKeys;
-        for (Protocol::Tile& tile : tiles) {
-            const QRect rect(tile.x, tile.y, kRfx7TileSize, kRfx7TileSize);
-            const bool inSurface = rect.intersects(target.surfaceRect);
-            const bool inImage = composer.hasImage() && rect.intersects(target.bounds);
-            // Tiles off the surface paint nothing; they are cached only while they touch it.
-            if (!inImage && !(useCache && inSurface)) {
-                continue;
-            }
-            Rfx7TileCacheEntry* entry = nullptr;
-            const std::uint32_t key = rfx7TileKey(tile.x, tile.y);
-            if (useCache) {
-                entry = &m_tileCache.entry(surfaceId, tile.x, tile.y);
-                // An earlier tile of this message may still be decoding into the entry: its flag is
-                // only read for keys no such tile has.
-                if (progressive && seenKeys.count(key) == 0 && !entry->hasCoefficients) {
-                    qWarning() << "invalid tile cache";
+    std::unordered_set<std::uint32_t> seenKeys;
+    std::size_t first = 0;
+    for (const Batch& batch : batches) {
+        UpdateTarget part;
+        part.knownSurface = target.knownSurface;
+        part.surfaceRect = target.surfaceRect;
+        part.bounds = regionBounds;
+        part.region = batches.size() == 1 ? target.region : target.region.intersected(batch.bounds);
+        allocateImage(part, batch.bounds);
+        std::vector<QRect> paintedRects;
+        {
+            TileComposer composer(m_decodePool, maxJobsInFlight(), part.image.get(), part.bounds);
+            for (std::size_t i = first; i < batch.end; ++i) {
+                Protocol::Tile& tile = tiles[i];
+                const QRect rect(tile.x, tile.y, kRfx7TileSize, kRfx7TileSize);
+                const bool inSurface = rect.intersects(target.surfaceRect);
+                const bool inImage = composer.hasImage() && rect.intersects(part.bounds);
+                // Tiles off the surface paint nothing; they are cached only while they touch it.
+                if (!inImage && !(useCache && inSurface)) {
+                    continue;
                 }
-                seenKeys.insert(key);
+                Rfx7PackedTileEntry* entry = nullptr;
+                const std::uint32_t key = rfx7TileKey(tile.x, tile.y);
+                if (useCache) {
+                    entry = &m_tileCache.entry(surfaceId, tile.x, tile.y);
+                    // An earlier tile of this message may still be decoding into the entry: its flag is
+                    // only read for keys no such tile has.
+                    if (progressive && seenKeys.count(key) == 0 && !entry->hasCoefficients) {
+                        qWarning() << "invalid tile cache";
+                    }
+                    seenKeys.insert(key);
+                }
+                uchar* direct = composer.directDestination(rect);
+                composer.makeRoom(rect, useCache, key, direct != nullptr, direct ? 0 : imageBytes(rect.size()));
+                auto job = std::make_unique<VnRfx7DecoderRunnable>(tile.x, tile.y, std::move(tile.data),
+                                                                   &quantisers, entry, !progressive,
+                                                                   composer.batch());
+                if (direct) {
+                    job->setDestination(direct, composer.stride());
+                }
+                composer.start(std::move(job));
             }
-            uchar* direct = composer.directDestination(rect);
-            composer.makeRoom(rect, useCache, key, direct != nullptr, direct ? 0 : imageBytes(rect.size()));
-            auto job = std::make_unique<VnRfx7DecoderRunnable>(
-                tile.x, tile.y, std::move(tile.data), &quantisers, entry, !progressive, composer.batch());
-            if (direct) {
-                job->setDestination(direct, composer.stride());
-            }
-            composer.start(std::move(job));
+            paintedRects = composer.finish();
         }
-        paintedRects = composer.finish();
+        first = batch.end;
+        QRegion painted;
+        if (!paintedRegion(budget, part.region, paintedRects, painted)) {
+            fail(regionTooComplex(surfaceId));
+            return;
+        }
+        if (batches.size() > 1 && painted.isEmpty()) {
+            continue;
+        }
+        queueUpdate(surfaceId, part, painted);
+        if (m_failed) {
+            return;
+        }
     }
-    QRegion painted;
-    if (!paintedRegion(budget, target.region, paintedRects, painted)) {
-        fail(regionTooComplex(surfaceId));
-        return;
-    }
-    queueUpdate(surfaceId, target, painted);
 }
 
 void VnSurfacePipeline::imageCodecUpdate(Protocol::Byte codecId, std::uint32_t surfaceId,
@@ -644,7 +680,7 @@ void VnSurfacePipeline::pruneTileCache(std::uint32_t surfaceId, int width, int h
     m_tileCache.prune(surfaceId, width, height);
 }
 
-Rfx7TileCacheEntry& VnSurfacePipeline::tileCacheEntry(std::uint32_t surfaceId, std::int16_t x,
+Rfx7PackedTileEntry& VnSurfacePipeline::tileCacheEntry(std::uint32_t surfaceId, std::int16_t x,
                                                       std::int16_t y) {
     return m_tileCache.entry(surfaceId, x, y);
 }

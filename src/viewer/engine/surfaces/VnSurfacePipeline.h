@@ -32,6 +32,8 @@ public:
     static constexpr qint64 MaxSurfaceBytes = qint64(1) << 30;
     // Decoded pixels waiting in finished jobs of one update, beyond which dispatch waits.
     static constexpr qint64 MaxDecodedBytesInFlight = qint64(64) << 20;
+    // The composed image of RFX7 tiles of one update at most; larger updates are queued in parts.
+    static constexpr qint64 MaxComposedBytes = qint64(64) << 20;
     // Queued commands are applied early, without waiting for frame end, beyond either of these.
     static constexpr qint64 MaxPendingImageBytes = qint64(256) << 20;
     static constexpr int MaxPendingCommands = 65536;
@@ -77,7 +79,7 @@ public:
     const Surface::CommandList& pendingCommands() const { return m_pending; }
 
     void pruneTileCache(std::uint32_t surfaceId, int width, int height);
-    Rfx7TileCacheEntry& tileCacheEntry(std::uint32_t surfaceId, std::int16_t x, std::int16_t y);
+    Rfx7PackedTileEntry& tileCacheEntry(std::uint32_t surfaceId, std::int16_t x, std::int16_t y);
     const Rfx7TileCache& tileCache() const { return m_tileCache; }
     // Every surface's size as the queued commands will leave it.
     const std::map<std::uint32_t, QSize>& queuedSurfaceSizes() const { return m_sizes; }

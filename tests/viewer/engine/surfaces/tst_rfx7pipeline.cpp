@@ -213,7 +213,7 @@ private slots:
         s.pipeline.surfaceCreate(0, 128, 64);
         QTest::ignoreMessage(QtWarningMsg, "invalid tile cache");
         s.pipeline.rfx7Update(0, coarse, coarse, coarse, {rect(64, 0, 64, 64)}, {tile(64, 0, first)}, true);
-        const Rfx7TileCacheEntry* entry = s.pipeline.tileCache().find(0, 64, 0);
+        const Rfx7PackedTileEntry* entry = s.pipeline.tileCache().find(0, 64, 0);
         QVERIFY(entry && entry->hasCoefficients);
 
         // The refinement is added to what the cache holds.
@@ -279,10 +279,10 @@ private slots:
         }
         QCOMPARE(s.pipeline.tileCache().size(0), reference.entries().size());
         for (const auto& [key, expected] : reference.entries()) {
-            const Rfx7TileCacheEntry* entry =
+            const Rfx7PackedTileEntry* entry =
                 s.pipeline.tileCache().find(0, std::int16_t(key & 0xFFFF), std::int16_t(key >> 16));
             QVERIFY(entry);
-            QVERIFY(entry->coefficients == expected.coefficients);
+            QVERIFY(entry->unpacked().coefficients == expected.coefficients);
         }
     }
 
@@ -317,6 +317,65 @@ private slots:
         QCOMPARE(s.pipeline.tileCache().size(0), std::size_t(1));
         auto update = std::dynamic_pointer_cast<Surface::UpdateCommand>(s.pipeline.pendingCommands().back());
         QCOMPARE(update->image->size(), QSize(32, 32));
+    }
+
+    // An update larger than one composed image is queued in parts, in message order, each part's
+    // image bounded, and the parts together paint what one image would have; every tile is cached.
+    void largeUpdateIsComposedInBoundedParts() {
+        const int side = 4160; // 65 x 65 tiles: one composed image would exceed the bound
+        QImage flat(64, 64, QImage::Format_ARGB32);
+        flat.fill(qRgb(40, 60, 90));
+        const std::vector<std::uint8_t> bytes = encodeBlock(flat);
+        QImage expected(64, 64, QImage::Format_ARGB32);
+        Rfx7WorkBuffer work;
+        QVERIFY(decodeRfx7Tile(work, bytes.data(), bytes.size(), kRfx7TypicalQuant, kRfx7TypicalQuant,
+                               kRfx7TypicalQuant, nullptr, expected.bits(), expected.bytesPerLine())
+                    .ok());
+        const QRgb colour = expected.pixel(0, 0);
+
+        Session s(WithCache);
+        s.pipeline.surfaceCreate(0, side, side);
+        s.apply();
+        Protocol::TileList tiles;
+        for (int y = 0; y < side; y += 64) {
+            for (int x = 0; x < side; x += 64) {
+                tiles.push_back(tile(x, y, bytes));
+            }
+        }
+        // The last tile is painted again at the top-left: the later part wins there.
+        QImage blackBlock(64, 64, QImage::Format_ARGB32);
+        blackBlock.fill(Qt::black);
+        const std::vector<std::uint8_t> black = encodeBlock(blackBlock);
+        tiles.push_back(tile(0, 0, black));
+        s.pipeline.rfx7Update(0, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
+                              {rect(0, 0, side, side)}, std::move(tiles), false);
+        int parts = 0;
+        QRegion painted;
+        for (const Surface::CommandPtr& command : s.pipeline.pendingCommands()) {
+            auto update = std::dynamic_pointer_cast<Surface::UpdateCommand>(command);
+            QVERIFY(update && update->image);
+            QVERIFY(qint64(update->image->sizeInBytes()) <= VnSurfacePipeline::MaxComposedBytes);
+            painted += update->region;
+            ++parts;
+        }
+        QVERIFY(parts > 1);
+        QCOMPARE(painted, QRegion(0, 0, side, side));
+        QVERIFY(s.apply());
+        const QImage& surface = s.surface(0);
+        QImage corner(64, 64, QImage::Format_ARGB32);
+        QVERIFY(decodeRfx7Tile(work, black.data(), black.size(), kRfx7TypicalQuant, kRfx7TypicalQuant,
+                               kRfx7TypicalQuant, nullptr, corner.bits(), corner.bytesPerLine())
+                    .ok());
+        for (int y = 0; y < side; ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(surface.constScanLine(y));
+            for (int x = 0; x < side; ++x) {
+                const QRgb want = x < 64 && y < 64 ? corner.pixel(x, y) : colour;
+                if (line[x] != want) {
+                    QFAIL(qPrintable(QStringLiteral("pixel (%1, %2) differs").arg(x).arg(y)));
+                }
+            }
+        }
+        QCOMPARE(s.pipeline.tileCache().size(0), std::size_t(65 * 65));
     }
 
     // Memory stays bounded: few jobs alive at once and one work buffer per pool thread.

@@ -2,6 +2,9 @@
 
 #include <QtTest>
 
+#include <memory>
+#include <random>
+
 class TestTileCache : public QObject {
     Q_OBJECT
 
@@ -30,7 +33,7 @@ private slots:
 
     void entriesStartEmptyAndAreShared() {
         Rfx7TileCache cache;
-        Rfx7TileCacheEntry& entry = cache.entry(1, 10, 10);
+        Rfx7PackedTileEntry& entry = cache.entry(1, 10, 10);
         QCOMPARE(entry.hasCoefficients, std::uint8_t(0));
         QCOMPARE(entry.hasAlpha, std::uint8_t(0));
         entry.hasCoefficients = 1;
@@ -40,6 +43,58 @@ private slots:
         cache.eraseSurface(1);
         QCOMPARE(cache.find(1, 0, 0), nullptr);
         QVERIFY(cache.find(2, 0, 0));
+    }
+
+    // The packed entry gives back exactly what it was given, and keeps only blocks that are not zero:
+    // a flat tile (its three LL3 blocks) stays a few hundred bytes instead of 28 KB.
+    void packedEntryRoundTrip_data() {
+        QTest::addColumn<int>("nonZero"); // coefficients set, spread at random (-1: only LL3)
+        QTest::addColumn<bool>("alpha");
+        QTest::addColumn<int>("maxStoredBytes");
+        QTest::newRow("empty") << 0 << false << 0;
+        QTest::newRow("flat tile") << -1 << false << 3 * 64 * 2;
+        QTest::newRow("flat tile with opaque alpha") << -1 << true << 3 * 64 * 2;
+        QTest::newRow("sparse") << 40 << true << 40 * 64 * 2 + 40 * 64;
+        QTest::newRow("dense") << 20000 << true << kRfx7CoefficientCount * 2 + kRfx7PlaneSize;
+    }
+
+    void packedEntryRoundTrip() {
+        QFETCH(int, nonZero);
+        QFETCH(bool, alpha);
+        QFETCH(int, maxStoredBytes);
+        auto entry = std::make_unique<Rfx7TileCacheEntry>();
+        entry->hasCoefficients = 1;
+        entry->hasAlpha = alpha ? 1 : 0;
+        std::mt19937 random(7);
+        if (nonZero < 0) {
+            for (int plane = 0; plane < 3; ++plane) {
+                for (int i = 4032; i < 4096; ++i) {
+                    entry->coefficients[std::size_t(plane * kRfx7PlaneSize + i)] = std::int16_t(i - 4000);
+                }
+            }
+        } else {
+            for (int i = 0; i < nonZero; ++i) {
+                entry->coefficients[random() % kRfx7CoefficientCount] = std::int16_t(random());
+                if (alpha) {
+                    entry->alpha[random() % kRfx7PlaneSize] = std::uint8_t(random());
+                }
+            }
+        }
+        Rfx7PackedTileEntry packed;
+        packed.pack(*entry);
+        QVERIFY(packed.storedBytes() <= std::size_t(maxStoredBytes));
+        QCOMPARE(packed.hasCoefficients, std::uint8_t(1));
+        QCOMPARE(packed.hasAlpha, entry->hasAlpha);
+        // Unpacking overwrites whatever the target held.
+        auto out = std::make_unique<Rfx7TileCacheEntry>();
+        out->coefficients.fill(-5);
+        out->alpha.fill(9);
+        packed.unpack(*out);
+        QVERIFY(out->coefficients == entry->coefficients);
+        if (alpha) {
+            QVERIFY(out->alpha == entry->alpha);
+        }
+        QCOMPARE(out->hasAlpha, entry->hasAlpha);
     }
 
     void prune_data() {
