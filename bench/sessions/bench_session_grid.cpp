@@ -2,7 +2,7 @@
 // its viewport sized so that 40 cards (8 x 5) are visible, repainted on the offscreen raster
 // platform. The cards show the camera placeholder (no screenshots yet), or screenshots that the
 // HTTPS test server sent through the screenshot cache; and the grid scrolled by one page of cards
-// before each paint.
+// before each paint; and the resident memory after scrolling through all of them with screenshots.
 
 #include "HttpsServer.h"
 #include "SessionRoutes.h"
@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonObject>
 #include <QListView>
 #include <QLoggingCategory>
@@ -186,6 +187,50 @@ void BM_ScrollPageAndPaint(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ScrollPageAndPaint)->Unit(benchmark::kMillisecond);
+
+// Resident memory in kB, as the kernel counts it.
+long residentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+// Scrolling page by page through all 2,000 sessions, each visible card answered with a full-size
+// screenshot as it is painted (the answers are fed to the cache at once, without the loader's
+// pacing). Reports how much the resident memory grew.
+void BM_ScrollThroughAllWithScreenshots(benchmark::State& state) {
+    long grown = 0;
+    int held = 0;
+    for (auto _ : state) {
+        Grid grid(nullptr);
+        const long before = residentKb();
+        QScrollBar* bar = grid.view.verticalScrollBar();
+        for (int value = 0;; value += bar->pageStep()) {
+            bar->setValue(qMin(value, bar->maximum()));
+            grid.paint();
+            for (const QString& id : grid.visibleIds()) {
+                QImage shot(ScreenShotLoader::requestSize, QImage::Format_RGB32);
+                shot.fill(QColor::fromRgb(qHash(id)));
+                emit grid.cache->loader()->succeeded(id, shot);
+            }
+            grid.paint();
+            if (value >= bar->maximum())
+                break;
+        }
+        QApplication::processEvents();
+        grown = residentKb() - before;
+        held = 0;
+        for (const Session& session : grid.model.sessions())
+            held += grid.cache->contains(session.id()) ? 1 : 0;
+    }
+    state.counters["rss_growth_MB"] = double(grown) / 1024.0;
+    state.counters["cached"] = held;
+}
+BENCHMARK(BM_ScrollThroughAllWithScreenshots)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 

@@ -1,6 +1,7 @@
-// Merging 5,000 sessions into the session model: the first list, and the same list again (only
-// the growing cells change), with a list proxy and the grid's session proxy attached and sorted
-// again after each batch, as the session page does.
+// Merging 5,000 and 100,000 sessions into the session model: the first list, the same list again
+// (only the growing cells change), and a list in which a tenth of the sessions are new, with a list
+// proxy and the grid's session proxy attached and sorted again after each batch, as the session
+// page does.
 
 #include "sessions/SessionModel.h"
 #include "sessions/SessionSortFilterProxyModel.h"
@@ -17,14 +18,13 @@
 
 namespace {
 
-constexpr int sessionCount = 5000;
 const QStringList columns{"name", "connections", "uptime", "login"};
 
-SessionList makeSessions() {
+SessionList makeSessions(int sessionCount, int firstNumber = 0) {
     SessionList list;
     const QDateTime base = QDateTime::fromString("2026-03-01T08:00:00Z", Qt::ISODate);
-    for (int i = 0; i < sessionCount; ++i) {
-        const QJsonObject o{{"id", QStringLiteral("session-%1").arg(i, 5, 10, QLatin1Char('0'))},
+    for (int i = firstNumber; i < firstNumber + sessionCount; ++i) {
+        const QJsonObject o{{"id", QStringLiteral("session-%1").arg(i, 6, 10, QLatin1Char('0'))},
                             {"command", QStringLiteral("xterm -title %1").arg(i)},
                             {"clientCount", i % 3},
                             {"started", base.addSecs(i * 37).toString(Qt::ISODate)},
@@ -63,7 +63,8 @@ struct Page {
 };
 
 void BM_FirstMerge(benchmark::State& state) {
-    const SessionList sessions = makeSessions();
+    const int sessionCount = int(state.range(0));
+    const SessionList sessions = makeSessions(sessionCount);
     for (auto _ : state) {
         state.PauseTiming();
         auto page = std::make_unique<Page>();
@@ -76,10 +77,11 @@ void BM_FirstMerge(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * sessionCount);
 }
-BENCHMARK(BM_FirstMerge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FirstMerge)->Arg(5000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 void BM_UnchangedReMerge(benchmark::State& state) {
-    const SessionList sessions = makeSessions();
+    const int sessionCount = int(state.range(0));
+    const SessionList sessions = makeSessions(sessionCount);
     Page page;
     page.model.mergeSessions(sessions);
     for (auto _ : state) {
@@ -88,7 +90,27 @@ void BM_UnchangedReMerge(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * sessionCount);
 }
-BENCHMARK(BM_UnchangedReMerge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnchangedReMerge)->Arg(5000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// A tenth of the sessions ended and as many new ones started since the last list.
+void BM_TenthReplacedMerge(benchmark::State& state) {
+    const int sessionCount = int(state.range(0));
+    const SessionList before = makeSessions(sessionCount);
+    const SessionList after = makeSessions(sessionCount, sessionCount / 10);
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto page = std::make_unique<Page>();
+        page->model.mergeSessions(before);
+        state.ResumeTiming();
+        page->model.mergeSessions(after);
+        benchmark::DoNotOptimize(page->gridProxy.rowCount());
+        state.PauseTiming();
+        page.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * sessionCount);
+}
+BENCHMARK(BM_TenthReplacedMerge)->Arg(5000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

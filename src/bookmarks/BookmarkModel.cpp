@@ -170,7 +170,10 @@ void BookmarkModel::fetch() {
 }
 
 void BookmarkModel::editBookmark(const Bookmark& bookmark) {
-    track(m_rpc->editBookmark(bookmark), Request::Edit);
+    Change change;
+    change.bookmark = bookmark;
+    change.request = track(m_rpc->editBookmark(bookmark), Request::Edit);
+    m_changes.append(change);
 }
 
 void BookmarkModel::favorite(const QString& id) {
@@ -184,7 +187,11 @@ void BookmarkModel::unfavorite(const QString& id) {
 void BookmarkModel::deleteBookmark(int row) {
     if (row < 0 || row >= m_bookmarks.size())
         return;
-    track(m_rpc->deleteBookmark(m_bookmarks.at(row).id()), Request::Delete);
+    Change change;
+    change.remove = true;
+    change.bookmark = m_bookmarks.at(row);
+    change.request = track(m_rpc->deleteBookmark(m_bookmarks.at(row).id()), Request::Delete);
+    m_changes.append(change);
     beginRemoveRows(QModelIndex(), row, row);
     m_bookmarks.removeAt(row);
     endRemoveRows();
@@ -204,15 +211,18 @@ QModelIndex BookmarkModel::addBookmark(const Bookmark& bookmark) {
     return index(row, 0);
 }
 
-void BookmarkModel::track(RpcPromise<QList<Bookmark>>* promise, Request kind) {
+quint64 BookmarkModel::track(RpcPromise<QList<Bookmark>>* promise, Request kind) {
     const quint64 request = ++m_lastRequest;
     // A list fetched before this request may not show its change yet.
     m_haveFetched = false;
     m_settleTimer->start();
     if (!promise)
-        return;
+        return request;
     deleteWhenSettled(promise, this);
     connect(promise, &RpcPromiseBase::succeeded, this, [this, promise, kind, request] {
+        for (Change& change : m_changes)
+            if (change.request == request)
+                change.answeredAt = m_lastRequest;
         // Only the answer to the latest request can hold every change made so far.
         if (request == m_lastRequest)
             setFetchedList(promise->value);
@@ -221,7 +231,10 @@ void BookmarkModel::track(RpcPromise<QList<Bookmark>>* promise, Request kind) {
         else if (kind == Request::Unfavorite)
             emit favoriteUpdated(false);
     });
-    connect(promise, &RpcPromiseBase::failed, this, [this, kind](const QString&, const QString& message) {
+    connect(promise, &RpcPromiseBase::failed, this, [this, kind, request](const QString&, const QString& message) {
+        m_changes.erase(std::remove_if(m_changes.begin(), m_changes.end(),
+                                       [request](const Change& change) { return change.request == request; }),
+                        m_changes.end());
         QString line;
         switch (kind) {
         case Request::Fetch:
@@ -245,10 +258,12 @@ void BookmarkModel::track(RpcPromise<QList<Bookmark>>* promise, Request kind) {
         if (kind != Request::Fetch)
             fetch();
     });
+    return request;
 }
 
 void BookmarkModel::setFetchedList(const QList<Bookmark>& list) {
     m_fetched = list;
+    m_fetchedRequest = m_lastRequest;
     m_haveFetched = true;
     if (!m_settleTimer->isActive())
         settled();
@@ -258,7 +273,27 @@ void BookmarkModel::settled() {
     if (!m_haveFetched)
         return;
     m_haveFetched = false;
-    mergeList(m_fetched);
+    mergeList(withChanges(m_fetched, m_fetchedRequest));
+}
+
+QList<Bookmark> BookmarkModel::withChanges(QList<Bookmark> list, quint64 request) {
+    // A change's own answer holds it. A list asked for later but before that answer came may have
+    // been made before the server took the change; one asked for after the answer holds it for sure.
+    for (const Change& change : qAsConst(m_changes)) {
+        if (change.request >= request || (change.answeredAt != 0 && request > change.answeredAt))
+            continue;
+        const QString id = change.bookmark.id();
+        list.erase(std::remove_if(list.begin(), list.end(), [&id](const Bookmark& b) { return b.id() == id; }),
+                   list.end());
+        if (!change.remove)
+            list.append(change.bookmark);
+    }
+    m_changes.erase(std::remove_if(m_changes.begin(), m_changes.end(),
+                                   [request](const Change& change) {
+                                       return change.answeredAt != 0 && request > change.answeredAt;
+                                   }),
+                    m_changes.end());
+    return list;
 }
 
 void BookmarkModel::mergeList(QList<Bookmark> list) {

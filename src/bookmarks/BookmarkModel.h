@@ -65,8 +65,19 @@ signals:
 private:
     enum class Request { Fetch, Edit, Delete, Favorite, Unfavorite };
 
-    void track(RpcPromise<QList<Bookmark>>* promise, Request kind);
+    // A change shown here before the server answered it. A list that the server may have made
+    // before it took the change gets the change again when merged.
+    struct Change {
+        quint64 request = 0;
+        quint64 answeredAt = 0; // the latest request number when the answer came; 0: unanswered
+        bool remove = false;
+        Bookmark bookmark; // what a put stores; a removal only reads the id
+    };
+
+    quint64 track(RpcPromise<QList<Bookmark>>* promise, Request kind);
     void settled();
+    // Puts the changes that the list of request `request` may lack back into it.
+    QList<Bookmark> withChanges(QList<Bookmark> list, quint64 request);
     QString columnKey(int column) const;
 
     QVector<QString> m_columns;
@@ -77,4 +88,6 @@ private:
     QTimer* m_refreshTimer = nullptr;
     QTimer* m_settleTimer = nullptr;
     quint64 m_lastRequest = 0;
+    quint64 m_fetchedRequest = 0; // the request that m_fetched answers
+    QList<Change> m_changes;
 };

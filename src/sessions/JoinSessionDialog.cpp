@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 
 bool JoinSessionDialog::parse(const QString& text, Link* link) {
     const QUrl url(text.trimmed(), QUrl::StrictMode);
@@ -30,17 +31,24 @@ bool JoinSessionDialog::parse(const QString& text, Link* link) {
 
     QString id;
     QString key;
-    const QStringList pairs = segments.at(guest).split(QLatin1Char(';')).mid(1);
-    for (const QString& pair : pairs) {
-        const int eq = pair.indexOf(QLatin1Char('='));
-        if (eq < 0)
-            continue;
-        const QString name = pair.left(eq);
-        const QString value = QUrl::fromPercentEncoding(pair.mid(eq + 1).toUtf8());
-        if (name == QLatin1String("id"))
-            id = value;
-        else if (name == QLatin1String("key"))
-            key = value;
+    const auto readPairs = [&id, &key](const QStringList& pairs) {
+        for (const QString& pair : pairs) {
+            const int eq = pair.indexOf(QLatin1Char('='));
+            if (eq < 0)
+                continue;
+            const QString name = pair.left(eq);
+            const QString value = QUrl::fromPercentEncoding(pair.mid(eq + 1).toUtf8());
+            if (name == QLatin1String("id"))
+                id = value;
+            else if (name == QLatin1String("key"))
+                key = value;
+        }
+    };
+    readPairs(segments.at(guest).split(QLatin1Char(';')).mid(1));
+    // The same pairs may come as the query instead: "/client/guest?id=abc;key=xyz".
+    if (id.isEmpty() && segments.at(guest) == QLatin1String("guest")) {
+        key.clear();
+        readPairs(url.query(QUrl::FullyEncoded).split(QRegularExpression(QStringLiteral("[;&]"))));
     }
     if (id.isEmpty())
         return false;

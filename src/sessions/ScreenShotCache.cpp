@@ -25,6 +25,12 @@ void ScreenShotLoader::request(const QString& id) {
         next();
 }
 
+void ScreenShotLoader::promote(const QString& id) {
+    const int at = m_queue.indexOf(id);
+    if (at > 0)
+        m_queue.move(at, 0);
+}
+
 void ScreenShotLoader::cancel(const QString& id) {
     m_queue.removeAll(id);
 }
@@ -105,12 +111,32 @@ ScreenShotCache::ScreenShotCache(const QSharedPointer<RpcInstance>& rpc, QObject
 }
 
 QImage ScreenShotCache::screenShot(const QString& sessionId) {
-    auto it = m_entries.constFind(sessionId);
-    if (it != m_entries.constEnd())
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    auto it = m_entries.find(sessionId);
+    if (it != m_entries.end()) {
+        it->painted = now;
+        it->paintOrder = ++m_paintOrder;
+        // The cards on screen load before those scrolled past.
+        m_loader->promote(sessionId);
         return it->image;
-    m_entries.insert(sessionId, Entry{sessionId, QImage(), QDateTime::currentDateTimeUtc()});
+    }
+    if (m_entries.size() >= maxEntries)
+        evictLeastRecentlyPainted();
+    m_entries.insert(sessionId, Entry{sessionId, QImage(), now, now, ++m_paintOrder});
     m_loader->request(sessionId);
+    m_loader->promote(sessionId);
     return QImage();
+}
+
+void ScreenShotCache::evictLeastRecentlyPainted() {
+    auto oldest = m_entries.end();
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
+        if (oldest == m_entries.end() || it->paintOrder < oldest->paintOrder)
+            oldest = it;
+    if (oldest == m_entries.end())
+        return;
+    m_loader->cancel(oldest.key());
+    m_entries.erase(oldest);
 }
 
 void ScreenShotCache::remove(const QString& sessionId) {
@@ -126,10 +152,22 @@ void ScreenShotCache::clear() {
 void ScreenShotCache::refresh() {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QStringList ids = m_entries.keys();
+    QStringList evicted;
     for (const QString& id : ids) {
-        if (m_entries.value(id).time.addMSecs(m_refreshAge) < now)
+        const Entry& entry = m_entries[id];
+        // A card on screen is painted again with every new picture; one not painted for a while
+        // has been scrolled away (or its server keeps failing), and goes.
+        if (entry.painted.addMSecs(m_paintedAge) < now) {
+            m_loader->cancel(id);
+            m_entries.remove(id);
+            evicted.append(id);
+        } else if (entry.time.addMSecs(m_refreshAge) < now) {
             m_loader->request(id);
+        }
     }
+    // A card still on screen asks again when it is repainted.
+    for (const QString& id : qAsConst(evicted))
+        emit updatedScreenShot(id);
 }
 
 void ScreenShotCache::loaded(const QString& id, const QImage& img) {

@@ -26,6 +26,8 @@ public:
     ScreenShotLoader(const QSharedPointer<RpcInstance>& rpc, QObject* parent = nullptr);
 
     void request(const QString& id);
+    // Moves a waiting id to the front of the queue.
+    void promote(const QString& id);
     // Drops the id from the queue; a load already started still answers.
     void cancel(const QString& id);
     // Empties the queue. Loads still outstanding keep counting toward the limit until they answer.
@@ -53,17 +55,25 @@ private:
     int m_answerTimeout = answerTimeout;
 };
 
-// One picture per session id, refreshed when it is older than the refresh age.
+// One picture per session id, refreshed when it is older than the refresh age. Only cards that are
+// painted are kept: an entry not painted for the painted age goes, and beyond maxEntries the one
+// painted longest ago goes, so that scrolling through thousands of sessions holds and asks for no
+// more than the cards on screen and the last few pages.
 class ScreenShotCache : public QObject {
     Q_OBJECT
 public:
     static constexpr int refreshAge = 30000;
+    static constexpr int paintedAge = 2 * refreshAge;
+    static constexpr int maxEntries = 256;
     static constexpr int tickInterval = 1000;
 
     struct Entry {
         QString sessionId;
         QImage image;
         QDateTime time;
+        // When the card was last painted (asked for its picture), and in which order.
+        QDateTime painted;
+        quint64 paintOrder = 0;
     };
 
     ScreenShotCache(const QSharedPointer<RpcInstance>& rpc, QObject* parent = nullptr);
@@ -74,9 +84,11 @@ public:
     void clear();
 
     bool contains(const QString& sessionId) const { return m_entries.contains(sessionId); }
+    int size() const { return m_entries.size(); }
     ScreenShotLoader* loader() const { return m_loader; }
     QTimer* refreshTimer() const { return m_refreshTimer; }
     void setRefreshAge(int ms) { m_refreshAge = ms; }
+    void setPaintedAge(int ms) { m_paintedAge = ms; }
 
 signals:
     void updatedScreenShot(QString sessionId);
@@ -85,9 +97,12 @@ private:
     void refresh();
     void loaded(const QString& id, const QImage& img);
     void loadFailed(const QString& id);
+    void evictLeastRecentlyPainted();
 
     QHash<QString, Entry> m_entries;
     ScreenShotLoader* m_loader = nullptr;
     QTimer* m_refreshTimer = nullptr;
     int m_refreshAge = refreshAge;
+    int m_paintedAge = paintedAge;
+    quint64 m_paintOrder = 0;
 };

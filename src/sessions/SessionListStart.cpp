@@ -65,7 +65,6 @@ void SessionListWidget::setUpConnectAndStart() {
             m_list->setCurrentIndex(static_cast<QAbstractProxyModel*>(m_list->model())->mapFromSource(index));
             m_grid->setCurrentIndex(static_cast<QAbstractProxyModel*>(m_grid->model())->mapFromSource(index));
         }
-        updateActions();
     });
     // A change of the current row forgets the session last started here.
     for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(m_list), static_cast<QAbstractItemView*>(m_grid)})
@@ -79,8 +78,13 @@ void SessionListWidget::beginInteraction() {
         return;
     m_begun = true;
     const QVariantMap hostInfo = m_context ? m_context->hostInfo : QVariantMap();
-    if (!hostInfo.value(QStringLiteral("screenShot"), true).toBool())
-        showListPage();
+    // A host without screenshots has no grid; the user's own choice of page stays as it was.
+    if (!hostInfo.value(QStringLiteral("screenShot"), true).toBool()) {
+        m_showGridAction->setChecked(false);
+        m_showGridAction->setEnabled(false);
+        m_showListAction->setChecked(true);
+        switchToList(false);
+    }
     m_newSession->setVisible(!hostInfo.value(QStringLiteral("disableStart"), false).toBool());
     m_model->startUpdating();
     updateActions();

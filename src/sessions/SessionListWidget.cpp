@@ -168,11 +168,29 @@ SessionListWidget::SessionListWidget(QSharedPointer<RpcInstance> rpc, QSharedPoi
             m_grid->setCurrentIndex(m_gridProxy->index(0, 0));
         updateActions();
     });
-    connect(m_model, &SessionModel::sessionRemoved, this, [this](const Session& session) {
-        m_screenShots->remove(session.id());
-        updateActions();
+    // The model ends every batch of row signals with sessionsUpdated, which updates the actions once.
+    connect(m_model, &SessionModel::sessionRemoved, this,
+            [this](const Session& session) { m_screenShots->remove(session.id()); });
+    connect(m_model, &SessionModel::sessionChanged, this, [this](const QModelIndex& index) {
+        const Session session = index.data(SessionModel::SessionRole).value<Session>();
+        if (!session.id().isEmpty())
+            m_grid->update(m_gridProxy->mapFromSource(index));
+        emit sessionChanged(!session.id().isEmpty());
     });
-    connect(m_model, &SessionModel::sessionChanged, this, &SessionListWidget::updateActions);
+    // A large list resets the model; the user's current session stays current in both views.
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] {
+        m_currentBeforeReset = {currentSessionOf(m_list).id(), currentSessionOf(m_grid).id()};
+    });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        const QString started = m_lastStartedSessionId;
+        const QModelIndex list = m_listProxy->mapFromSource(m_model->indexOfSession(m_currentBeforeReset.first));
+        const QModelIndex grid = m_gridProxy->mapFromSource(m_model->indexOfSession(m_currentBeforeReset.second));
+        if (list.isValid())
+            m_list->setCurrentIndex(list);
+        if (grid.isValid())
+            m_grid->setCurrentIndex(grid);
+        m_lastStartedSessionId = started;
+    });
 
     // The Session menu: on the menu buttons and as a context menu of the rows of either view.
     m_sessionMenu = buildSessionMenu(this, this, SLOT(sessionMenuAction()));
@@ -338,6 +356,8 @@ void SessionListWidget::buildViews() {
     m_grid->setWrapping(true);
     m_grid->setResizeMode(QListView::Adjust);
     m_grid->setSpacing(6);
+    // Every card has the delegate's one size: the layout need not ask each of thousands.
+    m_grid->setUniformItemSizes(true);
     // Cells take the card's size from the delegate.
     m_delegate = new SessionDelegate(m_screenShots, m_grid);
     m_grid->setItemDelegate(m_delegate);
@@ -456,17 +476,23 @@ void SessionListWidget::logout() {
     m_rpc->dispose(m_rpc);
 }
 
-void SessionListWidget::switchToList() {
+void SessionListWidget::switchToList(bool remember) {
     m_pageChosen = true;
     m_list->setFocus(Qt::OtherFocusReason);
     m_pages->setCurrentIndex(0);
     m_screenShots->clear();
     update();
-    QSettings().setValue(QLatin1String(showGridKey), false);
+    if (remember)
+        QSettings().setValue(QLatin1String(showGridKey), false);
     emit listView();
 }
 
 void SessionListWidget::switchToGrid() {
+    // The host has no screenshots: the list stays.
+    if (!m_showGridAction->isEnabled()) {
+        m_showListAction->setChecked(true);
+        return;
+    }
     m_pageChosen = true;
     m_grid->setFocus(Qt::OtherFocusReason);
     m_pages->setCurrentIndex(1);
@@ -580,12 +606,18 @@ void SessionListWidget::selectFirstListRow() {
 }
 
 QAbstractItemView* SessionListWidget::currentView() const {
-    return m_pages->currentWidget() == m_list ? static_cast<QAbstractItemView*>(m_list)
-                                              : static_cast<QAbstractItemView*>(m_grid);
+    // The pages are the list's and the grid's containers.
+    return m_pages->currentIndex() == 0 ? static_cast<QAbstractItemView*>(m_list)
+                                        : static_cast<QAbstractItemView*>(m_grid);
+}
+
+Session SessionListWidget::currentSessionOf(const QAbstractItemView* view) {
+    const QModelIndex current = view->currentIndex();
+    return current.sibling(current.row(), 0).data(SessionModel::SessionRole).value<Session>();
 }
 
 Session SessionListWidget::currentSession() const {
-    return currentView()->currentIndex().data(SessionModel::SessionRole).value<Session>();
+    return currentSessionOf(currentView());
 }
 
 QMap<int, QString> SessionListWidget::sessionMenuActions() {
@@ -807,11 +839,8 @@ void SessionListWidget::runCommand(const QString& id, QJsonObject params, bool b
     connect(promise, &RpcPromiseBase::succeeded, this, [this, promise, background] {
         const QVariantMap result = promise->value;
         if (background) {
-            auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Command Executed in background"),
-                                        backgroundRunText(result), QMessageBox::Close);
-            box->setTextFormat(Qt::RichText);
-            box->setAttribute(Qt::WA_DeleteOnClose);
-            box->show();
+            looseBox(QMessageBox::NoIcon, QStringLiteral("Command Executed in background"), backgroundRunText(result))
+                ->show();
             return;
         }
         auto* dialog = new ExecOutputDialog(this);

@@ -5,6 +5,7 @@
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
+#include <QPair>
 #include <QModelIndex>
 #include <QPointer>
 #include <QSharedPointer>
@@ -66,6 +67,8 @@ signals:
     void widgetClosed();
     void showSessionMenu(int mask);
     void backup();
+    // A session of the model changed; true when the changed row holds a session.
+    void sessionChanged(bool valid);
     void listView();
     void gridView();
     void logAppended(QString line);
@@ -115,10 +118,11 @@ private:
     void placeListButtons(int row);
     void placeGridButtons(int row);
     void selectFirstListRow();
-    // Show a page without checking its View menu action.
-    void switchToList();
+    // Show a page without checking its View menu action; remember: write the choice to the settings.
+    void switchToList(bool remember = true);
     void switchToGrid();
     Session currentSession() const;
+    static Session currentSessionOf(const QAbstractItemView* view);
     // Connect and start (SessionListStart.cpp).
     void setUpConnectAndStart();
     void applyProfile(const QVariantMap& profile);
@@ -188,6 +192,8 @@ private:
     QVariantMap m_bookmarkPermissions;
     QJsonArray m_networkTypes;
     QString m_lastStartedSessionId;
+    // The current sessions of the list and the grid while the model resets.
+    QPair<QString, QString> m_currentBeforeReset;
     QAction* m_bookmarksAction = nullptr;
     QMenu* m_sessionMenu = nullptr;
     QPointer<StartSessionDialog> m_startDialog;

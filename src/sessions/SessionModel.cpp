@@ -187,8 +187,9 @@ void SessionModel::fetch() {
 }
 
 void SessionModel::receiveSessions(const SessionList& list, quint64 request, bool shared) {
-    // Older than what is shown, or fetched for the other kind of list: it would undo newer news.
-    if (shared != m_shared || request <= m_lastMerged)
+    // Older than what is shown, asked for before the latest push, or fetched for the other kind of
+    // list: it would undo newer news.
+    if (shared != m_shared || request <= m_lastMerged || request <= m_lastRequestBeforePush)
         return;
     if (request == m_lastRequest && m_settleTimer->isActive()) {
         m_pendingSessions = list;
@@ -216,11 +217,74 @@ void SessionModel::receivePushedList(const SessionList& list) {
     // The server re-sends the user's own list; it has no place among the shared sessions.
     if (m_shared)
         return;
+    supersedeReplies();
     mergeSessions(list);
+}
+
+void SessionModel::supersedeReplies() {
+    // Replies to requests sent so far may predate this push; the next poll brings what they held.
+    m_lastRequestBeforePush = m_lastRequest;
+    if (m_pendingRequest != 0 && m_pendingRequest <= m_lastRequestBeforePush) {
+        m_pendingSessions.clear();
+        m_pendingRequest = 0;
+    }
+}
+
+int SessionModel::addedAndRemoved(const SessionList& incoming) const {
+    int count = 0;
+    int r = 0;
+    int head = 0;
+    while (head < incoming.size() && r < m_rows.size()) {
+        const QString& rowId = m_rows.at(r).id();
+        const QString& nextId = incoming.at(head).id();
+        if (rowId < nextId) {
+            ++r;
+            ++count;
+        } else if (nextId < rowId) {
+            ++head;
+            ++count;
+        } else {
+            ++r;
+            ++head;
+        }
+    }
+    return count + (incoming.size() - head) + (m_rows.size() - r);
+}
+
+void SessionModel::replaceRows(const SessionList& incoming) {
+    beginResetModel();
+    const SessionList before = m_rows;
+    m_rows = incoming;
+    endResetModel();
+    // The record signals still tell each session, once the rows are in place.
+    int b = 0;
+    int r = 0;
+    while (b < before.size() || r < m_rows.size()) {
+        if (r >= m_rows.size() || (b < before.size() && before.at(b).id() < m_rows.at(r).id())) {
+            emit sessionRemoved(before.at(b++));
+        } else if (b >= before.size() || m_rows.at(r).id() < before.at(b).id()) {
+            emit sessionAdded(index(r++, 0));
+        } else {
+            if (before.at(b) != m_rows.at(r))
+                emit sessionChanged(index(r, 0));
+            ++b;
+            ++r;
+        }
+    }
+    emit sessionsUpdated();
 }
 
 void SessionModel::mergeSessions(const SessionList& incomingList) {
     const SessionList incoming = sortedUnique(incomingList);
+    // Row by row, a long list keeps every view and proxy busy for each row: one reset instead.
+    if (addedAndRemoved(incoming) > rowByRowLimit) {
+        replaceRows(incoming);
+        return;
+    }
+    QVector<QPair<int, int>> ranges;
+    const bool ranged = qMax(m_rows.size(), incoming.size()) > cellByCellLimit;
+    if (ranged)
+        ranges.fill(qMakePair(-1, -1), m_columns.size());
     bool changed = false;
     int r = 0;
     int head = 0;
@@ -244,7 +308,7 @@ void SessionModel::mergeSessions(const SessionList& incomingList) {
         } else {
             const Session before = m_rows.at(r);
             m_rows[r] = next;
-            if (notifyChangedColumns(before, next, r))
+            if (notifyChangedColumns(before, next, r, ranged ? &ranges : nullptr))
                 changed = true;
             ++r;
             ++head;
@@ -264,11 +328,15 @@ void SessionModel::mergeSessions(const SessionList& incomingList) {
         changed = true;
         emit sessionRemoved(removed);
     }
+    for (int c = 0; c < ranges.size(); ++c)
+        if (ranges.at(c).first >= 0)
+            emit dataChanged(index(ranges.at(c).first, c), index(ranges.at(c).second, c));
     if (changed)
         emit sessionsUpdated();
 }
 
-bool SessionModel::notifyChangedColumns(const Session& before, const Session& after, int row) {
+bool SessionModel::notifyChangedColumns(const Session& before, const Session& after, int row,
+                                        QVector<QPair<int, int>>* ranges) {
     for (int c = 0; c < m_columns.size(); ++c) {
         const QString& key = m_columns.at(c);
         bool refresh = false;
@@ -280,7 +348,12 @@ bool SessionModel::notifyChangedColumns(const Session& before, const Session& af
             refresh = true;
         else if (key == loginKey)
             refresh = before.login() != after.login();
-        if (refresh) {
+        if (refresh && ranges) {
+            QPair<int, int>& range = (*ranges)[c];
+            if (range.first < 0)
+                range.first = row;
+            range.second = row;
+        } else if (refresh) {
             const QModelIndex cell = index(row, c);
             emit dataChanged(cell, cell);
         }
@@ -294,6 +367,7 @@ bool SessionModel::notifyChangedColumns(const Session& before, const Session& af
 void SessionModel::pushed() {
     m_pollTimer->setInterval(pollIntervalAfterPush);
     m_pollTimer->start();
+    supersedeReplies();
 }
 
 void SessionModel::updateSession(const Session& session) {

@@ -4,7 +4,9 @@
 
 #include <QAbstractTableModel>
 #include <QSharedPointer>
+#include <QPair>
 #include <QStringList>
+#include <QVector>
 
 class ConnectionContext;
 class QTimer;
@@ -20,6 +22,10 @@ public:
     static constexpr int pollInterval = 60000;
     static constexpr int pollIntervalAfterPush = 180000;
     static constexpr int settleInterval = 500;
+    // A merge that adds or removes more rows than this resets the model instead of one signal per row.
+    static constexpr int rowByRowLimit = 64;
+    // Above this many rows, the cells of one column that a merge refreshes are told in one range.
+    static constexpr int cellByCellLimit = 1000;
 
     SessionModel(const QStringList& columns, const QSharedPointer<RpcInstance>& rpc,
                  const QSharedPointer<ConnectionContext>& context, QObject* parent = nullptr);
@@ -60,8 +66,14 @@ private:
     void receiveSessions(const SessionList& list, quint64 request, bool shared);
     void settle();
     void pushed();
+    void supersedeReplies();
     void receivePushedList(const SessionList& list);
-    bool notifyChangedColumns(const Session& before, const Session& after, int row);
+    // Without ranges each refreshed cell is told at once; with them (one first/last row pair per
+    // column) the rows are only recorded, to be told in one signal per column.
+    bool notifyChangedColumns(const Session& before, const Session& after, int row,
+                              QVector<QPair<int, int>>* ranges = nullptr);
+    int addedAndRemoved(const SessionList& incoming) const;
+    void replaceRows(const SessionList& incoming);
     QDateTime now() const;
 
     QStringList m_columns;
@@ -77,5 +89,7 @@ private:
     quint64 m_lastRequest = 0;
     quint64 m_pendingRequest = 0; // 0: nothing pending
     quint64 m_lastMerged = 0;
+    // The latest request sent before the latest push: replies up to it may undo that push.
+    quint64 m_lastRequestBeforePush = 0;
     QDateTime m_now;
 };

@@ -1,5 +1,6 @@
 #include "sessions/ViewerEndReport.h"
 
+#include "sessions/SessionPageBoxes.h"
 #include "viewer/engine/RdpInstance.h"
 
 #include <QCoreApplication>
@@ -18,10 +19,8 @@ QString shownAsText(const QString& text) {
 }
 
 void showBox(const QString& title, const QString& text) {
-    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Close);
-    box->setTextFormat(Qt::RichText);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->show();
+    // Not modal: one viewer's end must not block the others.
+    SessionPageBoxes::looseBox(QMessageBox::Warning, title, text)->show();
 }
 
 } // namespace

@@ -76,6 +76,8 @@ private slots:
     void favourites();
     void replyInsideTheSettleTimeIsHeldBack();
     void staleReplyNeverRevertsAnEdit();
+    void listOlderThanAnUnansweredChange_data();
+    void listOlderThanAnUnansweredChange();
     void refusedChange_data();
     void refusedChange();
     void failedFetchOnlyLogs();
@@ -294,6 +296,45 @@ void TestBookmarkModel::staleReplyNeverRevertsAnEdit() {
     QTRY_VERIFY_WITH_TIMEOUT(rowsOf(*model).contains("z:Later"), wait);
     QCOMPARE(rowsOf(*model), (QStringList{"a:New", "z:Later"}));
     QVERIFY2(!recorder.events.contains("data 0,0 Old"), qPrintable(recorder.events.join(", ")));
+}
+
+void TestBookmarkModel::listOlderThanAnUnansweredChange_data() {
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QStringList>("rows");
+    QTest::newRow("add") << "edit" << QStringList{"a:A", "b:B", "c:C"};
+    QTest::newRow("delete") << "delete" << QStringList{"c:C"};
+    QTest::newRow("rename") << "edit" << QStringList{"a:Renamed", "c:C"};
+}
+
+void TestBookmarkModel::listOlderThanAnUnansweredChange() {
+    QFETCH(QString, operation);
+    QFETCH(QStringList, rows);
+    BookmarkModel* model = loadedModel(QJsonArray{entry("a", "A"), entry("c", "C")});
+    QVERIFY(model);
+    const QList<Bookmark> before = model->bookmarks();
+    // The change stays unanswered for a while.
+    m_peer->routes.delayNext(operation, {2000});
+    const QString tag = QString::fromLatin1(QTest::currentDataTag());
+    if (tag == QLatin1String("add"))
+        QVERIFY(model->addBookmark(userBookmarks(QJsonArray{entry("b", "B")}).at(0)).isValid());
+    else if (tag == QLatin1String("delete"))
+        model->deleteBookmark(0);
+    else
+        QVERIFY(model->setData(model->index(0, 0), QStringLiteral("Renamed")));
+    QCOMPARE(rowsOf(*model), rows);
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->routes.received(operation).size(), 1, wait);
+    // A list asked for after the change, made by the server before it took the change.
+    m_peer->routes.delayNext("list", {1500});
+    model->fetch();
+    model->setFetchedList(before);
+    Recorder recorder(model);
+    QTRY_VERIFY_WITH_TIMEOUT(!model->settleTimer()->isActive(), wait);
+    QCOMPARE(rowsOf(*model), rows);
+    QCOMPARE(recorder.events, QStringList());
+    // The server's own answers agree.
+    QTRY_COMPARE_WITH_TIMEOUT(m_peer->routes.received("list").size(), 2, wait);
+    QTest::qWait(2500);
+    QCOMPARE(rowsOf(*model), rows);
 }
 
 void TestBookmarkModel::refusedChange_data() {

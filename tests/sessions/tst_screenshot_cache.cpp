@@ -38,6 +38,12 @@ QStringList ids(int count) {
     return list;
 }
 
+// Loads that are out at the same time reach the server in any order.
+QStringList sorted(QStringList list) {
+    list.sort();
+    return list;
+}
+
 } // namespace
 
 class TestScreenShotCache : public QObject {
@@ -52,6 +58,8 @@ private slots:
     void refreshAfterTheAge();
     void removedWhileOutstanding();
     void clearKeepsCountingOutstandingLoads();
+    void scrollingThroughThousandsKeepsTheLastCards();
+    void onlyPaintedCardsStayAndRefresh();
 };
 
 void TestScreenShotCache::pacing() {
@@ -77,7 +85,8 @@ void TestScreenShotCache::pacing() {
 
     // Then one per pacing interval until four are outstanding, and no more.
     loader.pacingTimer()->setInterval(50);
-    QTRY_COMPARE_WITH_TIMEOUT(peer.routes.screenshotRequests(), (QStringList{"s0", "s1", "s2", "s3"}), wait);
+    QTRY_COMPARE_WITH_TIMEOUT(sorted(peer.routes.screenshotRequests()), (QStringList{"s0", "s1", "s2", "s3"}),
+                              wait);
     QTest::qWait(500);
     QCOMPARE(peer.routes.screenshotRequests().size(), 4);
     QCOMPARE(loader.inFlight().size(), 4);
@@ -97,7 +106,7 @@ void TestScreenShotCache::answersLetTheNextStart() {
     for (const QString& id : ids(10))
         loader.request(id);
     QTRY_COMPARE_WITH_TIMEOUT(succeeded.size(), 10, wait);
-    QCOMPARE(peer.routes.screenshotRequests(), ids(10));
+    QCOMPARE(sorted(peer.routes.screenshotRequests()), ids(10));
     QVERIFY(mostInFlight <= ScreenShotLoader::maxInFlight);
     for (const QList<QVariant>& answer : succeeded)
         QCOMPARE(SessionRoutes::labelOf(answer.at(1).value<QImage>()), answer.at(0).toString());
@@ -118,7 +127,7 @@ void TestScreenShotCache::loadsThatNeverAnswer() {
         loader.request(id);
     // Silent loads give their places up, so all six reach the server.
     QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 6, wait);
-    QCOMPARE(peer.routes.screenshotRequests(), ids(6));
+    QCOMPARE(sorted(peer.routes.screenshotRequests()), ids(6));
     QCOMPARE(peer.failureLines().size(), 6);
     QCOMPARE(peer.failureLines().at(0), logPrefix + QStringLiteral("s0: no answer"));
     QVERIFY(loader.inFlight().isEmpty());
@@ -223,6 +232,65 @@ void TestScreenShotCache::clearKeepsCountingOutstandingLoads() {
     QTest::qWait(500);
     QCOMPARE(peer.routes.screenshotRequests().size(), 4);
     QCOMPARE(cache.loader()->inFlight().size(), 4);
+}
+
+void TestScreenShotCache::scrollingThroughThousandsKeepsTheLastCards() {
+    WebPeer peer;
+    QVERIFY(peer.start());
+    const QStringList all = ids(2000);
+    for (const QString& id : all)
+        peer.routes.setShot(id, SessionRoutes::NoAnswer);
+    ScreenShotCache cache(peer.rpc);
+    cache.loader()->pacingTimer()->setInterval(60000);
+    // Every card painted once, in order, as a fast scroll through the grid does.
+    for (const QString& id : all)
+        cache.screenShot(id);
+    QCOMPARE(cache.size(), ScreenShotCache::maxEntries);
+    QVERIFY(!cache.contains(all.first()));
+    for (const QString& id : all.mid(all.size() - ScreenShotCache::maxEntries))
+        QVERIFY(cache.contains(id));
+    // Only cards still held wait for their picture, the one painted last first.
+    const QStringList queue = cache.loader()->queue();
+    QVERIFY(queue.size() <= ScreenShotCache::maxEntries);
+    QCOMPARE(queue.first(), all.last());
+    for (const QString& id : queue)
+        QVERIFY(cache.contains(id));
+    // A card painted again moves ahead of the others.
+    cache.screenShot(all.at(1900));
+    QCOMPARE(cache.loader()->queue().first(), all.at(1900));
+}
+
+void TestScreenShotCache::onlyPaintedCardsStayAndRefresh() {
+    WebPeer peer;
+    QVERIFY(peer.start());
+    ScreenShotCache cache(peer.rpc);
+    cache.refreshTimer()->setInterval(50);
+    cache.loader()->pacingTimer()->setInterval(20);
+    QSignalSpy updated(&cache, &ScreenShotCache::updatedScreenShot);
+    cache.screenShot("shown");
+    cache.screenShot("gone");
+    QTRY_COMPARE_WITH_TIMEOUT(updated.size(), 2, wait);
+    cache.setRefreshAge(200);
+    cache.setPaintedAge(1000);
+
+    bool toldGone = false;
+    connect(&cache, &ScreenShotCache::updatedScreenShot, this, [&cache, &toldGone](const QString& id) {
+        toldGone = toldGone || (id == QLatin1String("gone") && !cache.contains(id));
+    });
+    // "shown" stays on screen and is painted again and again; "gone" was scrolled away.
+    QTimer paint;
+    connect(&paint, &QTimer::timeout, this, [&cache] { cache.screenShot("shown"); });
+    paint.start(100);
+    QTRY_VERIFY_WITH_TIMEOUT(!cache.contains("gone"), wait);
+    QVERIFY(cache.contains("shown"));
+    // Its cell is told, so that a card still on screen asks again when repainted.
+    QVERIFY(toldGone);
+    const int goneRequests = peer.routes.screenshotRequests().count("gone");
+    const int shownRequests = peer.routes.screenshotRequests().count("shown");
+    QTest::qWait(1500);
+    QCOMPARE(peer.routes.screenshotRequests().count("gone"), goneRequests);
+    QVERIFY(peer.routes.screenshotRequests().count("shown") > shownRequests);
+    QVERIFY(cache.contains("shown"));
 }
 
 QTEST_MAIN(TestScreenShotCache)

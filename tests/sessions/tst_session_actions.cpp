@@ -440,6 +440,7 @@ void TestSessionActions::executeInBackground() {
     QMessageBox* box = openBoxes().first();
     QCOMPARE(box->text(), QStringLiteral("Program Started<br />PID 4194304"));
     QCOMPARE(box->windowTitle(), QStringLiteral("Command Executed in background"));
+    QCOMPARE(box->windowModality(), Qt::NonModal);
     QCOMPARE(t.routes.operations(execBgPath),
              (QList<QJsonObject>{{{"command", "sleep 100"}, {"env", QJsonObject()}, {"id", "s1"}}}));
     QVERIFY(!visibleChild<ExecOutputDialog>(t.page.data()));

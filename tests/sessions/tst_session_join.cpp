@@ -77,6 +77,13 @@ private slots:
                                           << "a;b" << "k /";
         QTest::newRow("http") << "http://h:8080/client/guest;id=s1;key=k" << true << "http://h:8080" << "s1"
                               << "k";
+        QTest::newRow("query form") << "https://h.example/client/guest?id=abc;key=xyz" << true
+                                    << "https://h.example" << "abc" << "xyz";
+        QTest::newRow("query form, ampersand") << "https://h/velnor/client/guest?key=k%3B1&id=s1" << true
+                                               << "https://h/velnor" << "s1" << "k;1";
+        QTest::newRow("query form, no key") << "https://h/client/guest?id=s1" << true << "https://h" << "s1" << "";
+        QTest::newRow("query form, no id") << "https://h/client/guest?key=k" << false << "" << "" << "";
+        QTest::newRow("query form, empty id") << "https://h/client/guest?id=;key=k" << false << "" << "" << "";
         QTest::newRow("other scheme") << "ftp://h/client/guest;id=s1;key=k" << false << "" << "" << "";
         QTest::newRow("javascript") << "javascript:alert(1)//client/guest;id=s1" << false << "" << "" << "";
         QTest::newRow("no host") << "https:///client/guest;id=s1;key=k" << false << "" << "" << "";

@@ -99,9 +99,12 @@ private slots:
     void settleAgainstTheServersDelay_data();
     void settleAgainstTheServersDelay();
     void replySlowerThanTheNextPoll();
+    void replyAskedBeforeAPush_data();
+    void replyAskedBeforeAPush();
     void pushes();
     void pushesWhileShared();
     void refusedRenameStaysUntilTheNextMerge();
+    void largeListsWithoutASignalPerRow();
 };
 
 void TestSessionModel::merge_data() {
@@ -259,6 +262,45 @@ void TestSessionModel::replySlowerThanTheNextPoll() {
     QCOMPARE(recorder.events.filter(QStringLiteral("removed")), QStringList());
 }
 
+void TestSessionModel::replyAskedBeforeAPush_data() {
+    QTest::addColumn<int>("delay");
+    QTest::newRow("reply held back by the settle timer") << 0;
+    QTest::newRow("reply after the settle timer") << 800;
+}
+
+void TestSessionModel::replyAskedBeforeAPush() {
+    QFETCH(int, delay);
+    WebPeer peer;
+    QVERIFY(peer.start());
+    const QJsonArray listed{session("a", "xterm", 1), session("b")};
+    peer.routes.setOwn(listed);
+    SessionModel model(columns, peer.rpc, nullptr);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.startUpdating();
+    QTRY_COMPARE_WITH_TIMEOUT(rowsOf(model), (QStringList{"a:xterm", "b:xterm"}), wait);
+    QTRY_VERIFY_WITH_TIMEOUT(!model.settleTimer()->isActive(), wait);
+
+    // A poll, and 100 ms later the server pushes three changes that its reply does not know.
+    peer.routes.setListDelay(delay);
+    model.forceUpdate();
+    QTRY_COMPARE_WITH_TIMEOUT(peer.routes.listRequests(), 2, wait);
+    QTest::qWait(100);
+    emit peer.rpc->sessionUpdated(Session::fromJson(session("a", "xterm", 3)));
+    emit peer.rpc->sessionUpdated(Session::fromJson(session("c")));
+    emit peer.rpc->sessionDeleted(Session::fromJson(session("b")));
+    const QStringList pushed{"a:xterm", "c:xterm"};
+    QCOMPARE(rowsOf(model), pushed);
+    QTest::qWait(delay + 1000);
+    QCOMPARE(rowsOf(model), pushed);
+    QCOMPARE(model.sessions().at(0).clientCount(), 3);
+
+    // A poll asked for after the pushes is merged as usual.
+    peer.routes.setListDelay(0);
+    model.forceUpdate();
+    QTRY_COMPARE_WITH_TIMEOUT(rowsOf(model), (QStringList{"a:xterm", "b:xterm"}), wait);
+    QCOMPARE(model.sessions().at(0).clientCount(), 1);
+}
+
 void TestSessionModel::pushes() {
     WebPeer peer;
     QVERIFY(peer.start());
@@ -356,6 +398,55 @@ void TestSessionModel::refusedRenameStaysUntilTheNextMerge() {
     model.forceUpdate();
     QTRY_COMPARE_WITH_TIMEOUT(model.index(0, 0).data().toString(), QStringLiteral("xterm"), wait);
     QCOMPARE(peer.server.requests(paramsPath).size(), 1);
+}
+
+void TestSessionModel::largeListsWithoutASignalPerRow() {
+    const auto numbered = [](int from, int to, int clients) {
+        QJsonArray list;
+        for (int i = from; i < to; ++i)
+            list.append(session(QStringLiteral("s%1").arg(i, 5, 10, QLatin1Char('0')), "xterm", clients));
+        return sessionsOf(list);
+    };
+    SessionModel model(columns, nullptr, nullptr);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy cells(&model, &QAbstractItemModel::dataChanged);
+    QSignalSpy added(&model, &SessionModel::sessionAdded);
+    QSignalSpy gone(&model, &SessionModel::sessionRemoved);
+    QSignalSpy updated(&model, &SessionModel::sessionsUpdated);
+
+    // A first list of 3,000: one reset, and still one sessionAdded per session.
+    model.mergeSessions(numbered(0, 3000, 1));
+    QCOMPARE(model.rowCount(), 3000);
+    QCOMPARE(inserted.size(), 0);
+    QCOMPARE(resets.size(), 1);
+    QCOMPARE(added.size(), 3000);
+    QCOMPARE(updated.size(), 1);
+
+    // The same sessions again: the refreshed cells of each column in one range.
+    model.mergeSessions(numbered(0, 3000, 1));
+    QCOMPARE(cells.size(), 1);
+    QCOMPARE(cells.at(0).at(0).toModelIndex(), model.index(0, 2));
+    QCOMPARE(cells.at(0).at(1).toModelIndex(), model.index(2999, 2));
+    QCOMPARE(resets.size(), 1);
+
+    // A thousand gone and a thousand new: one reset again, each removal told.
+    model.mergeSessions(numbered(1000, 4000, 1));
+    QCOMPARE(model.rowCount(), 3000);
+    QCOMPARE(model.sessions().first().id(), QStringLiteral("s01000"));
+    QCOMPARE(inserted.size() + removed.size(), 0);
+    QCOMPARE(resets.size(), 2);
+    QCOMPARE(gone.size(), 1000);
+    QCOMPARE(added.size(), 4000);
+    QCOMPARE(updated.size(), 2);
+
+    // A few changes to a long list stay row by row.
+    model.mergeSessions(numbered(1001, 4001, 1));
+    QCOMPARE(inserted.size(), 1);
+    QCOMPARE(removed.size(), 1);
+    QCOMPARE(resets.size(), 2);
 }
 
 QTEST_MAIN(TestSessionModel)

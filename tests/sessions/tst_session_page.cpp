@@ -29,6 +29,7 @@
 #include <QSortFilterProxyModel>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QTableWidget>
 #include <QTest>
 
 using HttpsPeer::Response;
@@ -72,6 +73,20 @@ QListView* gridOf(const SessionListWidget* page) {
     return page->gridView();
 }
 
+// The id that the one open info dialog shows; the dialog is closed.
+QString shownSessionId(QWidget* page) {
+    QString id;
+    for (InfoDialog* dialog : page->findChildren<InfoDialog*>()) {
+        if (!dialog->isVisible())
+            continue;
+        for (int r = 0; r < dialog->table()->rowCount(); ++r)
+            if (dialog->table()->item(r, 0)->text() == QLatin1String("Session Id"))
+                id = dialog->table()->item(r, 1)->text();
+        dialog->close();
+    }
+    return id;
+}
+
 void closeBoxes() {
     for (QWidget* widget : QApplication::topLevelWidgets())
         if (auto* box = qobject_cast<QMessageBox*>(widget))
@@ -97,6 +112,8 @@ struct PageUnderTest {
     QScopedPointer<SessionListWidget> page;
     // The user profile's answer; the server's default when empty.
     QJsonObject profile;
+    // The connection's host options.
+    QVariantMap hostInfo;
 
     ~PageUnderTest() { page.reset(); }
 
@@ -118,7 +135,9 @@ struct PageUnderTest {
         web->sshAuth(QJsonObject());
         if (!QTest::qWaitFor([this] { return server.openStreams() == 1; }, wait))
             return false;
-        page.reset(new SessionListWidget(rpc, QSharedPointer<ConnectionContext>::create(), QJsonObject()));
+        auto context = QSharedPointer<ConnectionContext>::create();
+        context->hostInfo = hostInfo;
+        page.reset(new SessionListWidget(rpc, context, QJsonObject()));
         page->beginInteraction();
         return QTest::qWaitFor([this, own] { return page->model()->rowCount() == own.size(); }, wait);
     }
@@ -159,6 +178,11 @@ private slots:
     void webPageSignsOutOnce();
     void logoutByTransport_data();
     void logoutByTransport();
+    void sessionChangeIsAnnounced();
+    void hostWithoutScreenshotsShowsTheList();
+    void currentSessionSurvivesALargeList();
+    void actionsReachTheHighlightedSession_data();
+    void actionsReachTheHighlightedSession();
 
 private:
     QScopedPointer<QTemporaryDir> m_settings;
@@ -604,6 +628,156 @@ void TestSessionPage::logoutByTransport() {
         SessionListWidget page(rpc, nullptr, QJsonObject());
     }
     QCOMPARE(rpc->disposals, 2 * disposals);
+}
+
+
+void TestSessionPage::actionsReachTheHighlightedSession_data() {
+    QTest::addColumn<bool>("grid");
+    QTest::addColumn<QString>("highlighted");
+    for (const bool grid : {false, true})
+        for (const char* id : {"old", "young"})
+            QTest::addRow("%s page, %s", grid ? "grid" : "list", id) << grid << QString::fromLatin1(id);
+}
+
+void TestSessionPage::actionsReachTheHighlightedSession() {
+    QFETCH(bool, grid);
+    QFETCH(QString, highlighted);
+    // The list shows the older session first, the grid the younger: the two views disagree on rows.
+    QJsonObject young = session("young", "Young one", "2026-01-01T11:00:00Z");
+    young.insert("clientCount", 1);
+    PageUnderTest t;
+    QVERIFY(t.start(QJsonArray{session("old", "Old one", "2026-01-01T10:00:00Z"), young}));
+    if (grid)
+        t.page->showGridPage();
+    else
+        t.page->showListPage();
+    QVERIFY(t.show());
+    QAbstractItemView* shown = grid ? static_cast<QAbstractItemView*>(gridOf(t.page.data()))
+                                    : static_cast<QAbstractItemView*>(listOf(t.page.data()));
+    QAbstractItemView* hidden = grid ? static_cast<QAbstractItemView*>(listOf(t.page.data()))
+                                     : static_cast<QAbstractItemView*>(gridOf(t.page.data()));
+    const auto rowOf = [](QAbstractItemView* view, const QString& id) {
+        for (int r = 0; r < view->model()->rowCount(); ++r) {
+            const QModelIndex index = view->model()->index(r, 0);
+            if (index.data(SessionModel::SessionRole).value<Session>().id() == id)
+                return index;
+        }
+        return QModelIndex();
+    };
+    const QString other = highlighted == QLatin1String("old") ? QStringLiteral("young") : QStringLiteral("old");
+    QVERIFY(rowOf(listOf(t.page.data()), "old").row() == 0 && rowOf(gridOf(t.page.data()), "young").row() == 0);
+    // The hidden view's current row is the other session.
+    QSignalSpy masks(t.page.data(), &SessionListWidget::showSessionMenu);
+    hidden->setCurrentIndex(rowOf(hidden, other));
+    shown->setCurrentIndex(rowOf(shown, highlighted));
+    t.page->updateActions();
+
+    // Enabled states: only the young session has a client to disconnect.
+    const int disconnect = highlighted == QLatin1String("young") ? int(SessionAction::Disconnect) : 0;
+    QVERIFY(!masks.isEmpty());
+    QCOMPARE(masks.last().at(0).toInt() & SessionAction::Disconnect, disconnect);
+    QAction* info = nullptr;
+    for (QAction* action : t.page->sessionMenu()->actions()) {
+        if (action->data().toInt() == SessionAction::Disconnect)
+            QCOMPARE(action->isEnabled(), disconnect != 0);
+        if (action->data().toInt() == SessionAction::Info)
+            info = action;
+    }
+    QVERIFY(info);
+
+    // The main window's Session menu and the page's own.
+    t.page->currentSessionAction(SessionAction::Info);
+    QCOMPARE(shownSessionId(t.page.data()), highlighted);
+    info->trigger();
+    QCOMPARE(shownSessionId(t.page.data()), highlighted);
+
+    // The row context menu makes its row current and acts on it.
+    shown->setCurrentIndex(rowOf(shown, other));
+    emit shown->customContextMenuRequested(shown->visualRect(rowOf(shown, highlighted)).center());
+    QTRY_VERIFY_WITH_TIMEOUT(t.page->sessionMenu()->isVisible(), wait);
+    t.page->sessionMenu()->hide();
+    info->trigger();
+    QCOMPARE(shownSessionId(t.page.data()), highlighted);
+
+    // Return and Ctrl+O connect to it. The server refuses, and its box takes the focus each time.
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_O)}) {
+        const int sent = t.server.requests(connectPath).size();
+        t.page->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(t.page.data()));
+        shown->setFocus();
+        QTest::keySequence(shown, key);
+        QTRY_COMPARE_WITH_TIMEOUT(t.server.requests(connectPath).size(), sent + 1, wait);
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<QMessageBox*>(QApplication::activeWindow()), wait);
+        closeBoxes();
+    }
+    for (const HttpsPeer::Request& request : t.server.requests(connectPath))
+        QCOMPARE(request.json().value("id").toString(), highlighted);
+}
+
+void TestSessionPage::sessionChangeIsAnnounced() {
+    QJsonObject busy = session("s2", "Beta", "2026-01-01T11:00:00Z");
+    busy.insert("clientCount", 1);
+    PageUnderTest t;
+    QVERIFY(t.start(QJsonArray{twoSessions.at(0), busy}));
+    // By name, as the main window connects to the page.
+    QSignalSpy changes(t.page.data(), SIGNAL(sessionChanged(bool)));
+    QVERIFY(changes.isValid());
+    // A rename here, then a change that the server pushes.
+    const QModelIndex name = t.page->model()->indexOfSession("s1");
+    QVERIFY(t.page->model()->setData(name, QStringLiteral("Renamed"), Qt::EditRole));
+    QCOMPARE(changes.size(), 1);
+    QCOMPARE(changes.at(0).at(0).toBool(), true);
+    busy.insert("clientCount", 0);
+    t.page->model()->updateSession(Session::fromJson(busy));
+    QCOMPARE(changes.size(), 2);
+    QCOMPARE(changes.at(1).at(0).toBool(), true);
+}
+
+void TestSessionPage::hostWithoutScreenshotsShowsTheList() {
+    QSettings().setValue(QStringLiteral("ShowGrid"), true);
+    PageUnderTest t;
+    t.hostInfo.insert(QStringLiteral("screenShot"), false);
+    QVERIFY(t.start(twoSessions));
+    QCOMPARE(child<QStackedWidget>(t.page.data(), "stackedWidget")->currentIndex(), 0);
+    auto* grid = child<QAction>(t.page.data(), "ShowGridAction");
+    QVERIFY(!grid->isEnabled());
+    QVERIFY(!grid->isChecked());
+    QVERIFY(child<QAction>(t.page.data(), "ShowListAction")->isChecked());
+    // The user's choice for other hosts stays.
+    QCOMPARE(QSettings().value(QStringLiteral("ShowGrid")).toBool(), true);
+    // The main window's Grid entry does not bring the grid back.
+    t.page->showGridPage();
+    QCOMPARE(child<QStackedWidget>(t.page.data(), "stackedWidget")->currentIndex(), 0);
+    QVERIFY(!grid->isChecked());
+    QCOMPARE(QSettings().value(QStringLiteral("ShowGrid")).toBool(), true);
+}
+
+void TestSessionPage::currentSessionSurvivesALargeList() {
+    PageUnderTest t;
+    QVERIFY(t.start(twoSessions));
+    t.page->showListPage();
+    QVERIFY(t.show());
+    QTableView* list = listOf(t.page.data());
+    QListView* grid = gridOf(t.page.data());
+    const auto select = [](QAbstractItemView* view, const QString& id) {
+        for (int r = 0; r < view->model()->rowCount(); ++r)
+            if (view->model()->index(r, 0).data(SessionModel::SessionRole).value<Session>().id() == id)
+                view->setCurrentIndex(view->model()->index(r, 0));
+    };
+    select(list, "s2");
+    select(grid, "s1");
+    // Hundreds of sessions more: the model is reset rather than told row by row.
+    QJsonArray many = twoSessions;
+    for (int i = 0; i < 300; ++i)
+        many.append(session(QStringLiteral("n%1").arg(i, 3, 10, QLatin1Char('0')), "New", "2026-01-02T10:00:00Z"));
+    t.routes.setOwn(many);
+    QSignalSpy resets(t.page->model(), &QAbstractItemModel::modelReset);
+    t.page->model()->forceUpdate();
+    QTRY_COMPARE_WITH_TIMEOUT(t.page->model()->rowCount(), 302, wait);
+    QCOMPARE(resets.size(), 1);
+    QCOMPARE(list->currentIndex().data(SessionModel::SessionRole).value<Session>().id(), QStringLiteral("s2"));
+    QCOMPARE(grid->currentIndex().data(SessionModel::SessionRole).value<Session>().id(), QStringLiteral("s1"));
+    QVERIFY(button(t.page.data(), "listMenuButton")->isVisible());
 }
 
 QTEST_MAIN(TestSessionPage)

@@ -1,6 +1,8 @@
 #include "sessions/ViewerEndReport.h"
+#include "viewer/engine/RdpInstance.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QMessageBox>
 #include <QTest>
 
 Q_DECLARE_METATYPE(ViewerTransport)
@@ -56,6 +58,21 @@ private slots:
         QCOMPARE(r.disconnectTitle,
                  disconnectText.isEmpty() ? QString() : QStringLiteral("Velnor3 Disconnected"));
         QCOMPARE(r.logMessage, logged);
+    }
+
+    // One viewer's end must not block the other open viewers.
+    void boxesDoNotBlock() {
+        RdpInstance viewer;
+        reportViewerFinishedWeb(&viewer);
+        QList<QMessageBox*> boxes;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(widget))
+                if (box->isVisible())
+                    boxes.append(box);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.first()->windowModality(), Qt::NonModal);
+        QVERIFY(!QApplication::activeModalWidget());
+        boxes.first()->close();
     }
 };
 
