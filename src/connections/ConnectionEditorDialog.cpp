@@ -106,11 +106,11 @@ QString ConnectionEditorDialog::write(const QJsonObject& form) {
     }
     // The form's keys go over the file's current content, so keys the form does not show survive.
     QJsonObject content;
-    QFile existing(path);
-    if (existing.exists()) {
-        if (!existing.open(QIODevice::ReadOnly))
-            return existing.errorString();
-        const QByteArray bytes = existing.read(ConnectionModel::MaxFileSize + 1);
+    if (QFileInfo::exists(path)) {
+        QByteArray bytes;
+        QString readError;
+        if (!ConnectionModel::readBytes(path, &bytes, &readError))
+            return tr("%1: %2").arg(QDir::toNativeSeparators(path), readError);
         if (m_checkFileContent && bytes != m_fileContent)
             return tr("%1 was changed elsewhere after this editor read it, and was left as it is. Cancel, "
                       "then edit the connection again to start from what it holds now.")

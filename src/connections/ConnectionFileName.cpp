@@ -15,6 +15,11 @@ int longestName(const QString& folder) {
 }
 
 QString fitted(QString base, const QString& suffix, int limit) {
+    // Every character takes a byte at least.
+    if (base.size() > limit)
+        base.truncate(limit);
+    if (!base.isEmpty() && QChar(base.back()).isHighSurrogate())
+        base.chop(1);
     while (!base.isEmpty() && QFile::encodeName(base + suffix).size() > limit) {
         base.chop(1);
         if (!base.isEmpty() && QChar(base.back()).isHighSurrogate())

@@ -131,11 +131,11 @@ Qt::ItemFlags ConnectionModel::flags(const QModelIndex& index) const {
     return QAbstractTableModel::flags(index) | Qt::ItemIsEditable;
 }
 
-ConnectionPtr ConnectionModel::readFile(const QString& path, bool system, QByteArray* content, QString* error) {
+bool ConnectionModel::readBytes(const QString& path, QByteArray* content, QString* error) {
     const auto fail = [error](const QString& reason) {
         if (error)
             *error = reason;
-        return ConnectionPtr();
+        return false;
     };
     // Checked before opening: a fifo or a device would block the open or the read, or never end.
     const QFileInfo info(path);
@@ -148,15 +148,32 @@ ConnectionPtr ConnectionModel::readFile(const QString& path, bool system, QByteA
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(file.errorString());
-    // Bounded even when the file grows after the check.
-    const QByteArray bytes = file.read(MaxFileSize + 1);
+    // In pieces, so that a small file takes little memory, and bounded even when the file grows.
+    QByteArray bytes;
+    while (bytes.size() <= MaxFileSize) {
+        const QByteArray piece = file.read(qMin<qint64>(64 * 1024, MaxFileSize + 1 - bytes.size()));
+        if (piece.isEmpty())
+            break;
+        bytes += piece;
+    }
     if (bytes.size() > MaxFileSize)
         return fail(tr("larger than %1 bytes").arg(MaxFileSize));
+    *content = bytes;
+    return true;
+}
+
+ConnectionPtr ConnectionModel::readFile(const QString& path, bool system, QByteArray* content, QString* error) {
+    QByteArray bytes;
+    if (!readBytes(path, &bytes, error))
+        return nullptr;
     if (content)
         *content = bytes;
     const QJsonDocument document = QJsonDocument::fromJson(bytes);
-    if (!document.isObject() || !document.object().contains(QLatin1String("host")))
-        return fail(tr("not a connection file"));
+    if (!document.isObject() || !document.object().contains(QLatin1String("host"))) {
+        if (error)
+            *error = tr("not a connection file");
+        return nullptr;
+    }
 
     QJsonObject object = document.object();
     object.insert(QStringLiteral("filename"), path);

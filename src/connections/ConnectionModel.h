@@ -37,6 +37,9 @@ public:
     void updateFavorite(const ConnectionPtr& connection);
     // Largest connection file read.
     static constexpr qint64 MaxFileSize = 1024 * 1024;
+    // The bytes of a regular file (links followed) of at most MaxFileSize bytes; false otherwise,
+    // with the reason in error.
+    static bool readBytes(const QString& path, QByteArray* content, QString* error = nullptr);
     // Reads one connection file as the store does: a regular file (links followed) of at most
     // MaxFileSize bytes holding an object with "host". Null otherwise, with the reason in error.
     // content receives the bytes read.
