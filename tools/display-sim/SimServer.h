@@ -242,8 +242,8 @@ private:
     QList<TranscriptEntry> m_transcript;
     QList<ClientFrame> m_pending;
     QSet<quint16> m_unacked;
-    bool m_networkDetectOpen = false;          // a Begin was sent and no End since
-    QList<quint64> m_networkDetectAwaited;     // values of Ends that closed a Begin, not yet answered
+    bool m_networkDetectOpen = false;      // a Begin was sent and no End since
+    QList<quint64> m_networkDetectAwaited; // values of Ends that closed a Begin, not yet answered
     int m_unexpectedAcks = 0;
     QMap<quint8, QString> m_openChannels;
     int m_clientCount = 0;
