@@ -10,9 +10,9 @@
 #include <malloc.h>
 
 #include <chrono>
-#include <functional>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <new>
 #include <string>
 
@@ -43,12 +43,24 @@ void release(void* p) {
 
 } // namespace
 
-void* operator new(std::size_t size) { return allocate(size); }
-void* operator new[](std::size_t size) { return allocate(size); }
-void operator delete(void* p) noexcept { release(p); }
-void operator delete[](void* p) noexcept { release(p); }
-void operator delete(void* p, std::size_t) noexcept { release(p); }
-void operator delete[](void* p, std::size_t) noexcept { release(p); }
+void* operator new(std::size_t size) {
+    return allocate(size);
+}
+void* operator new[](std::size_t size) {
+    return allocate(size);
+}
+void operator delete(void* p) noexcept {
+    release(p);
+}
+void operator delete[](void* p) noexcept {
+    release(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    release(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    release(p);
+}
 
 namespace {
 
@@ -72,7 +84,9 @@ class DiagnosticsSink : public Diagnostics::DiagnosticsClientChannel {
 public:
     DiagnosticsSink()
         : DiagnosticsClientChannel("diagnostics", 2) {}
-    void onCounterNames(const Protocol::Diagnostics::CounterNameList& names) override { listed = names.size(); }
+    void onCounterNames(const Protocol::Diagnostics::CounterNameList& names) override {
+        listed = names.size();
+    }
     void onCounterValue(const std::string&, std::uint32_t) override {}
     void onTimerCounter(const std::string&, std::uint32_t, std::uint64_t) override {}
     void onCountersFinished() override {}
@@ -84,7 +98,8 @@ public:
 constexpr std::size_t FrameBytes = 40u * 1000 * 1000;
 
 template <typename Channel>
-void measure(const char* what, std::vector<std::uint8_t> frame, const std::function<std::string(Channel&)>& outcome) {
+void measure(const char* what, std::vector<std::uint8_t> frame,
+             const std::function<std::string(Channel&)>& outcome) {
     const std::size_t size = frame.size();
     // The channel frees the frame when it is done with it; that is not what it keeps.
     const long long frameAllocation = static_cast<long long>(malloc_usable_size(frame.data()));
@@ -118,9 +133,10 @@ int main(int argc, char** argv) {
         w.u8(ClientComm::MessageId::Capabilities).leb128(count);
         std::vector<std::uint8_t> frame = w.take();
         frame.resize(FrameBytes, 0);
-        measure<ClientCommSink>("client communication: Capabilities", std::move(frame), [](ClientCommSink& c) {
-            return c.failure.empty() ? std::to_string(c.entries) + " entries" : "refused: " + c.failure;
-        });
+        measure<ClientCommSink>(
+            "client communication: Capabilities", std::move(frame), [](ClientCommSink& c) {
+                return c.failure.empty() ? std::to_string(c.entries) + " entries" : "refused: " + c.failure;
+            });
     }
     {
         Writer w;
@@ -130,7 +146,8 @@ int main(int argc, char** argv) {
             w.u32(std::uint32_t(i)).u8(0);
         }
         measure<DiagnosticsSink>("diagnostics: counter names", w.take(), [](DiagnosticsSink& c) {
-            return c.failure.empty() ? std::to_string(c.listed) + " names, " + std::to_string(c.counterNames.size()) + " kept"
+            return c.failure.empty() ? std::to_string(c.listed) + " names, " +
+                                           std::to_string(c.counterNames.size()) + " kept"
                                      : "refused: " + c.failure;
         });
     }
@@ -144,9 +161,10 @@ int main(int argc, char** argv) {
         }
         const std::size_t rest = FrameBytes - w.bytes().size() - 4;
         w.blob(Blob(rest, 0x61));
-        measure<ClientCommSink>("client communication: Capabilities at the cap", w.take(), [](ClientCommSink& c) {
-            return c.failure.empty() ? std::to_string(c.entries) + " entries" : "refused: " + c.failure;
-        });
+        measure<ClientCommSink>(
+            "client communication: Capabilities at the cap", w.take(), [](ClientCommSink& c) {
+                return c.failure.empty() ? std::to_string(c.entries) + " entries" : "refused: " + c.failure;
+            });
     }
     {
         const std::size_t count = Protocol::Diagnostics::MaxListEntries;
@@ -158,7 +176,8 @@ int main(int argc, char** argv) {
         const std::size_t rest = FrameBytes - w.bytes().size() - 4 - 4;
         w.u32(std::uint32_t(count)).string(std::string(rest, 'n'));
         measure<DiagnosticsSink>("diagnostics: counter names at the cap", w.take(), [](DiagnosticsSink& c) {
-            return c.failure.empty() ? std::to_string(c.listed) + " names, " + std::to_string(c.counterNames.size()) + " kept"
+            return c.failure.empty() ? std::to_string(c.listed) + " names, " +
+                                           std::to_string(c.counterNames.size()) + " kept"
                                      : "refused: " + c.failure;
         });
     }

@@ -211,6 +211,8 @@ void Server::attachClient() {
     m_outQueue.clear();
     m_outOffset = 0;
     m_unacked.clear();
+    m_networkDetectOpen = false;
+    m_networkDetectAwaited.clear();
     m_unexpectedAcks = 0;
     m_openChannels.clear();
     note(QStringLiteral("client connected"));
@@ -342,9 +344,13 @@ void Server::handleFrame(const QByteArray& bytes) {
         }
         case Msg::NetworkDetectResults: {
             NetworkDetectResult result;
-            if (r.u64(result.value) && r.u64(result.elapsedMs) && r.u64(result.receivedBytes))
+            if (r.u64(result.value) && r.u64(result.elapsedMs) && r.u64(result.receivedBytes)) {
                 m_record.networkDetectResults.append(result);
-            else
+                if (!m_networkDetectAwaited.removeOne(result.value)) {
+                    ++m_record.networkDetectOutOfSequence;
+                    note(QStringLiteral("NetworkDetectResults answering no End after a Begin"));
+                }
+            } else
                 note(QStringLiteral("malformed NetworkDetectResults from client"));
             break;
         }
@@ -619,10 +625,14 @@ void Server::sendFrameEnd(quint16 frameId) {
 }
 
 void Server::sendNetworkDetectBegin() {
+    m_networkDetectOpen = true;
     send(FrameWriter(0, Msg::NetworkDetectBegin).bytes());
 }
 
 void Server::sendNetworkDetectEnd(quint64 value) {
+    if (m_networkDetectOpen)
+        m_networkDetectAwaited.append(value);
+    m_networkDetectOpen = false;
     send(FrameWriter(0, Msg::NetworkDetectEnd).u64(value).bytes());
 }
 

@@ -109,6 +109,8 @@ struct SessionRecord {
     QList<QString> channelRequests;
     QList<quint16> frameAcks;
     QList<NetworkDetectResult> networkDetectResults;
+    // Results that answer no End closing a Begin (an End without its Begin, or a second End).
+    int networkDetectOutOfSequence = 0;
     bool mainSequence = false; // first Settings sent
 };
 
@@ -240,6 +242,8 @@ private:
     QList<TranscriptEntry> m_transcript;
     QList<ClientFrame> m_pending;
     QSet<quint16> m_unacked;
+    bool m_networkDetectOpen = false;      // a Begin was sent and no End since
+    QList<quint64> m_networkDetectAwaited; // values of Ends that closed a Begin, not yet answered
     int m_unexpectedAcks = 0;
     QMap<quint8, QString> m_openChannels;
     int m_clientCount = 0;

@@ -88,8 +88,8 @@ QIcon iconFrom(const std::list<Protocol::Blob>& blobs, bool& reduced) {
                 break;
             }
             const double scale = std::sqrt(double(pixelsLeft) / double(pixels));
-            reader.setScaledSize(QSize(std::max(1, int(size.width() * scale)),
-                                       std::max(1, int(size.height() * scale))));
+            reader.setScaledSize(
+                QSize(std::max(1, int(size.width() * scale)), std::max(1, int(size.height() * scale))));
         }
         const QImage image = reader.read();
         if (!image.isNull()) {
@@ -414,7 +414,9 @@ void VnMultiWindowChannel::applyWindowUpdate(quint32 id, const UpdateWindowData&
         logOwner(owner, id);
         if (it->owner != owner && wouldOwnItself(id, owner)) {
             refused(Refusal::Owner,
-                    QStringLiteral("Owner %1 of window %2 refused: the window would own itself").arg(owner).arg(id));
+                    QStringLiteral("Owner %1 of window %2 refused: the window would own itself")
+                        .arg(owner)
+                        .arg(id));
         } else if (it->owner != owner) {
             const quint32 previous = it->owner;
             if (m_windows.contains(previous)) {
@@ -434,15 +436,15 @@ void VnMultiWindowChannel::applyWindowUpdate(quint32 id, const UpdateWindowData&
         bool cut = false;
         r->setWindowTitle(data.has(Field::Title) ? titleFrom(data.title(), cut) : QStringLiteral("Window"));
         if (cut) {
-            refused(Refusal::Title, QStringLiteral("Title of window %1 cut to %2 characters")
-                                        .arg(id)
-                                        .arg(MaxTitleLength));
+            refused(Refusal::Title,
+                    QStringLiteral("Title of window %1 cut to %2 characters").arg(id).arg(MaxTitleLength));
         }
     }
 
     if (r && (full || data.has(Field::Icons))) {
         bool reduced = false;
-        r->setWindowIcon(data.has(Field::Icons) ? iconFrom(data.icons(), reduced) : QApplication::windowIcon());
+        r->setWindowIcon(data.has(Field::Icons) ? iconFrom(data.icons(), reduced)
+                                                : QApplication::windowIcon());
         if (reduced) {
             refused(Refusal::Icons, QStringLiteral("Icons of window %1 scaled down to %2 bytes of pixels")
                                         .arg(id)
@@ -482,7 +484,9 @@ void VnMultiWindowChannel::createWindow(quint32 id, const UpdateWindowData& data
     }
     if (m_windows.size() >= MaxWindows) {
         refused(Refusal::Windows,
-                QStringLiteral("Window %1 not created: the session already shows %2 windows").arg(id).arg(MaxWindows));
+                QStringLiteral("Window %1 not created: the session already shows %2 windows")
+                    .arg(id)
+                    .arg(MaxWindows));
         return;
     }
     const quint32 windowFlags = data.windowFlags();
@@ -493,7 +497,9 @@ void VnMultiWindowChannel::createWindow(quint32 id, const UpdateWindowData& data
         logOwner(owner, id);
         if (wouldOwnItself(id, owner)) {
             refused(Refusal::Owner,
-                    QStringLiteral("Owner %1 of window %2 refused: the window would own itself").arg(owner).arg(id));
+                    QStringLiteral("Owner %1 of window %2 refused: the window would own itself")
+                        .arg(owner)
+                        .arg(id));
             owner = 0;
         } else if (m_windows.contains(owner)) {
             m_windows[owner].children.append(id);

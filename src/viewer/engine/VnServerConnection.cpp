@@ -653,12 +653,23 @@ void VnServerConnection::onSurfaceFrameEnd(std::uint16_t frameId) {
 }
 
 void VnServerConnection::onNetworkDetectBegin() {
+    // A second Begin before the End starts the measurement over; the End then closes the later one.
     m_networkDetectTimer.restart();
     m_receivedBytes = 0;
+    m_networkDetectOpen = true;
 }
 
 void VnServerConnection::onNetworkDetectEnd(std::uint64_t value) {
-    const quint64 elapsed = m_networkDetectTimer.isValid() ? quint64(m_networkDetectTimer.elapsed()) : 0;
+    // Results answer the End of a measurement; an End that closes no Begin has nothing to report.
+    if (!m_networkDetectOpen) {
+        if (!m_strayNetworkDetectEndLogged) {
+            m_strayNetworkDetectEndLogged = true;
+            qCWarning(lcConnection) << "Network detection end without its begin ignored";
+        }
+        return;
+    }
+    m_networkDetectOpen = false;
+    const quint64 elapsed = quint64(m_networkDetectTimer.elapsed());
     if (state() == MainSequence)
         sendNetworkDetectResults(value, elapsed, m_receivedBytes);
 }

@@ -230,6 +230,8 @@ private:
     bool m_finished = false;
     std::shared_ptr<VnChannelLink> m_channelLink = std::make_shared<VnChannelLink>();
     QElapsedTimer m_networkDetectTimer;
+    bool m_networkDetectOpen = false; // a Begin awaits its End
+    bool m_strayNetworkDetectEndLogged = false;
     quint64 m_receivedBytes = 0;
     VnSurfacePipeline* m_surfaces = nullptr; // child: moves to the network thread with the connection
 };

@@ -12,9 +12,9 @@
 #include <QDialog>
 #include <QGuiApplication>
 #include <QLoggingCategory>
-#include <QScreen>
 #include <QProcess>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>

@@ -278,7 +278,8 @@ private slots:
             << QByteArray::fromHex("0103016100") << "failed to read the capabilities message";
         // 65,537 empty entries: the bytes hold them, the cap does not.
         QTest::newRow("capabilities beyond the cap")
-            << QByteArray::fromHex("01818004") + QByteArray(65537, '\0') << "failed to read the capabilities message";
+            << QByteArray::fromHex("01818004") + QByteArray(65537, '\0')
+            << "failed to read the capabilities message";
         QTest::newRow("settings without format")
             << QByteArray::fromHex("02") << "failed to read the settings message";
         QTest::newRow("settings format 2") << QByteArray::fromHex("020208") + "vn-share"
@@ -592,7 +593,8 @@ private slots:
         QTest::newRow("exactly the bound") << compact({{"message", QString(max, QLatin1Char('e'))}})
                                            << VnCcNotify::DefaultTitle << QString(max, QLatin1Char('e'));
         // A character outside the BMP across the bound is not split.
-        const QString pairs = QString(max - 1, QLatin1Char('p')) + QString::fromUtf8("\xf0\x9f\x98\x80") + "tail";
+        const QString pairs =
+            QString(max - 1, QLatin1Char('p')) + QString::fromUtf8("\xf0\x9f\x98\x80") + "tail";
         QTest::newRow("surrogate pair at the bound")
             << compact({{"message", pairs}}) << VnCcNotify::DefaultTitle
             << QString(max - 1, QLatin1Char('p')) + VnCcNotify::CutMark;
@@ -736,7 +738,8 @@ private slots:
         const int accepted = 1 + VnCcUrl::MaxQueued;
         const int sent = accepted + 3;
         for (int i = 0; i < sent; ++i) {
-            s.cc.sendMessage(quint16(60 + i), kUrl, compact({{"url", QStringLiteral("https://example.org/%1").arg(i)}}));
+            s.cc.sendMessage(quint16(60 + i), kUrl,
+                             compact({{"url", QStringLiteral("https://example.org/%1").arg(i)}}));
         }
         for (int i = accepted; i < sent; ++i) {
             const auto refused = s.awaitAnswer(quint16(60 + i));

@@ -825,6 +825,43 @@ private slots:
         QVERIFY(result.elapsedMs < 60000);
     }
 
+    // Results answer only an End that closes a Begin: the End of no Begin, or a second End after two
+    // Begins, gets no results of its own.
+    void networkDetectSequence_data() {
+        QTest::addColumn<QString>("steps"); // b: Begin, digit: End with that value
+        QTest::addColumn<QList<quint64>>("answered");
+        QTest::newRow("end without begin") << "5" << QList<quint64>{};
+        QTest::newRow("begin, end, end") << "b56" << QList<quint64>{5};
+        QTest::newRow("two begins, two ends") << "bb56" << QList<quint64>{5};
+        QTest::newRow("two rounds") << "b5b6" << QList<quint64>{5, 6};
+        QTest::newRow("begin whose end never comes, then a round") << "bb5" << QList<quint64>{5};
+    }
+
+    void networkDetectSequence() {
+        QFETCH(QString, steps);
+        QFETCH(QList<quint64>, answered);
+        auto server = makeServer(Transport::WebSocket);
+        ClientSession session;
+        QVERIFY(startSession(session, *server));
+        for (const QChar step : steps) {
+            if (step == QLatin1Char('b'))
+                server->sendNetworkDetectBegin();
+            else
+                server->sendNetworkDetectEnd(quint64(step.digitValue()));
+        }
+        // A last round: once it is answered, everything before it has been.
+        server->sendNetworkDetectBegin();
+        server->sendNetworkDetectEnd(99);
+        QTRY_VERIFY_WITH_TIMEOUT(!server->record().networkDetectResults.isEmpty() &&
+                                     server->record().networkDetectResults.last().value == 99,
+                                 10000);
+        QList<quint64> values;
+        for (const NetworkDetectResult& result : server->record().networkDetectResults)
+            values << result.value;
+        QCOMPARE(values, answered + QList<quint64>{99});
+        QCOMPARE(server->record().networkDetectOutOfSequence, 0);
+    }
+
     void pointers() {
         auto server = makeServer(Transport::WebSocket);
         ClientSession session;
