@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -655,11 +656,17 @@ void VnSurfacePipeline::allocateImage(UpdateTarget& target, const QRect& tileBou
         target.bounds = QRect();
         return;
     }
-    target.image = std::make_shared<QImage>(target.bounds.size(), QImage::Format_ARGB32);
-    if (target.image->isNull()) {
-        target.image.reset();
+    // Rows start on cache lines, so that tiles side by side, decoded on different threads straight
+    // into the image, never write to one line (a 64-pixel tile row is four whole lines).
+    const qsizetype stride = (qsizetype(target.bounds.width()) * BytesPerPixel + 63) / 64 * 64;
+    void* bits = std::aligned_alloc(64, std::size_t(stride) * std::size_t(target.bounds.height()));
+    if (!bits) {
         target.bounds = QRect();
+        return;
     }
+    target.image = std::make_shared<QImage>(static_cast<uchar*>(bits), target.bounds.width(),
+                                            target.bounds.height(), stride, QImage::Format_ARGB32,
+                                            [](void* data) { std::free(data); }, bits);
 }
 
 bool VnSurfacePipeline::applyCommands(Surface::SurfaceMap& surfaces, Surface::CommandList& changes) {
