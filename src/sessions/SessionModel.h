@@ -34,6 +34,8 @@ public:
     bool isShared() const { return m_shared; }
 
     SessionList sessions() const { return m_rows; }
+    // The record of a row, without a copy; the row must exist.
+    const Session& sessionAt(int row) const { return m_rows.at(row); }
     QModelIndex indexOfSession(const QString& id) const;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;

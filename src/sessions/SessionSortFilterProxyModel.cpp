@@ -1,5 +1,7 @@
 #include "sessions/SessionSortFilterProxyModel.h"
 
+#include "sessions/SessionModel.h"
+
 #include <algorithm>
 
 SessionSortFilterProxyModel::SessionSortFilterProxyModel(QObject* parent)
@@ -20,11 +22,19 @@ void SessionSortFilterProxyModel::setInitialOrder(const SessionList& sessions) {
 }
 
 bool SessionSortFilterProxyModel::lessThan(const QModelIndex& left, const QModelIndex& right) const {
-    const Session a = left.data(m_sessionRole).value<Session>();
-    const Session b = right.data(m_sessionRole).value<Session>();
-    if (!a.id().isEmpty() && !b.id().isEmpty()) {
-        const int pa = m_initialOrder.value(a.id(), -1);
-        const int pb = m_initialOrder.value(b.id(), -1);
+    // The session model's records are read in place: a sort of many rows compares each many times.
+    const auto* sessions = qobject_cast<const SessionModel*>(sourceModel());
+    const auto idOf = [this, sessions](const QModelIndex& index) {
+        if (sessions && m_sessionRole == SessionModel::SessionRole && index.row() >= 0 &&
+            index.row() < sessions->rowCount())
+            return sessions->sessionAt(index.row()).id();
+        return index.data(m_sessionRole).value<Session>().id();
+    };
+    const QString a = idOf(left);
+    const QString b = idOf(right);
+    if (!a.isEmpty() && !b.isEmpty()) {
+        const int pa = m_initialOrder.value(a, -1);
+        const int pb = m_initialOrder.value(b, -1);
         if (pa >= 0)
             return pb < 0 || pa < pb;
         if (pb >= 0)
