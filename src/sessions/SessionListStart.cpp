@@ -111,7 +111,7 @@ void SessionListWidget::applyProfile(const QVariantMap& profile) {
     // The message of the day is the server's own HTML, shown as such.
     const QString motd = config.value(QStringLiteral("messageOfTheDay")).toString();
     if (!motd.isEmpty()) {
-        QMessageBox* box = looseBox(QMessageBox::Information, QStringLiteral("Message of the day"), motd);
+        QMessageBox* box = serverHtmlBox(QMessageBox::Information, QStringLiteral("Message of the day"), motd);
         box->setObjectName(QStringLiteral("MessageOfTheDayBox"));
         box->show();
     }
@@ -316,7 +316,7 @@ void SessionListWidget::showStartError(const QString& title, const QString& mess
 
 void SessionListWidget::showScheduleResult(const QString& html) {
     // The schedule result is the server's own HTML report.
-    QMessageBox* box = looseBox(QMessageBox::Information, QCoreApplication::applicationName(), html);
+    QMessageBox* box = serverHtmlBox(QMessageBox::Information, QCoreApplication::applicationName(), html);
     box->setObjectName(QStringLiteral("ScheduleResultBox"));
     box->setStyleSheet(QStringLiteral("QTextEdit { font: 10px \"Courier\" } .text-danger { color: #900 }"));
     box->show();

@@ -3,7 +3,10 @@
 // The session page's message boxes: no parent, not modal, deleted when closed. Server text goes in
 // through the forms below, escaped; only the operation's own sentence is markup.
 
+#include "sessions/ServerHtml.h"
+
 #include <QCoreApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QString>
 
@@ -14,6 +17,14 @@ inline QMessageBox* looseBox(QMessageBox::Icon icon, const QString& title, const
     box->setTextFormat(Qt::RichText);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::NonModal);
+    return box;
+}
+
+// A loose box that shows the server's own HTML: it loads nothing from elsewhere and opens only web links.
+inline QMessageBox* serverHtmlBox(QMessageBox::Icon icon, const QString& title, const QString& html) {
+    QMessageBox* box = looseBox(icon, title, ServerHtml::withoutOutsideResources(html));
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+        ServerHtml::openOnlyWebLinks(label);
     return box;
 }
 

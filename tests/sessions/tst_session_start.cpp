@@ -18,7 +18,12 @@
 #include "viewer/engine/RdpInstance.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QComboBox>
+#include <QImage>
+#include <QDesktopServices>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
@@ -57,6 +62,52 @@ void closeBoxes() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+// Server HTML that asks for files, devices and the network in every way rich text can.
+const QString hostileHtml =
+    "<h3>Welcome</h3><img src=\"/dev/zero\"><img src=\"file:///etc/hostname\">"
+    "<img src=\"http://127.0.0.1:9/x.png\"><table background=\"/dev/zero\"><tr><td>cell</td></tr></table>"
+    "<p style=\"background-image: url(/dev/zero)\">styled</p><a href=\"https://example.org/news\">news</a>"
+    "<link rel=\"stylesheet\" href=\"/dev/zero\">";
+
+// What a rich-text label asks to load when it shows html: every resource its document requests.
+class RecordingDocument : public QTextDocument {
+public:
+    QStringList requested;
+
+protected:
+    QVariant loadResource(int, const QUrl& name) override {
+        requested << name.toString();
+        return QVariant();
+    }
+};
+
+QStringList resourcesOf(const QString& html) {
+    RecordingDocument document;
+    document.setHtml(html);
+    document.setTextWidth(400);
+    (void)document.size(); // lays it out, which asks for the images
+    return document.requested;
+}
+
+QString pngDataUrl(const QSize& size) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return "data:image/png;base64," + QString::fromLatin1(png.toBase64());
+}
+
+// Catches the links handed to the desktop.
+class LinkSink : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
 // A signed-in page on the test server, its profile applied.
 struct Page {
     Server server;
@@ -64,11 +115,11 @@ struct Page {
     QSharedPointer<RpcInstance> rpc;
     QScopedPointer<SessionListWidget> page;
 
-    bool start(const QJsonObject& profile) {
+    bool start(const QJsonObject& profile, const QString& motd = "profile applied", bool closeMotd = true) {
         QJsonObject withMotd = profile;
         // The message of the day shows once the profile has been taken in.
         QJsonObject config = withMotd.value("config").toObject();
-        config.insert("messageOfTheDay", "profile applied");
+        config.insert("messageOfTheDay", motd);
         withMotd.insert("config", config);
         server.route("POST", "/v3/api/user/me", [withMotd](const Request&) { return Response::result(withMotd); });
         if (!server.start(Server::Http) || !sim.listen())
@@ -80,7 +131,8 @@ struct Page {
         page->show();
         page->beginInteraction();
         const bool applied = QTest::qWaitFor([] { return visibleBox("MessageOfTheDayBox") != nullptr; }, wait);
-        closeBoxes();
+        if (closeMotd)
+            closeBoxes();
         return applied;
     }
 
@@ -208,6 +260,76 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(visibleBox(box), wait);
             QVERIFY(!findViewer("s1"));
         }
+    }
+
+    // The message of the day and the schedule result are the server's HTML, shown as such; they load
+    // nothing from the file system or the network and open only web links.
+    void serverHtmlBoxes_data() {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("html");
+        QTest::addColumn<QStringList>("kept");
+        // Images of the program's own and small data: images stay; a wide one and the rest go.
+        const QString small = pngDataUrl(QSize(2, 2));
+        const QString images = "<b>Bold</b><img src=\"/dev/zero\"><img src=\"" + small + "\">"
+                               "<img src=\"" + pngDataUrl(QSize(3000, 1)) + "\"><img src=\"qrc:/qt-project.org/qmessagebox/images/information.png\">"
+                               "<a href=\"https://example.org/news\">news</a>";
+        const QStringList imagesKept{"<b>Bold</b>", small, "qrc:/qt-project.org/qmessagebox/images/information.png"};
+        const QStringList textKept{"Welcome", "cell", "styled", "news"};
+        for (const char* box : {"MessageOfTheDayBox", "ScheduleResultBox"}) {
+            QTest::newRow(QByteArray(box).append(": every kind of resource")) << box << hostileHtml << textKept;
+            QTest::newRow(QByteArray(box).append(": images")) << box << images << imagesKept;
+        }
+    }
+
+    void serverHtmlBoxes() {
+        QFETCH(QString, box);
+        QFETCH(QString, html);
+        QFETCH(QStringList, kept);
+        Page p;
+        QMessageBox* shown = nullptr;
+        if (box == "MessageOfTheDayBox") {
+            QVERIFY(p.start(QJsonObject(), html, false));
+        } else {
+            QVERIFY(p.start(QJsonObject()));
+            const QJsonObject reply{{"stage", "schedule"}, {"code", 0}, {"html", true},
+                                    {"output", QJsonArray{QJsonObject{{"line", html}, {"type", "stdout"}}}}};
+            p.server.route("POST", "/v3/api/session/start",
+                           [reply](const Request&) { return Response::result(reply); });
+            p.page->startSession(json("{'command':'xterm','params':{}}"));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT((shown = visibleBox(box)) != nullptr, wait);
+        QCOMPARE(shown->textFormat(), Qt::RichText);
+        // What the box shows: its text and markup as read, and the image sources it names.
+        RecordingDocument shownDocument; // loads nothing
+        shownDocument.setHtml(shown->text());
+        for (const QString& part : kept) {
+            if (part == "<b>Bold</b>") {
+                const QTextCursor bold = shownDocument.find("Bold");
+                QVERIFY(!bold.isNull() && bold.charFormat().fontWeight() == QFont::Bold);
+            } else {
+                QVERIFY2(shown->text().contains(part), qPrintable(part));
+            }
+        }
+        for (const QString& resource : resourcesOf(shown->text())) {
+            QVERIFY2(resource.startsWith("qrc:") || resource.startsWith("data:"), qPrintable(resource));
+            // data: images are small.
+            QVERIFY(QImage::fromData(QByteArray::fromBase64(resource.section(',', 1).toLatin1())).width() <= 2048);
+        }
+
+        auto* label = shown->findChild<QLabel*>("qt_msgbox_label");
+        QVERIFY(label);
+        QVERIFY(!label->openExternalLinks());
+        LinkSink sink;
+        for (const char* scheme : {"file", "https", "http", "velnor"})
+            QDesktopServices::setUrlHandler(scheme, &sink, "open");
+        emit label->linkActivated("file:///etc/passwd");
+        emit label->linkActivated("velnor://anything");
+        emit label->linkActivated("https://example.org/news");
+        emit label->linkActivated("http://example.org/old");
+        for (const char* scheme : {"file", "https", "http", "velnor"})
+            QDesktopServices::unsetUrlHandler(scheme);
+        QCOMPARE(sink.opened, (QList<QUrl>{QUrl("https://example.org/news"), QUrl("http://example.org/old")}));
+        closeBoxes();
     }
 
     void startFailure() {
