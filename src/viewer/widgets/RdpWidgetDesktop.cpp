@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPropertyAnimation>
 #include <QRadialGradient>
@@ -300,8 +301,10 @@ void RdpWidgetDesktop::paintEvent(QPaintEvent* event) {
                                            (image->format() == QImage::Format_ARGB32 && isOpaque(*image, read)));
             if (!smooth)
                 scaleBuffer = QImage();
-            const QRegion rest =
-                smooth && opaque ? paintScaled(painter, *image, scale, event->region()) : event->region();
+            // The scaled pixels go through one reused buffer: only for a painter that draws at once.
+            const bool ownScaler = smooth && opaque && painter.paintEngine() &&
+                                   painter.paintEngine()->type() == QPaintEngine::Raster;
+            const QRegion rest = ownScaler ? paintScaled(painter, *image, scale, event->region()) : event->region();
             if (!rest.isEmpty()) {
                 painter.save();
                 painter.setClipRegion(rest, Qt::IntersectClip);
