@@ -6,12 +6,15 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QJsonArray>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QRegularExpressionValidator>
 #include <QSettings>
 #include <QStringListModel>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QTreeWidget>
 
 static void initStartSessionDialogResources() {
@@ -78,6 +81,8 @@ StartSessionDialog::StartSessionDialog(const QSharedPointer<RpcInstance>& rpc, b
     m_tagProxy->setSourceModel(m_bookmarkModel);
     ui->BookmarkListView->setModel(m_tagProxy);
     ui->BookmarkListView->installEventFilter(this);
+    // Tool tips are the bookmarks' commands, shown here as text rather than guessed to be markup.
+    ui->BookmarkListView->viewport()->installEventFilter(this);
 
     connect(ui->BookmarkListView, &QListView::doubleClicked, this, [this](const QModelIndex& index) {
         if (m_bookmarksEnabled && Bookmark::fromVariant(index.data(BookmarkModel::BookmarkRole)).isValid())
@@ -313,6 +318,17 @@ void StartSessionDialog::on_WindowModeComboBox_currentTextChanged(const QString&
 }
 
 bool StartSessionDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->BookmarkListView->viewport() && event->type() == QEvent::ToolTip) {
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = ui->BookmarkListView->indexAt(help->pos());
+        const QString tip = index.data(Qt::ToolTipRole).toString();
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(tip, Qt::WhiteSpaceNormal),
+                               ui->BookmarkListView->viewport(), ui->BookmarkListView->visualRect(index));
+        return true;
+    }
     if (watched == ui->CommandLineEdit && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->key() == Qt::Key_Down) {
         showSuggestions();

@@ -17,7 +17,8 @@ constexpr int maxDataUrlLength = 256 * 1024;
 constexpr int maxImageSide = 2048;
 
 bool isOwnResource(const QString& name) {
-    return name.startsWith(QLatin1String(":/")) || name.startsWith(QLatin1String("qrc:"), Qt::CaseInsensitive);
+    return name.startsWith(QLatin1String(":/")) ||
+           name.startsWith(QLatin1String("qrc:"), Qt::CaseInsensitive);
 }
 
 // A data: URL holding an image whose size can be read and is bounded, so that showing it cannot

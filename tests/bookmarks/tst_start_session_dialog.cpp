@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QJsonArray>
+#include <QHelpEvent>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,8 @@
 #include <QStringListModel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
+#include <QToolTip>
 #include <QTreeWidget>
 
 using HttpsPeer::BookmarkRoutes;
@@ -56,6 +59,7 @@ private slots:
     void cleanup();
     void firstBookmarkGivesTheRequest();
     void rootlessBookmark();
+    void commandToolTipIsText();
     void editsDropTheKeptFields_data();
     void editsDropTheKeptFields();
     void fullscreenWithoutBookmark();
@@ -151,6 +155,31 @@ void TestStartSessionDialog::rootlessBookmark() {
     QVERIFY(!geometry()->isEnabled());
     QCOMPARE(m_dialog->sessionParams().value("geometry").toString(), QString("rootless"));
     QCOMPARE(m_dialog->sessionParams().value("name").toString(), QString("Term"));
+}
+
+// A bookmark's tool tip is its command, the server's text: markup in it is shown as it is.
+void TestStartSessionDialog::commandToolTipIsText() {
+    QJsonObject b = term();
+    const QString command = "xterm <img src=\"/etc/hostname\"><b>-ls</b>";
+    b.insert("command", command);
+    m_peer->routes.user = QJsonArray{b};
+    dialog()->show();
+    QVERIFY(waitForBookmarks(1));
+    auto* view = child<QListView>("BookmarkListView");
+    const QRect rect = view->visualRect(view->model()->index(0, 0));
+    QVERIFY(rect.isValid());
+    QHelpEvent help(QEvent::ToolTip, rect.center(), view->viewport()->mapToGlobal(rect.center()));
+    QCoreApplication::sendEvent(view->viewport(), &help);
+    const QString shown = QToolTip::text();
+    QVERIFY(!shown.isEmpty());
+    // What the tip shows, read as Qt reads a tip: markup when it looks like markup.
+    QTextDocument document;
+    if (Qt::mightBeRichText(shown))
+        document.setHtml(shown);
+    else
+        document.setPlainText(shown);
+    QCOMPARE(document.toPlainText(), command);
+    QToolTip::hideText();
 }
 
 void TestStartSessionDialog::editsDropTheKeptFields_data() {
