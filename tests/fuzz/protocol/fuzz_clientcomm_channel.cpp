@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> frame(data, data + size);
     const fuzzing::AllocationWatch watch;
     channel.receive(std::move(frame));
-    watch.checkWithin(size, 4, 8 << 20);
+    watch.checkWithin(size, 8, 6 << 20);
     check(channel.handled + channel.errors == 1);
     return 0;
 }

@@ -129,6 +129,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         magellan.receive(frame);
         check(magellan.errors - magellanErrors + magellan.calls - magellanCalls == 1);
     }
-    watch.checkWithin(size, 4, 2 << 20);
+    watch.checkWithin(size, 8, 256 << 10);
     return 0;
 }
