@@ -71,53 +71,67 @@ void blendRows(const quint32* __restrict top, const quint32* __restrict bottom, 
     }
 }
 
-// For each column c the 16-bit halves of words c and c + 1 interleaved (low of c, low of c + 1, high
-// of c, high of c + 1): one load then holds both pixels an output pixel blends, ready for a
-// multiply-add. words has count + 4 entries.
-void pairUp(const quint32* __restrict words, int count, quint64* __restrict pairs) {
+// For each column c two 64-bit words: the red-blue words of columns c and c + 1 with their 16-bit
+// halves interleaved (low of c, low of c + 1, high of c, high of c + 1), then the alpha-green ones
+// likewise. One 16-byte load then holds all an output pixel blends, ready for a multiply-add; and
+// reading 16 bytes per column keeps the loads from running in step with the stores of the output row
+// (which would make every load wait on a store to the same address modulo 4 KB at zoom 2). rb and ag
+// have count + 4 entries.
+void pairUp(const quint32* __restrict rb, const quint32* __restrict ag, int count, quint64* __restrict pairs) {
     int c = 0;
 #if defined(__SSE2__)
     for (; c + 4 <= count; c += 4) {
-        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + c));
-        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + c + 1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pairs + c), _mm_unpacklo_epi16(here, next));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pairs + c + 2), _mm_unpackhi_epi16(here, next));
+        const __m128i rbHere = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rb + c));
+        const __m128i rbNext = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rb + c + 1));
+        const __m128i agHere = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ag + c));
+        const __m128i agNext = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ag + c + 1));
+        const __m128i rbLow = _mm_unpacklo_epi16(rbHere, rbNext);
+        const __m128i rbHigh = _mm_unpackhi_epi16(rbHere, rbNext);
+        const __m128i agLow = _mm_unpacklo_epi16(agHere, agNext);
+        const __m128i agHigh = _mm_unpackhi_epi16(agHere, agNext);
+        auto* out = reinterpret_cast<__m128i*>(pairs + 2 * c);
+        _mm_storeu_si128(out, _mm_unpacklo_epi64(rbLow, agLow));
+        _mm_storeu_si128(out + 1, _mm_unpackhi_epi64(rbLow, agLow));
+        _mm_storeu_si128(out + 2, _mm_unpacklo_epi64(rbHigh, agHigh));
+        _mm_storeu_si128(out + 3, _mm_unpackhi_epi64(rbHigh, agHigh));
     }
 #endif
+    const auto pairOf = [](quint64 a, quint64 b) {
+        return (a & 0xffff) | (b & 0xffff) << 16 | (a >> 16) << 32 | (b >> 16) << 48;
+    };
     for (; c < count; ++c) {
-        const quint64 a = words[c];
-        const quint64 b = words[c + 1];
-        pairs[c] = (a & 0xffff) | (b & 0xffff) << 16 | (a >> 16) << 32 | (b >> 16) << 48;
+        pairs[2 * c] = pairOf(rb[c], rb[c + 1]);
+        pairs[2 * c + 1] = pairOf(ag[c], ag[c + 1]);
     }
 }
 
-// The second step: output pixel i blends the pair at firsts[i] with the weights pairWeights[2i] (left)
-// and pairWeights[2i + 1] (right).
-void blendColumns(const quint64* __restrict rb, const quint64* __restrict ag, const quint32* firsts,
-                  const quint16* pairWeights, int width, quint32* __restrict line) {
+// The second step: output pixel i blends the pairs of column firsts[i] with the weights
+// pairWeights[2i] (left) and pairWeights[2i + 1] (right).
+void blendColumns(const quint64* __restrict pairs, const quint32* firsts, const quint16* pairWeights, int width,
+                  quint32* __restrict line) {
     int i = 0;
 #if defined(__SSE2__)
     for (; i + 4 <= width; i += 4) {
         const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairWeights + 2 * i));
         const __m128i w01 = _mm_unpacklo_epi32(w, w);
         const __m128i w23 = _mm_unpackhi_epi32(w, w);
-        const auto pair = [](const quint64* words, quint32 a, quint32 b) {
-            return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(words + a)),
-                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(words + b)));
+        const auto column = [pairs](quint32 c) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 2 * std::size_t(c)));
         };
-        const quint32 c0 = firsts[i], c1 = firsts[i + 1], c2 = firsts[i + 2], c3 = firsts[i + 3];
-        const __m128i rbLow = _mm_srli_epi32(_mm_madd_epi16(pair(rb, c0, c1), w01), 8);
-        const __m128i rbHigh = _mm_srli_epi32(_mm_madd_epi16(pair(rb, c2, c3), w23), 8);
-        const __m128i agLow = _mm_srli_epi32(_mm_madd_epi16(pair(ag, c0, c1), w01), 8);
-        const __m128i agHigh = _mm_srli_epi32(_mm_madd_epi16(pair(ag, c2, c3), w23), 8);
+        const __m128i p0 = column(firsts[i]), p1 = column(firsts[i + 1]);
+        const __m128i p2 = column(firsts[i + 2]), p3 = column(firsts[i + 3]);
+        const __m128i rbLow = _mm_srli_epi32(_mm_madd_epi16(_mm_unpacklo_epi64(p0, p1), w01), 8);
+        const __m128i rbHigh = _mm_srli_epi32(_mm_madd_epi16(_mm_unpacklo_epi64(p2, p3), w23), 8);
+        const __m128i agLow = _mm_srli_epi32(_mm_madd_epi16(_mm_unpackhi_epi64(p0, p1), w01), 8);
+        const __m128i agHigh = _mm_srli_epi32(_mm_madd_epi16(_mm_unpackhi_epi64(p2, p3), w23), 8);
         const __m128i rbWords = _mm_packs_epi32(rbLow, rbHigh); // 0x00RR00BB per pixel
         const __m128i agWords = _mm_packs_epi32(agLow, agHigh); // 0x00AA00GG per pixel
         _mm_storeu_si128(reinterpret_cast<__m128i*>(line + i), _mm_or_si128(rbWords, _mm_slli_epi16(agWords, 8)));
     }
 #endif
     for (; i < width; ++i) {
-        const quint64 r = rb[firsts[i]];
-        const quint64 g = ag[firsts[i]];
+        const quint64 r = pairs[2 * std::size_t(firsts[i])];
+        const quint64 g = pairs[2 * std::size_t(firsts[i]) + 1];
         const quint32 left = pairWeights[2 * i];
         const quint32 right = pairWeights[2 * i + 1];
         const quint32 blue = ((r & 0xffff) * left + (r >> 16 & 0xffff) * right) >> 8;
@@ -143,8 +157,7 @@ void scaleRows(const QImage& source, double zoom, const QRect& area, QImage& out
     thread_local std::vector<quint16> weights; // per output pixel: weights of its two pixels (sum 256)
     thread_local std::vector<quint32> rb;      // the current row pair blended, red and blue
     thread_local std::vector<quint32> ag;      // alpha and green
-    thread_local std::vector<quint64> rbPairs; // rb, each column with the next
-    thread_local std::vector<quint64> agPairs;
+    thread_local std::vector<quint64> pairs;   // rb and ag, each column with the next
     columns.resize(std::size_t(width));
     weights.resize(2 * std::size_t(width));
 
@@ -169,8 +182,7 @@ void scaleRows(const QImage& source, double zoom, const QRect& area, QImage& out
     // Room for pairUp's reads past the last column (their pairs are never used).
     rb.resize(std::size_t(span) + 4);
     ag.resize(std::size_t(span) + 4);
-    rbPairs.resize(std::size_t(span));
-    agPairs.resize(std::size_t(span));
+    pairs.resize(2 * std::size_t(span));
 
     const quint32* const firsts = columns.data();
     const quint16* const pairWeights = weights.data();
@@ -185,10 +197,8 @@ void scaleRows(const QImage& source, double zoom, const QRect& area, QImage& out
         blendRows(reinterpret_cast<const quint32*>(source.constScanLine(top)) + leftmost,
                   reinterpret_cast<const quint32*>(source.constScanLine(bottom)) + leftmost, disty, span, rbRow,
                   agRow);
-        pairUp(rbRow, span, rbPairs.data());
-        pairUp(agRow, span, agPairs.data());
-        blendColumns(rbPairs.data(), agPairs.data(), firsts, pairWeights, width,
-                     reinterpret_cast<quint32*>(out.scanLine(row)));
+        pairUp(rbRow, agRow, span, pairs.data());
+        blendColumns(pairs.data(), firsts, pairWeights, width, reinterpret_cast<quint32*>(out.scanLine(row)));
     }
 }
 
@@ -202,7 +212,9 @@ bool scaleArea(const QImage& source, double zoom, const QRect& area, QImage& out
     // Bands small enough that a helper the system holds back delays little.
     const int rowsPerBand = std::max(1, int(BandPixels / area.width()));
     const int bands = (area.height() + rowsPerBand - 1) / rowsPerBand;
-    const int helpers = pool ? std::min(bands - 1, pool->maxThreadCount()) : 0;
+    // A small area is done here alone: handing it over costs more than it saves.
+    const qint64 pixels = qint64(area.width()) * area.height();
+    const int helpers = pool && pixels >= 4 * BandPixels ? std::min(bands - 1, pool->maxThreadCount()) : 0;
     if (helpers <= 0) {
         scaleRows(source, zoom, area, out, 0, area.height());
         return true;
