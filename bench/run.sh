@@ -35,14 +35,17 @@ bench_paint The desktop view's paint of a full 1920x1080 change and of a 256x256
             1.25, 1.5 and 2.0 (offscreen raster, RGB32 target), in ms per paint, beside a bare smooth
             QPainter::drawImage of the surface image (ARGB32) and of an opaque RGB32 copy of it.
 bench_session_model
-            The session model's merge of 5,000 sessions, with a list proxy and the grid's session
-            proxy attached and sorted again after the batch: the first list into an empty model, and
-            the same list again (only the growing cells change), in ms per merge.
+            The session model's merge of 5,000 and of 100,000 sessions, with a list proxy and the
+            grid's session proxy attached and sorted again after the batch: the first list into an
+            empty model, the same list again (only the growing cells change), and a list in which a
+            tenth of the sessions are new, in ms per merge.
 bench_session_grid
             The session grid's repaint with 2,000 sessions and 40 cards visible (8 x 5, offscreen
             raster), in ms per repaint: every card showing the camera placeholder; every card showing
             a screenshot that the HTTPS test server sent through the screenshot cache (loading them
             takes about ten seconds first); and the grid scrolled down one page before each repaint.
+            Then the resident memory grown by scrolling through all 2,000 with every visible card
+            answered with a screenshot (rss_growth_MB) and the cards the cache still holds.
 bench_channel_memory
             Peak and kept memory of the client-communication and diagnostics decoders reading one 40 MB
             frame: a Capabilities message of empty entries, counter names of empty names under new ids,

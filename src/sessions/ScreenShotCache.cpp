@@ -25,10 +25,12 @@ void ScreenShotLoader::request(const QString& id) {
         next();
 }
 
-void ScreenShotLoader::promote(const QString& id) {
+bool ScreenShotLoader::moveTo(const QString& id, int position) {
     const int at = m_queue.indexOf(id);
-    if (at > 0)
-        m_queue.move(at, 0);
+    if (at < 0)
+        return false;
+    m_queue.move(at, qBound(0, position, m_queue.size() - 1));
+    return true;
 }
 
 void ScreenShotLoader::cancel(const QString& id) {
@@ -112,19 +114,24 @@ ScreenShotCache::ScreenShotCache(const QSharedPointer<RpcInstance>& rpc, QObject
 
 QImage ScreenShotCache::screenShot(const QString& sessionId) {
     const QDateTime now = QDateTime::currentDateTimeUtc();
+    // The cards on screen load before those scrolled past, top to bottom.
+    if (!m_lastPaint.isValid() || m_lastPaint.elapsed() > paintPassGap)
+        m_paintedInPass = 0;
+    m_lastPaint.start();
     auto it = m_entries.find(sessionId);
     if (it != m_entries.end()) {
         it->painted = now;
         it->paintOrder = ++m_paintOrder;
-        // The cards on screen load before those scrolled past.
-        m_loader->promote(sessionId);
+        if (m_loader->moveTo(sessionId, m_paintedInPass))
+            ++m_paintedInPass;
         return it->image;
     }
     if (m_entries.size() >= maxEntries)
         evictLeastRecentlyPainted();
     m_entries.insert(sessionId, Entry{sessionId, QImage(), now, now, ++m_paintOrder});
     m_loader->request(sessionId);
-    m_loader->promote(sessionId);
+    if (m_loader->moveTo(sessionId, m_paintedInPass))
+        ++m_paintedInPass;
     return QImage();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QImage>
 #include <QObject>
@@ -26,8 +27,8 @@ public:
     ScreenShotLoader(const QSharedPointer<RpcInstance>& rpc, QObject* parent = nullptr);
 
     void request(const QString& id);
-    // Moves a waiting id to the front of the queue.
-    void promote(const QString& id);
+    // Moves a waiting id to that place in the queue (clamped to its length); false when it is not waiting.
+    bool moveTo(const QString& id, int position);
     // Drops the id from the queue; a load already started still answers.
     void cancel(const QString& id);
     // Empties the queue. Loads still outstanding keep counting toward the limit until they answer.
@@ -66,6 +67,8 @@ public:
     static constexpr int paintedAge = 2 * refreshAge;
     static constexpr int maxEntries = 256;
     static constexpr int tickInterval = 1000;
+    // Paints closer together than this count as one pass over the cards on screen.
+    static constexpr int paintPassGap = 50;
 
     struct Entry {
         QString sessionId;
@@ -105,4 +108,7 @@ private:
     int m_refreshAge = refreshAge;
     int m_paintedAge = paintedAge;
     quint64 m_paintOrder = 0;
+    // The cards of the latest paint pass go to the front of the loader's queue, in paint order.
+    QElapsedTimer m_lastPaint;
+    int m_paintedInPass = 0;
 };
