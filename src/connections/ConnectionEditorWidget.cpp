@@ -32,7 +32,8 @@ QString ConnectionEditorWidget::listToText(const QJsonValue& value) {
             continue;
         if (text.contains(needsQuotes)) {
             // Inside quotes a backslash escapes a quote or a backslash, so the item comes back whole.
-            text.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\""));
+            text.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+                .replace(QLatin1Char('"'), QLatin1String("\\\""));
             text = QLatin1Char('"') + text + QLatin1Char('"');
         }
         parts << text;
@@ -62,8 +63,9 @@ QStringList ConnectionEditorWidget::textToList(const QString& text) {
         flushUnquoted();
         QString quoted;
         for (++i; i < trimmed.size() && trimmed.at(i) != QLatin1Char('"'); ++i) {
-            const bool escape = trimmed.at(i) == QLatin1Char('\\') && i + 1 < trimmed.size()
-                                && (trimmed.at(i + 1) == QLatin1Char('"') || trimmed.at(i + 1) == QLatin1Char('\\'));
+            const bool escape =
+                trimmed.at(i) == QLatin1Char('\\') && i + 1 < trimmed.size() &&
+                (trimmed.at(i + 1) == QLatin1Char('"') || trimmed.at(i + 1) == QLatin1Char('\\'));
             if (escape)
                 ++i;
             quoted += trimmed.at(i);

@@ -9,8 +9,8 @@ namespace {
 
 // Longest file name, in bytes, that the folder's file system takes.
 int longestName(const QString& folder) {
-    const long limit = ::pathconf(QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(),
-                                  _PC_NAME_MAX);
+    const long limit = ::pathconf(
+        QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(), _PC_NAME_MAX);
     return limit > 0 ? int(limit) : 255;
 }
 

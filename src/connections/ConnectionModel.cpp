@@ -31,7 +31,8 @@ QString escapedName(const QByteArray& raw) {
         if (byte >= 0x20 && byte < 0x7f)
             text += QLatin1Char(c);
         else
-            text += QStringLiteral("\\x") + QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+            text += QStringLiteral("\\x") +
+                    QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0'));
     }
     return text;
 }
@@ -162,7 +163,8 @@ bool ConnectionModel::readBytes(const QString& path, QByteArray* content, QStrin
     return true;
 }
 
-ConnectionPtr ConnectionModel::readFile(const QString& path, bool system, QByteArray* content, QString* error) {
+ConnectionPtr ConnectionModel::readFile(const QString& path, bool system, QByteArray* content,
+                                        QString* error) {
     QByteArray bytes;
     if (!readBytes(path, &bytes, error))
         return nullptr;
@@ -259,8 +261,8 @@ void ConnectionModel::merge(QVector<ConnectionPtr> fresh) {
             // The row's text is its name and address; its tool tip, shown in every column, the
             // description. Views repaint a row only when told.
             const bool describedAnew = old->description() != incoming->description();
-            if ((describedAnew || old->name() != incoming->name() || old->url() != incoming->url())
-                && !m_columnKeys.isEmpty())
+            if ((describedAnew || old->name() != incoming->name() || old->url() != incoming->url()) &&
+                !m_columnKeys.isEmpty())
                 emit dataChanged(index(row, 0), index(row, m_columnKeys.size() - 1));
             if (describedAnew) {
                 emit connectionChanged(index(row, 0));

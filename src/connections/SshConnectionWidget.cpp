@@ -67,7 +67,8 @@ void SshConnectionWidget::save() {
     // The text shows a list only approximately (empty items are left out): a stored list whose text
     // was not edited stays as it is.
     if (!m_json.value(QLatin1String("sshOptions")).isArray() || m_sshOptions->text() != m_sshOptionsShown)
-        m_json.insert(QStringLiteral("sshOptions"), QJsonArray::fromStringList(textToList(m_sshOptions->text())));
+        m_json.insert(QStringLiteral("sshOptions"),
+                      QJsonArray::fromStringList(textToList(m_sshOptions->text())));
 }
 
 ConnectionPtr SshConnectionWidget::connection() const {

@@ -303,10 +303,17 @@ private slots:
         dialog->reject();
 
         // A delete on one page takes the row off the other page too.
+        const QJsonObject deleted = rowJson(second, m_root->filePath("user/b.velnor"));
         first.deleteConnection(rowJson(first, m_root->filePath("user/b.velnor")));
         QCOMPARE(boxes.size(), 2);
         QCOMPARE(second.model()->rowCount(), 2);
         QVERIFY(rowJson(second, m_root->filePath("user/b.velnor")).isEmpty());
+        // Editing it from a row listed before says so and makes no file.
+        second.editConnection(deleted);
+        QCOMPARE(boxes.size(), 3);
+        QVERIFY2(boxes.last().contains("does not exist"), qPrintable(boxes.last()));
+        QVERIFY(!openEditor(second));
+        QVERIFY(!QFile::exists(m_root->filePath("user/b.velnor")));
     }
 
     // A folder the user cannot write, holding a file they can: the run stamp and an edit write the

@@ -318,7 +318,7 @@ void TestSshProcess::noFreeTunnelPort() {
     // One released port is enough again.
     holders.front()->close();
     p.start(printConfig());
-    QVERIFY(p.waitForStarted(5000));
+    QVERIFY2(p.waitForStarted(5000), qPrintable(p.errorString()));
     QVERIFY(p.tunnelPort() != 0);
     p.waitForFinished(10000);
 }

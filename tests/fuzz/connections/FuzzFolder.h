@@ -37,7 +37,8 @@ public:
     // Nothing was written beside what the target itself names.
     void checkOnly(const QStringList& names) const {
         const QStringList entries =
-            QDir(m_root.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+            QDir(m_root.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         for (const QString& entry : entries)
             check(entry == QLatin1String("config") || names.contains(entry));
     }

@@ -39,10 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (model.rowCount() == 1) {
         const QModelIndex row = model.index(0, 0);
         const QString text = row.data(Qt::DisplayRole).toString();
-        check(text.startsWith(QLatin1String("<b>")) && text.count(QLatin1Char('<')) == 3
-              && text.count(QLatin1String("</b><br/>")) == 1);
-        check(row.data(Qt::ToolTipRole).toString() == row.data(ConnectionModel::ConnectionPtrRole)
-                                                           .value<ConnectionPtr>()->description());
+        check(text.startsWith(QLatin1String("<b>")) && text.count(QLatin1Char('<')) == 3 &&
+              text.count(QLatin1String("</b><br/>")) == 1);
+        check(row.data(Qt::ToolTipRole).toString() ==
+              row.data(ConnectionModel::ConnectionPtrRole).value<ConnectionPtr>()->description());
         check(model.skippedFiles().isEmpty());
     } else {
         check(model.rowCount() == 0);
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         roundTrip<SshConnection>(document.object());
     }
     folder.checkOnly({QStringLiteral("user")});
-    check(QDir(user).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
-          == QStringList{QStringLiteral("input.velnor")});
+    check(QDir(user).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot) ==
+          QStringList{QStringLiteral("input.velnor")});
     return 0;
 }

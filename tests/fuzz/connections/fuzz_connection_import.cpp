@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(importer.save(json, destination));
         check(!importer.hasError());
         const QStringList written =
-            QDir(destination).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+            QDir(destination)
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
         check(written.size() == 1 && written.first().endsWith(QLatin1String(".velnor")));
         const ConnectionModel model(destination, QString(), {QStringLiteral("name")});
         check(model.rowCount() + model.skippedFiles().size() == 1);
