@@ -225,7 +225,7 @@ private slots:
         if (!action.isEmpty())
             evaluate(page, action);
         // A navigation that got through reaches the server or accepts the dialog well within this.
-        (void)QTest::qWaitFor([&] { return !server.requests().isEmpty() || accepted.count() > 0; }, 3000);
+        (void)QTest::qWaitFor([&] { return !server.requests().isEmpty() || accepted.count() > 0; }, 1500);
         QCOMPARE(server.requests().size(), 0);
         QCOMPARE(accepted.count(), 0);
         QCOMPARE(page->url(), ownUrl);
