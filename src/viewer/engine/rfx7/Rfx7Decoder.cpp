@@ -95,10 +95,26 @@ struct RunTable {
 constexpr RunTable kRunTable;
 
 // krp after a Golomb-Rice code whose unary prefix had `ones` 1 bits: -2 for none, unchanged for one,
-// +ones for more, within 0..80. Branch-free: the prefix length of coefficient data is unpredictable.
+// +ones for more, within 0..80.
 inline int adaptKrp(int krp, uint64_t ones) {
     const int step = ones >= 2 ? int(std::min<uint64_t>(ones, kParameterMax)) : ones == 1 ? 0 : -2;
     return std::min(std::max(krp + step, 0), kParameterMax);
+}
+
+// The same for the prefixes that fit a window (0..63 ones) from a table: prefix lengths of
+// coefficient data are too irregular for a branch.
+struct KrpSteps {
+    int8_t step[64]{};
+    constexpr KrpSteps() {
+        step[0] = -2;
+        for (int ones = 2; ones < 64; ++ones)
+            step[ones] = int8_t(ones);
+    }
+};
+constexpr KrpSteps kKrpSteps;
+
+inline int adaptKrpShort(int krp, int ones) {
+    return std::min(std::max(krp + kKrpSteps.step[ones], 0), kParameterMax);
 }
 
 // The top n bits (n in 0..63) of a window, 0 for n = 0, without a branch.
@@ -143,13 +159,17 @@ inline bool readGolombRice(BitWindow& bits, int& krp, uint32_t& code) {
     if (__builtin_expect(ones + 1 + kr <= bits.count(), 1)) {
         code = (uint32_t(ones) << kr) + uint32_t(topBits(window << (ones + 1), kr));
         bits.consume(ones + 1 + kr);
-        krp = adaptKrp(krp, uint64_t(ones));
+        krp = adaptKrpShort(krp, ones);
         return true;
     }
-    // A copy, so that the caller's window can stay in registers.
+    // Copies, so that the caller's window and parameters can stay in registers.
     BitWindow copy = bits;
-    const bool ok = readLongGolombRice(copy, krp, code);
+    int krpCopy = krp;
+    uint32_t codeCopy = 0;
+    const bool ok = readLongGolombRice(copy, krpCopy, codeCopy);
     bits = copy;
+    krp = krpCopy;
+    code = codeCopy;
     return ok;
 }
 
@@ -237,10 +257,16 @@ bool rlgr3DecodeAny(Rfx7BitReader& reader, T* output, size_t count) {
                 negative = ((rest << k) >> 63) != 0;
                 bits.consume(found + 2 + k);
             } else {
-                run = 0;
+                // Copies, so that the window and parameters can stay in registers.
                 BitWindow copy = bits;
-                ok = readLongRun(copy, totalBits, kp, run, negative);
+                int kpCopy = kp;
+                uint64_t runCopy = 0;
+                bool negativeCopy = false;
+                ok = readLongRun(copy, totalBits, kpCopy, runCopy, negativeCopy);
                 bits = copy;
+                kp = kpCopy;
+                run = runCopy;
+                negative = negativeCopy;
                 if (!ok)
                     break;
             }
