@@ -219,9 +219,9 @@ inline int64_t unmapPair(int64_t x) {
 // store; the values it writes beyond the run are overwritten by the values that follow.
 template <typename T>
 inline void writeZeros(T* output, size_t n, size_t room) {
-    constexpr size_t kChunk = 32 / sizeof(T);
+    constexpr size_t kChunk = 64 / sizeof(T);
     if (n <= kChunk && room >= kChunk)
-        std::memset(output, 0, 32);
+        std::memset(output, 0, 64);
     else
         std::memset(output, 0, n * sizeof(T));
 }
