@@ -94,26 +94,41 @@ struct RunTable {
 };
 constexpr RunTable kRunTable;
 
-inline void adaptKrp(int& krp, uint64_t ones) {
-    if (ones == 0)
-        krp = std::max(krp - 2, 0);
-    else if (ones >= 2)
-        krp = int(std::min<uint64_t>(uint64_t(krp) + ones, kParameterMax));
+// krp after a Golomb-Rice code whose unary prefix had `ones` 1 bits: -2 for none, unchanged for one,
+// +ones for more, within 0..80.
+inline int adaptKrp(int krp, uint64_t ones) {
+    const int step = ones >= 2 ? int(std::min<uint64_t>(ones, kParameterMax)) : ones == 1 ? 0 : -2;
+    return std::min(std::max(krp + step, 0), kParameterMax);
 }
 
-// Golomb-Rice code with parameter kr (from krp), adapting krp. False on an over-long prefix.
-inline bool readGolombRice(BitWindow& bits, int& krp, uint32_t& code) {
-    const int kr = krp >> 3;
-    if (bits.count() < 57)
-        bits.refill();
-    int run = __builtin_clzll(~bits.window() | 1);
-    if (run + 1 + kr <= bits.count()) {
-        // The whole code is in the window.
-        code = (uint32_t(run) << kr) + (kr ? uint32_t((bits.window() << (run + 1)) >> (64 - kr)) : 0);
-        bits.consume(run + 1 + kr);
-        adaptKrp(krp, uint64_t(run));
-        return true;
+// The same for the prefixes that fit a window (0..63 ones) from a table: prefix lengths of
+// coefficient data are too irregular for a branch.
+struct KrpSteps {
+    int8_t step[64]{};
+    constexpr KrpSteps() {
+        step[0] = -2;
+        for (int ones = 2; ones < 64; ++ones)
+            step[ones] = int8_t(ones);
     }
+};
+constexpr KrpSteps kKrpSteps;
+
+inline int adaptKrpShort(int krp, int ones) {
+    return std::min(std::max(krp + kKrpSteps.step[ones], 0), kParameterMax);
+}
+
+// The top n bits (n in 0..63) of a window, 0 for n = 0, without a branch.
+inline uint64_t topBits(uint64_t window, int n) {
+    return (window >> 1) >> (63 - n);
+}
+
+// Golomb-Rice code of a prefix too long for the window (or one that may run off the stream): the
+// window is refilled first, so where it stops reading and what it reports depend only on the stream.
+// False on an over-long prefix.
+__attribute__((noinline)) bool readLongGolombRice(BitWindow& bits, int& krp, uint32_t& code) {
+    const int kr = krp >> 3;
+    bits.refill();
+    int run = __builtin_clzll(~bits.window() | 1);
     uint64_t ones = 0;
     for (;;) {
         if (run < bits.count()) {
@@ -131,7 +146,62 @@ inline bool readGolombRice(BitWindow& bits, int& krp, uint32_t& code) {
     if (ones > kMaxUnaryOnes)
         return false;
     code = (uint32_t(ones) << kr) + bits.read(kr);
-    adaptKrp(krp, ones);
+    krp = adaptKrp(krp, ones);
+    return true;
+}
+
+// Golomb-Rice code with parameter kr (from krp), adapting krp; the whole code is taken from the
+// window when it is there (nearly always). False on an over-long prefix.
+inline bool readGolombRice(BitWindow& bits, int& krp, uint32_t& code) {
+    const int kr = krp >> 3;
+    const uint64_t window = bits.window();
+    const int ones = __builtin_clzll(~window | 1);
+    if (__builtin_expect(ones + 1 + kr <= bits.count(), 1)) {
+        code = (uint32_t(ones) << kr) + uint32_t(topBits(window << (ones + 1), kr));
+        bits.consume(ones + 1 + kr);
+        krp = adaptKrpShort(krp, ones);
+        return true;
+    }
+    // Copies, so that the caller's window and parameters can stay in registers.
+    BitWindow copy = bits;
+    int krpCopy = krp;
+    uint32_t codeCopy = 0;
+    const bool ok = readLongGolombRice(copy, krpCopy, codeCopy);
+    bits = copy;
+    krp = krpCopy;
+    code = codeCopy;
+    return ok;
+}
+
+// A run of more than kShortRun zero bits, from a refilled window: the run length it adds, kp after it
+// and the sign. False when the stream ends inside the zeros.
+__attribute__((noinline)) bool readLongRun(BitWindow& bits, uint64_t totalBits, int& kp, uint64_t& run,
+                                           bool& negative) {
+    bits.refill();
+    int found = __builtin_clzll(bits.window() | 1);
+    int k = kp >> 3;
+    for (;;) {
+        // A set bit is a stream bit; a window without one is all zeros (or past the end).
+        const bool terminated = found < bits.count();
+        const int zeros = terminated ? found : bits.count();
+        for (int i = 0; i < zeros; ++i) {
+            run += uint64_t(1) << k;
+            kp = std::min(kp + 4, kParameterMax);
+            k = kp >> 3;
+        }
+        if (terminated) {
+            bits.consume(zeros + 1);
+            break;
+        }
+        bits.consume(zeros);
+        // A stream that ends inside the zeros would otherwise be counted for ever.
+        if (bits.consumed() >= totalBits)
+            return false;
+        bits.refill();
+        found = __builtin_clzll(bits.window() | 1);
+    }
+    run += bits.read(kp >> 3);
+    negative = bits.read(1) != 0;
     return true;
 }
 
@@ -149,12 +219,15 @@ inline int64_t unmapPair(int64_t x) {
 // store; the values it writes beyond the run are overwritten by the values that follow.
 template <typename T>
 inline void writeZeros(T* output, size_t n, size_t room) {
-    constexpr size_t kChunk = 32 / sizeof(T);
+    constexpr size_t kChunk = 64 / sizeof(T);
     if (n <= kChunk && room >= kChunk)
-        std::memset(output, 0, 32);
+        std::memset(output, 0, 64);
     else
         std::memset(output, 0, n * sizeof(T));
 }
+
+// kp change after a pair: both values zero +6, one zero 0, neither zero -6.
+constexpr int kPairKpStep[3] = {6, 0, -6};
 
 template <typename T>
 bool rlgr3DecodeAny(Rfx7BitReader& reader, T* output, size_t count) {
@@ -165,50 +238,37 @@ bool rlgr3DecodeAny(Rfx7BitReader& reader, T* output, size_t count) {
     size_t written = 0;
     bool ok = true;
     while (written < count) {
+        // 56 or more bits: a short run, its remainder and sign and a Golomb-Rice code of up to about 36
+        // bits, or a pair code and its first value, all come from this one window.
+        bits.refill();
         if (kp >= 8) {
             // Run mode: unary count of zero runs, each worth 2^k, then the k-bit remainder.
-            uint64_t run = 0;
+            uint64_t run;
             bool negative;
-            if (bits.count() < 57)
-                bits.refill();
-            int found = __builtin_clzll(bits.window() | 1);
-            if (found < kShortRun) {
+            const uint64_t window = bits.window();
+            const int found = __builtin_clzll(window | 1);
+            if (__builtin_expect(found < kShortRun, 1)) {
                 const RunStep step = kRunTable.steps[kp][found];
                 kp = step.kp;
                 // The terminating 1, the k remainder bits and the sign: at most 19 bits, all in the window.
                 const int k = kp >> 3;
-                const uint64_t rest = bits.window() << (found + 1);
-                run = step.run + (k ? rest >> (64 - k) : 0);
+                const uint64_t rest = window << (found + 1);
+                run = step.run + topBits(rest, k);
                 negative = ((rest << k) >> 63) != 0;
                 bits.consume(found + 2 + k);
             } else {
-                int k = kp >> 3;
-                for (;;) {
-                    // A set bit is a stream bit; a window without one is all zeros (or past the end).
-                    const bool terminated = found < bits.count();
-                    const int zeros = terminated ? found : bits.count();
-                    for (int i = 0; i < zeros; ++i) {
-                        run += uint64_t(1) << k;
-                        kp = std::min(kp + 4, kParameterMax);
-                        k = kp >> 3;
-                    }
-                    if (terminated) {
-                        bits.consume(zeros + 1);
-                        break;
-                    }
-                    bits.consume(zeros);
-                    // A stream that ends inside the zeros would otherwise be counted for ever.
-                    if (bits.consumed() >= totalBits) {
-                        ok = false;
-                        break;
-                    }
-                    bits.refill();
-                    found = __builtin_clzll(bits.window() | 1);
-                }
+                // Copies, so that the window and parameters can stay in registers.
+                BitWindow copy = bits;
+                int kpCopy = kp;
+                uint64_t runCopy = 0;
+                bool negativeCopy = false;
+                ok = readLongRun(copy, totalBits, kpCopy, runCopy, negativeCopy);
+                bits = copy;
+                kp = kpCopy;
+                run = runCopy;
+                negative = negativeCopy;
                 if (!ok)
                     break;
-                run += bits.read(kp >> 3);
-                negative = bits.read(1) != 0;
             }
             const size_t zeros = size_t(std::min<uint64_t>(run, count - written));
             writeZeros(output + written, zeros, count - written);
@@ -219,8 +279,10 @@ bool rlgr3DecodeAny(Rfx7BitReader& reader, T* output, size_t count) {
                 ok = false;
                 break;
             }
+            // sign ? -(magnitude + 1) : magnitude + 1
+            const int64_t sign = -int64_t(negative);
             if (written < count)
-                output[written++] = lowBits<T>(negative ? -(int64_t(magnitude) + 1) : int64_t(magnitude) + 1);
+                output[written++] = lowBits<T>((int64_t(magnitude) + 1 + sign) ^ sign);
             kp = std::max(kp - 6, 0);
         } else {
             // Pair mode: one code holds two mapped values; the first is sent in as many bits as the code has.
@@ -229,16 +291,16 @@ bool rlgr3DecodeAny(Rfx7BitReader& reader, T* output, size_t count) {
                 ok = false;
                 break;
             }
-            const int n = code ? 32 - __builtin_clz(code) : 0;
-            const int64_t first = bits.read(n);
+            const int n = 63 - __builtin_clzll((uint64_t(code) << 1) | 1);
+            if (__builtin_expect(bits.count() < n, 0))
+                bits.refill();
+            const int64_t first = int64_t(topBits(bits.window(), n));
+            bits.consume(n);
             const int64_t second = int64_t(code) - first;
             output[written++] = lowBits<T>(unmapPair(first));
             if (written < count)
                 output[written++] = lowBits<T>(unmapPair(second));
-            if (first != 0 && second != 0)
-                kp = std::max(kp - 6, 0);
-            else if (first == 0 && second == 0)
-                kp = std::min(kp + 6, kParameterMax);
+            kp = std::min(std::max(kp + kPairKpStep[int(first != 0) + int(second != 0)], 0), kParameterMax);
         }
     }
     if (!ok)
