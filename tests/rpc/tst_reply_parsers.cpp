@@ -2,6 +2,7 @@
 
 #include "rpc/ResultConverters.h"
 
+#include "TestImages.h"
 #include <QBuffer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,16 +16,6 @@ QJsonValue jsonValue(const QString& text) {
     if (text.isEmpty())
         return QJsonValue(QJsonValue::Undefined);
     return QJsonDocument::fromJson(("[" + text + "]").toUtf8()).array().at(0);
-}
-
-QString pngDataUrl(const QSize& size) {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(Qt::blue);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return "data:image/png;base64," + QString::fromLatin1(bytes.toBase64());
 }
 
 // Runs a converter on a fresh promise and records how it settled.

@@ -18,6 +18,7 @@
 #include "viewer/engine/RdpInstance.h"
 
 #include <QApplication>
+#include "TestImages.h"
 #include <QBuffer>
 #include <QComboBox>
 #include <QImage>
@@ -89,15 +90,6 @@ QStringList resourcesOf(const QString& html) {
     return document.requested;
 }
 
-QString pngDataUrl(const QSize& size) {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return "data:image/png;base64," + QString::fromLatin1(png.toBase64());
-}
 
 // Catches the links handed to the desktop.
 class LinkSink : public QObject {

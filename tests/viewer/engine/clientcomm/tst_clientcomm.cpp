@@ -195,6 +195,24 @@ QMessageBox* openBox(const Session& s) {
     return notify ? notify->currentBox() : nullptr;
 }
 
+// Sends the given schemes' URLs to a catcher for as long as it lives.
+class UrlHandlers {
+public:
+    UrlHandlers(QObject* catcher, QStringList schemes) : m_schemes(std::move(schemes)) {
+        for (const QString& scheme : m_schemes)
+            QDesktopServices::setUrlHandler(scheme, catcher, "open");
+    }
+    ~UrlHandlers() {
+        for (const QString& scheme : m_schemes)
+            QDesktopServices::unsetUrlHandler(scheme);
+    }
+    UrlHandlers(const UrlHandlers&) = delete;
+    UrlHandlers& operator=(const UrlHandlers&) = delete;
+
+private:
+    const QStringList m_schemes;
+};
+
 } // namespace
 
 class TestClientComm : public QObject {
@@ -682,15 +700,7 @@ private slots:
         QFETCH(QString, opened);
         QFETCH(QString, errorName);
         UrlCatcher catcher;
-        const QStringList schemes{"http", "https", "file", "mailto", "ssh"};
-        for (const QString& scheme : schemes) {
-            QDesktopServices::setUrlHandler(scheme, &catcher, "open");
-        }
-        const auto unset = qScopeGuard([&] {
-            for (const QString& scheme : schemes) {
-                QDesktopServices::unsetUrlHandler(scheme);
-            }
-        });
+        const UrlHandlers handlers(&catcher, {"http", "https", "file", "mailto", "ssh"});
         Session s;
         QVERIFY(s.start({kUrl}));
         s.cc.sendMessage(quint16(id), kUrl, payload);
@@ -724,15 +734,7 @@ private slots:
     // their turn and the rest are refused with the listener's failure reply.
     void urlsAreOpenedAtAPace() {
         TimedUrlCatcher catcher;
-        const QStringList schemes{"http", "https"};
-        for (const QString& scheme : schemes) {
-            QDesktopServices::setUrlHandler(scheme, &catcher, "open");
-        }
-        const auto unset = qScopeGuard([&] {
-            for (const QString& scheme : schemes) {
-                QDesktopServices::unsetUrlHandler(scheme);
-            }
-        });
+        const UrlHandlers handlers(&catcher, {"http", "https"});
         Session s;
         QVERIFY(s.start({kUrl}));
         const int accepted = 1 + VnCcUrl::MaxQueued;
