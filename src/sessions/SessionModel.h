@@ -78,7 +78,10 @@ private:
     void replaceRows(const SessionList& incoming);
     QDateTime now() const;
 
+    enum class Column { Other, Name, Connections, Uptime, Login };
     QStringList m_columns;
+    // What each column shows, told from its key once: data() is asked for every cell and comparison.
+    QVector<Column> m_kinds;
     QSharedPointer<RpcInstance> m_rpc;
     QSharedPointer<ConnectionContext> m_context;
     SessionList m_rows;
