@@ -125,9 +125,15 @@ QVariant SessionModel::data(const QModelIndex& index, int role) const {
         return QVariant();
     const Column kind = m_kinds.at(index.column());
     if (kind == Column::Name) {
-        if (role == SortRole)
-            return sessionDisplayName(s) + s.id();
-        return sessionDisplayName(s);
+        if (role != SortRole)
+            return sessionDisplayName(s);
+        // A sort asks for each row's key many times: it is put together once.
+        if (m_nameSortKeys.isEmpty())
+            m_nameSortKeys.resize(m_rows.size());
+        QString& key = m_nameSortKeys[index.row()];
+        if (key.isNull())
+            key = sessionDisplayName(s) + s.id();
+        return key;
     }
     if (role == Qt::EditRole)
         return QVariant();
@@ -175,6 +181,7 @@ bool SessionModel::setData(const QModelIndex& index, const QVariant& value, int 
         return false;
     Session& s = m_rows[index.row()];
     s.setParam(nameKey, value);
+    forgetSortKeys();
     if (m_rpc)
         deleteWhenSettled(m_rpc->setSessionParam(s.id(), nameKey, value.toString()), this);
     emit dataChanged(index, index);
@@ -276,6 +283,7 @@ void SessionModel::replaceRows(const SessionList& incoming) {
     beginResetModel();
     const SessionList before = m_rows;
     m_rows = incoming;
+    forgetSortKeys();
     endResetModel();
     // The record signals still tell each session, once the rows are in place.
     int b = 0;
@@ -315,12 +323,14 @@ void SessionModel::mergeSessions(const SessionList& incomingList) {
         if (rowId < next.id()) {
             beginRemoveRows(QModelIndex(), r, r);
             const Session removed = m_rows.takeAt(r);
+            forgetSortKeys();
             endRemoveRows();
             changed = true;
             emit sessionRemoved(removed);
         } else if (next.id() < rowId) {
             beginInsertRows(QModelIndex(), r, r);
             m_rows.insert(r, next);
+            forgetSortKeys();
             endInsertRows();
             changed = true;
             emit sessionAdded(index(r, 0));
@@ -329,6 +339,7 @@ void SessionModel::mergeSessions(const SessionList& incomingList) {
         } else {
             const Session before = m_rows.at(r);
             m_rows[r] = next;
+            forgetSortKeys();
             if (notifyChangedColumns(before, next, r, ranged ? &ranges : nullptr))
                 changed = true;
             ++r;
@@ -339,12 +350,14 @@ void SessionModel::mergeSessions(const SessionList& incomingList) {
         changed = true;
         beginInsertRows(QModelIndex(), r, r);
         m_rows.insert(r, incoming.at(head));
+        forgetSortKeys();
         endInsertRows();
         emit sessionAdded(index(r, 0));
     }
     while (r < m_rows.size()) {
         beginRemoveRows(QModelIndex(), r, r);
         const Session removed = m_rows.takeAt(r);
+        forgetSortKeys();
         endRemoveRows();
         changed = true;
         emit sessionRemoved(removed);
@@ -400,12 +413,14 @@ void SessionModel::updateSession(const Session& session) {
     if (it != m_rows.end() && it->id() == session.id()) {
         const Session before = *it;
         *it = session;
+        forgetSortKeys();
         if (notifyChangedColumns(before, session, r))
             emit sessionsUpdated();
         return;
     }
     beginInsertRows(QModelIndex(), r, r);
     m_rows.insert(r, session);
+    forgetSortKeys();
     endInsertRows();
     emit sessionAdded(index(r, 0));
     emit sessionsUpdated();
@@ -423,6 +438,7 @@ void SessionModel::removeSession(const Session& session) {
     const int r = found.row();
     beginRemoveRows(QModelIndex(), r, r);
     const Session removed = m_rows.takeAt(r);
+    forgetSortKeys();
     endRemoveRows();
     emit sessionRemoved(removed);
     emit sessionsUpdated();

@@ -77,6 +77,8 @@ private:
     int addedAndRemoved(const SessionList& incoming) const;
     void replaceRows(const SessionList& incoming);
     QDateTime now() const;
+    // Every change of the rows drops the name column's sort keys.
+    void forgetSortKeys() { m_nameSortKeys.clear(); }
 
     enum class Column { Other, Name, Connections, Uptime, Login };
     QStringList m_columns;
@@ -86,6 +88,8 @@ private:
     QSharedPointer<ConnectionContext> m_context;
     SessionList m_rows;
     SessionList m_pendingSessions;
+    // The name column's sort key of each row, put together when first asked for; null: not yet.
+    mutable QVector<QString> m_nameSortKeys;
     QTimer* m_pollTimer = nullptr;
     QTimer* m_settleTimer = nullptr;
     bool m_shared = false;
