@@ -39,6 +39,11 @@ bench_session_model
             grid's session proxy attached and sorted again after the batch: the first list into an
             empty model, the same list again (only the growing cells change), and a list in which a
             tenth of the sessions are new, in ms per merge.
+bench_session_page
+            The same three merges of 100,000 sessions into a shown session page (offscreen), its own
+            proxies, table view and grid attached, with the list page (as it opens, sorted by uptime),
+            the grid page, or the list sorted by name on screen; in ms of wall and CPU time from the
+            merge until its result is painted, the time the window does not answer.
 bench_session_grid
             The session grid's repaint with 2,000 sessions and 40 cards visible (8 x 5, offscreen
             raster), in ms per repaint: every card showing the camera placeholder; every card showing

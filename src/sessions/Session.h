@@ -15,7 +15,7 @@ public:
 
     static Session fromJson(const QJsonObject& object);
 
-    QString id() const { return m_id; }
+    const QString& id() const { return m_id; }
     QString windowMode() const { return m_windowMode; }
     QString geometry() const { return m_geometry; }
     QString command() const { return m_command; }

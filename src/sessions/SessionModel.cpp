@@ -8,6 +8,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -20,12 +22,25 @@ bool idLess(const Session& a, const Session& b) {
     return a.id() < b.id();
 }
 
-// In id order, one record per id: the last one the server listed.
-SessionList sortedUnique(SessionList list) {
-    std::stable_sort(list.begin(), list.end(), idLess);
+// In id order, one record per id: the last one the server listed. The records stay where they are
+// while their positions are sorted; a list already in order is taken as it is.
+SessionList sortedUnique(const SessionList& list) {
+    bool inOrder = true;
+    for (int i = 1; i < list.size() && inOrder; ++i)
+        inOrder = list.at(i - 1).id() < list.at(i).id();
+    if (inOrder)
+        return list;
+    // The ids' characters beside each position: the sort reaches them without going through records.
+    std::vector<std::pair<QStringView, int>> order;
+    order.reserve(size_t(list.size()));
+    for (int i = 0; i < list.size(); ++i)
+        order.emplace_back(QStringView(list.at(i).id()), i);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
     SessionList unique;
     unique.reserve(list.size());
-    for (const Session& s : qAsConst(list)) {
+    for (const auto& entry : order) {
+        const Session& s = list.at(entry.second);
         if (!unique.isEmpty() && unique.constLast().id() == s.id())
             unique.last() = s;
         else
@@ -45,6 +60,12 @@ SessionModel::SessionModel(const QStringList& columns, const QSharedPointer<RpcI
     , m_pollTimer(new QTimer(this))
     , m_settleTimer(new QTimer(this)) {
     registerSessionMetaTypes();
+    for (const QString& key : columns)
+        m_kinds.append(key == nameKey          ? Column::Name
+                       : key == connectionsKey ? Column::Connections
+                       : key == uptimeKey      ? Column::Uptime
+                       : key == loginKey       ? Column::Login
+                                               : Column::Other);
     m_pollTimer->setInterval(pollInterval);
     m_settleTimer->setSingleShot(true);
     m_settleTimer->setInterval(settleInterval);
@@ -102,15 +123,21 @@ QVariant SessionModel::data(const QModelIndex& index, int role) const {
         return QVariant::fromValue(s);
     if (role != Qt::DisplayRole && role != Qt::EditRole && role != SortRole)
         return QVariant();
-    const QString& key = m_columns.at(index.column());
-    if (key == nameKey) {
-        if (role == SortRole)
-            return sessionDisplayName(s) + s.id();
-        return sessionDisplayName(s);
+    const Column kind = m_kinds.at(index.column());
+    if (kind == Column::Name) {
+        if (role != SortRole)
+            return sessionDisplayName(s);
+        // A sort asks for each row's key many times: it is put together once.
+        if (m_nameSortKeys.isEmpty())
+            m_nameSortKeys.resize(m_rows.size());
+        QString& key = m_nameSortKeys[index.row()];
+        if (key.isNull())
+            key = sessionDisplayName(s) + s.id();
+        return key;
     }
     if (role == Qt::EditRole)
         return QVariant();
-    if (key == connectionsKey) {
+    if (kind == Column::Connections) {
         if (role == SortRole) {
             if (s.clientCount() >= 1)
                 return qint64(-s.clientCount());
@@ -118,9 +145,9 @@ QVariant SessionModel::data(const QModelIndex& index, int role) const {
         }
         return sessionClientCountText(s, now());
     }
-    if (key == uptimeKey)
+    if (kind == Column::Uptime)
         return role == SortRole ? QVariant(s.started()) : QVariant(sessionUptimeText(s, now()));
-    if (key == loginKey)
+    if (kind == Column::Login)
         return sessionLoginText(s);
     return QVariant();
 }
@@ -154,6 +181,7 @@ bool SessionModel::setData(const QModelIndex& index, const QVariant& value, int 
         return false;
     Session& s = m_rows[index.row()];
     s.setParam(nameKey, value);
+    forgetSortKeys();
     if (m_rpc)
         deleteWhenSettled(m_rpc->setSessionParam(s.id(), nameKey, value.toString()), this);
     emit dataChanged(index, index);
@@ -255,6 +283,7 @@ void SessionModel::replaceRows(const SessionList& incoming) {
     beginResetModel();
     const SessionList before = m_rows;
     m_rows = incoming;
+    forgetSortKeys();
     endResetModel();
     // The record signals still tell each session, once the rows are in place.
     int b = 0;
@@ -294,12 +323,14 @@ void SessionModel::mergeSessions(const SessionList& incomingList) {
         if (rowId < next.id()) {
             beginRemoveRows(QModelIndex(), r, r);
             const Session removed = m_rows.takeAt(r);
+            forgetSortKeys();
             endRemoveRows();
             changed = true;
             emit sessionRemoved(removed);
         } else if (next.id() < rowId) {
             beginInsertRows(QModelIndex(), r, r);
             m_rows.insert(r, next);
+            forgetSortKeys();
             endInsertRows();
             changed = true;
             emit sessionAdded(index(r, 0));
@@ -308,6 +339,7 @@ void SessionModel::mergeSessions(const SessionList& incomingList) {
         } else {
             const Session before = m_rows.at(r);
             m_rows[r] = next;
+            forgetSortKeys();
             if (notifyChangedColumns(before, next, r, ranged ? &ranges : nullptr))
                 changed = true;
             ++r;
@@ -318,12 +350,14 @@ void SessionModel::mergeSessions(const SessionList& incomingList) {
         changed = true;
         beginInsertRows(QModelIndex(), r, r);
         m_rows.insert(r, incoming.at(head));
+        forgetSortKeys();
         endInsertRows();
         emit sessionAdded(index(r, 0));
     }
     while (r < m_rows.size()) {
         beginRemoveRows(QModelIndex(), r, r);
         const Session removed = m_rows.takeAt(r);
+        forgetSortKeys();
         endRemoveRows();
         changed = true;
         emit sessionRemoved(removed);
@@ -338,15 +372,15 @@ void SessionModel::mergeSessions(const SessionList& incomingList) {
 bool SessionModel::notifyChangedColumns(const Session& before, const Session& after, int row,
                                         QVector<QPair<int, int>>* ranges) {
     for (int c = 0; c < m_columns.size(); ++c) {
-        const QString& key = m_columns.at(c);
+        const Column kind = m_kinds.at(c);
         bool refresh = false;
-        if (key == nameKey)
+        if (kind == Column::Name)
             refresh = before.param(nameKey, QString()) != after.param(nameKey, QString());
-        else if (key == connectionsKey)
+        else if (kind == Column::Connections)
             refresh = !(before.clientCount() == after.clientCount() && before.clientCount() != 0);
-        else if (key == uptimeKey)
+        else if (kind == Column::Uptime)
             refresh = true;
-        else if (key == loginKey)
+        else if (kind == Column::Login)
             refresh = before.login() != after.login();
         if (refresh && ranges) {
             QPair<int, int>& range = (*ranges)[c];
@@ -379,12 +413,14 @@ void SessionModel::updateSession(const Session& session) {
     if (it != m_rows.end() && it->id() == session.id()) {
         const Session before = *it;
         *it = session;
+        forgetSortKeys();
         if (notifyChangedColumns(before, session, r))
             emit sessionsUpdated();
         return;
     }
     beginInsertRows(QModelIndex(), r, r);
     m_rows.insert(r, session);
+    forgetSortKeys();
     endInsertRows();
     emit sessionAdded(index(r, 0));
     emit sessionsUpdated();
@@ -402,6 +438,7 @@ void SessionModel::removeSession(const Session& session) {
     const int r = found.row();
     beginRemoveRows(QModelIndex(), r, r);
     const Session removed = m_rows.takeAt(r);
+    forgetSortKeys();
     endRemoveRows();
     emit sessionRemoved(removed);
     emit sessionsUpdated();

@@ -77,12 +77,19 @@ private:
     int addedAndRemoved(const SessionList& incoming) const;
     void replaceRows(const SessionList& incoming);
     QDateTime now() const;
+    // Every change of the rows drops the name column's sort keys.
+    void forgetSortKeys() { m_nameSortKeys.clear(); }
 
+    enum class Column { Other, Name, Connections, Uptime, Login };
     QStringList m_columns;
+    // What each column shows, told from its key once: data() is asked for every cell and comparison.
+    QVector<Column> m_kinds;
     QSharedPointer<RpcInstance> m_rpc;
     QSharedPointer<ConnectionContext> m_context;
     SessionList m_rows;
     SessionList m_pendingSessions;
+    // The name column's sort key of each row, put together when first asked for; null: not yet.
+    mutable QVector<QString> m_nameSortKeys;
     QTimer* m_pollTimer = nullptr;
     QTimer* m_settleTimer = nullptr;
     bool m_shared = false;

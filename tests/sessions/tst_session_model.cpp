@@ -2,6 +2,7 @@
 #include "SessionRoutes.h"
 #include "rpc/RpcInstanceWeb.h"
 #include "sessions/SessionModel.h"
+#include "sessions/SessionTexts.h"
 
 #include <QAbstractItemModelTester>
 #include <QJsonArray>
@@ -96,6 +97,8 @@ private slots:
     void merge_data();
     void merge();
     void cells();
+    void nameSortKeysFollowTheRows_data();
+    void nameSortKeysFollowTheRows();
     void settleAgainstTheServersDelay_data();
     void settleAgainstTheServersDelay();
     void replySlowerThanTheNextPoll();
@@ -199,6 +202,63 @@ void TestSessionModel::cells() {
     QVERIFY(!(model.flags(model.index(0, 1)) & Qt::ItemIsEditable));
     QVERIFY(!model.setData(model.index(0, 1), "x"));
     QVERIFY(!model.setData(model.index(0, 0), "x", Qt::DisplayRole));
+}
+
+// The name column's sort key of every row, after the keys were read once before a change.
+void TestSessionModel::nameSortKeysFollowTheRows_data() {
+    QTest::addColumn<int>("change");
+    QTest::newRow("merge renames") << 0;
+    QTest::newRow("merge inserts before and removes") << 1;
+    QTest::newRow("large merge") << 2;
+    QTest::newRow("pushed update") << 3;
+    QTest::newRow("pushed new session") << 4;
+    QTest::newRow("pushed deletion") << 5;
+    QTest::newRow("rename in the cell") << 6;
+}
+
+void TestSessionModel::nameSortKeysFollowTheRows() {
+    QFETCH(int, change);
+    SessionModel model(columns, nullptr, nullptr);
+    const QJsonArray before{session("b", "top"), session("d", "vi")};
+    model.mergeSessions(sessionsOf(before));
+    const auto keys = [&model] {
+        QStringList list;
+        for (int r = 0; r < model.rowCount(); ++r)
+            list.append(model.index(r, 0).data(SessionModel::SortRole).toString());
+        return list;
+    };
+    QCOMPARE(keys(), (QStringList{"topb", "vid"}));
+    QJsonArray many;
+    for (int i = 0; i < 100; ++i)
+        many.append(session(QStringLiteral("a%1").arg(i, 3, 10, QLatin1Char('0')), "sh"));
+    switch (change) {
+    case 0:
+        model.mergeSessions(sessionsOf(QJsonArray{session("b", "top"), session("d", "emacs")}));
+        break;
+    case 1:
+        model.mergeSessions(sessionsOf(QJsonArray{session("a", "sh"), session("d", "vi")}));
+        break;
+    case 2:
+        many.append(session("d", "emacs"));
+        model.mergeSessions(sessionsOf(many));
+        break;
+    case 3:
+        model.updateSession(Session::fromJson(session("b", "htop")));
+        break;
+    case 4:
+        model.updateSession(Session::fromJson(session("c", "sh")));
+        break;
+    case 5:
+        model.removeSession(Session::fromJson(session("b", "top")));
+        break;
+    case 6:
+        QVERIFY(model.setData(model.index(1, 0), QStringLiteral("mine")));
+        break;
+    }
+    QStringList expected;
+    for (const Session& s : model.sessions())
+        expected.append(sessionDisplayName(s) + s.id());
+    QCOMPARE(keys(), expected);
 }
 
 void TestSessionModel::settleAgainstTheServersDelay_data() {

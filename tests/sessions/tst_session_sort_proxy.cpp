@@ -6,6 +6,8 @@
 #include <QStandardItemModel>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 
 const QStringList columns{"name", "connections", "uptime", "login"};
@@ -68,6 +70,33 @@ void TestSessionSortProxy::order_data() {
         << QJsonArray{session("a", "10:00"), session("b", QString()), session("c", "09:00"),
                       session("e", QString(), "11:00"), session("d", QString(), "08:00")}
         << QStringList{"b", "c", "a", "d", "e"} << QStringList{"e", "d", "a", "c", "b"};
+    // The known sessions change rows between sorts: the recorded order goes with the session.
+    QTest::newRow("a known session ends")
+        << QJsonArray{session("a", "08:00"), session("b", "10:00"), session("c", "09:00")}
+        << QJsonArray{session("b", "10:00"), session("c", "09:00")} << QStringList{"c", "b"}
+        << QStringList{"b", "c"};
+    QJsonArray fewBefore{session("m", "10:00"), session("n", "09:00")};
+    QStringList fewAscending{"n", "m"};
+    QJsonArray manyBefore = fewBefore;
+    QStringList manyAscending = fewAscending;
+    for (int i = 0; i < 100; ++i) {
+        const QString started = QStringLiteral("%1:%2").arg(i / 60, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0'));
+        const QString id = QStringLiteral("k%1").arg(99 - i, 3, 10, QLatin1Char('0'));
+        if (i < 3) {
+            fewBefore.append(session(id, QString(), started));
+            fewAscending.append(id);
+        }
+        manyBefore.append(session(id, QString(), started));
+        manyAscending.append(id);
+    }
+    QStringList fewDescending = fewAscending;
+    std::reverse(fewDescending.begin(), fewDescending.end());
+    QStringList manyDescending = manyAscending;
+    std::reverse(manyDescending.begin(), manyDescending.end());
+    QTest::newRow("a few new sessions before the known ones")
+        << QJsonArray{session("m", "10:00"), session("n", "09:00")} << fewBefore << fewAscending << fewDescending;
+    QTest::newRow("many new sessions before the known ones")
+        << QJsonArray{session("m", "10:00"), session("n", "09:00")} << manyBefore << manyAscending << manyDescending;
     QTest::newRow("empty first list")
         << QJsonArray()
         << QJsonArray{session("d", "07:00", "08:00"), session("e", QString(), "11:00"),
