@@ -5,7 +5,9 @@
 // connection on its own network thread, which applies at frame end and acknowledges (two frames in
 // flight). Beside them the pure tile decode of the same frame on the same number of threads, so that
 // the summary can print what the pipeline costs beyond decoding, and how the frame rate grows with
-// the pool.
+// the pool. The pure decode is also timed as bench_rfx7 times its threads (threads started once,
+// going from frame to frame without waiting for each other), which shows what the per-frame wait
+// of a pool costs.
 
 #include "SimServer.h"
 #include "rfx7-encoder/Rfx7Encoder.h"
@@ -30,6 +32,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -113,6 +116,50 @@ void decodeFrame(benchmark::State& state) {
     }
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["cpu_ms"] = (processCpuSeconds() - cpuStart) * 1e3 / double(state.iterations());
+}
+
+// The pure decode as bench_rfx7 times its threads: the threads start once for a run of frames and
+// take the next tile of the current frame, going on to the next frame without waiting for the others,
+// so there is no wait per frame.
+void decodeFrames(benchmark::State& state) {
+    const int threads = int(state.range(0));
+    const Protocol::TileList& tiles = frames().full;
+    struct alignas(64) Line {
+        std::uint32_t pixels[16];
+    };
+    std::vector<Line> lines(std::size_t(kWidth) * ((kHeight + 63) / 64 * 64) / 16);
+    std::uint32_t* const output = lines.front().pixels;
+    constexpr int kFramesPerRun = 25;
+    const double cpuStart = processCpuSeconds();
+    for (auto _ : state) {
+        std::vector<std::atomic<std::size_t>> next(kFramesPerRun);
+        std::vector<std::thread> workers;
+        const auto start = std::chrono::steady_clock::now();
+        for (int t = 0; t < threads; ++t) {
+            workers.emplace_back([&tiles, output, &next] {
+                auto work = std::make_unique<Rfx7WorkBuffer>();
+                for (std::atomic<std::size_t>& frame : next) {
+                    for (std::size_t i = frame++; i < tiles.size(); i = frame++) {
+                        const Protocol::Tile& tile = tiles[i];
+                        auto* destination = reinterpret_cast<std::uint8_t*>(
+                            output + std::size_t(tile.y) * kWidth + tile.x);
+                        decodeRfx7Tile(*work, tile.data.data(), tile.data.size(), kRfx7TypicalQuant,
+                                       kRfx7TypicalQuant, kRfx7TypicalQuant, nullptr, destination, kWidth * 4);
+                    }
+                }
+            });
+        }
+        for (std::thread& w : workers) {
+            w.join();
+        }
+        benchmark::ClobberMemory();
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
+                               kFramesPerRun);
+    }
+    // Each iteration's time is per frame already.
+    state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["cpu_ms"] =
+        (processCpuSeconds() - cpuStart) * 1e3 / (double(state.iterations()) * kFramesPerRun);
 }
 
 // A session's pipeline with its surface map, the main surface created and applied.
@@ -345,6 +392,10 @@ int main(int argc, char** argv) {
             ->Arg(n)
             ->UseRealTime()
             ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("decode_frames_unsynced", decodeFrames)
+            ->Arg(n)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark("pipeline_frame", pipelineFrame)
             ->Arg(n)
             ->UseManualTime()
@@ -394,6 +445,20 @@ int main(int argc, char** argv) {
             std::printf("%-8d %10.2f %12.2f %13.1f%% %10.1f %8.2f %13.1f%% %10.2f %11.1f\n", n, decode * 1e3,
                         frame * 1e3, percentBeyond(frame, decode), 1 / frame, frame1 / frame,
                         percentBeyond(cached, decode), scroll * 1e3, 1 / scroll);
+        }
+    }
+    std::printf("\nPure decode scaling over one thread: threads waiting for each other every frame (a pool,\n"
+                "as the pipeline must) and not (as bench_rfx7 times its threads)\n");
+    std::printf("%-8s %16s %10s %18s %10s %14s\n", "threads", "pool decode ms", "vs 1", "unsynced decode ms",
+                "vs 1", "pool/unsynced");
+    for (int n : kThreadCounts) {
+        const double pool = perFrame("decode_frame", n);
+        const double free = perFrame("decode_frames_unsynced", n);
+        const double pool1 = perFrame("decode_frame", 1);
+        const double free1 = perFrame("decode_frames_unsynced", 1);
+        if (pool > 0 && free > 0 && pool1 > 0 && free1 > 0) {
+            std::printf("%-8d %16.2f %10.2f %18.2f %10.2f %14.2f\n", n, pool * 1e3, pool1 / pool, free * 1e3,
+                        free1 / free, (pool1 / pool) / (free1 / free));
         }
     }
     std::printf("\nCPU time per frame, all threads together (does not depend on free cores)\n");

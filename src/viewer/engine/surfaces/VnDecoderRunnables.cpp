@@ -4,6 +4,7 @@
 #include <QImageReader>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -13,28 +14,80 @@ std::atomic<int> peakJobs{0};
 std::atomic<int> workBuffers{0};
 } // namespace
 
-void VnDecodeBatch::finished(VnTileDecoderRunnable* job) {
-    // The job touches the batch only under the mutex, so the batch may go once the waiter has it.
-    QMutexLocker lock(&m_mutex);
-    job->m_done = true;
-    if (m_waitingFor == job) {
-        m_finished.wakeAll();
+VnDecodeBatch::VnDecodeBatch(QThreadPool& pool, std::size_t capacity)
+    : m_pool(pool)
+    , m_maxRunners(std::max(1, pool.maxThreadCount()))
+    , m_jobs(std::max<std::size_t>(1, capacity), nullptr) {}
+
+VnDecodeBatch::~VnDecodeBatch() {
+    wait();
+}
+
+void VnDecodeBatch::add(VnTileDecoderRunnable* job) {
+    m_jobs[m_count++] = job;
+    m_published.store(m_count);
+    if (m_runnersStarted < m_maxRunners) {
+        ++m_runnersStarted;
+        {
+            QMutexLocker lock(&m_mutex);
+            ++m_runners;
+        }
+        m_pool.start([this] { runJobs(); });
+    } else if (m_idle.load() > 0) {
+        // A runner that found nothing to take sleeps; it counts itself idle before it looks again.
+        QMutexLocker lock(&m_mutex);
+        m_more.wakeAll();
     }
 }
 
-void VnDecodeBatch::waitFor(const VnTileDecoderRunnable* job) {
-    QMutexLocker lock(&m_mutex);
-    m_waitingFor = job;
-    while (!job->m_done) {
-        m_finished.wait(&m_mutex);
+void VnDecodeBatch::wait() {
+    if (m_runnersStarted > 0) {
+        QMutexLocker lock(&m_mutex);
+        m_closed = true;
+        m_more.wakeAll();
+        while (m_runners > 0) {
+            m_finished.wait(&m_mutex);
+        }
+        m_closed = false;
     }
-    m_waitingFor = nullptr;
+    m_count = 0;
+    m_runnersStarted = 0;
+    m_published.store(0);
+    m_next.store(0);
 }
 
-VnTileDecoderRunnable::VnTileDecoderRunnable(std::int16_t x, std::int16_t y, VnDecodeBatch* batch)
+void VnDecodeBatch::runJobs() {
+    for (;;) {
+        std::size_t i = m_next.load();
+        if (i < m_published.load()) {
+            if (m_next.compare_exchange_weak(i, i + 1)) {
+                m_jobs[i]->run();
+            }
+            continue;
+        }
+        QMutexLocker lock(&m_mutex);
+        ++m_idle;
+        if (m_next.load() < m_published.load()) {
+            --m_idle;
+            continue;
+        }
+        if (m_closed) {
+            --m_idle;
+            // From here on the runner touches the batch only under the mutex, so the batch may go
+            // once the waiter has it.
+            if (--m_runners == 0) {
+                m_finished.wakeAll();
+            }
+            return;
+        }
+        m_more.wait(&m_mutex);
+        --m_idle;
+    }
+}
+
+VnTileDecoderRunnable::VnTileDecoderRunnable(std::int16_t x, std::int16_t y)
     : x(x)
-    , y(y)
-    , m_batch(batch) {
+    , y(y) {
     setAutoDelete(false);
     const int live = ++liveJobs;
     int peak = peakJobs.load();
@@ -59,13 +112,12 @@ void VnTileDecoderRunnable::run() {
     if (!ok) {
         result = QImage();
     }
-    m_batch->finished(this);
 }
 
 VnRfx7DecoderRunnable::VnRfx7DecoderRunnable(std::int16_t x, std::int16_t y, std::vector<std::uint8_t> bytes,
                                              const Quantisers* quantisers, Rfx7PackedTileEntry* entry,
-                                             bool restartEntry, VnDecodeBatch* batch)
-    : VnTileDecoderRunnable(x, y, batch)
+                                             bool restartEntry)
+    : VnTileDecoderRunnable(x, y)
     , m_bytes(std::move(bytes))
     , m_quantisers(quantisers)
     , m_entry(entry)
@@ -129,8 +181,8 @@ int VnRfx7DecoderRunnable::workBuffersCreated() {
 }
 
 VnImageDecoderRunnable::VnImageDecoderRunnable(std::int16_t x, std::int16_t y, QByteArray bytes,
-                                               QByteArray format, QSize maxSize, VnDecodeBatch* batch)
-    : VnTileDecoderRunnable(x, y, batch)
+                                               QByteArray format, QSize maxSize)
+    : VnTileDecoderRunnable(x, y)
     , m_bytes(std::move(bytes))
     , m_format(std::move(format))
     , m_maxSize(maxSize) {}

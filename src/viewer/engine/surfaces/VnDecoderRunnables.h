@@ -1,7 +1,7 @@
 #pragma once
 
 // Decode jobs for the tiles of one update, run on the connection's decode pool. The network thread
-// owns the jobs (they are not auto-deleted) and waits for each through its VnDecodeBatch.
+// owns the jobs (they are not auto-deleted) and hands them to the pool through a VnDecodeBatch.
 
 #include "viewer/engine/rfx7/Rfx7Codec.h"
 #include "viewer/engine/surfaces/Rfx7TileCache.h"
@@ -11,30 +11,54 @@
 #include <QMutex>
 #include <QRunnable>
 #include <QSize>
+#include <QThreadPool>
 #include <QWaitCondition>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 class VnTileDecoderRunnable;
 
-// Completion of the jobs of one update: jobs report here, the network thread waits here. A job
-// wakes the network thread only when that thread waits for exactly this job.
+// Hands jobs to the pool as the network thread adds them, and waits for them. One runner per pool
+// thread (never more than there are jobs) takes the next added job by an atomic index, so that a job
+// costs no pool start, no lock and no wake-up of its own, and the network thread sleeps once per
+// wait() rather than once per job. Jobs run in the order added, on several threads at once.
 class VnDecodeBatch {
 public:
-    void finished(VnTileDecoderRunnable* job);
-    void waitFor(const VnTileDecoderRunnable* job);
+    // At most `capacity` jobs between two waits.
+    VnDecodeBatch(QThreadPool& pool, std::size_t capacity);
+    ~VnDecodeBatch();
+
+    std::size_t size() const { return m_count; }
+    bool full() const { return m_count >= m_jobs.size(); }
+    // Starts the job (not full() first). The job stays the caller's and must live until wait().
+    void add(VnTileDecoderRunnable* job);
+    // Waits until every added job has run; then the batch takes new jobs.
+    void wait();
 
 private:
+    void runJobs();
+
+    QThreadPool& m_pool;
+    int m_maxRunners;
+    std::vector<VnTileDecoderRunnable*> m_jobs;
+    std::size_t m_count = 0; // network thread only
+    int m_runnersStarted = 0; // network thread only
+    std::atomic<std::size_t> m_published{0};
+    std::atomic<std::size_t> m_next{0};
+    std::atomic<int> m_idle{0};
     QMutex m_mutex;
+    QWaitCondition m_more;
     QWaitCondition m_finished;
-    const VnTileDecoderRunnable* m_waitingFor = nullptr; // guarded by the mutex
+    bool m_closed = false; // guarded by the mutex
+    int m_runners = 0;     // guarded by the mutex
 };
 
 class VnTileDecoderRunnable : public QRunnable {
 public:
-    VnTileDecoderRunnable(std::int16_t x, std::int16_t y, VnDecodeBatch* batch);
+    VnTileDecoderRunnable(std::int16_t x, std::int16_t y);
     ~VnTileDecoderRunnable() override;
 
     // How many jobs exist at most at one time since the last reset (memory stays bounded by it).
@@ -50,10 +74,6 @@ public:
     QImage result; // the decoded pixels, unless they went straight into the caller's destination
     bool ok = false;
 
-private:
-    friend class VnDecodeBatch;
-    VnDecodeBatch* m_batch;
-    bool m_done = false; // guarded by the batch's mutex
 };
 
 // One RFX7 tile. With a destination the 64x64 pixels are written there (rows strideBytes apart)
@@ -67,8 +87,7 @@ public:
     };
 
     VnRfx7DecoderRunnable(std::int16_t x, std::int16_t y, std::vector<std::uint8_t> bytes,
-                          const Quantisers* quantisers, Rfx7PackedTileEntry* entry, bool restartEntry,
-                          VnDecodeBatch* batch);
+                          const Quantisers* quantisers, Rfx7PackedTileEntry* entry, bool restartEntry);
 
     void setDestination(std::uint8_t* destination, std::ptrdiff_t strideBytes);
     bool decode() override;
@@ -91,8 +110,7 @@ private:
 // header first; an image larger than maxSize is refused without being decoded.
 class VnImageDecoderRunnable : public VnTileDecoderRunnable {
 public:
-    VnImageDecoderRunnable(std::int16_t x, std::int16_t y, QByteArray bytes, QByteArray format, QSize maxSize,
-                           VnDecodeBatch* batch);
+    VnImageDecoderRunnable(std::int16_t x, std::int16_t y, QByteArray bytes, QByteArray format, QSize maxSize);
 
     // The size the image's header declares, or an invalid size when it cannot be read.
     static QSize declaredSize(const QByteArray& bytes, const QByteArray& format);

@@ -3,13 +3,15 @@
 #include "viewer/engine/surfaces/VnDecoderRunnables.h"
 
 #include <QDebug>
+#include <QMutex>
+#include <QMutexLocker>
 
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -167,13 +169,14 @@ void blitReplacing(uchar* dstBits, qsizetype dstStride, QSize dstSize, QPoint at
 }
 
 // Runs the tile jobs of one update on the pool and composes their pixels, in message order, into the
-// update's image. At most maxJobs are in flight, and a tile that shares a cache entry or pixels it
-// writes directly with an earlier one still in flight waits for that one first.
+// update's image. Jobs are gathered into rounds that run on the pool while more are added: a round
+// holds at most maxJobs jobs and MaxDecodedBytesInFlight of decoded pixels waiting to be composed,
+// and a tile that shares a cache entry, or pixels one of them writes directly, with a tile of the
+// round starts the next round, after every job of this one has finished.
 class TileComposer {
 public:
     TileComposer(QThreadPool& pool, int maxJobs, QImage* composed, QRect bounds)
-        : m_pool(pool)
-        , m_maxJobs(std::max(1, maxJobs))
+        : m_batch(pool, std::size_t(std::max(1, maxJobs)))
         , m_bounds(bounds) {
         if (composed && !composed->isNull()) {
             m_bits = composed->bits();
@@ -194,41 +197,29 @@ public:
                qsizetype(rect.x() - m_bounds.x()) * BytesPerPixel;
     }
     qsizetype stride() const { return m_stride; }
-    VnDecodeBatch* batch() { return &m_batch; }
 
-    // Makes room for the next tile: waits for the last earlier job it conflicts with (and with it for
-    // everything before it), then until it fits within the job and byte bounds. Call before creating
-    // the tile's job, then start() it.
+    // Makes room for the next tile: finishes the round when the tile conflicts with one of its
+    // tiles or would not fit within its bounds. Call before creating the tile's job, then start() it.
     void makeRoom(QRect rect, bool hasKey, std::uint32_t key, bool direct, qint64 resultBytes) {
         m_next = Slot{nullptr, rect, hasKey, key, direct, resultBytes};
-        for (std::size_t i = m_window.size(); i-- > 0;) {
-            if (conflicts(m_window[i], m_next)) {
-                retireThrough(i);
-                break;
-            }
-        }
-        if (int(m_window.size()) >= m_maxJobs) {
-            // Half the window at once: the network thread sleeps once for many jobs, not for each.
-            retireThrough(m_window.size() / 2);
-        }
-        while (!m_window.empty() &&
-               m_bytesInFlight + resultBytes > VnSurfacePipeline::MaxDecodedBytesInFlight) {
-            retireFront();
+        if (!m_round.empty() &&
+            (m_batch.full() || m_bytesInFlight + resultBytes > VnSurfacePipeline::MaxDecodedBytesInFlight ||
+             conflictsWithRound(m_next))) {
+            finishRound();
         }
     }
 
     void start(std::unique_ptr<VnTileDecoderRunnable> job) {
         m_next.job = std::move(job);
         m_bytesInFlight += m_next.resultBytes;
-        m_pool.start(m_next.job.get());
-        m_window.push_back(std::move(m_next));
+        remember(m_round.size(), m_next);
+        m_round.push_back(std::move(m_next));
+        m_batch.add(m_round.back().job.get());
     }
 
     // Waits for every job; returns the rects that decoded tiles painted.
     std::vector<QRect> finish() {
-        if (!m_window.empty()) {
-            retireThrough(m_window.size() - 1);
-        }
+        finishRound();
         return std::exchange(m_painted, {});
     }
 
@@ -242,26 +233,81 @@ private:
         qint64 resultBytes = 0;
     };
 
-    static bool conflicts(const Slot& earlier, const Slot& later) {
-        if (earlier.hasKey && later.hasKey && earlier.key == later.key) {
-            return true;
-        }
+    // Tiles of the round by the 64-pixel cell of their top-left corner: two rects at most a tile
+    // wide and high can only meet when those cells are neighbours.
+    static constexpr int CellShift = 6;
+    static constexpr int CellSize = 1 << CellShift;
+    static quint64 cellOf(int cellX, int cellY) {
+        return (quint64(quint32(cellY)) << 32) | quint32(cellX);
+    }
+    static bool small(const QRect& r) { return r.width() <= CellSize && r.height() <= CellSize; }
+
+    static bool rectsConflict(const Slot& earlier, const Slot& later) {
         return (earlier.direct || later.direct) && earlier.rect.intersects(later.rect);
     }
 
-    // Retires the jobs up to and including the one at index, waiting for that one first.
-    void retireThrough(std::size_t index) {
-        m_batch.waitFor(m_window[index].job.get());
-        for (std::size_t n = 0; n <= index; ++n) {
-            retireFront();
+    void remember(std::size_t index, const Slot& slot) {
+        if (slot.hasKey) {
+            m_keys.insert(slot.key);
+        }
+        if (slot.direct) {
+            ++m_directs;
+        }
+        if (small(slot.rect)) {
+            m_cells.emplace(cellOf(slot.rect.x() >> CellShift, slot.rect.y() >> CellShift), index);
+        } else {
+            m_large.push_back(index);
         }
     }
 
-    void retireFront() {
-        Slot slot = std::move(m_window.front());
-        m_window.pop_front();
-        m_batch.waitFor(slot.job.get());
-        m_bytesInFlight -= slot.resultBytes;
+    bool conflictsWithRound(const Slot& next) const {
+        if (next.hasKey && m_keys.count(next.key) != 0) {
+            return true;
+        }
+        // Pixels conflict only where a tile writes directly.
+        if (!next.direct && m_directs == 0) {
+            return false;
+        }
+        for (std::size_t index : m_large) {
+            if (rectsConflict(m_round[index], next)) {
+                return true;
+            }
+        }
+        if (!small(next.rect)) {
+            // Larger than a tile (image codecs, which never write directly): every tile of the round.
+            return std::any_of(m_round.begin(), m_round.end(),
+                               [&next](const Slot& earlier) { return rectsConflict(earlier, next); });
+        }
+        const int cellX = next.rect.x() >> CellShift;
+        const int cellY = next.rect.y() >> CellShift;
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                const auto range = m_cells.equal_range(cellOf(cellX + dx, cellY + dy));
+                for (auto it = range.first; it != range.second; ++it) {
+                    if (rectsConflict(m_round[it->second], next)) {
+                        return true;
+                    }
+                }
+            }
+        }
+        return false;
+    }
+
+    // Waits for the round's jobs and composes them in order.
+    void finishRound() {
+        m_batch.wait();
+        for (Slot& slot : m_round) {
+            compose(slot);
+        }
+        m_round.clear();
+        m_keys.clear();
+        m_cells.clear();
+        m_large.clear();
+        m_directs = 0;
+        m_bytesInFlight = 0;
+    }
+
+    void compose(const Slot& slot) {
         if (!slot.job->ok) {
             return;
         }
@@ -277,17 +323,19 @@ private:
         }
     }
 
-    QThreadPool& m_pool;
-    int m_maxJobs;
+    VnDecodeBatch m_batch;
     QRect m_bounds;
     uchar* m_bits = nullptr;
     qsizetype m_stride = 0;
     QSize m_size;
-    std::deque<Slot> m_window;
+    std::vector<Slot> m_round;
+    std::unordered_set<std::uint32_t> m_keys;
+    std::unordered_multimap<quint64, std::size_t> m_cells;
+    std::vector<std::size_t> m_large;
+    int m_directs = 0;
     qint64 m_bytesInFlight = 0;
     std::vector<QRect> m_painted;
     Slot m_next;
-    VnDecodeBatch m_batch;
 };
 
 // The tile's bytes without a copy; the tile list outlives every job of its update.
@@ -334,8 +382,85 @@ struct VnSurfacePipeline::UpdateTarget {
     std::shared_ptr<QImage> image;
 };
 
+// The pixels of composed images nothing uses any more, kept for the next update of the same size.
+// A fresh image costs the decode threads a page fault for every 4 KB they write, and a whole-surface
+// update hands its image to the surface, whose previous image comes back here once the windows let
+// go of it. Images may go on any thread.
+class VnSurfacePipeline::ComposedBuffers : public std::enable_shared_from_this<ComposedBuffers> {
+public:
+    // Two full frames of a 4K screen, at most.
+    static constexpr std::size_t MaxKept = 2;
+    static constexpr std::size_t MaxKeptBytes = std::size_t(40) << 20;
+
+    ~ComposedBuffers() {
+        for (const Buffer& buffer : m_kept) {
+            std::free(buffer.bits);
+        }
+    }
+
+    // A 64-byte aligned image of the size, or a null image when memory runs out.
+    QImage image(int width, int height, qsizetype stride) {
+        const std::size_t bytes = std::size_t(stride) * std::size_t(height);
+        void* bits = take(bytes);
+        if (!bits) {
+            return QImage();
+        }
+        auto* owner = new Owner{shared_from_this(), bits, bytes};
+        return QImage(static_cast<uchar*>(bits), width, height, stride, QImage::Format_ARGB32,
+                      [](void* info) {
+                          auto* o = static_cast<Owner*>(info);
+                          o->buffers->give(o->bits, o->bytes);
+                          delete o;
+                      },
+                      owner);
+    }
+
+private:
+    struct Buffer {
+        void* bits;
+        std::size_t bytes;
+    };
+    struct Owner {
+        std::shared_ptr<ComposedBuffers> buffers;
+        void* bits;
+        std::size_t bytes;
+    };
+
+    void* take(std::size_t bytes) {
+        {
+            QMutexLocker lock(&m_mutex);
+            for (auto it = m_kept.begin(); it != m_kept.end(); ++it) {
+                if (it->bytes == bytes) {
+                    void* bits = it->bits;
+                    m_keptBytes -= bytes;
+                    m_kept.erase(it);
+                    return bits;
+                }
+            }
+        }
+        return std::aligned_alloc(64, bytes);
+    }
+
+    void give(void* bits, std::size_t bytes) {
+        {
+            QMutexLocker lock(&m_mutex);
+            if (m_kept.size() < MaxKept && m_keptBytes + bytes <= MaxKeptBytes) {
+                m_kept.push_back({bits, bytes});
+                m_keptBytes += bytes;
+                return;
+            }
+        }
+        std::free(bits);
+    }
+
+    QMutex m_mutex;
+    std::vector<Buffer> m_kept;
+    std::size_t m_keptBytes = 0;
+};
+
 VnSurfacePipeline::VnSurfacePipeline(QObject* parent)
     : QObject(parent)
+    , m_composedBuffers(std::make_shared<ComposedBuffers>())
     , m_formatNames(defaultCodecFormatNames()) {}
 
 VnSurfacePipeline::~VnSurfacePipeline() {
@@ -343,7 +468,9 @@ VnSurfacePipeline::~VnSurfacePipeline() {
 }
 
 int VnSurfacePipeline::maxJobsInFlight() const {
-    return std::max(32, 16 * m_decodePool.maxThreadCount());
+    // Every round of jobs ends with the network thread waiting for the pool to run dry, so rounds are
+    // long: a full 1920x1080 frame is one. A job beside its tile's bytes is about a hundred bytes.
+    return std::max(1024, 64 * m_decodePool.maxThreadCount());
 }
 
 QMap<Protocol::Byte, QByteArray> VnSurfacePipeline::defaultCodecFormatNames() {
@@ -550,8 +677,7 @@ void VnSurfacePipeline::rfx7Update(std::uint32_t surfaceId, const Protocol::Quan
                 uchar* direct = composer.directDestination(rect);
                 composer.makeRoom(rect, useCache, key, direct != nullptr, direct ? 0 : imageBytes(rect.size()));
                 auto job = std::make_unique<VnRfx7DecoderRunnable>(tile.x, tile.y, std::move(tile.data),
-                                                                   &quantisers, entry, !progressive,
-                                                                   composer.batch());
+                                                                   &quantisers, entry, !progressive);
                 if (direct) {
                     job->setDestination(direct, composer.stride());
                 }
@@ -623,7 +749,7 @@ void VnSurfacePipeline::imageCodecUpdate(Protocol::Byte codecId, std::uint32_t s
             }
             composer.makeRoom(rect, false, 0, false, imageBytes(rect.size()));
             composer.start(std::make_unique<VnImageDecoderRunnable>(
-                tiles[i].x, tiles[i].y, rawBytes(tiles[i].data), format, rect.size(), composer.batch()));
+                tiles[i].x, tiles[i].y, rawBytes(tiles[i].data), format, rect.size()));
         }
         paintedRects = composer.finish();
     }
@@ -649,7 +775,7 @@ bool VnSurfacePipeline::prepareTarget(std::uint32_t surfaceId, QRegion region, U
     return true;
 }
 
-void VnSurfacePipeline::allocateImage(UpdateTarget& target, const QRect& tileBounds) {
+void VnSurfacePipeline::allocateImage(UpdateTarget& target, const QRect& tileBounds) const {
     // Only what the tiles can paint: the composed image never exceeds the surface or the tiles.
     target.bounds &= tileBounds;
     if (target.bounds.isEmpty()) {
@@ -657,16 +783,15 @@ void VnSurfacePipeline::allocateImage(UpdateTarget& target, const QRect& tileBou
         return;
     }
     // Rows start on cache lines, so that tiles side by side, decoded on different threads straight
-    // into the image, never write to one line (a 64-pixel tile row is four whole lines).
+    // into the image, never write to one line (a 64-pixel tile row is four whole lines). Pixels no
+    // tile paints are left as they were: nothing reads them.
     const qsizetype stride = (qsizetype(target.bounds.width()) * BytesPerPixel + 63) / 64 * 64;
-    void* bits = std::aligned_alloc(64, std::size_t(stride) * std::size_t(target.bounds.height()));
-    if (!bits) {
+    QImage image = m_composedBuffers->image(target.bounds.width(), target.bounds.height(), stride);
+    if (image.isNull()) {
         target.bounds = QRect();
         return;
     }
-    target.image = std::make_shared<QImage>(static_cast<uchar*>(bits), target.bounds.width(),
-                                            target.bounds.height(), stride, QImage::Format_ARGB32,
-                                            [](void* data) { std::free(data); }, bits);
+    target.image = std::make_shared<QImage>(std::move(image));
 }
 
 bool VnSurfacePipeline::applyCommands(Surface::SurfaceMap& surfaces, Surface::CommandList& changes) {

@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 
 class VnSurfacePipeline : public QObject {
     Q_OBJECT
@@ -97,6 +98,7 @@ signals:
 private:
     enum class TileKind { Rfx7, Image };
     struct UpdateTarget;
+    class ComposedBuffers;
 
     bool checkSurfaceSize(std::uint32_t surfaceId, int width, int height);
     bool reserveSurfaceBytes(std::uint32_t surfaceId, qint64 oldBytes, qint64 newBytes);
@@ -105,9 +107,11 @@ private:
     void afterQueueingPaint();
     void queueUpdate(std::uint32_t surfaceId, const UpdateTarget& target, const QRegion& painted);
     bool prepareTarget(std::uint32_t surfaceId, QRegion region, UpdateTarget& target) const;
-    static void allocateImage(UpdateTarget& target, const QRect& tileBounds);
+    void allocateImage(UpdateTarget& target, const QRect& tileBounds) const;
 
     QThreadPool m_decodePool;
+    // Shared with the composed images, which give their pixels back when the last copy goes.
+    std::shared_ptr<ComposedBuffers> m_composedBuffers;
     QSet<Protocol::Byte> m_negotiated;
     QMap<Protocol::Byte, QByteArray> m_formatNames;
     std::atomic<bool> m_ignoreFrame{false};

@@ -300,6 +300,28 @@ private slots:
         QCOMPARE(update->region, QRegion(64, 0, 64, 64));
     }
 
+    // Composed images are reused once the surface lets go of them: what an update does not paint
+    // keeps the surface's pixels, never those of an earlier frame left in a reused image.
+    void reusedComposedImageShowsNoEarlierFrame() {
+        const QImage picture = desktop(256, 64);
+        Session s(WithCache);
+        s.pipeline.surfaceCreate(0, 128, 64);
+        auto frame = [&s](Protocol::TileList tiles) {
+            s.pipeline.rfx7Update(0, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
+                                  {rect(0, 0, 128, 64)}, std::move(tiles), false);
+            s.apply();
+            s.changes.clear();
+        };
+        frame({tile(0, 0, encodeBlock(block(picture, 0, 0))), tile(64, 0, encodeBlock(block(picture, 64, 0)))});
+        frame({tile(0, 0, encodeBlock(block(picture, 128, 0))), tile(64, 0, encodeBlock(block(picture, 192, 0)))});
+        const QImage second = s.surface(0).copy();
+        frame({tile(0, 0, {}), tile(64, 0, encodeBlock(block(picture, 0, 0)))});
+        Reference reference(QSize(128, 64), false);
+        reference.decode(tile(64, 0, encodeBlock(block(picture, 0, 0))), false);
+        verifyEqual(s.surface(0).copy(0, 0, 64, 64), second.copy(0, 0, 64, 64));
+        verifyEqual(s.surface(0).copy(64, 0, 64, 64), reference.image().copy(64, 0, 64, 64));
+    }
+
     // Tiles that do not touch the surface cost nothing: no job, no cache entry.
     void tilesOffTheSurfaceAreSkipped() {
         const QImage b = block(desktop(64, 64), 0, 0);
