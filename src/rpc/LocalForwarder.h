@@ -13,10 +13,12 @@ class LocalForwarder : public QObject {
     Q_OBJECT
 public:
     // Largest piece read per pump, and the most bytes left queued toward a slow peer before
-    // reading from the other side stops until it drains; also the browser socket's read buffer.
+    // reading from the other side stops until it drains; also each socket's read buffer.
     static constexpr qint64 kChunk = 4096;
     static constexpr qint64 kMaxQueued = 64 * 1024;
 
+    // Only the proxy's host and port are used: the forwarder speaks SOCKS5 (no authentication)
+    // itself, so that both sockets of a connection are plain sockets with bounded buffers.
     LocalForwarder(const QNetworkProxy& proxy, const QString& targetHost, quint16 targetPort,
                    QObject* parent = nullptr);
 

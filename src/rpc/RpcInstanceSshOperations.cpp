@@ -92,9 +92,10 @@ QWebEngineView* RpcInstanceSsh::openWebView(const QString& path, const ServiceIn
         return nullptr;
     }
     // The service is reached only through the ssh login's SOCKS5 forward: a loopback forwarder relays
-    // the page's connections there.
+    // the page's connections there. ssh binds the forward on 127.0.0.1; "localhost" might also
+    // reach another program's listener on ::1.
     auto forwarder = std::make_unique<LocalForwarder>(
-        QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("localhost"), tunnelPort(), QString(), QString()),
+        QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("127.0.0.1"), tunnelPort(), QString(), QString()),
         service.url.host(QUrl::FullyDecoded),
         static_cast<quint16>(service.url.port(service.url.scheme() == QLatin1String("http") ? 80 : 443)));
     if (!forwarder->listen()) {

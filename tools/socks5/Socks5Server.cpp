@@ -3,6 +3,9 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <functional>
 
 namespace Socks5 {
 
@@ -20,6 +23,10 @@ constexpr quint8 kReplyFailure = 1;
 constexpr quint8 kReplyRefused = 5;
 constexpr quint8 kReplyCommandNotSupported = 7;
 constexpr quint8 kReplyAddressNotSupported = 8;
+// Bytes each relay socket takes in, and queues toward its peer, before it waits for the peer to
+// read: a side that does not read holds back the other one instead of filling this relay.
+constexpr qint64 kRelayBuffer = 64 * 1024;
+constexpr int kTrickleMs = 5;
 
 QByteArray bytes(std::initializer_list<quint8> list) {
     QByteArray out;
@@ -38,13 +45,26 @@ public:
         , m_client(client) {
         client->setParent(this);
         connect(client, &QTcpSocket::readyRead, this, &Session::onClientData);
-        connect(client, &QTcpSocket::disconnected, this, &Session::finish);
+        connect(client, &QTcpSocket::disconnected, this, [this] {
+            if (m_step == Step::Relay)
+                pump(m_client, m_target);
+            else
+                finish();
+        });
+        connect(client, &QTcpSocket::bytesWritten, this, [this] {
+            if (m_step == Step::Relay)
+                pump(m_target, m_client);
+        });
     }
 
 private:
     enum class Step { Greeting, Authentication, Request, Connecting, Relay, Done };
 
     void onClientData() {
+        if (m_step == Step::Relay) {
+            pump(m_client, m_target);
+            return;
+        }
         m_buffer.append(m_client->readAll());
         bool progressed = true;
         while (progressed && m_step != Step::Done) {
@@ -62,12 +82,8 @@ private:
                 progressed = false; // hold the bytes until the target answers
                 break;
             case Step::Relay:
-                if (!m_buffer.isEmpty())
-                    m_target->write(m_buffer);
-                m_buffer.clear();
-                progressed = false;
-                break;
             case Step::Done:
+                progressed = false;
                 break;
             }
         }
@@ -93,8 +109,12 @@ private:
             m_step = Step::Done;
             return false;
         }
-        m_client->write(bytes({kVersion, method}));
         m_step = wantAuth ? Step::Authentication : Step::Request;
+        if (!m_server->m_scriptedMethod.isEmpty()) {
+            trickle(m_server->m_scriptedMethod, [] {});
+            return true;
+        }
+        m_client->write(bytes({kVersion, method}));
         return true;
     }
 
@@ -169,9 +189,13 @@ private:
             m_record.succeeded = true;
             m_server->m_connects.append(m_record);
             emit m_server->connectRequested(m_record);
-            reply(kReplyOk);
-            m_step = Step::Relay;
-            onClientData();
+            if (m_server->m_scriptedReply.isEmpty()) {
+                reply(kReplyOk);
+                startRelay();
+            } else {
+                m_step = Step::Done; // nothing is relayed before the whole reply is out
+                trickle(m_server->m_scriptedReply, [this] { startRelay(); });
+            }
         });
         connect(m_target, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
             if (m_step == Step::Connecting) {
@@ -180,10 +204,68 @@ private:
                 reply(error == QAbstractSocket::ConnectionRefusedError ? kReplyRefused : kReplyFailure);
             }
         });
-        connect(m_target, &QTcpSocket::readyRead, this, [this] { m_client->write(m_target->readAll()); });
-        connect(m_target, &QTcpSocket::disconnected, this, &Session::finish);
+        connect(m_target, &QTcpSocket::readyRead, this, [this] {
+            if (m_step == Step::Relay)
+                pump(m_target, m_client);
+        });
+        connect(m_target, &QTcpSocket::bytesWritten, this, [this] {
+            if (m_step == Step::Relay)
+                pump(m_client, m_target);
+        });
+        connect(m_target, &QTcpSocket::disconnected, this, [this] {
+            if (m_step == Step::Relay)
+                pump(m_target, m_client);
+            else
+                finish();
+        });
         m_target->connectToHost(host, port);
         return false;
+    }
+
+    void startRelay() {
+        if (m_client->state() != QAbstractSocket::ConnectedState ||
+            m_target->state() != QAbstractSocket::ConnectedState) {
+            finish();
+            return;
+        }
+        m_step = Step::Relay;
+        m_client->setReadBufferSize(kRelayBuffer);
+        m_target->setReadBufferSize(kRelayBuffer);
+        if (!m_buffer.isEmpty())
+            m_target->write(m_buffer);
+        m_buffer.clear();
+        pump(m_client, m_target);
+        pump(m_target, m_client);
+    }
+
+    // Moves what one side holds to the other as far as the other's queue allows. A side that has
+    // closed and handed on everything closes the other one once its queue is out.
+    void pump(QTcpSocket* from, QTcpSocket* to) {
+        while (from->bytesAvailable() > 0 && to->state() == QAbstractSocket::ConnectedState &&
+               to->bytesToWrite() < kRelayBuffer)
+            to->write(from->read(kRelayBuffer - to->bytesToWrite()));
+        const bool clientClosed = m_client->state() == QAbstractSocket::UnconnectedState;
+        const bool targetClosed = m_target->state() == QAbstractSocket::UnconnectedState;
+        if (clientClosed && targetClosed) {
+            m_step = Step::Done;
+            deleteLater();
+        } else if (clientClosed && m_client->bytesAvailable() == 0 &&
+                   m_target->state() == QAbstractSocket::ConnectedState) {
+            m_target->disconnectFromHost();
+        } else if (targetClosed && m_target->bytesAvailable() == 0 &&
+                   m_client->state() == QAbstractSocket::ConnectedState) {
+            m_client->disconnectFromHost();
+        }
+    }
+
+    // Writes bytes one at a time, a few milliseconds apart, then calls next.
+    void trickle(const QByteArray& bytes, std::function<void()> next) {
+        if (bytes.isEmpty()) {
+            next();
+            return;
+        }
+        m_client->write(bytes.left(1));
+        QTimer::singleShot(kTrickleMs, this, [this, rest = bytes.mid(1), next] { trickle(rest, next); });
     }
 
     void reply(quint8 code) {

@@ -33,6 +33,14 @@ public:
 
     const QList<ConnectRecord>& connects() const { return m_connects; }
 
+    // For trying a client's parsing: the answer to the greeting and the reply to a successful
+    // CONNECT are these bytes instead, when not empty, and are written a byte at a time a few
+    // milliseconds apart, so that the client reads them in pieces.
+    void setScriptedAnswers(const QByteArray& method, const QByteArray& connectReply) {
+        m_scriptedMethod = method;
+        m_scriptedReply = connectReply;
+    }
+
 signals:
     void connectRequested(const Socks5::ConnectRecord& record);
 
@@ -44,6 +52,8 @@ private:
     QString m_user;
     QString m_password;
     QList<ConnectRecord> m_connects;
+    QByteArray m_scriptedMethod;
+    QByteArray m_scriptedReply;
 };
 
 } // namespace Socks5

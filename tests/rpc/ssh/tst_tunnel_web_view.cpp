@@ -97,12 +97,16 @@ private slots:
     // arrive, more than one piece arrives whole and in order, and a close on either side ends the other.
     void forwarderThroughTheSshTunnel_data() {
         QTest::addColumn<bool>("browserCloses");
-        QTest::newRow("browser closes") << true;
-        QTest::newRow("service closes") << false;
+        QTest::addColumn<int>("size");
+        QTest::newRow("browser closes") << true << int(3 * LocalForwarder::kChunk + 123);
+        QTest::newRow("service closes") << false << int(3 * LocalForwarder::kChunk + 123);
+        // Many times what the forwarder's sockets hold: reading pauses and resumes on both sides.
+        QTest::newRow("more than the bound, echoed") << true << 2000000;
     }
 
     void forwarderThroughTheSshTunnel() {
         QFETCH(bool, browserCloses);
+        QFETCH(int, size);
         QTcpServer target;
         QVERIFY(target.listen(QHostAddress::LocalHost));
         QPointer<QTcpSocket> serviceSide;
@@ -115,9 +119,9 @@ private slots:
         LocalForwarder forwarder(proxy, "127.0.0.1", target.serverPort());
         QVERIFY(forwarder.listen());
 
-        QByteArray sent(3 * LocalForwarder::kChunk + 123, Qt::Uninitialized);
+        QByteArray sent(size, Qt::Uninitialized);
         for (int i = 0; i < sent.size(); ++i)
-            sent[i] = char(i * 7);
+            sent[i] = char(i * 7 + i / 251);
         QTcpSocket browser;
         browser.connectToHost(QHostAddress::LocalHost, forwarder.port());
         QVERIFY(browser.waitForConnected(wait));

@@ -4,6 +4,7 @@
 
 #include <QHostAddress>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -33,6 +34,8 @@ private slots:
     void closeEndsBothSides();
     void failingProxyClosesBrowserSide_data();
     void failingProxyClosesBrowserSide();
+    void proxyAnswersAreReadStrictly_data();
+    void proxyAnswersAreReadStrictly();
     void peerThatNeverReadsHoldsBackTheOtherSide_data();
     void peerThatNeverReadsHoldsBackTheOtherSide();
 };
@@ -40,19 +43,23 @@ private slots:
 void tst_LocalForwarder::relaysThroughProxyInOrder_data() {
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("beforeConnect");
-    QTest::newRow("small") << 10 << false;
-    QTest::newRow("larger than a piece") << 300000 << false;
-    QTest::newRow("sent before the tunnel is up") << 5000 << true;
+    QTest::addColumn<QString>("targetHost");
+    QTest::newRow("small") << 10 << false << "127.0.0.1";
+    QTest::newRow("larger than a piece") << 300000 << false << "127.0.0.1";
+    QTest::newRow("sent before the tunnel is up") << 5000 << true << "127.0.0.1";
+    QTest::newRow("larger than the bound, sent before the tunnel is up") << 300000 << true << "127.0.0.1";
+    QTest::newRow("target named by a host name") << 5000 << false << "localhost";
 }
 
 void tst_LocalForwarder::relaysThroughProxyInOrder() {
     QFETCH(int, size);
     QFETCH(bool, beforeConnect);
+    QFETCH(QString, targetHost);
     QTcpServer target;
     QVERIFY(target.listen(QHostAddress::LocalHost));
     Socks5::Server socks;
     QVERIFY(socks.listen());
-    LocalForwarder fwd(socksProxy(socks.port()), QStringLiteral("127.0.0.1"), target.serverPort());
+    LocalForwarder fwd(socksProxy(socks.port()), targetHost, target.serverPort());
     QVERIFY(fwd.listen());
     QVERIFY(fwd.port() != 0);
 
@@ -81,17 +88,23 @@ void tst_LocalForwarder::relaysThroughProxyInOrder() {
     QTRY_VERIFY_WITH_TIMEOUT((atBrowser += browser->readAll()).size() >= size, kWait);
     QCOMPARE(atBrowser, payload);
     QCOMPARE(socks.connects().size(), 1);
+    QCOMPARE(socks.connects().first().host, targetHost); // a name goes to the proxy as it is
     QCOMPARE(socks.connects().first().port, target.serverPort());
 }
 
 void tst_LocalForwarder::closeEndsBothSides_data() {
     QTest::addColumn<bool>("browserCloses");
-    QTest::newRow("browser closes") << true;
-    QTest::newRow("service closes") << false;
+    QTest::addColumn<int>("lastWords"); // bytes the closing side sends just before it closes
+    QTest::newRow("browser closes") << true << 0;
+    QTest::newRow("service closes") << false << 0;
+    // More than either socket of the forwarder holds at once: all of it arrives before the close.
+    QTest::newRow("browser sends more than the bound, then closes") << true << 1000000;
+    QTest::newRow("service sends more than the bound, then closes") << false << 1000000;
 }
 
 void tst_LocalForwarder::closeEndsBothSides() {
     QFETCH(bool, browserCloses);
+    QFETCH(int, lastWords);
     QTcpServer target;
     QVERIFY(target.listen(QHostAddress::LocalHost));
     Socks5::Server socks;
@@ -108,19 +121,39 @@ void tst_LocalForwarder::closeEndsBothSides() {
 
     QTcpSocket* closer = browserCloses ? browser : service;
     QTcpSocket* other = browserCloses ? service : browser;
+    QByteArray words(lastWords, Qt::Uninitialized);
+    for (int i = 0; i < lastWords; ++i)
+        words[i] = char(i * 13 + i / 509);
+    closer->write(words);
     closer->disconnectFromHost();
-    QTRY_COMPARE_WITH_TIMEOUT(other->state(), QAbstractSocket::UnconnectedState, kWait);
+    QByteArray heard;
+    QTRY_VERIFY_WITH_TIMEOUT((heard += other->readAll(), other->state() == QAbstractSocket::UnconnectedState),
+                             kWait);
+    heard += other->readAll();
+    QCOMPARE(heard.size(), words.size());
+    QCOMPARE(heard, words);
     QTRY_COMPARE_WITH_TIMEOUT(fwd.connectionCount(), 0, kWait);
 }
 
 void tst_LocalForwarder::failingProxyClosesBrowserSide_data() {
     QTest::addColumn<bool>("proxyRunning");
-    QTest::newRow("target refuses") << true;
-    QTest::newRow("no proxy listening") << false;
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("target refuses")
+        << true << "127.0.0.1"
+        << "SOCKS proxy at .* did not connect to 127\\.0\\.0\\.1:\\d+: connection refused$";
+    QTest::newRow("no proxy listening") << false << "127.0.0.1"
+                                        << "SOCKS proxy at .* could not be reached: ";
+    // SOCKS5 names a host in at most 255 bytes.
+    QTest::newRow("host name too long for the proxy")
+        << true << QString(250, 'a') + ".example"
+        << "host name \"a+\\.example\" cannot be sent to the SOCKS proxy at ";
 }
 
 void tst_LocalForwarder::failingProxyClosesBrowserSide() {
     QFETCH(bool, proxyRunning);
+    QFETCH(QString, host);
+    QFETCH(QString, message);
     // A port with nothing behind it: bind, note the port, close.
     quint16 deadPort;
     {
@@ -131,10 +164,10 @@ void tst_LocalForwarder::failingProxyClosesBrowserSide() {
     Socks5::Server socks;
     if (proxyRunning)
         QVERIFY(socks.listen());
-    LocalForwarder fwd(socksProxy(proxyRunning ? socks.port() : deadPort), QStringLiteral("127.0.0.1"),
-                       deadPort);
+    LocalForwarder fwd(socksProxy(proxyRunning ? socks.port() : deadPort), host, deadPort);
     QVERIFY(fwd.listen());
 
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(message));
     QObject owner;
     QTcpSocket* browser = connectBrowser(fwd.port(), &owner);
     QVERIFY(browser->waitForConnected(kWait));
@@ -143,23 +176,100 @@ void tst_LocalForwarder::failingProxyClosesBrowserSide() {
     QTRY_COMPARE_WITH_TIMEOUT(fwd.connectionCount(), 0, kWait);
 }
 
-QTEST_GUILESS_MAIN(tst_LocalForwarder)
-#include "tst_local_forwarder.moc"
+namespace {
+QByteArray bytes(std::initializer_list<int> list) {
+    QByteArray out;
+    for (int b : list)
+        out.append(char(b));
+    return out;
+}
+} // namespace
+
+// The proxy's answers arrive a byte at a time. A reply whose bound address has a length of its own
+// is taken whole, and what follows it is the service's; anything that is not SOCKS5, or a refusal,
+// ends the browser's connection with a message that says what the proxy did.
+void tst_LocalForwarder::proxyAnswersAreReadStrictly_data() {
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("message"); // empty: the connection is relayed
+    const QByteArray v4Reply = bytes({5, 0, 0, 1, 127, 0, 0, 1, 0x1f, 0x90});
+    QTest::newRow("usual answers, in pieces") << bytes({5, 0}) << v4Reply << QString();
+    QTest::newRow("reply naming a host")
+        << QByteArray() << bytes({5, 0, 0, 3, 9}) + "localhost" + bytes({0x1f, 0x90}) << QString();
+    QTest::newRow("reply naming an IPv6 address")
+        << QByteArray() << bytes({5, 0, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0x1f, 0x90})
+        << QString();
+    QTest::newRow("reply naming an empty host") << QByteArray() << bytes({5, 0, 0, 3, 0, 0, 0}) << QString();
+    QTest::newRow("greeting answered by SOCKS4")
+        << bytes({4, 0}) << QByteArray() << "does not answer as a SOCKS5 proxy$";
+    QTest::newRow("no acceptable method")
+        << bytes({5, 0xff}) << QByteArray() << "asks for a sign-in that is not offered$";
+    QTest::newRow("password wanted") << bytes({5, 2}) << QByteArray()
+                                     << "asks for a sign-in that is not offered$";
+    QTest::newRow("reply of another version")
+        << QByteArray() << bytes({4, 0, 0, 1, 0, 0, 0, 0, 0, 0}) << "sent a reply that is not SOCKS5$";
+    QTest::newRow("reserved byte set")
+        << QByteArray() << bytes({5, 0, 1, 1, 0, 0, 0, 0, 0, 0}) << "sent a reply that is not SOCKS5$";
+    QTest::newRow("unknown address type")
+        << QByteArray() << bytes({5, 0, 0, 2, 0, 0, 0, 0, 0, 0}) << "sent a reply that is not SOCKS5$";
+    QTest::newRow("not allowed") << QByteArray() << bytes({5, 2, 0, 1, 0, 0, 0, 0, 0, 0})
+                                 << "did not connect to 127\\.0\\.0\\.1:\\d+: not allowed by its rules$";
+    QTest::newRow("unknown refusal") << QByteArray() << bytes({5, 0x42, 0, 1, 0, 0, 0, 0, 0, 0})
+                                     << "did not connect to 127\\.0\\.0\\.1:\\d+: reply code 66$";
+}
+
+void tst_LocalForwarder::proxyAnswersAreReadStrictly() {
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, message);
+    QTcpServer target;
+    QVERIFY(target.listen(QHostAddress::LocalHost));
+    // The service speaks first, so its bytes follow the proxy's reply at once.
+    connect(&target, &QTcpServer::newConnection, &target, [&target] {
+        QTcpSocket* service = target.nextPendingConnection();
+        service->write("ready\n");
+        connect(service, &QTcpSocket::readyRead, service, [service] { service->write(service->readAll()); });
+    });
+    Socks5::Server socks;
+    QVERIFY(socks.listen());
+    socks.setScriptedAnswers(method, reply);
+    LocalForwarder fwd(socksProxy(socks.port()), QStringLiteral("127.0.0.1"), target.serverPort());
+    QVERIFY(fwd.listen());
+    if (!message.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(message));
+
+    QObject owner;
+    QTcpSocket* browser = connectBrowser(fwd.port(), &owner);
+    QVERIFY(browser->waitForConnected(kWait));
+    if (!message.isEmpty()) {
+        QTRY_COMPARE_WITH_TIMEOUT(browser->state(), QAbstractSocket::UnconnectedState, kWait);
+        QCOMPARE(browser->readAll(), QByteArray());
+        QTRY_COMPARE_WITH_TIMEOUT(fwd.connectionCount(), 0, kWait);
+        return;
+    }
+    QByteArray heard;
+    QTRY_VERIFY_WITH_TIMEOUT((heard += browser->readAll()).size() >= 6, kWait);
+    QCOMPARE(heard, QByteArray("ready\n"));
+    browser->write("echo");
+    QTRY_VERIFY_WITH_TIMEOUT((heard += browser->readAll()).size() >= 10, kWait);
+    QCOMPARE(heard, QByteArray("ready\necho"));
+}
 
 void tst_LocalForwarder::peerThatNeverReadsHoldsBackTheOtherSide_data() {
     QTest::addColumn<bool>("browserWrites");
     QTest::newRow("browser writes, service never reads") << true;
+    QTest::newRow("service writes, browser never reads") << false;
 }
 
 // A writer faster than its reader fills the kernel's buffers and then waits: neither socket of the
-// forwarder takes in more than its bound meanwhile.
+// forwarder takes in more than its bound meanwhile. The SOCKS peer relays with bounds of its own.
 void tst_LocalForwarder::peerThatNeverReadsHoldsBackTheOtherSide() {
     QFETCH(bool, browserWrites);
     QTcpServer target;
     QVERIFY(target.listen(QHostAddress::LocalHost));
-    // Straight to the service: a SOCKS peer of its own would buffer what the service does not read.
-    LocalForwarder fwd(QNetworkProxy(QNetworkProxy::NoProxy), QStringLiteral("127.0.0.1"),
-                       target.serverPort());
+    Socks5::Server socks;
+    QVERIFY(socks.listen());
+    LocalForwarder fwd(socksProxy(socks.port()), QStringLiteral("127.0.0.1"), target.serverPort());
     QVERIFY(fwd.listen());
 
     QObject owner;
@@ -186,11 +296,15 @@ void tst_LocalForwarder::peerThatNeverReadsHoldsBackTheOtherSide() {
     }
     QVERIFY2(unchanged >= 10, "the writer never came to a stop");
 
+    // Every socket under the forwarder, whatever it builds on.
     const QList<QTcpSocket*> sockets = fwd.findChildren<QTcpSocket*>();
-    QCOMPARE(sockets.size(), 2);
+    QVERIFY(sockets.size() >= 2);
     for (QTcpSocket* socket : sockets) {
         QVERIFY2(socket->bytesAvailable() <= LocalForwarder::kMaxQueued,
                  qPrintable(QString::number(socket->bytesAvailable())));
         QVERIFY(socket->bytesToWrite() <= LocalForwarder::kMaxQueued + LocalForwarder::kChunk);
     }
 }
+
+QTEST_GUILESS_MAIN(tst_LocalForwarder)
+#include "tst_local_forwarder.moc"
