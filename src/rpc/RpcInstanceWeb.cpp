@@ -244,12 +244,28 @@ void RpcInstanceWeb::startEvents() {
 }
 
 void RpcInstanceWeb::refreshSessions() {
+    // One list request at a time: a stream that is reopened faster than the server answers would
+    // otherwise queue requests without end. The answer on its way may predate this reopen, so one
+    // more request follows it.
+    if (m_refresh) {
+        m_refreshAgain = true;
+        return;
+    }
+    m_refreshAgain = false;
     RpcPromise<QList<Session>>* promise = sessionList();
     promise->setParent(this);
+    m_refresh = promise;
     connect(promise, &RpcPromiseBase::succeeded, promise, &QObject::deleteLater);
     connect(promise, &RpcPromiseBase::failed, promise, &QObject::deleteLater);
     connect(promise, &RpcPromiseBase::succeeded, this,
             [this, promise] { emit sessionsUpdated(promise->value); });
+    const auto settled = [this] {
+        m_refresh = nullptr;
+        if (m_refreshAgain)
+            refreshSessions();
+    };
+    connect(promise, &RpcPromiseBase::succeeded, this, settled);
+    connect(promise, &RpcPromiseBase::failed, this, settled);
 }
 
 void RpcInstanceWeb::handleSessionEvent(const QJsonObject& event) {

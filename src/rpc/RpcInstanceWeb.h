@@ -9,6 +9,7 @@
 
 #include <QJsonObject>
 #include <QList>
+#include <QPointer>
 #include <QSharedPointer>
 #include <QSslError>
 #include <QUrl>
@@ -163,4 +164,8 @@ private:
     };
     QStringList m_eventOrder;
     QHash<QString, PendingSessionEvent> m_pendingEvents;
+    // The list request of the last stream reopen, while it runs; and whether another reopen came
+    // meanwhile, which asks for the list once more when it has settled.
+    QPointer<RpcPromiseBase> m_refresh;
+    bool m_refreshAgain = false;
 };

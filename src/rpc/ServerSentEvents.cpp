@@ -14,7 +14,12 @@ ServerSentEvents::ServerSentEvents(bool ignoreSslErrors, QObject* parent)
     connect(m_network, &QNetworkAccessManager::sslErrors, this, &ServerSentEvents::sslErrors);
     connect(m_network, &QNetworkAccessManager::finished, this, &ServerSentEvents::streamFinished);
     m_reopenTimer.setSingleShot(true);
-    connect(&m_reopenTimer, &QTimer::timeout, this, [this] { start(m_reopenUrl); });
+    connect(&m_reopenTimer, &QTimer::timeout, this, [this] {
+        // The ended stream's connection goes too: kept, its TLS context would hold on to the sessions
+        // of every reopen, about 8 kB each time, until OpenSSL's cache of 20,480 sessions is full.
+        m_network->clearConnectionCache();
+        start(m_reopenUrl);
+    });
 }
 
 QNetworkRequest ServerSentEvents::buildRequest(const QUrl& url) const {

@@ -36,7 +36,15 @@ int main(int argc, char** argv) {
     const QCommandLineOption shortcutName(QStringLiteral("shortcut-name"),
                                           QStringLiteral("The \"name\" of that session (none by default)."),
                                           QStringLiteral("name"));
-    parser.addOptions({http, port, token, signInSteps, shortcutDisplay, shortcutName});
+    const QCommandLineOption streamCloses(
+        QStringLiteral("stream-closes"),
+        QStringLiteral("Accept the event stream and close it at once, as a server or proxy that ends "
+                       "idle streams."));
+    const QCommandLineOption sessions(QStringLiteral("sessions"),
+                                      QStringLiteral("Sessions the lists report (default: none)."),
+                                      QStringLiteral("count"), QStringLiteral("0"));
+    parser.addOptions(
+        {http, port, token, signInSteps, shortcutDisplay, shortcutName, streamCloses, sessions});
     parser.process(app);
 
     bool ok = false;
@@ -69,6 +77,23 @@ int main(int argc, char** argv) {
         reply.insert(QStringLiteral("params"), params);
         server.route("POST", QStringLiteral("/v3/api/bookmark/shortcut"),
                      [reply](const HttpsPeer::Request&) { return HttpsPeer::Response::result(reply); });
+    }
+    if (parser.isSet(streamCloses))
+        server.route("GET", QStringLiteral("/sse/my-sessions"),
+                     [](const HttpsPeer::Request&) { return HttpsPeer::Response::stream({}, true); });
+    const int sessionCount = parser.value(sessions).toInt();
+    if (sessionCount > 0) {
+        QJsonArray list;
+        for (int i = 0; i < sessionCount; ++i) {
+            const QString id = QStringLiteral("session-%1").arg(i);
+            list.append(QJsonObject{{QStringLiteral("id"), id},
+                                    {QStringLiteral("command"), QStringLiteral("xterm")},
+                                    {QStringLiteral("clientCount"), 0},
+                                    {QStringLiteral("windowMode"), QStringLiteral("desktop")},
+                                    {QStringLiteral("started"), QStringLiteral("2026-01-01T10:00:00Z")},
+                                    {QStringLiteral("params"), QJsonObject{{QStringLiteral("name"), id}}}});
+        }
+        server.setSessions(list);
     }
     std::printf("%s\n", server.url().toString().toUtf8().constData());
     std::fflush(stdout);
