@@ -82,17 +82,22 @@ Protocol::Rect rect(int x, int y, int width, int height) {
     return Protocol::Rect{std::int16_t(x), std::int16_t(y), std::uint16_t(width), std::uint16_t(height)};
 }
 
+// Rows on cache lines, as the pipeline's composed image and bench_rfx7's frame have them: tiles
+// side by side on different threads never share a line.
+struct alignas(64) CacheLine {
+    std::uint32_t pixels[16];
+};
+
+std::vector<CacheLine> alignedFrame() {
+    return std::vector<CacheLine>(std::size_t(kWidth) * ((kHeight + 63) / 64 * 64) / 16);
+}
+
 // The pure decode: the frame's tiles taken one by one by the threads of a pool, each thread with
 // its own work buffer, writing straight into one frame buffer.
 void decodeFrame(benchmark::State& state) {
     const int threads = int(state.range(0));
     const Protocol::TileList& tiles = frames().full;
-    // Rows on cache lines, as the pipeline's composed image and bench_rfx7's frame have them: tiles
-    // side by side on different threads never share a line.
-    struct alignas(64) Line {
-        std::uint32_t pixels[16];
-    };
-    std::vector<Line> lines(std::size_t(kWidth) * ((kHeight + 63) / 64 * 64) / 16);
+    std::vector<CacheLine> lines = alignedFrame();
     std::uint32_t* const output = lines.front().pixels;
     QThreadPool pool;
     pool.setMaxThreadCount(threads);
@@ -124,10 +129,7 @@ void decodeFrame(benchmark::State& state) {
 void decodeFrames(benchmark::State& state) {
     const int threads = int(state.range(0));
     const Protocol::TileList& tiles = frames().full;
-    struct alignas(64) Line {
-        std::uint32_t pixels[16];
-    };
-    std::vector<Line> lines(std::size_t(kWidth) * ((kHeight + 63) / 64 * 64) / 16);
+    std::vector<CacheLine> lines = alignedFrame();
     std::uint32_t* const output = lines.front().pixels;
     constexpr int kFramesPerRun = 25;
     const double cpuStart = processCpuSeconds();

@@ -3,6 +3,7 @@
 // proxy and the grid's session proxy attached and sorted again after each batch, as the session
 // page does.
 
+#include "BenchSessions.h"
 #include "sessions/SessionModel.h"
 #include "sessions/SessionSortFilterProxyModel.h"
 
@@ -19,26 +20,6 @@
 namespace {
 
 const QStringList columns{"name", "connections", "uptime", "login"};
-
-SessionList makeSessions(int sessionCount, int firstNumber = 0) {
-    SessionList list;
-    const QDateTime base = QDateTime::fromString("2026-03-01T08:00:00Z", Qt::ISODate);
-    for (int i = firstNumber; i < firstNumber + sessionCount; ++i) {
-        const QJsonObject o{{"id", QStringLiteral("session-%1").arg(i, 6, 10, QLatin1Char('0'))},
-                            {"command", QStringLiteral("xterm -title %1").arg(i)},
-                            {"clientCount", i % 3},
-                            {"started", base.addSecs(i * 37).toString(Qt::ISODate)},
-                            {"lastConnect", base.addSecs(i * 53 % 86400).toString(Qt::ISODate)},
-                            {"lastDisconnect", base.addSecs(i * 71 % 86400).toString(Qt::ISODate)},
-                            {"login", "user"},
-                            {"hostname", QStringLiteral("node%1").arg(i % 16)},
-                            {"params", QJsonObject{{"name", QStringLiteral("Session %1").arg(i)}}}};
-        list.append(Session::fromJson(o));
-    }
-    // The server lists them in no particular order.
-    std::shuffle(list.begin(), list.end(), *QRandomGenerator::global());
-    return list;
-}
 
 struct Page {
     SessionModel model{columns, nullptr, nullptr};

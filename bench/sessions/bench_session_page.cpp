@@ -7,6 +7,7 @@
 #include "rpc/RpcInstance.h"
 #include "sessions/ConnectionContext.h"
 #include "sessions/SessionListWidget.h"
+#include "BenchSessions.h"
 #include "sessions/SessionModel.h"
 
 #include <QApplication>
@@ -27,25 +28,6 @@
 #include <utility>
 
 namespace {
-
-SessionList makeSessions(int sessionCount, int firstNumber = 0) {
-    SessionList list;
-    const QDateTime base = QDateTime::fromString("2026-03-01T08:00:00Z", Qt::ISODate);
-    for (int i = firstNumber; i < firstNumber + sessionCount; ++i) {
-        const QJsonObject o{{"id", QStringLiteral("session-%1").arg(i, 6, 10, QLatin1Char('0'))},
-                            {"command", QStringLiteral("xterm -title %1").arg(i)},
-                            {"clientCount", i % 3},
-                            {"started", base.addSecs(i * 37).toString(Qt::ISODate)},
-                            {"lastConnect", base.addSecs(i * 53 % 86400).toString(Qt::ISODate)},
-                            {"lastDisconnect", base.addSecs(i * 71 % 86400).toString(Qt::ISODate)},
-                            {"login", "user"},
-                            {"hostname", QStringLiteral("node%1").arg(i % 16)},
-                            {"params", QJsonObject{{"name", QStringLiteral("Session %1").arg(i)}}}};
-        list.append(Session::fromJson(o));
-    }
-    std::shuffle(list.begin(), list.end(), *QRandomGenerator::global());
-    return list;
-}
 
 // Which page is on screen: the list sorted as it opens (by uptime), the grid, or the list that the
 // user sorted by name.
