@@ -10,6 +10,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <memory>
+
 namespace {
 constexpr int kWait = 15000;
 
@@ -23,6 +25,31 @@ QTcpSocket* connectBrowser(quint16 port, QObject* parent) {
     s->connectToHost(QHostAddress::LocalHost, port);
     return s;
 }
+
+// A forwarder through the SOCKS peer to a local service, with one browser connected and accepted.
+struct Relay {
+    QTcpServer target;
+    Socks5::Server socks;
+    std::unique_ptr<LocalForwarder> fwd;
+    QObject owner;
+    QTcpSocket* browser = nullptr;
+    QTcpSocket* service = nullptr;
+
+    bool open() {
+        if (!target.listen(QHostAddress::LocalHost) || !socks.listen())
+            return false;
+        fwd = std::make_unique<LocalForwarder>(socksProxy(socks.port()), QStringLiteral("127.0.0.1"),
+                                               target.serverPort());
+        if (!fwd->listen())
+            return false;
+        browser = connectBrowser(fwd->port(), &owner);
+        if (!browser->waitForConnected(kWait) ||
+            !QTest::qWaitFor([this] { return target.hasPendingConnections(); }, kWait))
+            return false;
+        service = target.nextPendingConnection();
+        return true;
+    }
+};
 } // namespace
 
 class tst_LocalForwarder : public QObject {
@@ -105,18 +132,11 @@ void tst_LocalForwarder::closeEndsBothSides_data() {
 void tst_LocalForwarder::closeEndsBothSides() {
     QFETCH(bool, browserCloses);
     QFETCH(int, lastWords);
-    QTcpServer target;
-    QVERIFY(target.listen(QHostAddress::LocalHost));
-    Socks5::Server socks;
-    QVERIFY(socks.listen());
-    LocalForwarder fwd(socksProxy(socks.port()), QStringLiteral("127.0.0.1"), target.serverPort());
-    QVERIFY(fwd.listen());
-
-    QObject owner;
-    QTcpSocket* browser = connectBrowser(fwd.port(), &owner);
-    QVERIFY(browser->waitForConnected(kWait));
-    QTRY_VERIFY_WITH_TIMEOUT(target.hasPendingConnections(), kWait);
-    QTcpSocket* service = target.nextPendingConnection();
+    Relay relay;
+    QVERIFY(relay.open());
+    LocalForwarder& fwd = *relay.fwd;
+    QTcpSocket* browser = relay.browser;
+    QTcpSocket* service = relay.service;
     QCOMPARE(fwd.connectionCount(), 1);
 
     QTcpSocket* closer = browserCloses ? browser : service;
@@ -265,18 +285,11 @@ void tst_LocalForwarder::peerThatNeverReadsHoldsBackTheOtherSide_data() {
 // forwarder takes in more than its bound meanwhile. The SOCKS peer relays with bounds of its own.
 void tst_LocalForwarder::peerThatNeverReadsHoldsBackTheOtherSide() {
     QFETCH(bool, browserWrites);
-    QTcpServer target;
-    QVERIFY(target.listen(QHostAddress::LocalHost));
-    Socks5::Server socks;
-    QVERIFY(socks.listen());
-    LocalForwarder fwd(socksProxy(socks.port()), QStringLiteral("127.0.0.1"), target.serverPort());
-    QVERIFY(fwd.listen());
-
-    QObject owner;
-    QTcpSocket* browser = connectBrowser(fwd.port(), &owner);
-    QVERIFY(browser->waitForConnected(kWait));
-    QTRY_VERIFY_WITH_TIMEOUT(target.hasPendingConnections(), kWait);
-    QTcpSocket* service = target.nextPendingConnection();
+    Relay relay;
+    QVERIFY(relay.open());
+    LocalForwarder& fwd = *relay.fwd;
+    QTcpSocket* browser = relay.browser;
+    QTcpSocket* service = relay.service;
     QTcpSocket* writer = browserWrites ? browser : service;
     QTcpSocket* reader = browserWrites ? service : browser;
     reader->setReadBufferSize(4096); // and never read: the kernel's window closes
