@@ -1,5 +1,7 @@
 #include "BookmarkRoutes.h"
 
+#include "TestImages.h"
+
 #include <QBuffer>
 #include <QColor>
 #include <QImage>
@@ -107,11 +109,7 @@ QJsonObject BookmarkRoutes::entry(const QString& id, const QString& name, const 
 QString BookmarkRoutes::pngIcon(const QColor& colour, int size) {
     QImage image(size, size, QImage::Format_ARGB32);
     image.fill(colour);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
+    return pngDataUrl(image);
 }
 
 } // namespace HttpsPeer

@@ -1,5 +1,7 @@
 #include "FakeServer.h"
 
+#include "TestImages.h"
+
 #include <QBuffer>
 #include <QColor>
 #include <QImage>
@@ -26,13 +28,7 @@ QJsonObject bookmark(const QString& id, const QString& name, const QString& comm
 }
 
 QString pngDataUrl(int width, int height, QRgb colour = qRgb(40, 90, 160)) {
-    QImage image(qBound(1, width, 512), qBound(1, height, 512), QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
+    return ::pngDataUrl(QSize(qBound(1, width, 512), qBound(1, height, 512)), QColor(colour));
 }
 
 FakeServer::Answer ok(const QJsonValue& result) {

@@ -7,13 +7,18 @@
 #include <QSize>
 #include <QString>
 
-// A flat PNG of the given size as a data: URL, as servers send icons and pictures inline.
-inline QString pngDataUrl(const QSize& size, const QColor& colour = Qt::red) {
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(colour);
+// An image as a PNG data: URL, as servers send icons and pictures inline.
+inline QString pngDataUrl(const QImage& image) {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
     image.save(&buffer, "PNG");
     return QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64());
+}
+
+// A flat opaque PNG of the given size as a data: URL.
+inline QString pngDataUrl(const QSize& size, const QColor& colour = Qt::red) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    return pngDataUrl(image);
 }
