@@ -15,6 +15,7 @@
 #include "viewer/engine/VnServerConnection.h"
 #include "viewer/engine/rfx7/Rfx7Codec.h"
 #include "viewer/engine/surfaces/VnSurfacePipeline.h"
+#include "viewer/engine/surfaces/VnWorkTeam.h"
 
 #include <QGuiApplication>
 #include <QLoggingCategory>
@@ -92,8 +93,9 @@ std::vector<CacheLine> alignedFrame() {
     return std::vector<CacheLine>(std::size_t(kWidth) * ((kHeight + 63) / 64 * 64) / 16);
 }
 
-// The pure decode: the frame's tiles taken one by one by the threads of a pool, each thread with
-// its own work buffer, writing straight into one frame buffer.
+// The pure decode: the frame's tiles taken one by one by the pipeline's decode team on a pool of
+// that many threads (the waiting thread taking part), each thread with its own work buffer, writing
+// straight into one frame buffer; every frame waits for all of its tiles, as the pipeline's do.
 void decodeFrame(benchmark::State& state) {
     const int threads = int(state.range(0));
     const Protocol::TileList& tiles = frames().full;
@@ -101,22 +103,18 @@ void decodeFrame(benchmark::State& state) {
     std::uint32_t* const output = lines.front().pixels;
     QThreadPool pool;
     pool.setMaxThreadCount(threads);
+    VnWorkTeam team(pool);
+    VnWorkTeam::Group frame(team, [&tiles, output](std::size_t i) {
+        thread_local Rfx7WorkBuffer work;
+        const Protocol::Tile& tile = tiles[i];
+        auto* destination = reinterpret_cast<std::uint8_t*>(output + std::size_t(tile.y) * kWidth + tile.x);
+        decodeRfx7Tile(work, tile.data.data(), tile.data.size(), kRfx7TypicalQuant, kRfx7TypicalQuant,
+                       kRfx7TypicalQuant, nullptr, destination, kWidth * 4);
+    });
     const double cpuStart = processCpuSeconds();
     for (auto _ : state) {
-        std::atomic<std::size_t> next{0};
-        for (int t = 0; t < threads; ++t) {
-            pool.start([&tiles, output, &next] {
-                thread_local Rfx7WorkBuffer work;
-                for (std::size_t i = next++; i < tiles.size(); i = next++) {
-                    const Protocol::Tile& tile = tiles[i];
-                    auto* destination = reinterpret_cast<std::uint8_t*>(
-                        output + std::size_t(tile.y) * kWidth + tile.x);
-                    decodeRfx7Tile(work, tile.data.data(), tile.data.size(), kRfx7TypicalQuant,
-                                   kRfx7TypicalQuant, kRfx7TypicalQuant, nullptr, destination, kWidth * 4);
-                }
-            });
-        }
-        pool.waitForDone();
+        frame.publish(tiles.size());
+        frame.wait();
         benchmark::ClobberMemory();
     }
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);

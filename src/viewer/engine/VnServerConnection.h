@@ -151,6 +151,7 @@ public:
     void pruneTileCache(std::uint32_t surfaceId, int width, int height);
     Rfx7PackedTileEntry& tileCacheEntry(std::uint32_t surfaceId, std::int16_t x, std::int16_t y);
     QThreadPool* decodePool() const { return m_surfaces->decodePool(); }
+    VnWorkTeam* decodeTeam() const { return m_surfaces->decodeTeam(); }
 
     // Surface messages. They become queued surface commands in the surface layer; see
     // VnServerConnectionSurfaces.cpp.

@@ -246,10 +246,10 @@ QRegion RdpWidgetDesktop::paintScaled(QPainter& painter, const QImage& image, do
     // picture; what is left (a partly covered last row or column) is for Qt's scaled draw.
     const QRect covered(0, 0, int(std::floor(image.width() * zoom + 0.5)),
                         int(std::floor(image.height() * zoom + 0.5)));
-    QThreadPool* pool = nullptr;
+    VnWorkTeam* team = nullptr;
     if (RdpMaster* session = master())
         if (VnServerConnection* connection = session->connection())
-            pool = connection->decodePool();
+            team = connection->decodeTeam();
     // Many small rects are cheaper as one.
     const QRegion parts = area.rectCount() > 16 ? QRegion(area.boundingRect()) : area;
     QRegion painted;
@@ -268,7 +268,7 @@ QRegion RdpWidgetDesktop::paintScaled(QPainter& painter, const QImage& image, do
         }
         QImage scaled(scaleBuffer.bits(), local.width(), local.height(), local.width() * 4,
                       QImage::Format_RGB32);
-        if (!SurfaceScaler::scaleArea(image, zoom, local, scaled, pool))
+        if (!SurfaceScaler::scaleArea(image, zoom, local, scaled, team))
             break;
         painter.drawImage(local.topLeft(), scaled);
         painted += local;

@@ -1,16 +1,12 @@
 #include "viewer/widgets/SurfaceScaler.h"
 
-#include <QRunnable>
-#include <QSemaphore>
-#include <QThreadPool>
+#include "viewer/engine/surfaces/VnWorkTeam.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
 #include <algorithm>
-#include <atomic>
-#include <memory>
 #include <vector>
 
 namespace SurfaceScaler {
@@ -204,45 +200,27 @@ void scaleRows(const QImage& source, double zoom, const QRect& area, QImage& out
 
 } // namespace
 
-bool scaleArea(const QImage& source, double zoom, const QRect& area, QImage& out, QThreadPool* pool) {
+bool scaleArea(const QImage& source, double zoom, const QRect& area, QImage& out, VnWorkTeam* team) {
     if (area.isEmpty() || source.isNull() || !(zoom > 0.0) || source.depth() != 32 || out.depth() != 32 ||
         out.size() != area.size())
         return false;
 
-    // Bands small enough that a helper the system holds back delays little.
-    const int rowsPerBand = std::max(1, int(BandPixels / area.width()));
-    const int bands = (area.height() + rowsPerBand - 1) / rowsPerBand;
     // A small area is done here alone: handing it over costs more than it saves.
     const qint64 pixels = qint64(area.width()) * area.height();
-    const int helpers = pool && pixels >= 4 * BandPixels ? std::min(bands - 1, pool->maxThreadCount()) : 0;
-    if (helpers <= 0) {
+    if (!team || pixels < 4 * BandPixels) {
         scaleRows(source, zoom, area, out, 0, area.height());
         return true;
     }
-
-    // Bands are taken in order by whichever thread is free, the caller included, so a busy pool
-    // delays nothing: the caller then does every band itself. A helper that starts after the last
-    // band was taken finds the counter exhausted and touches nothing else.
-    struct Shared {
-        std::atomic<int> next{0};
-        QSemaphore done;
-    };
-    auto shared = std::make_shared<Shared>();
-    const QImage* from = &source;
-    QImage* to = &out;
-    auto work = [from, zoom, area, to, shared, rowsPerBand, bands] {
-        for (int band; (band = shared->next.fetch_add(1)) < bands;) {
-            const int first = band * rowsPerBand;
-            const int rows = std::min(rowsPerBand, area.height() - first);
-            if (rows > 0)
-                scaleRows(*from, zoom, area, *to, first, rows);
-            shared->done.release();
-        }
-    };
-    for (int i = 0; i < helpers; ++i)
-        pool->start(QRunnable::create(work));
-    work();
-    shared->done.acquire(bands);
+    // Bands are taken in order by whichever thread is free, the caller included, so a busy team
+    // delays nothing: the caller then does every band itself.
+    const int rowsPerBand = std::max(1, int(BandPixels / area.width()));
+    const int bands = (area.height() + rowsPerBand - 1) / rowsPerBand;
+    VnWorkTeam::Group group(*team, [&](std::size_t band) {
+        const int first = int(band) * rowsPerBand;
+        scaleRows(source, zoom, area, out, first, std::min(rowsPerBand, area.height() - first));
+    });
+    group.publish(std::size_t(bands));
+    group.wait();
     return true;
 }
 

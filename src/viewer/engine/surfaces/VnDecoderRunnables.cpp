@@ -2,9 +2,9 @@
 
 #include <QBuffer>
 #include <QImageReader>
-#include <QMutexLocker>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <utility>
 
@@ -14,75 +14,25 @@ std::atomic<int> peakJobs{0};
 std::atomic<int> workBuffers{0};
 } // namespace
 
-VnDecodeBatch::VnDecodeBatch(QThreadPool& pool, std::size_t capacity)
-    : m_pool(pool)
-    , m_maxRunners(std::max(1, pool.maxThreadCount()))
-    , m_jobs(std::max<std::size_t>(1, capacity), nullptr) {}
-
-VnDecodeBatch::~VnDecodeBatch() {
-    wait();
-}
+VnDecodeBatch::VnDecodeBatch(VnWorkTeam& team, std::size_t capacity)
+    : m_jobs(std::max<std::size_t>(1, capacity), nullptr)
+    , m_group(team, [this](std::size_t i) { m_jobs[i]->run(); }) {}
 
 void VnDecodeBatch::add(VnTileDecoderRunnable* job) {
     m_jobs[m_count++] = job;
-    m_published.store(m_count);
-    if (m_runnersStarted < m_maxRunners) {
-        ++m_runnersStarted;
-        {
-            QMutexLocker lock(&m_mutex);
-            ++m_runners;
-        }
-        m_pool.start([this] { runJobs(); });
-    } else if (m_idle.load() > 0) {
-        // A runner that found nothing to take sleeps; it counts itself idle before it looks again.
-        QMutexLocker lock(&m_mutex);
-        m_more.wakeAll();
+    // The first jobs go out one by one so that every thread starts at once; later ones in eights,
+    // which keeps the threads' reads of the shared counters from meeting a write at every job.
+    if (m_count <= 16 || m_count % 8 == 0) {
+        m_group.publish(m_count);
     }
 }
 
 void VnDecodeBatch::wait() {
-    if (m_runnersStarted > 0) {
-        QMutexLocker lock(&m_mutex);
-        m_closed = true;
-        m_more.wakeAll();
-        while (m_runners > 0) {
-            m_finished.wait(&m_mutex);
-        }
-        m_closed = false;
+    if (m_count > 0) {
+        m_group.publish(m_count);
     }
+    m_group.wait();
     m_count = 0;
-    m_runnersStarted = 0;
-    m_published.store(0);
-    m_next.store(0);
-}
-
-void VnDecodeBatch::runJobs() {
-    for (;;) {
-        std::size_t i = m_next.load();
-        if (i < m_published.load()) {
-            if (m_next.compare_exchange_weak(i, i + 1)) {
-                m_jobs[i]->run();
-            }
-            continue;
-        }
-        QMutexLocker lock(&m_mutex);
-        ++m_idle;
-        if (m_next.load() < m_published.load()) {
-            --m_idle;
-            continue;
-        }
-        if (m_closed) {
-            --m_idle;
-            // From here on the runner touches the batch only under the mutex, so the batch may go
-            // once the waiter has it.
-            if (--m_runners == 0) {
-                m_finished.wakeAll();
-            }
-            return;
-        }
-        m_more.wait(&m_mutex);
-        --m_idle;
-    }
 }
 
 VnTileDecoderRunnable::VnTileDecoderRunnable(std::int16_t x, std::int16_t y)

@@ -1,35 +1,34 @@
 #pragma once
 
 // Decode jobs for the tiles of one update, run on the connection's decode pool. The network thread
-// owns the jobs (they are not auto-deleted) and hands them to the pool through a VnDecodeBatch.
+// owns the jobs (they are not auto-deleted) and hands them to the pool's team through a VnDecodeBatch.
 
 #include "viewer/engine/rfx7/Rfx7Codec.h"
 #include "viewer/engine/surfaces/Rfx7TileCache.h"
+#include "viewer/engine/surfaces/VnWorkTeam.h"
 
 #include <QByteArray>
 #include <QImage>
-#include <QMutex>
 #include <QRunnable>
 #include <QSize>
 #include <QThreadPool>
-#include <QWaitCondition>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <vector>
 
 class VnTileDecoderRunnable;
 
-// Hands jobs to the pool as the network thread adds them, and waits for them. One runner per pool
-// thread (never more than there are jobs) takes the next added job by an atomic index, so that a job
-// costs no pool start, no lock and no wake-up of its own, and the network thread sleeps once per
-// wait() rather than once per job. Jobs run in the order added, on several threads at once.
+// Hands jobs to the decode team as the network thread adds them, and waits for them. The team's
+// threads take the next added job by an atomic index, so that a job costs no pool start, no lock and
+// no wake-up of its own; the network thread runs jobs too while it waits. Jobs start in the order
+// added, on several threads at once.
 class VnDecodeBatch {
 public:
     // At most `capacity` jobs between two waits.
-    VnDecodeBatch(QThreadPool& pool, std::size_t capacity);
-    ~VnDecodeBatch();
+    VnDecodeBatch(VnWorkTeam& team, std::size_t capacity);
 
     std::size_t size() const { return m_count; }
     bool full() const { return m_count >= m_jobs.size(); }
@@ -39,21 +38,9 @@ public:
     void wait();
 
 private:
-    void runJobs();
-
-    QThreadPool& m_pool;
-    int m_maxRunners;
     std::vector<VnTileDecoderRunnable*> m_jobs;
-    std::size_t m_count = 0; // network thread only
-    int m_runnersStarted = 0; // network thread only
-    std::atomic<std::size_t> m_published{0};
-    std::atomic<std::size_t> m_next{0};
-    std::atomic<int> m_idle{0};
-    QMutex m_mutex;
-    QWaitCondition m_more;
-    QWaitCondition m_finished;
-    bool m_closed = false; // guarded by the mutex
-    int m_runners = 0;     // guarded by the mutex
+    std::size_t m_count = 0;
+    VnWorkTeam::Group m_group; // last: it waits for the jobs before the list goes
 };
 
 class VnTileDecoderRunnable : public QRunnable {
@@ -74,6 +61,29 @@ public:
     QImage result; // the decoded pixels, unless they went straight into the caller's destination
     bool ok = false;
 
+};
+
+// Finished jobs kept to be destroyed later, at a moment when other threads are busy; jobs[0] is
+// number `added - jobs.size()` of all ever added.
+struct VnSpentJobs {
+    std::deque<std::unique_ptr<VnTileDecoderRunnable>> jobs;
+    std::uint64_t added = 0;
+
+    void add(std::unique_ptr<VnTileDecoderRunnable> job) {
+        jobs.push_back(std::move(job));
+        ++added;
+    }
+    void dropOne() {
+        if (!jobs.empty()) {
+            jobs.pop_front();
+        }
+    }
+    // Drops the jobs added before number `first`.
+    void dropBefore(std::uint64_t first) {
+        while (!jobs.empty() && added - jobs.size() < first) {
+            jobs.pop_front();
+        }
+    }
 };
 
 // One RFX7 tile. With a destination the 64x64 pixels are written there (rows strideBytes apart)

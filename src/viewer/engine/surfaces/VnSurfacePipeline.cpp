@@ -10,8 +10,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -173,11 +173,23 @@ void blitReplacing(uchar* dstBits, qsizetype dstStride, QSize dstSize, QPoint at
 // holds at most maxJobs jobs and MaxDecodedBytesInFlight of decoded pixels waiting to be composed,
 // and a tile that shares a cache entry, or pixels one of them writes directly, with a tile of the
 // round starts the next round, after every job of this one has finished.
+//
+// With `spent`, finished jobs are not destroyed when their round is composed, while the other threads
+// wait, but one by one before each later job is made, while they decode; their pixels are released
+// at once.
 class TileComposer {
 public:
-    TileComposer(QThreadPool& pool, int maxJobs, QImage* composed, QRect bounds)
-        : m_batch(pool, std::size_t(std::max(1, maxJobs)))
-        , m_bounds(bounds) {
+    TileComposer(VnWorkTeam& team, int maxJobs, QImage* composed, QRect bounds, VnSpentJobs* spent = nullptr)
+        : m_batch(team, std::size_t(std::max(1, maxJobs)))
+        , m_bounds(bounds)
+        , m_spent(spent)
+        , m_chain(std::size_t(std::max(1, maxJobs))) {
+        // At least twice as many buckets as tiles in a round.
+        std::size_t buckets = 64;
+        for (m_bucketShift = 26; buckets < 2 * m_chain.size(); buckets *= 2) {
+            --m_bucketShift;
+        }
+        m_buckets.assign(buckets, 0);
         if (composed && !composed->isNull()) {
             m_bits = composed->bits();
             m_stride = composed->bytesPerLine();
@@ -201,6 +213,9 @@ public:
     // Makes room for the next tile: finishes the round when the tile conflicts with one of its
     // tiles or would not fit within its bounds. Call before creating the tile's job, then start() it.
     void makeRoom(QRect rect, bool hasKey, std::uint32_t key, bool direct, qint64 resultBytes) {
+        if (m_spent) {
+            m_spent->dropOne();
+        }
         m_next = Slot{nullptr, rect, hasKey, key, direct, resultBytes};
         if (!m_round.empty() &&
             (m_batch.full() || m_bytesInFlight + resultBytes > VnSurfacePipeline::MaxDecodedBytesInFlight ||
@@ -237,9 +252,11 @@ private:
     // wide and high can only meet when those cells are neighbours.
     static constexpr int CellShift = 6;
     static constexpr int CellSize = 1 << CellShift;
-    static quint64 cellOf(int cellX, int cellY) {
-        return (quint64(quint32(cellY)) << 32) | quint32(cellX);
+    static quint32 cellOf(int cellX, int cellY) {
+        // Tile positions are 16-bit, so cells fit in 10 bits each way.
+        return (quint32(cellY) & 0x3ff) << 10 | (quint32(cellX) & 0x3ff);
     }
+    std::size_t bucketOf(quint32 cell) const { return (cell * 0x9e3779b1u) >> m_bucketShift; }
     static bool small(const QRect& r) { return r.width() <= CellSize && r.height() <= CellSize; }
 
     static bool rectsConflict(const Slot& earlier, const Slot& later) {
@@ -254,7 +271,15 @@ private:
             ++m_directs;
         }
         if (small(slot.rect)) {
-            m_cells.emplace(cellOf(slot.rect.x() >> CellShift, slot.rect.y() >> CellShift), index);
+            // Small tiles by cell in a flat table: each bucket holds its latest tile, each tile the one
+            // before it in its bucket (indices plus one, zero for none).
+            const std::size_t bucket =
+                bucketOf(cellOf(slot.rect.x() >> CellShift, slot.rect.y() >> CellShift));
+            if (m_buckets[bucket] == 0) {
+                m_usedBuckets.push_back(std::uint32_t(bucket));
+            }
+            m_chain[index] = m_buckets[bucket];
+            m_buckets[bucket] = std::uint32_t(index + 1);
         } else {
             m_large.push_back(index);
         }
@@ -282,9 +307,11 @@ private:
         const int cellY = next.rect.y() >> CellShift;
         for (int dy = -1; dy <= 1; ++dy) {
             for (int dx = -1; dx <= 1; ++dx) {
-                const auto range = m_cells.equal_range(cellOf(cellX + dx, cellY + dy));
-                for (auto it = range.first; it != range.second; ++it) {
-                    if (rectsConflict(m_round[it->second], next)) {
+                const quint32 cell = cellOf(cellX + dx, cellY + dy);
+                for (std::uint32_t i = m_buckets[bucketOf(cell)]; i != 0; i = m_chain[i - 1]) {
+                    const Slot& earlier = m_round[i - 1];
+                    if (cellOf(earlier.rect.x() >> CellShift, earlier.rect.y() >> CellShift) == cell &&
+                        rectsConflict(earlier, next)) {
                         return true;
                     }
                 }
@@ -299,9 +326,18 @@ private:
         for (Slot& slot : m_round) {
             compose(slot);
         }
+        if (m_spent) {
+            for (Slot& slot : m_round) {
+                slot.job->result = QImage();
+                m_spent->add(std::move(slot.job));
+            }
+        }
         m_round.clear();
         m_keys.clear();
-        m_cells.clear();
+        for (std::uint32_t bucket : m_usedBuckets) {
+            m_buckets[bucket] = 0;
+        }
+        m_usedBuckets.clear();
         m_large.clear();
         m_directs = 0;
         m_bytesInFlight = 0;
@@ -325,12 +361,16 @@ private:
 
     VnDecodeBatch m_batch;
     QRect m_bounds;
+    VnSpentJobs* m_spent;
     uchar* m_bits = nullptr;
     qsizetype m_stride = 0;
     QSize m_size;
     std::vector<Slot> m_round;
     std::unordered_set<std::uint32_t> m_keys;
-    std::unordered_multimap<quint64, std::size_t> m_cells;
+    int m_bucketShift = 32;
+    std::vector<std::uint32_t> m_buckets;
+    std::vector<std::uint32_t> m_chain;
+    std::vector<std::uint32_t> m_usedBuckets;
     std::vector<std::size_t> m_large;
     int m_directs = 0;
     qint64 m_bytesInFlight = 0;
@@ -353,13 +393,68 @@ std::vector<QRect> toQRects(const Protocol::RectList& rects) {
     return qrects;
 }
 
+// The union of whole tiles of the 64-pixel grid, which is what encoders send, built straight as rows of
+// spans (rows with the same spans as one band, as QRegion keeps them); false for any other rects.
+bool gridTileUnion(std::vector<QRect> rects, QRegion& unionOf) {
+    for (const QRect& r : rects) {
+        if (r.width() != kRfx7TileSize || r.height() != kRfx7TileSize || (r.x() & (kRfx7TileSize - 1)) != 0 ||
+            (r.y() & (kRfx7TileSize - 1)) != 0) {
+            return false;
+        }
+    }
+    const auto before = [](const QRect& a, const QRect& b) {
+        return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x();
+    };
+    if (!std::is_sorted(rects.begin(), rects.end(), before)) {
+        std::sort(rects.begin(), rects.end(), before);
+    }
+    std::vector<QRect> bands;
+    std::size_t bandStart = 0; // first rect of the last band in `bands`
+    for (std::size_t i = 0; i < rects.size();) {
+        const int y = rects[i].y();
+        const std::size_t rowStart = bands.size();
+        for (; i < rects.size() && rects[i].y() == y; ++i) {
+            const QRect& r = rects[i];
+            if (bands.size() > rowStart && r.x() <= bands.back().right() + 1) {
+                bands.back().setRight(std::max(bands.back().right(), r.right()));
+            } else {
+                bands.emplace_back(r);
+            }
+        }
+        // A row right below a band of the same spans extends that band.
+        const std::size_t spans = bands.size() - rowStart;
+        const bool sameSpans =
+            rowStart > 0 && rowStart - bandStart == spans && bands[bandStart].bottom() + 1 == y &&
+            std::equal(bands.begin() + qsizetype(bandStart), bands.begin() + qsizetype(rowStart),
+                       bands.begin() + qsizetype(rowStart), [](const QRect& a, const QRect& b) {
+                           return a.left() == b.left() && a.right() == b.right();
+                       });
+        if (sameSpans) {
+            for (std::size_t b = bandStart; b < rowStart; ++b) {
+                bands[b].setBottom(bands[rowStart].bottom());
+            }
+            bands.resize(rowStart);
+        } else {
+            bandStart = rowStart;
+        }
+    }
+    unionOf = QRegion();
+    unionOf.setRects(bands.data(), int(bands.size()));
+    return true;
+}
+
 // What an update paints: the pixels of its region that decoded tiles covered.
 bool paintedRegion(RegionBudget& budget, const QRegion& region, const std::vector<QRect>& paintedRects,
                    QRegion& painted) {
     RegionBudget::Part tiles;
     RegionBudget::Part result;
-    if (!budget.uniteRects(paintedRects, tiles) ||
-        !budget.intersect(RegionBudget::part(region), tiles, result)) {
+    QRegion grid;
+    if (gridTileUnion(paintedRects, grid)) {
+        tiles = RegionBudget::part(std::move(grid));
+    } else if (!budget.uniteRects(paintedRects, tiles)) {
+        return false;
+    }
+    if (!budget.intersect(RegionBudget::part(region), tiles, result)) {
         return false;
     }
     painted = std::move(result.region);
@@ -464,6 +559,7 @@ VnSurfacePipeline::VnSurfacePipeline(QObject* parent)
     , m_formatNames(defaultCodecFormatNames()) {}
 
 VnSurfacePipeline::~VnSurfacePipeline() {
+    m_decodeTeam.stop();
     m_decodePool.waitForDone();
 }
 
@@ -642,6 +738,12 @@ void VnSurfacePipeline::rfx7Update(std::uint32_t surfaceId, const Protocol::Quan
     batches.push_back({tiles.size(), batchBounds});
 
     const VnRfx7DecoderRunnable::Quantisers quantisers{quantY, quantCb, quantCr};
+    // Jobs of the update before this one that its own jobs did not replace go when it ends.
+    struct DropEarlier {
+        VnSpentJobs& spent;
+        std::uint64_t first;
+        ~DropEarlier() { spent.dropBefore(first); }
+    } dropEarlier{m_spentJobs, m_spentJobs.added};
     std::unordered_set<std::uint32_t> seenKeys;
     std::size_t first = 0;
     for (const Batch& batch : batches) {
@@ -653,7 +755,7 @@ void VnSurfacePipeline::rfx7Update(std::uint32_t surfaceId, const Protocol::Quan
         allocateImage(part, batch.bounds);
         std::vector<QRect> paintedRects;
         {
-            TileComposer composer(m_decodePool, maxJobsInFlight(), part.image.get(), part.bounds);
+            TileComposer composer(m_decodeTeam, maxJobsInFlight(), part.image.get(), part.bounds, &m_spentJobs);
             for (std::size_t i = first; i < batch.end; ++i) {
                 Protocol::Tile& tile = tiles[i];
                 const QRect rect(tile.x, tile.y, kRfx7TileSize, kRfx7TileSize);
@@ -741,7 +843,7 @@ void VnSurfacePipeline::imageCodecUpdate(Protocol::Byte codecId, std::uint32_t s
 
     std::vector<QRect> paintedRects;
     {
-        TileComposer composer(m_decodePool, maxJobsInFlight(), target.image.get(), target.bounds);
+        TileComposer composer(m_decodeTeam, maxJobsInFlight(), target.image.get(), target.bounds);
         for (std::size_t i = 0; i < tiles.size(); ++i) {
             const QRect& rect = tileRects[i];
             if (!composer.hasImage() || !rect.intersects(target.bounds)) {

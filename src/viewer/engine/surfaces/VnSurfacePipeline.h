@@ -11,6 +11,8 @@
 
 #include "viewer/engine/surfaces/Rfx7TileCache.h"
 #include "viewer/engine/surfaces/SurfaceCommands.h"
+#include "viewer/engine/surfaces/VnDecoderRunnables.h"
+#include "viewer/engine/surfaces/VnWorkTeam.h"
 #include "viewer/protocol/Types.h"
 
 #include <QByteArray>
@@ -48,6 +50,8 @@ public:
     ~VnSurfacePipeline() override;
 
     QThreadPool* decodePool() { return &m_decodePool; }
+    // The pool's threads at work on tile jobs, and on other short parallel work of the session.
+    VnWorkTeam* decodeTeam() { return &m_decodeTeam; }
     // Tile jobs of one update queued, running or finished but not yet composed, at most.
     int maxJobsInFlight() const;
 
@@ -110,6 +114,9 @@ private:
     void allocateImage(UpdateTarget& target, const QRect& tileBounds) const;
 
     QThreadPool m_decodePool;
+    VnWorkTeam m_decodeTeam{m_decodePool};
+    // Finished tile jobs of the latest RFX7 update, destroyed while the next one's tiles decode.
+    VnSpentJobs m_spentJobs;
     // Shared with the composed images, which give their pixels back when the last copy goes.
     std::shared_ptr<ComposedBuffers> m_composedBuffers;
     QSet<Protocol::Byte> m_negotiated;

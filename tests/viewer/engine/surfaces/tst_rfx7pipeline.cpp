@@ -300,6 +300,60 @@ private slots:
         QCOMPARE(update->region, QRegion(64, 0, 64, 64));
     }
 
+    // The region an update reports is what its requested rects and its decoded tiles share, whatever
+    // the tiles' order, holes, repeats or corrupt ones; tiles off the 64-pixel grid included.
+    void paintedRegionIsRequestedAndDecoded_data() {
+        QTest::addColumn<unsigned>("seed");
+        QTest::addColumn<bool>("offGrid");
+        for (unsigned seed = 1; seed <= 12; ++seed) {
+            QTest::addRow("grid %u", seed) << seed << false;
+            QTest::addRow("some off the grid %u", seed) << seed << true;
+        }
+    }
+
+    void paintedRegionIsRequestedAndDecoded() {
+        QFETCH(unsigned, seed);
+        QFETCH(bool, offGrid);
+        std::mt19937 random(seed);
+        const auto below = [&random](int n) { return int(random() % unsigned(n)); };
+        const std::vector<std::uint8_t> good = encodeBlock(block(desktop(64, 64), 0, 0));
+        Session s(WithoutCache);
+        s.pipeline.surfaceCreate(0, 8 * 64, 6 * 64);
+        Protocol::TileList tiles;
+        QRegion decoded;
+        const int count = 1 + below(70);
+        for (int i = 0; i < count; ++i) {
+            int x = 64 * below(8);
+            int y = 64 * below(6);
+            if (offGrid && below(4) == 0) {
+                x += below(64) - 32;
+                y += below(64) - 32;
+            }
+            const bool corrupt = below(6) == 0;
+            tiles.push_back(tile(x, y, corrupt ? std::vector<std::uint8_t>{1, 2, 3} : good));
+            if (!corrupt) {
+                decoded += QRect(x, y, 64, 64);
+            }
+        }
+        Protocol::RectList requested;
+        QRegion request;
+        for (int i = 1 + below(3); i > 0; --i) {
+            const QRect r(below(400), below(300), 1 + below(300), 1 + below(200));
+            requested.push_back(rect(r.x(), r.y(), r.width(), r.height()));
+            request += r;
+        }
+        s.pipeline.rfx7Update(0, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant, requested,
+                              std::move(tiles), false);
+        s.apply();
+        // An update that paints nothing leaves no change.
+        auto update = std::dynamic_pointer_cast<Surface::UpdateCommand>(s.changes.back());
+        const QRegion reported = update ? update->region : QRegion();
+        const QRegion expected = request & decoded & QRect(0, 0, 8 * 64, 6 * 64);
+        QVERIFY2((reported ^ expected).isEmpty(), qPrintable(QStringLiteral("%1 rects reported, %2 expected")
+                                                                 .arg(reported.rectCount())
+                                                                 .arg(expected.rectCount())));
+    }
+
     // Composed images are reused once the surface lets go of them: what an update does not paint
     // keeps the surface's pixels, never those of an earlier frame left in a reused image.
     void reusedComposedImageShowsNoEarlierFrame() {
