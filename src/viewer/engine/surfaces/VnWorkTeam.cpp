@@ -8,7 +8,7 @@ namespace {
 
 // How long a thread out of work keeps looking before it sleeps: longer than the gap between two
 // rounds of tiles or two frames arriving back to back, short against a frame interval.
-constexpr std::chrono::microseconds SpinTime{200};
+constexpr std::chrono::microseconds SpinTime{100};
 // How long a sleeping thread waits for work before it goes back to the pool.
 constexpr std::chrono::seconds IdleExit{30};
 

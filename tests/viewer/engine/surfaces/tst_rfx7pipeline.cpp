@@ -8,6 +8,7 @@
 
 #include <QBuffer>
 #include <QImageWriter>
+#include <QPainter>
 
 #include <map>
 #include <memory>
@@ -133,13 +134,19 @@ private slots:
     void frameMatchesTheDecoder_data() {
         QTest::addColumn<QSet<Byte>>("codecs");
         QTest::addColumn<int>("threads");
-        QTest::newRow("cache, 4 threads") << WithCache << 4;
-        QTest::newRow("no cache, 1 thread") << WithoutCache << 1;
+        QTest::addColumn<QRect>("request");
+        const QRect whole(0, 0, 300, 170);
+        QTest::newRow("cache, 4 threads") << WithCache << 4 << whole;
+        QTest::newRow("no cache, 1 thread") << WithoutCache << 1 << whole;
+        // Every tile then reaches past the composed image.
+        QTest::newRow("part of the surface, 4 threads") << WithoutCache << 4 << QRect(37, 21, 190, 120);
+        QTest::newRow("part of the surface, 1 thread") << WithCache << 1 << QRect(37, 21, 190, 120);
     }
 
     void frameMatchesTheDecoder() {
         QFETCH(QSet<Byte>, codecs);
         QFETCH(int, threads);
+        QFETCH(QRect, request);
         const QSize size(300, 170);
         const QImage picture = desktop(size.width(), size.height());
         Session s(codecs);
@@ -156,9 +163,14 @@ private slots:
             reference.decode(t, false);
         }
         s.pipeline.rfx7Update(0, kRfx7TypicalQuant, kRfx7TypicalQuant, kRfx7TypicalQuant,
-                              {rect(0, 0, size.width(), size.height())}, std::move(tiles), false);
+                              {rect(request.x(), request.y(), request.width(), request.height())}, std::move(tiles),
+                              false);
         QVERIFY(s.apply());
-        verifyEqual(s.surface(0), reference.image());
+        // Only the requested pixels change.
+        QImage expected(size, QImage::Format_ARGB32);
+        expected.fill(Qt::black);
+        QPainter(&expected).drawImage(request.topLeft(), reference.image().copy(request));
+        verifyEqual(s.surface(0), expected);
         QCOMPARE(s.pipeline.tileCache().size(0), std::size_t(codecs.contains(7) ? 15 : 0));
     }
 
