@@ -18,4 +18,8 @@ namespace SurfaceScaler {
 // source's alpha is ignored. Bands run on `pool` (may be null) and on the calling thread.
 bool scaleArea(const QImage& source, double zoom, const QRect& area, QImage& out, QThreadPool* pool);
 
+// For tests: false keeps the scaler to its 16-byte kernels, true lets it use the 32-byte ones where the
+// processor has them. Returns whether the 32-byte kernels are in use.
+bool useWideKernels(bool allowed);
+
 } // namespace SurfaceScaler

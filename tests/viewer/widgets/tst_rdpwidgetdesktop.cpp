@@ -4,12 +4,14 @@
 #include "viewer/widgets/RdpBasic.h"
 #include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpWidgetDesktop.h"
+#include "viewer/widgets/SurfaceScaler.h"
 
 #include <QGuiApplication>
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QPainter>
 #include <QPropertyAnimation>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QWindow>
 #include <QtTest>
@@ -203,15 +205,22 @@ private slots:
 
     void scaledPaintMatchesQtSmoothScaling_data() {
         QTest::addColumn<double>("factor");
+        QTest::addColumn<bool>("wide");
         for (const ZoomRow& row : zoomTable)
             if (row.exactFactor != 1.0)
-                QTest::addRow("%s", row.label) << row.exactFactor;
+                for (const bool wide : {true, false})
+                    QTest::addRow("%s, %s kernels", row.label, wide ? "32-byte" : "16-byte")
+                        << row.exactFactor << wide;
     }
 
     // At every zoom the view's scaled paint of an opaque desktop is Qt's smooth scaling within 2 per
-    // channel, and a repaint of any part, edges included, gives exactly what a whole repaint gives there.
+    // channel, and a repaint of any part, edges included, gives exactly what a whole repaint gives there;
+    // with either set of the scaler's kernels.
     void scaledPaintMatchesQtSmoothScaling() {
         QFETCH(double, factor);
+        QFETCH(bool, wide);
+        SurfaceScaler::useWideKernels(wide);
+        const auto restore = qScopeGuard([] { SurfaceScaler::useWideKernels(true); });
         session->master->setScalingFactor(factor);
         showDesktop();
         const std::vector<std::uint32_t> pixels = rfx7DesktopImage(surfaceSize.width(), surfaceSize.height());
