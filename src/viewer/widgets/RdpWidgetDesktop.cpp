@@ -238,19 +238,72 @@ bool isOpaque(const QImage& image, const QRect& area) {
     return true;
 }
 
+// The 32-bit image the painter's raster engine writes to, and where widget coordinates land in it,
+// when the painter draws there pixel for pixel (no scale, an integer offset, nothing of ours to blend
+// or clip): the scaled pixels can then be written straight into it. Null otherwise.
+QImage* directTarget(QPainter& painter, QPoint& offset) {
+    QPaintEngine* engine = painter.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster || !engine->paintDevice() ||
+        engine->paintDevice()->devType() != QInternal::Image)
+        return nullptr;
+    auto* image = static_cast<QImage*>(engine->paintDevice());
+    const QImage::Format format = image->format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+        format != QImage::Format_ARGB32_Premultiplied)
+        return nullptr;
+    if (painter.hasClipping() || painter.opacity() != 1.0 ||
+        (painter.compositionMode() != QPainter::CompositionMode_SourceOver &&
+         painter.compositionMode() != QPainter::CompositionMode_Source))
+        return nullptr;
+    const QTransform transform = painter.deviceTransform();
+    if (transform.type() > QTransform::TxTranslate)
+        return nullptr;
+    const int dx = int(transform.dx());
+    const int dy = int(transform.dy());
+    if (dx != transform.dx() || dy != transform.dy())
+        return nullptr;
+    offset = QPoint(dx, dy);
+    return image;
+}
+
 } // namespace
 
 QRegion RdpWidgetDesktop::paintScaled(QPainter& painter, const QImage& image, double zoom, const QRegion& area) {
     // The view's own bilinear scaler: only the repainted pixels are computed, on the decode pool's
-    // threads as well, and drawn unscaled. It covers the local pixels whose centres lie on the
-    // picture; what is left (a partly covered last row or column) is for Qt's scaled draw.
+    // threads as well. It covers the local pixels whose centres lie on the picture; what is left (a
+    // partly covered last row or column) is for Qt's scaled draw.
     const QRect covered(0, 0, int(std::floor(image.width() * zoom + 0.5)),
                         int(std::floor(image.height() * zoom + 0.5)));
     QThreadPool* pool = nullptr;
     if (RdpMaster* session = master())
         if (VnServerConnection* connection = session->connection())
             pool = connection->decodePool();
-    // Many small rects are cheaper as one.
+
+    // Straight into the painter's image where it allows it, only where this paint may draw (the event's
+    // region within the painter's system clip): no second copy of the pixels.
+    QPoint offset;
+    if (QImage* device = area.rectCount() <= 16 ? directTarget(painter, offset) : nullptr) {
+        QRegion allowed = area & covered;
+        const QRegion systemClip = painter.paintEngine()->systemClip();
+        if (!systemClip.isEmpty())
+            allowed &= systemClip.translated(-offset);
+        allowed &= device->rect().translated(-offset);
+        const uchar* const bits = device->constBits();
+        QRegion painted;
+        for (const QRect& local : allowed) {
+            const QRect at = local.translated(offset);
+            // The engine writes to the bits it was given when it began, never detaching the image: so do
+            // we.
+            QImage scaled(const_cast<uchar*>(bits) + at.y() * device->bytesPerLine() + at.x() * 4, at.width(),
+                          at.height(), device->bytesPerLine(), QImage::Format_RGB32);
+            if (!SurfaceScaler::scaleArea(image, zoom, local, scaled, pool))
+                break;
+            painted += local;
+        }
+        return area - painted;
+    }
+
+    // Otherwise through one kept buffer, drawn unscaled. Many small rects are cheaper as one.
     const QRegion parts = area.rectCount() > 16 ? QRegion(area.boundingRect()) : area;
     QRegion painted;
     for (const QRect& rect : parts) {

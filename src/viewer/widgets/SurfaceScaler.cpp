@@ -116,6 +116,7 @@ void blendColumns(const quint64* __restrict pairs, const quint32* firsts, const 
                   quint32* __restrict line) {
     int i = 0;
 #if defined(__SSE2__)
+    const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
     for (; i + 4 <= width; i += 4) {
         const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pairWeights + i));
         const __m128i w01 = _mm_unpacklo_epi32(w, w);
@@ -131,7 +132,8 @@ void blendColumns(const quint64* __restrict pairs, const quint32* firsts, const 
         const __m128i agHigh = _mm_srli_epi32(_mm_madd_epi16(_mm_unpackhi_epi64(p2, p3), w23), 8);
         const __m128i rbWords = _mm_packs_epi32(rbLow, rbHigh); // 0x00RR00BB per pixel
         const __m128i agWords = _mm_packs_epi32(agLow, agHigh); // 0x00AA00GG per pixel
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(line + i), _mm_or_si128(rbWords, _mm_slli_epi16(agWords, 8)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(line + i),
+                         _mm_or_si128(_mm_or_si128(rbWords, _mm_slli_epi16(agWords, 8)), opaque));
     }
 #endif
     for (; i < width; ++i) {
@@ -143,7 +145,7 @@ void blendColumns(const quint64* __restrict pairs, const quint32* firsts, const 
         const quint32 red = ((r >> 32 & 0xffff) * left + (r >> 48) * right) >> 8;
         const quint32 green = ((g & 0xffff) * left + (g >> 16 & 0xffff) * right) >> 8;
         const quint32 alpha = ((g >> 32 & 0xffff) * left + (g >> 48) * right) >> 8;
-        line[i] = alpha << 24 | red << 16 | green << 8 | blue;
+        line[i] = (alpha << 24 | red << 16 | green << 8 | blue) | 0xff000000u;
     }
 }
 
@@ -194,6 +196,7 @@ SURFACE_SCALER_AVX2 inline __m256i blendTwo(const quint64* words, const quint32*
 SURFACE_SCALER_AVX2 void blendColumnsWide(const quint64* __restrict words, const quint32* firsts,
                                           const quint32* pairWeights, int width, quint32* __restrict line) {
     const __m256i pixels = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const __m256i opaque = _mm256_set1_epi32(int(0xff000000u));
     int i = 0;
     for (; i + 8 <= width; i += 8) {
         const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairWeights + i));
@@ -201,7 +204,7 @@ SURFACE_SCALER_AVX2 void blendColumnsWide(const quint64* __restrict words, const
         const __m256i low = _mm256_packs_epi32(blendTwo<0>(words, at, w), blendTwo<2>(words, at, w)); // 0, 2 | 1, 3
         const __m256i high = _mm256_packs_epi32(blendTwo<4>(words, at, w), blendTwo<6>(words, at, w)); // 4, 6 | 5, 7
         const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(low, high), pixels);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(line + i), bytes);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(line + i), _mm256_or_si256(bytes, opaque));
     }
     for (; i < width; ++i) {
         const quint64 a = words[firsts[i]];
@@ -211,7 +214,7 @@ SURFACE_SCALER_AVX2 void blendColumnsWide(const quint64* __restrict words, const
         quint32 pixel = 0;
         for (int shift = 0; shift < 64; shift += 16)
             pixel |= quint32(((a >> shift & 0xffff) * left + (b >> shift & 0xffff) * right) >> 8) << (shift / 2);
-        line[i] = pixel;
+        line[i] = pixel | 0xff000000u;
     }
 }
 

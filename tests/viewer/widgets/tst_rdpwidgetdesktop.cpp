@@ -260,6 +260,58 @@ private slots:
         }
     }
 
+    void scaledRepaintTouchesOnlyItsRegion_data() {
+        QTest::addColumn<int>("format"); // of the image painted into
+        QTest::addColumn<QPoint>("shift"); // where the view's pixels land in that image, from their place
+        QTest::addColumn<QRect>("clip");   // the painter's own clip, in the image; none when empty
+        for (const auto& [name, format] : {std::pair("RGB32", QImage::Format_RGB32),
+                                           std::pair("ARGB32", QImage::Format_ARGB32),
+                                           std::pair("ARGB32 premultiplied", QImage::Format_ARGB32_Premultiplied)}) {
+            QTest::addRow("%s, in place", name) << int(format) << QPoint() << QRect();
+            QTest::addRow("%s, shifted", name) << int(format) << QPoint(13, 5) << QRect();
+            QTest::addRow("%s, partly off the image", name) << int(format) << QPoint(-25, -20) << QRect();
+        }
+        QTest::addRow("a clipped painter") << int(QImage::Format_RGB32) << QPoint(3, 2) << QRect(20, 20, 100, 85);
+    }
+
+    // A repaint of two distant rects writes those rects (within the painter's clip) with the pixels of a
+    // whole repaint, and not one pixel between them, around them or off the image.
+    void scaledRepaintTouchesOnlyItsRegion() {
+        QFETCH(int, format);
+        QFETCH(QPoint, shift);
+        QFETCH(QRect, clip);
+        session->master->setScalingFactor(2.0 / 3.0);
+        showDesktop();
+        QVERIFY(session->sendImage(pattern(surfaceSize, 4), 0, 0));
+        QImage whole(desktop->size(), QImage::Format_RGB32);
+        desktop->render(&whole, QPoint(), QRegion(desktop->rect()), QWidget::RenderFlags());
+
+        const QRegion region = QRegion(10, 12, 40, 30) + QRegion(120, 90, 50, 40);
+        const QColor background(0, 255, 0, 255);
+        QImage target(desktop->size() + QSize(20, 20), QImage::Format(format));
+        target.fill(background);
+        QRegion written = region.translated(shift) & target.rect();
+        if (clip.isEmpty()) {
+            desktop->render(&target, region.boundingRect().topLeft() + shift, region, QWidget::RenderFlags());
+        } else {
+            QPainter painter(&target);
+            painter.setClipRect(clip);
+            desktop->render(&painter, region.boundingRect().topLeft() + shift, region, QWidget::RenderFlags());
+            written &= clip;
+        }
+        for (int y = 0; y < target.height(); ++y)
+            for (int x = 0; x < target.width(); ++x) {
+                const QPoint at(x, y);
+                const QRgb expected = written.contains(at) ? whole.pixel(at - shift) : background.rgba();
+                if (target.pixel(at) != expected)
+                    QFAIL(qPrintable(QStringLiteral("pixel (%1, %2) is %3, not %4")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(target.pixel(at), 8, 16)
+                                         .arg(expected, 8, 16)));
+            }
+    }
+
     void distantChangesRepaintOnlyThemselves_data() {
         QTest::addColumn<double>("factor");
         QTest::newRow("1") << 1.0;
