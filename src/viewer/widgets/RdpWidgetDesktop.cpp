@@ -226,18 +226,6 @@ void RdpWidgetDesktop::wheelEvent(QWheelEvent* event) {
 
 namespace {
 
-bool isOpaque(const QImage& image, const QRect& area) {
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        QRgb all = 0xFFFFFFFFu;
-        for (int x = area.left(); x <= area.right(); ++x)
-            all &= line[x];
-        if (qAlpha(all) != 255)
-            return false;
-    }
-    return true;
-}
-
 // The 32-bit image the painter's raster engine writes to, and where widget coordinates land in it,
 // when the painter draws there pixel for pixel (no scale, an integer offset, nothing of ours to blend
 // or clip): the scaled pixels can then be written straight into it. Null otherwise.
@@ -268,16 +256,20 @@ QImage* directTarget(QPainter& painter, QPoint& offset) {
 
 } // namespace
 
+QThreadPool* RdpWidgetDesktop::decodePool() const {
+    if (RdpMaster* session = master())
+        if (VnServerConnection* connection = session->connection())
+            return connection->decodePool();
+    return nullptr;
+}
+
 QRegion RdpWidgetDesktop::paintScaled(QPainter& painter, const QImage& image, double zoom, const QRegion& area) {
     // The view's own bilinear scaler: only the repainted pixels are computed, on the decode pool's
     // threads as well. It covers the local pixels whose centres lie on the picture; what is left (a
     // partly covered last row or column) is for Qt's scaled draw.
     const QRect covered(0, 0, int(std::floor(image.width() * zoom + 0.5)),
                         int(std::floor(image.height() * zoom + 0.5)));
-    QThreadPool* pool = nullptr;
-    if (RdpMaster* session = master())
-        if (VnServerConnection* connection = session->connection())
-            pool = connection->decodePool();
+    QThreadPool* const pool = decodePool();
 
     // Straight into the painter's image where it allows it, only where this paint may draw (the event's
     // region within the painter's system clip): no second copy of the pixels.
@@ -351,7 +343,8 @@ void RdpWidgetDesktop::paintEvent(QPaintEvent* event) {
             const QRect read =
                 mapRectToServer(event->rect(), false, factor).adjusted(-2, -2, 2, 2) & image->rect();
             const bool opaque = smooth && (image->format() == QImage::Format_RGB32 ||
-                                           (image->format() == QImage::Format_ARGB32 && isOpaque(*image, read)));
+                                           (image->format() == QImage::Format_ARGB32 &&
+                                            SurfaceScaler::isOpaque(*image, read, decodePool())));
             if (!smooth)
                 scaleBuffer = QImage();
             // The scaled pixels go through one reused buffer: only for a painter that draws at once.

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -228,6 +229,34 @@ bool cpuHasAvx2() {
 }
 #endif
 
+#if defined(SURFACE_SCALER_X86)
+// Whether every one of `count` pixels has alpha 255.
+SURFACE_SCALER_AVX2 bool opaqueWide(const quint32* pixels, int count) {
+    const __m256i alpha = _mm256_set1_epi32(int(0xff000000u));
+    __m256i all = alpha;
+    int c = 0;
+    for (; c + 32 <= count; c += 32) {
+        const auto* at = reinterpret_cast<const __m256i*>(pixels + c);
+        all = _mm256_and_si256(all, _mm256_and_si256(_mm256_and_si256(_mm256_loadu_si256(at), _mm256_loadu_si256(at + 1)),
+                                                     _mm256_and_si256(_mm256_loadu_si256(at + 2), _mm256_loadu_si256(at + 3))));
+    }
+    for (; c + 8 <= count; c += 8)
+        all = _mm256_and_si256(all, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + c)));
+    quint32 rest = 0xff000000u;
+    for (; c < count; ++c)
+        rest &= pixels[c];
+    return _mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_and_si256(all, alpha), alpha)) == -1 &&
+           (rest & 0xff000000u) == 0xff000000u;
+}
+#endif
+
+bool opaque(const quint32* pixels, int count) {
+    quint32 all = 0xff000000u;
+    for (int c = 0; c < count; ++c)
+        all &= pixels[c];
+    return (all & 0xff000000u) == 0xff000000u;
+}
+
 std::atomic<bool> wideAllowed{true};
 
 // Qt's bilinear blend of opaque pixels, step for step (weights of 8 bits, first down the column
@@ -324,6 +353,41 @@ void scaleRows(const QImage& source, double zoom, const QRect& area, QImage& out
     }
 }
 
+// Runs work(band) for every band 0 .. bands - 1, on the calling thread and on up to `helpers` threads of
+// the pool, and returns once all are done. Bands are taken in order by whichever thread is free, the
+// caller included, so a busy pool delays nothing: the caller then does every band itself. A helper that
+// starts after the last band was taken finds the counter exhausted and touches nothing else.
+void runBands(QThreadPool* pool, int helpers, int bands, const std::function<void(int)>& work) {
+    helpers = pool ? std::min(helpers, bands - 1) : 0;
+    if (helpers <= 0) {
+        for (int band = 0; band < bands; ++band)
+            work(band);
+        return;
+    }
+    struct Shared {
+        std::atomic<int> next{0};
+        QSemaphore done;
+    };
+    auto shared = std::make_shared<Shared>();
+    const std::function<void(int)>* const job = &work;
+    auto take = [shared, job, bands] {
+        for (int band; (band = shared->next.fetch_add(1)) < bands;) {
+            (*job)(band);
+            shared->done.release();
+        }
+    };
+    for (int i = 0; i < helpers; ++i)
+        pool->start(QRunnable::create(take));
+    take();
+    shared->done.acquire(bands);
+}
+
+// The number of helpers worth waking for `pixels` pixels of work: none for a small area, where handing
+// bands over costs more than it saves.
+int helpersFor(qint64 pixels, qint64 bandPixels, QThreadPool* pool) {
+    return pool && pixels >= 4 * bandPixels ? pool->maxThreadCount() : 0;
+}
+
 } // namespace
 
 bool scaleArea(const QImage& source, double zoom, const QRect& area, QImage& out, QThreadPool* pool) {
@@ -334,38 +398,41 @@ bool scaleArea(const QImage& source, double zoom, const QRect& area, QImage& out
     // Bands small enough that a helper the system holds back delays little.
     const int rowsPerBand = std::max(1, int(BandPixels / area.width()));
     const int bands = (area.height() + rowsPerBand - 1) / rowsPerBand;
-    // A small area is done here alone: handing it over costs more than it saves.
     const qint64 pixels = qint64(area.width()) * area.height();
-    const int helpers = pool && pixels >= 4 * BandPixels ? std::min(bands - 1, pool->maxThreadCount()) : 0;
-    if (helpers <= 0) {
-        scaleRows(source, zoom, area, out, 0, area.height());
-        return true;
-    }
-
-    // Bands are taken in order by whichever thread is free, the caller included, so a busy pool
-    // delays nothing: the caller then does every band itself. A helper that starts after the last
-    // band was taken finds the counter exhausted and touches nothing else.
-    struct Shared {
-        std::atomic<int> next{0};
-        QSemaphore done;
-    };
-    auto shared = std::make_shared<Shared>();
-    const QImage* from = &source;
-    QImage* to = &out;
-    auto work = [from, zoom, area, to, shared, rowsPerBand, bands] {
-        for (int band; (band = shared->next.fetch_add(1)) < bands;) {
-            const int first = band * rowsPerBand;
-            const int rows = std::min(rowsPerBand, area.height() - first);
-            if (rows > 0)
-                scaleRows(*from, zoom, area, *to, first, rows);
-            shared->done.release();
-        }
-    };
-    for (int i = 0; i < helpers; ++i)
-        pool->start(QRunnable::create(work));
-    work();
-    shared->done.acquire(bands);
+    runBands(pool, helpersFor(pixels, BandPixels, pool), bands, [&](int band) {
+        const int first = band * rowsPerBand;
+        scaleRows(source, zoom, area, out, first, std::min(rowsPerBand, area.height() - first));
+    });
     return true;
+}
+
+bool isOpaque(const QImage& image, const QRect& area, QThreadPool* pool) {
+    const QRect rect = area & image.rect();
+    if (image.depth() != 32)
+        return false;
+    if (rect.isEmpty())
+        return true;
+    // Reading is quicker than scaling: bands of more pixels.
+    constexpr qint64 bandPixels = 4 * BandPixels;
+    const int rowsPerBand = std::max(1, int(bandPixels / rect.width()));
+    const int bands = (rect.height() + rowsPerBand - 1) / rowsPerBand;
+    const bool wide = cpuHasAvx2() && wideAllowed.load(std::memory_order_relaxed);
+    std::atomic<bool> translucent{false};
+    runBands(pool, helpersFor(qint64(rect.width()) * rect.height(), bandPixels, pool), bands, [&](int band) {
+        const int first = rect.top() + band * rowsPerBand;
+        const int last = std::min(first + rowsPerBand, rect.bottom() + 1);
+        for (int y = first; y < last && !translucent.load(std::memory_order_relaxed); ++y) {
+            const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y)) + rect.left();
+#if defined(SURFACE_SCALER_X86)
+            const bool whole = wide ? opaqueWide(line, rect.width()) : opaque(line, rect.width());
+#else
+            const bool whole = opaque(line, rect.width());
+#endif
+            if (!whole)
+                translucent.store(true, std::memory_order_relaxed);
+        }
+    });
+    return !translucent.load();
 }
 
 bool useWideKernels(bool allowed) {

@@ -19,6 +19,10 @@ namespace SurfaceScaler {
 // Bands run on `pool` (may be null) and on the calling thread.
 bool scaleArea(const QImage& source, double zoom, const QRect& area, QImage& out, QThreadPool* pool);
 
+// Whether every pixel of `area` of a 32-bit image has alpha 255; rows are read on `pool` (may be null)
+// and on the calling thread.
+bool isOpaque(const QImage& image, const QRect& area, QThreadPool* pool);
+
 // For tests: false keeps the scaler to its 16-byte kernels, true lets it use the 32-byte ones where the
 // processor has them. Returns whether the 32-byte kernels are in use.
 bool useWideKernels(bool allowed);
