@@ -382,10 +382,10 @@ void runBands(QThreadPool* pool, int helpers, int bands, const std::function<voi
     shared->done.acquire(bands);
 }
 
-// The number of helpers worth waking for `pixels` pixels of work: none for a small area, where handing
-// bands over costs more than it saves.
-int helpersFor(qint64 pixels, qint64 bandPixels, QThreadPool* pool) {
-    return pool && pixels >= 4 * bandPixels ? pool->maxThreadCount() : 0;
+// The number of helpers worth waking for `pixels` pixels of work: none below `least`, where handing
+// bands over costs more than it saves (measured with the pool's threads asleep).
+int helpersFor(qint64 pixels, qint64 least, QThreadPool* pool) {
+    return pool && pixels >= least ? pool->maxThreadCount() : 0;
 }
 
 } // namespace
@@ -399,7 +399,7 @@ bool scaleArea(const QImage& source, double zoom, const QRect& area, QImage& out
     const int rowsPerBand = std::max(1, int(BandPixels / area.width()));
     const int bands = (area.height() + rowsPerBand - 1) / rowsPerBand;
     const qint64 pixels = qint64(area.width()) * area.height();
-    runBands(pool, helpersFor(pixels, BandPixels, pool), bands, [&](int band) {
+    runBands(pool, helpersFor(pixels, 5 * BandPixels, pool), bands, [&](int band) {
         const int first = band * rowsPerBand;
         scaleRows(source, zoom, area, out, first, std::min(rowsPerBand, area.height() - first));
     });
@@ -412,13 +412,14 @@ bool isOpaque(const QImage& image, const QRect& area, QThreadPool* pool) {
         return false;
     if (rect.isEmpty())
         return true;
-    // Reading is quicker than scaling: bands of more pixels.
+    // Reading is far quicker than scaling: bands of more pixels, and helpers only for a picture larger than
+    // a full HD one, which one thread reads in about a tenth of a millisecond.
     constexpr qint64 bandPixels = 4 * BandPixels;
     const int rowsPerBand = std::max(1, int(bandPixels / rect.width()));
     const int bands = (rect.height() + rowsPerBand - 1) / rowsPerBand;
     const bool wide = cpuHasAvx2() && wideAllowed.load(std::memory_order_relaxed);
     std::atomic<bool> translucent{false};
-    runBands(pool, helpersFor(qint64(rect.width()) * rect.height(), bandPixels, pool), bands, [&](int band) {
+    runBands(pool, helpersFor(qint64(rect.width()) * rect.height(), 16 * bandPixels, pool), bands, [&](int band) {
         const int first = rect.top() + band * rowsPerBand;
         const int last = std::min(first + rowsPerBand, rect.bottom() + 1);
         for (int y = first; y < last && !translucent.load(std::memory_order_relaxed); ++y) {
