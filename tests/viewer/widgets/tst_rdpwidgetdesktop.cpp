@@ -312,6 +312,38 @@ private slots:
             }
     }
 
+    void opacityCheck_data() {
+        QTest::addColumn<bool>("wide");
+        QTest::newRow("32-byte kernels") << true;
+        QTest::newRow("16-byte kernels") << false;
+    }
+
+    // The check that lets the view scale ignoring alpha sees a pixel of alpha 254 wherever it lies in
+    // the area (the rows' vector bodies and their ends), and nothing just outside the area.
+    void opacityCheck() {
+        QFETCH(bool, wide);
+        SurfaceScaler::useWideKernels(wide);
+        const auto restore = qScopeGuard([] { SurfaceScaler::useWideKernels(true); });
+        QImage image(80, 4, QImage::Format_ARGB32);
+        image.fill(qRgba(10, 20, 30, 255));
+        for (const int width : {1, 7, 8, 9, 31, 32, 33, 71}) {
+            const QRect area(3, 1, width, 2);
+            QVERIFY(SurfaceScaler::isOpaque(image, area, nullptr));
+            for (const QPoint outside : {QPoint(2, 1), QPoint(area.right() + 1, 2), QPoint(5, 0), QPoint(5, 3)}) {
+                image.setPixel(outside, qRgba(10, 20, 30, 0));
+                QVERIFY(SurfaceScaler::isOpaque(image, area, nullptr));
+                image.setPixel(outside, qRgba(10, 20, 30, 255));
+            }
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x) {
+                    image.setPixel(x, y, qRgba(10, 20, 30, 254));
+                    if (SurfaceScaler::isOpaque(image, area, nullptr))
+                        QFAIL(qPrintable(QStringLiteral("width %1: (%2, %3) missed").arg(width).arg(x).arg(y)));
+                    image.setPixel(x, y, qRgba(10, 20, 30, 255));
+                }
+        }
+    }
+
     void distantChangesRepaintOnlyThemselves_data() {
         QTest::addColumn<double>("factor");
         QTest::newRow("1") << 1.0;
