@@ -71,8 +71,11 @@ void blendRows(const quint32* __restrict top, const quint32* __restrict bottom, 
     }
 #endif
     for (; c < count; ++c) {
-        rb[c] = (((top[c] & 0xff00ff) * quint32(idisty) + (bottom[c] & 0xff00ff) * quint32(disty)) >> 8) & 0xff00ff;
-        ag[c] = ((((top[c] >> 8) & 0xff00ff) * quint32(idisty) + ((bottom[c] >> 8) & 0xff00ff) * quint32(disty)) >> 8) &
+        rb[c] = (((top[c] & 0xff00ff) * quint32(idisty) + (bottom[c] & 0xff00ff) * quint32(disty)) >> 8) &
+                0xff00ff;
+        ag[c] = ((((top[c] >> 8) & 0xff00ff) * quint32(idisty) +
+                  ((bottom[c] >> 8) & 0xff00ff) * quint32(disty)) >>
+                 8) &
                 0xff00ff;
     }
 }
@@ -83,7 +86,8 @@ void blendRows(const quint32* __restrict top, const quint32* __restrict bottom, 
 // reading 16 bytes per column keeps the loads from running in step with the stores of the output row
 // (which would make every load wait on a store to the same address modulo 4 KB at zoom 2). rb and ag
 // have count + 4 entries.
-void pairUp(const quint32* __restrict rb, const quint32* __restrict ag, int count, quint64* __restrict pairs) {
+void pairUp(const quint32* __restrict rb, const quint32* __restrict ag, int count,
+            quint64* __restrict pairs) {
     int c = 0;
 #if defined(__SSE2__)
     for (; c + 4 <= count; c += 4) {
@@ -113,8 +117,8 @@ void pairUp(const quint32* __restrict rb, const quint32* __restrict ag, int coun
 
 // The second step: output pixel i blends the pairs of column firsts[i] with the weights in the low
 // (left) and high (right) half of pairWeights[i].
-void blendColumns(const quint64* __restrict pairs, const quint32* firsts, const quint32* pairWeights, int width,
-                  quint32* __restrict line) {
+void blendColumns(const quint64* __restrict pairs, const quint32* firsts, const quint32* pairWeights,
+                  int width, quint32* __restrict line) {
     int i = 0;
 #if defined(__SSE2__)
     const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
@@ -156,20 +160,22 @@ void blendColumns(const quint64* __restrict pairs, const quint32* firsts, const 
 // with one 16-byte load and orders the words (blue, blue of the next, green, ...) for a multiply-add.
 
 // Four pixels of two rows blended, a 16-bit word per channel.
-SURFACE_SCALER_AVX2 inline __m256i blendFour(const quint32* top, const quint32* bottom, __m256i up, __m256i down) {
+SURFACE_SCALER_AVX2 inline __m256i blendFour(const quint32* top, const quint32* bottom, __m256i up,
+                                             __m256i down) {
     const __m256i t = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(top)));
     const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bottom)));
     return _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(t, up), _mm256_mullo_epi16(b, down)), 8);
 }
 
-SURFACE_SCALER_AVX2 void blendRowsWide(const quint32* __restrict top, const quint32* __restrict bottom, int disty,
-                                       int count, quint64* __restrict words) {
+SURFACE_SCALER_AVX2 void blendRowsWide(const quint32* __restrict top, const quint32* __restrict bottom,
+                                       int disty, int count, quint64* __restrict words) {
     const __m256i down = _mm256_set1_epi16(short(disty));
     const __m256i up = _mm256_set1_epi16(short(256 - disty));
     int c = 0;
     for (; c + 8 <= count; c += 8) {
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + c), blendFour(top + c, bottom + c, up, down));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + c + 4), blendFour(top + c + 4, bottom + c + 4, up, down));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + c + 4),
+                            blendFour(top + c + 4, bottom + c + 4, up, down));
     }
     const quint64 idisty = quint64(256 - disty);
     for (; c < count; ++c) {
@@ -178,7 +184,8 @@ SURFACE_SCALER_AVX2 void blendRowsWide(const quint32* __restrict top, const quin
                    quint64(p >> 24) << 48;
         };
         // Each word stays below 2^16: 255 * 256 at most.
-        words[c] = ((spread(top[c]) * idisty + spread(bottom[c]) * quint64(disty)) >> 8) & 0x00ff00ff00ff00ffull;
+        words[c] =
+            ((spread(top[c]) * idisty + spread(bottom[c]) * quint64(disty)) >> 8) & 0x00ff00ff00ff00ffull;
     }
 }
 
@@ -189,8 +196,10 @@ SURFACE_SCALER_AVX2 inline __m256i blendTwo(const quint64* words, const quint32*
                                            0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15);
     const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + firsts[k]));
     const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + firsts[k + 1]));
-    const __m256i p = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1), order);
-    const __m256i w = _mm256_permutevar8x32_epi32(weights, _mm256_setr_epi32(k, k, k, k, k + 1, k + 1, k + 1, k + 1));
+    const __m256i p =
+        _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(first), second, 1), order);
+    const __m256i w =
+        _mm256_permutevar8x32_epi32(weights, _mm256_setr_epi32(k, k, k, k, k + 1, k + 1, k + 1, k + 1));
     return _mm256_srli_epi32(_mm256_madd_epi16(p, w), 8);
 }
 
@@ -202,8 +211,10 @@ SURFACE_SCALER_AVX2 void blendColumnsWide(const quint64* __restrict words, const
     for (; i + 8 <= width; i += 8) {
         const __m256i w = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairWeights + i));
         const quint32* const at = firsts + i;
-        const __m256i low = _mm256_packs_epi32(blendTwo<0>(words, at, w), blendTwo<2>(words, at, w)); // 0, 2 | 1, 3
-        const __m256i high = _mm256_packs_epi32(blendTwo<4>(words, at, w), blendTwo<6>(words, at, w)); // 4, 6 | 5, 7
+        const __m256i low =
+            _mm256_packs_epi32(blendTwo<0>(words, at, w), blendTwo<2>(words, at, w)); // 0, 2 | 1, 3
+        const __m256i high =
+            _mm256_packs_epi32(blendTwo<4>(words, at, w), blendTwo<6>(words, at, w)); // 4, 6 | 5, 7
         const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packus_epi16(low, high), pixels);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(line + i), _mm256_or_si256(bytes, opaque));
     }
@@ -214,7 +225,8 @@ SURFACE_SCALER_AVX2 void blendColumnsWide(const quint64* __restrict words, const
         const quint32 right = pairWeights[i] >> 16;
         quint32 pixel = 0;
         for (int shift = 0; shift < 64; shift += 16)
-            pixel |= quint32(((a >> shift & 0xffff) * left + (b >> shift & 0xffff) * right) >> 8) << (shift / 2);
+            pixel |= quint32(((a >> shift & 0xffff) * left + (b >> shift & 0xffff) * right) >> 8)
+                     << (shift / 2);
         line[i] = pixel | 0xff000000u;
     }
 }
@@ -237,8 +249,9 @@ SURFACE_SCALER_AVX2 bool opaqueWide(const quint32* pixels, int count) {
     int c = 0;
     for (; c + 32 <= count; c += 32) {
         const auto* at = reinterpret_cast<const __m256i*>(pixels + c);
-        all = _mm256_and_si256(all, _mm256_and_si256(_mm256_and_si256(_mm256_loadu_si256(at), _mm256_loadu_si256(at + 1)),
-                                                     _mm256_and_si256(_mm256_loadu_si256(at + 2), _mm256_loadu_si256(at + 3))));
+        all = _mm256_and_si256(
+            all, _mm256_and_si256(_mm256_and_si256(_mm256_loadu_si256(at), _mm256_loadu_si256(at + 1)),
+                                  _mm256_and_si256(_mm256_loadu_si256(at + 2), _mm256_loadu_si256(at + 3))));
     }
     for (; c + 8 <= count; c += 8)
         all = _mm256_and_si256(all, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + c)));
@@ -264,7 +277,8 @@ std::atomic<bool> wideAllowed{true};
 // Along a row Qt steps by the truncated 16.16 step from where the row starts; every local row is
 // placed anew. Positions here are taken as if each row started at local x 0, so any area gives the
 // pixels a whole repaint gives.
-void scaleRows(const QImage& source, double zoom, const QRect& area, QImage& out, int firstRow, int rows) {
+void scaleRows(const QImage& source, double zoom, const QRect& area, uchar* out, qsizetype stride,
+               int firstRow, int rows) {
     const double inverse = 1.0 / zoom;
     const int width = area.width();
 
@@ -281,10 +295,10 @@ void scaleRows(const QImage& source, double zoom, const QRect& area, QImage& out
         std::vector<quint32> weights; // per output pixel: weight of its left pixel | of its right << 16
     };
     thread_local Columns columns;
-    thread_local std::vector<quint32> rb;     // the current row pair blended, red and blue
-    thread_local std::vector<quint32> ag;     // alpha and green
-    thread_local std::vector<quint64> pairs;  // rb and ag, each column with the next
-    thread_local std::vector<quint64> words;  // the row pair blended, a word per channel (wide kernels)
+    thread_local std::vector<quint32> rb;    // the current row pair blended, red and blue
+    thread_local std::vector<quint32> ag;    // alpha and green
+    thread_local std::vector<quint64> pairs; // rb and ag, each column with the next
+    thread_local std::vector<quint64> words; // the row pair blended, a word per channel (wide kernels)
 
     if (columns.zoom != zoom || columns.x != area.x() || columns.width != width ||
         columns.sourceWidth != source.width()) {
@@ -338,8 +352,9 @@ void scaleRows(const QImage& source, double zoom, const QRect& area, QImage& out
         neighbours(fy, source.height(), top, bottom);
         const int disty = int((fy & 0xffff) >> 8);
         const quint32* const topLine = reinterpret_cast<const quint32*>(source.constScanLine(top)) + leftmost;
-        const quint32* const bottomLine = reinterpret_cast<const quint32*>(source.constScanLine(bottom)) + leftmost;
-        quint32* const line = reinterpret_cast<quint32*>(out.scanLine(row));
+        const quint32* const bottomLine =
+            reinterpret_cast<const quint32*>(source.constScanLine(bottom)) + leftmost;
+        quint32* const line = reinterpret_cast<quint32*>(out + row * stride);
 #if defined(SURFACE_SCALER_X86)
         if (wide) {
             blendRowsWide(topLine, bottomLine, disty, span, words.data());
@@ -399,9 +414,12 @@ bool scaleArea(const QImage& source, double zoom, const QRect& area, QImage& out
     const int rowsPerBand = std::max(1, int(BandPixels / area.width()));
     const int bands = (area.height() + rowsPerBand - 1) / rowsPerBand;
     const qint64 pixels = qint64(area.width()) * area.height();
+    // Taken here, once: QImage::bits() is not for several threads at a time.
+    uchar* const bits = out.bits();
+    const qsizetype stride = out.bytesPerLine();
     runBands(pool, helpersFor(pixels, 5 * BandPixels, pool), bands, [&](int band) {
         const int first = band * rowsPerBand;
-        scaleRows(source, zoom, area, out, first, std::min(rowsPerBand, area.height() - first));
+        scaleRows(source, zoom, area, bits, stride, first, std::min(rowsPerBand, area.height() - first));
     });
     return true;
 }
@@ -419,20 +437,21 @@ bool isOpaque(const QImage& image, const QRect& area, QThreadPool* pool) {
     const int bands = (rect.height() + rowsPerBand - 1) / rowsPerBand;
     const bool wide = cpuHasAvx2() && wideAllowed.load(std::memory_order_relaxed);
     std::atomic<bool> translucent{false};
-    runBands(pool, helpersFor(qint64(rect.width()) * rect.height(), 16 * bandPixels, pool), bands, [&](int band) {
-        const int first = rect.top() + band * rowsPerBand;
-        const int last = std::min(first + rowsPerBand, rect.bottom() + 1);
-        for (int y = first; y < last && !translucent.load(std::memory_order_relaxed); ++y) {
-            const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y)) + rect.left();
+    runBands(
+        pool, helpersFor(qint64(rect.width()) * rect.height(), 16 * bandPixels, pool), bands, [&](int band) {
+            const int first = rect.top() + band * rowsPerBand;
+            const int last = std::min(first + rowsPerBand, rect.bottom() + 1);
+            for (int y = first; y < last && !translucent.load(std::memory_order_relaxed); ++y) {
+                const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y)) + rect.left();
 #if defined(SURFACE_SCALER_X86)
-            const bool whole = wide ? opaqueWide(line, rect.width()) : opaque(line, rect.width());
+                const bool whole = wide ? opaqueWide(line, rect.width()) : opaque(line, rect.width());
 #else
             const bool whole = opaque(line, rect.width());
 #endif
-            if (!whole)
-                translucent.store(true, std::memory_order_relaxed);
-        }
-    });
+                if (!whole)
+                    translucent.store(true, std::memory_order_relaxed);
+            }
+        });
     return !translucent.load();
 }
 

@@ -261,17 +261,18 @@ private slots:
     }
 
     void scaledRepaintTouchesOnlyItsRegion_data() {
-        QTest::addColumn<int>("format"); // of the image painted into
+        QTest::addColumn<int>("format");   // of the image painted into
         QTest::addColumn<QPoint>("shift"); // where the view's pixels land in that image, from their place
         QTest::addColumn<QRect>("clip");   // the painter's own clip, in the image; none when empty
-        for (const auto& [name, format] : {std::pair("RGB32", QImage::Format_RGB32),
-                                           std::pair("ARGB32", QImage::Format_ARGB32),
-                                           std::pair("ARGB32 premultiplied", QImage::Format_ARGB32_Premultiplied)}) {
+        for (const auto& [name, format] :
+             {std::pair("RGB32", QImage::Format_RGB32), std::pair("ARGB32", QImage::Format_ARGB32),
+              std::pair("ARGB32 premultiplied", QImage::Format_ARGB32_Premultiplied)}) {
             QTest::addRow("%s, in place", name) << int(format) << QPoint() << QRect();
             QTest::addRow("%s, shifted", name) << int(format) << QPoint(13, 5) << QRect();
             QTest::addRow("%s, partly off the image", name) << int(format) << QPoint(-25, -20) << QRect();
         }
-        QTest::addRow("a clipped painter") << int(QImage::Format_RGB32) << QPoint(3, 2) << QRect(20, 20, 100, 85);
+        QTest::addRow("a clipped painter")
+            << int(QImage::Format_RGB32) << QPoint(3, 2) << QRect(20, 20, 100, 85);
     }
 
     // A repaint of two distant rects writes those rects (within the painter's clip) with the pixels of a
@@ -296,7 +297,8 @@ private slots:
         } else {
             QPainter painter(&target);
             painter.setClipRect(clip);
-            desktop->render(&painter, region.boundingRect().topLeft() + shift, region, QWidget::RenderFlags());
+            desktop->render(&painter, region.boundingRect().topLeft() + shift, region,
+                            QWidget::RenderFlags());
             written &= clip;
         }
         for (int y = 0; y < target.height(); ++y)
@@ -329,7 +331,8 @@ private slots:
         for (const int width : {1, 7, 8, 9, 31, 32, 33, 71}) {
             const QRect area(3, 1, width, 2);
             QVERIFY(SurfaceScaler::isOpaque(image, area, nullptr));
-            for (const QPoint outside : {QPoint(2, 1), QPoint(area.right() + 1, 2), QPoint(5, 0), QPoint(5, 3)}) {
+            for (const QPoint outside :
+                 {QPoint(2, 1), QPoint(area.right() + 1, 2), QPoint(5, 0), QPoint(5, 3)}) {
                 image.setPixel(outside, qRgba(10, 20, 30, 0));
                 QVERIFY(SurfaceScaler::isOpaque(image, area, nullptr));
                 image.setPixel(outside, qRgba(10, 20, 30, 255));
@@ -338,7 +341,8 @@ private slots:
                 for (int x = area.left(); x <= area.right(); ++x) {
                     image.setPixel(x, y, qRgba(10, 20, 30, 254));
                     if (SurfaceScaler::isOpaque(image, area, nullptr))
-                        QFAIL(qPrintable(QStringLiteral("width %1: (%2, %3) missed").arg(width).arg(x).arg(y)));
+                        QFAIL(
+                            qPrintable(QStringLiteral("width %1: (%2, %3) missed").arg(width).arg(x).arg(y)));
                     image.setPixel(x, y, qRgba(10, 20, 30, 255));
                 }
         }
