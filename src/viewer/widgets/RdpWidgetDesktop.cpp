@@ -280,14 +280,14 @@ QRegion RdpWidgetDesktop::paintScaled(QPainter& painter, const QImage& image, do
         if (!systemClip.isEmpty())
             allowed &= systemClip.translated(-offset);
         allowed &= device->rect().translated(-offset);
-        const uchar* const bits = device->constBits();
+        // The engine writes to the bits it was given when it began, never detaching the image: so do we.
+        uchar* const bits = const_cast<uchar*>(device->constBits());
+        const qsizetype stride = device->bytesPerLine();
         QRegion painted;
         for (const QRect& local : allowed) {
             const QRect at = local.translated(offset);
-            // The engine writes to the bits it was given when it began, never detaching the image: so do
-            // we.
-            QImage scaled(const_cast<uchar*>(bits) + at.y() * device->bytesPerLine() + at.x() * 4, at.width(),
-                          at.height(), device->bytesPerLine(), QImage::Format_RGB32);
+            QImage scaled(bits + at.y() * stride + at.x() * qsizetype(4), at.width(), at.height(), int(stride),
+                          QImage::Format_RGB32);
             if (!SurfaceScaler::scaleArea(image, zoom, local, scaled, pool))
                 break;
             painted += local;
