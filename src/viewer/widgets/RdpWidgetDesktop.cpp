@@ -226,31 +226,76 @@ void RdpWidgetDesktop::wheelEvent(QWheelEvent* event) {
 
 namespace {
 
-bool isOpaque(const QImage& image, const QRect& area) {
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        QRgb all = 0xFFFFFFFFu;
-        for (int x = area.left(); x <= area.right(); ++x)
-            all &= line[x];
-        if (qAlpha(all) != 255)
-            return false;
-    }
-    return true;
+// The 32-bit image the painter's raster engine writes to, and where widget coordinates land in it,
+// when the painter draws there pixel for pixel (no scale, an integer offset, nothing of ours to blend
+// or clip): the scaled pixels can then be written straight into it. Null otherwise.
+QImage* directTarget(QPainter& painter, QPoint& offset) {
+    QPaintEngine* engine = painter.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster || !engine->paintDevice() ||
+        engine->paintDevice()->devType() != QInternal::Image)
+        return nullptr;
+    auto* image = static_cast<QImage*>(engine->paintDevice());
+    const QImage::Format format = image->format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+        format != QImage::Format_ARGB32_Premultiplied)
+        return nullptr;
+    if (painter.hasClipping() || painter.opacity() != 1.0 ||
+        (painter.compositionMode() != QPainter::CompositionMode_SourceOver &&
+         painter.compositionMode() != QPainter::CompositionMode_Source))
+        return nullptr;
+    const QTransform transform = painter.deviceTransform();
+    if (transform.type() > QTransform::TxTranslate)
+        return nullptr;
+    const int dx = int(transform.dx());
+    const int dy = int(transform.dy());
+    if (dx != transform.dx() || dy != transform.dy())
+        return nullptr;
+    offset = QPoint(dx, dy);
+    return image;
 }
 
 } // namespace
 
-QRegion RdpWidgetDesktop::paintScaled(QPainter& painter, const QImage& image, double zoom, const QRegion& area) {
-    // The view's own bilinear scaler: only the repainted pixels are computed, on the decode pool's
-    // threads as well, and drawn unscaled. It covers the local pixels whose centres lie on the
-    // picture; what is left (a partly covered last row or column) is for Qt's scaled draw.
-    const QRect covered(0, 0, int(std::floor(image.width() * zoom + 0.5)),
-                        int(std::floor(image.height() * zoom + 0.5)));
-    VnWorkTeam* team = nullptr;
+VnWorkTeam* RdpWidgetDesktop::decodeTeam() const {
     if (RdpMaster* session = master())
         if (VnServerConnection* connection = session->connection())
-            team = connection->decodeTeam();
-    // Many small rects are cheaper as one.
+            return connection->decodeTeam();
+    return nullptr;
+}
+
+QRegion RdpWidgetDesktop::paintScaled(QPainter& painter, const QImage& image, double zoom, const QRegion& area) {
+    // The view's own bilinear scaler: only the repainted pixels are computed, on the decode team's
+    // threads as well. It covers the local pixels whose centres lie on the picture; what is left (a
+    // partly covered last row or column) is for Qt's scaled draw.
+    const QRect covered(0, 0, int(std::floor(image.width() * zoom + 0.5)),
+                        int(std::floor(image.height() * zoom + 0.5)));
+    VnWorkTeam* const team = decodeTeam();
+
+    // Straight into the painter's image where it allows it, only where this paint may draw (the event's
+    // region within the painter's system clip): no second copy of the pixels.
+    QPoint offset;
+    if (QImage* device = area.rectCount() <= 16 ? directTarget(painter, offset) : nullptr) {
+        QRegion allowed = area & covered;
+        const QRegion systemClip = painter.paintEngine()->systemClip();
+        if (!systemClip.isEmpty())
+            allowed &= systemClip.translated(-offset);
+        allowed &= device->rect().translated(-offset);
+        // The engine writes to the bits it was given when it began, never detaching the image: so do we.
+        uchar* const bits = const_cast<uchar*>(device->constBits());
+        const qsizetype stride = device->bytesPerLine();
+        QRegion painted;
+        for (const QRect& local : allowed) {
+            const QRect at = local.translated(offset);
+            QImage scaled(bits + at.y() * stride + at.x() * qsizetype(4), at.width(), at.height(), int(stride),
+                          QImage::Format_RGB32);
+            if (!SurfaceScaler::scaleArea(image, zoom, local, scaled, team))
+                break;
+            painted += local;
+        }
+        return area - painted;
+    }
+
+    // Otherwise through one kept buffer, drawn unscaled. Many small rects are cheaper as one.
     const QRegion parts = area.rectCount() > 16 ? QRegion(area.boundingRect()) : area;
     QRegion painted;
     for (const QRect& rect : parts) {
@@ -298,7 +343,8 @@ void RdpWidgetDesktop::paintEvent(QPaintEvent* event) {
             const QRect read =
                 mapRectToServer(event->rect(), false, factor).adjusted(-2, -2, 2, 2) & image->rect();
             const bool opaque = smooth && (image->format() == QImage::Format_RGB32 ||
-                                           (image->format() == QImage::Format_ARGB32 && isOpaque(*image, read)));
+                                           (image->format() == QImage::Format_ARGB32 &&
+                                            SurfaceScaler::isOpaque(*image, read, decodeTeam())));
             if (!smooth)
                 scaleBuffer = QImage();
             // The scaled pixels go through one reused buffer: only for a painter that draws at once.

@@ -10,6 +10,7 @@
 class QPainter;
 class QRegion;
 class QPropertyAnimation;
+class VnWorkTeam;
 class VnSurface;
 
 // The whole remote desktop (window id 0): paints the session's main surface scaled by the session's
@@ -64,6 +65,7 @@ private:
     void fitToSurface(QSize surfaceSize, double factor);
     void animatePress(bool down);
     QPoint overlayPoint() const;
+    VnWorkTeam* decodeTeam() const;
     // Paints what it can of `area` of the opaque surface image scaled by zoom; returns the rest.
     QRegion paintScaled(QPainter& painter, const QImage& image, double zoom, const QRegion& area);
     double overlayRadius() const;

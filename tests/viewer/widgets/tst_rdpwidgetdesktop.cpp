@@ -4,12 +4,14 @@
 #include "viewer/widgets/RdpBasic.h"
 #include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpWidgetDesktop.h"
+#include "viewer/widgets/SurfaceScaler.h"
 
 #include <QGuiApplication>
 #include <QJsonObject>
 #include <QLoggingCategory>
 #include <QPainter>
 #include <QPropertyAnimation>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QWindow>
 #include <QtTest>
@@ -203,15 +205,22 @@ private slots:
 
     void scaledPaintMatchesQtSmoothScaling_data() {
         QTest::addColumn<double>("factor");
+        QTest::addColumn<bool>("wide");
         for (const ZoomRow& row : zoomTable)
             if (row.exactFactor != 1.0)
-                QTest::addRow("%s", row.label) << row.exactFactor;
+                for (const bool wide : {true, false})
+                    QTest::addRow("%s, %s kernels", row.label, wide ? "32-byte" : "16-byte")
+                        << row.exactFactor << wide;
     }
 
     // At every zoom the view's scaled paint of an opaque desktop is Qt's smooth scaling within 2 per
-    // channel, and a repaint of any part, edges included, gives exactly what a whole repaint gives there.
+    // channel, and a repaint of any part, edges included, gives exactly what a whole repaint gives there;
+    // with either set of the scaler's kernels.
     void scaledPaintMatchesQtSmoothScaling() {
         QFETCH(double, factor);
+        QFETCH(bool, wide);
+        SurfaceScaler::useWideKernels(wide);
+        const auto restore = qScopeGuard([] { SurfaceScaler::useWideKernels(true); });
         session->master->setScalingFactor(factor);
         showDesktop();
         const std::vector<std::uint32_t> pixels = rfx7DesktopImage(surfaceSize.width(), surfaceSize.height());
@@ -248,6 +257,94 @@ private slots:
             repainted.fill(Qt::green);
             desktop->render(&repainted, part.topLeft(), QRegion(part), QWidget::RenderFlags());
             QCOMPARE(largestDifference(repainted.copy(part), whole.copy(part)), 0);
+        }
+    }
+
+    void scaledRepaintTouchesOnlyItsRegion_data() {
+        QTest::addColumn<int>("format");   // of the image painted into
+        QTest::addColumn<QPoint>("shift"); // where the view's pixels land in that image, from their place
+        QTest::addColumn<QRect>("clip");   // the painter's own clip, in the image; none when empty
+        for (const auto& [name, format] :
+             {std::pair("RGB32", QImage::Format_RGB32), std::pair("ARGB32", QImage::Format_ARGB32),
+              std::pair("ARGB32 premultiplied", QImage::Format_ARGB32_Premultiplied)}) {
+            QTest::addRow("%s, in place", name) << int(format) << QPoint() << QRect();
+            QTest::addRow("%s, shifted", name) << int(format) << QPoint(13, 5) << QRect();
+            QTest::addRow("%s, partly off the image", name) << int(format) << QPoint(-25, -20) << QRect();
+        }
+        QTest::addRow("a clipped painter")
+            << int(QImage::Format_RGB32) << QPoint(3, 2) << QRect(20, 20, 100, 85);
+    }
+
+    // A repaint of two distant rects writes those rects (within the painter's clip) with the pixels of a
+    // whole repaint, and not one pixel between them, around them or off the image.
+    void scaledRepaintTouchesOnlyItsRegion() {
+        QFETCH(int, format);
+        QFETCH(QPoint, shift);
+        QFETCH(QRect, clip);
+        session->master->setScalingFactor(2.0 / 3.0);
+        showDesktop();
+        QVERIFY(session->sendImage(pattern(surfaceSize, 4), 0, 0));
+        QImage whole(desktop->size(), QImage::Format_RGB32);
+        desktop->render(&whole, QPoint(), QRegion(desktop->rect()), QWidget::RenderFlags());
+
+        const QRegion region = QRegion(10, 12, 40, 30) + QRegion(120, 90, 50, 40);
+        const QColor background(0, 255, 0, 255);
+        QImage target(desktop->size() + QSize(20, 20), QImage::Format(format));
+        target.fill(background);
+        QRegion written = region.translated(shift) & target.rect();
+        if (clip.isEmpty()) {
+            desktop->render(&target, region.boundingRect().topLeft() + shift, region, QWidget::RenderFlags());
+        } else {
+            QPainter painter(&target);
+            painter.setClipRect(clip);
+            desktop->render(&painter, region.boundingRect().topLeft() + shift, region,
+                            QWidget::RenderFlags());
+            written &= clip;
+        }
+        for (int y = 0; y < target.height(); ++y)
+            for (int x = 0; x < target.width(); ++x) {
+                const QPoint at(x, y);
+                const QRgb expected = written.contains(at) ? whole.pixel(at - shift) : background.rgba();
+                if (target.pixel(at) != expected)
+                    QFAIL(qPrintable(QStringLiteral("pixel (%1, %2) is %3, not %4")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(target.pixel(at), 8, 16)
+                                         .arg(expected, 8, 16)));
+            }
+    }
+
+    void opacityCheck_data() {
+        QTest::addColumn<bool>("wide");
+        QTest::newRow("32-byte kernels") << true;
+        QTest::newRow("16-byte kernels") << false;
+    }
+
+    // The check that lets the view scale ignoring alpha sees a pixel of alpha 254 wherever it lies in
+    // the area (the rows' vector bodies and their ends), and nothing just outside the area.
+    void opacityCheck() {
+        QFETCH(bool, wide);
+        SurfaceScaler::useWideKernels(wide);
+        const auto restore = qScopeGuard([] { SurfaceScaler::useWideKernels(true); });
+        QImage image(80, 4, QImage::Format_ARGB32);
+        image.fill(qRgba(10, 20, 30, 255));
+        for (const int width : {1, 7, 8, 9, 31, 32, 33, 71}) {
+            const QRect area(3, 1, width, 2);
+            QVERIFY(SurfaceScaler::isOpaque(image, area, nullptr));
+            for (const QPoint outside :
+                 {QPoint(2, 1), QPoint(area.right() + 1, 2), QPoint(5, 0), QPoint(5, 3)}) {
+                image.setPixel(outside, qRgba(10, 20, 30, 0));
+                QVERIFY(SurfaceScaler::isOpaque(image, area, nullptr));
+                image.setPixel(outside, qRgba(10, 20, 30, 255));
+            }
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x) {
+                    image.setPixel(x, y, qRgba(10, 20, 30, 254));
+                    if (SurfaceScaler::isOpaque(image, area, nullptr))
+                        QFAIL(
+                            qPrintable(QStringLiteral("width %1: (%2, %3) missed").arg(width).arg(x).arg(y)));
+                    image.setPixel(x, y, qRgba(10, 20, 30, 255));
+                }
         }
     }
 
