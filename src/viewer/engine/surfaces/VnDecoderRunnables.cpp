@@ -4,7 +4,6 @@
 #include <QImageReader>
 
 #include <algorithm>
-#include <cstring>
 #include <atomic>
 #include <memory>
 #include <utility>
@@ -74,10 +73,9 @@ VnRfx7DecoderRunnable::VnRfx7DecoderRunnable(std::int16_t x, std::int16_t y, std
     , m_entry(entry)
     , m_restartEntry(restartEntry) {}
 
-void VnRfx7DecoderRunnable::setDestination(std::uint8_t* destination, std::ptrdiff_t strideBytes, QRect part) {
+void VnRfx7DecoderRunnable::setDestination(std::uint8_t* destination, std::ptrdiff_t strideBytes) {
     m_destination = destination;
     m_stride = strideBytes;
-    m_part = part & QRect(0, 0, kRfx7TileSize, kRfx7TileSize);
 }
 
 bool VnRfx7DecoderRunnable::decode() {
@@ -107,14 +105,6 @@ bool VnRfx7DecoderRunnable::decode() {
     }
     std::uint8_t* destination = m_destination;
     std::ptrdiff_t stride = m_stride;
-    // Part of a tile is decoded whole on the side and its part copied, here on the decoding thread.
-    constexpr std::ptrdiff_t TileStride = kRfx7TileSize * 4;
-    alignas(64) thread_local std::uint8_t whole[kRfx7TileSize * TileStride];
-    const bool partOnly = destination && m_part != QRect(0, 0, kRfx7TileSize, kRfx7TileSize);
-    if (partOnly) {
-        destination = whole;
-        stride = TileStride;
-    }
     if (!destination) {
         result = QImage(kRfx7TileSize, kRfx7TileSize, QImage::Format_ARGB32);
         if (result.isNull()) {
@@ -128,12 +118,6 @@ bool VnRfx7DecoderRunnable::decode() {
                        m_quantisers->cr, entry, destination, stride);
     if (entry && r.ok()) {
         m_entry->pack(*entry);
-    }
-    if (partOnly && r.ok()) {
-        for (int row = 0; row < m_part.height(); ++row) {
-            std::memcpy(m_destination + row * m_stride, whole + (m_part.y() + row) * TileStride + m_part.x() * 4,
-                        std::size_t(m_part.width()) * 4);
-        }
     }
     hasAlpha = r.hasAlpha;
     if (r.ok() && !r.hasAlpha && !result.isNull()) {

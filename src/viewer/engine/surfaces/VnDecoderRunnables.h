@@ -9,7 +9,6 @@
 
 #include <QByteArray>
 #include <QImage>
-#include <QRect>
 #include <QRunnable>
 #include <QSize>
 #include <QThreadPool>
@@ -87,8 +86,8 @@ struct VnSpentJobs {
     }
 };
 
-// One RFX7 tile. With a destination its pixels are written there and result stays null; otherwise
-// they land in result.
+// One RFX7 tile. With a destination the 64x64 pixels are written there (rows strideBytes apart)
+// and result stays null; otherwise they land in result.
 class VnRfx7DecoderRunnable : public VnTileDecoderRunnable {
 public:
     struct Quantisers {
@@ -100,10 +99,7 @@ public:
     VnRfx7DecoderRunnable(std::int16_t x, std::int16_t y, std::vector<std::uint8_t> bytes,
                           const Quantisers* quantisers, Rfx7PackedTileEntry* entry, bool restartEntry);
 
-    // The tile's pixels of `part` (tile coordinates; the whole tile unless given) go to destination,
-    // rows strideBytes apart.
-    void setDestination(std::uint8_t* destination, std::ptrdiff_t strideBytes,
-                        QRect part = QRect(0, 0, kRfx7TileSize, kRfx7TileSize));
+    void setDestination(std::uint8_t* destination, std::ptrdiff_t strideBytes);
     bool decode() override;
 
     // Work buffers made so far, in all threads; each pool thread makes one and reuses it.
@@ -118,7 +114,6 @@ private:
     bool m_restartEntry; // a full tile replaces whatever the entry held
     std::uint8_t* m_destination = nullptr;
     std::ptrdiff_t m_stride = 0;
-    QRect m_part;
 };
 
 // One tile in an image format ("jpeg", "png", "gif", "webp"). The image's size is read from its

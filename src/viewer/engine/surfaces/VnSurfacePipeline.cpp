@@ -200,16 +200,13 @@ public:
 
     bool hasImage() const { return m_bits != nullptr; }
 
-    // Where the part of a tile inside the composed image goes, that part set in the tile's own
-    // coordinates; null when none of it is inside.
-    uchar* directDestination(const QRect& rect, QRect& part) const {
-        const QRect inside = rect & m_bounds;
-        if (!m_bits || inside.isEmpty()) {
+    // Where a tile's pixels go when it lies wholly inside the composed image, else null.
+    uchar* directDestination(const QRect& rect) const {
+        if (!m_bits || !m_bounds.contains(rect)) {
             return nullptr;
         }
-        part = inside.translated(-rect.topLeft());
-        return m_bits + qsizetype(inside.y() - m_bounds.y()) * m_stride +
-               qsizetype(inside.x() - m_bounds.x()) * BytesPerPixel;
+        return m_bits + qsizetype(rect.y() - m_bounds.y()) * m_stride +
+               qsizetype(rect.x() - m_bounds.x()) * BytesPerPixel;
     }
     qsizetype stride() const { return m_stride; }
 
@@ -779,13 +776,12 @@ void VnSurfacePipeline::rfx7Update(std::uint32_t surfaceId, const Protocol::Quan
                     }
                     seenKeys.insert(key);
                 }
-                QRect part;
-                uchar* direct = composer.directDestination(rect, part);
+                uchar* direct = composer.directDestination(rect);
                 composer.makeRoom(rect, useCache, key, direct != nullptr, direct ? 0 : imageBytes(rect.size()));
                 auto job = std::make_unique<VnRfx7DecoderRunnable>(tile.x, tile.y, std::move(tile.data),
                                                                    &quantisers, entry, !progressive);
                 if (direct) {
-                    job->setDestination(direct, composer.stride(), part);
+                    job->setDestination(direct, composer.stride());
                 }
                 composer.start(std::move(job));
             }
