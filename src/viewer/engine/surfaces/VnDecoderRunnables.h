@@ -11,7 +11,6 @@
 #include <QImage>
 #include <QRunnable>
 #include <QSize>
-#include <QThreadPool>
 
 #include <cstddef>
 #include <cstdint>

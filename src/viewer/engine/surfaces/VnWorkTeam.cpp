@@ -166,18 +166,16 @@ void VnWorkTeam::Group::publish(std::size_t count) {
     m_team.announce();
 }
 
-bool VnWorkTeam::Group::runItems() {
-    bool ran = false;
+void VnWorkTeam::Group::runItems() {
     for (;;) {
         std::size_t i = m_next.load();
         if (i >= m_published.load(std::memory_order_acquire)) {
-            return ran;
+            return;
         }
         if (!m_next.compare_exchange_weak(i, i + 1)) {
             continue;
         }
         m_item(i);
-        ran = true;
         m_done.fetch_add(1);
         if (m_ownerAsleep.load()) {
             std::lock_guard<std::mutex> lock(m_mutex);

@@ -27,8 +27,6 @@ public:
     VnWorkTeam(const VnWorkTeam&) = delete;
     VnWorkTeam& operator=(const VnWorkTeam&) = delete;
 
-    QThreadPool& pool() { return m_pool; }
-
     // Items 0, 1, 2, ... published by one owning thread; each runs once, in order of starting, on the
     // team's threads and on the owner's while it waits.
     class Group {
@@ -46,8 +44,8 @@ public:
 
     private:
         friend class VnWorkTeam;
-        // Runs published items not yet taken; true when it ran any.
-        bool runItems();
+        // Runs published items not yet taken.
+        void runItems();
 
         VnWorkTeam& m_team;
         std::function<void(std::size_t)> m_item;
