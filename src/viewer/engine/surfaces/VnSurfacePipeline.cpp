@@ -395,8 +395,8 @@ std::vector<QRect> toQRects(const Protocol::RectList& rects) {
 
 // The union of whole tiles of the 64-pixel grid, which is what encoders send, built straight as rows of
 // spans (rows with the same spans as one band, as QRegion keeps them); false for any other rects.
-bool gridTileUnion(std::vector<QRect> rects, QRegion& unionOf) {
-    for (const QRect& r : rects) {
+bool gridTileUnion(const std::vector<QRect>& tiles, QRegion& unionOf) {
+    for (const QRect& r : tiles) {
         if (r.width() != kRfx7TileSize || r.height() != kRfx7TileSize || (r.x() & (kRfx7TileSize - 1)) != 0 ||
             (r.y() & (kRfx7TileSize - 1)) != 0) {
             return false;
@@ -405,9 +405,13 @@ bool gridTileUnion(std::vector<QRect> rects, QRegion& unionOf) {
     const auto before = [](const QRect& a, const QRect& b) {
         return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x();
     };
-    if (!std::is_sorted(rects.begin(), rects.end(), before)) {
-        std::sort(rects.begin(), rects.end(), before);
+    // Tiles come in rows as a rule: a sorted copy only when they do not.
+    std::vector<QRect> sorted;
+    if (!std::is_sorted(tiles.begin(), tiles.end(), before)) {
+        sorted = tiles;
+        std::sort(sorted.begin(), sorted.end(), before);
     }
+    const std::vector<QRect>& rects = sorted.empty() ? tiles : sorted;
     std::vector<QRect> bands;
     std::size_t bandStart = 0; // first rect of the last band in `bands`
     for (std::size_t i = 0; i < rects.size();) {
