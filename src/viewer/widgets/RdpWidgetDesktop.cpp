@@ -347,7 +347,8 @@ void RdpWidgetDesktop::paintEvent(QPaintEvent* event) {
                                             SurfaceScaler::isOpaque(*image, read, decodeTeam())));
             if (!smooth)
                 scaleBuffer = QImage();
-            // The scaled pixels go through one reused buffer: only for a painter that draws at once.
+            // Our scaler writes into the painter's image or through one reused buffer: only for a
+            // painter that draws at once.
             const bool ownScaler = smooth && opaque && painter.paintEngine() &&
                                    painter.paintEngine()->type() == QPaintEngine::Raster;
             const QRegion rest = ownScaler ? paintScaled(painter, *image, scale, event->region()) : event->region();

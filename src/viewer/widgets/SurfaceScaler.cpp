@@ -269,6 +269,11 @@ bool opaque(const quint32* pixels, int count) {
 
 std::atomic<bool> wideAllowed{true};
 
+// Whether the 32-byte kernels run: the processor has them and tests have not switched them off.
+bool wideKernels() {
+    return cpuHasAvx2() && wideAllowed.load(std::memory_order_relaxed);
+}
+
 // Qt's bilinear blend of opaque pixels, step for step (weights of 8 bits, first down the column
 // between the two rows, then along the row), so that the result equals its smooth scaling exactly.
 // Along a row Qt steps by the truncated 16.16 step from where the row starts; every local row is
@@ -330,7 +335,7 @@ void scaleRows(const QImage& source, double zoom, const QRect& area, uchar* out,
     const quint32* const firsts = columns.firsts.data();
     const quint32* const pairWeights = columns.weights.data();
 
-    const bool wide = cpuHasAvx2() && wideAllowed.load(std::memory_order_relaxed);
+    const bool wide = wideKernels();
     if (wide) {
         // Room for the 16-byte loads of the last column's pair.
         if (words.size() < std::size_t(span) + 2)
@@ -365,11 +370,14 @@ void scaleRows(const QImage& source, double zoom, const QRect& area, uchar* out,
     }
 }
 
-// Runs work(band) for every band 0 .. bands - 1, on the calling thread and, with `helpers`, on the
-// threads of the team, and returns once all are done. Bands are taken in order by whichever thread is
-// free, the caller included, so a busy team delays nothing: the caller then does every band itself.
-void runBands(VnWorkTeam* team, bool helpers, int bands, const std::function<void(int)>& work) {
-    if (!team || !helpers || bands < 2) {
+// Runs work(band) for every band 0 .. bands - 1 and returns once all are done: on the calling thread,
+// and also on the team's threads when there are `pixels` of work, at least `least`, below which handing
+// bands over costs more than it saves (measured with the team's threads asleep). Bands are taken in
+// order by whichever thread is free, the caller included, so a busy team delays nothing: the caller
+// then does every band itself.
+void runBands(VnWorkTeam* team, qint64 pixels, qint64 least, int bands,
+              const std::function<void(int)>& work) {
+    if (!team || pixels < least || bands < 2) {
         for (int band = 0; band < bands; ++band)
             work(band);
         return;
@@ -377,12 +385,6 @@ void runBands(VnWorkTeam* team, bool helpers, int bands, const std::function<voi
     VnWorkTeam::Group group(*team, [&work](std::size_t band) { work(int(band)); });
     group.publish(std::size_t(bands));
     group.wait();
-}
-
-// Whether handing bands over pays for `pixels` pixels of work: not below `least`, where it costs more
-// than it saves (measured with the team's threads asleep).
-bool helpersFor(qint64 pixels, qint64 least, VnWorkTeam* team) {
-    return team && pixels >= least;
 }
 
 } // namespace
@@ -399,7 +401,7 @@ bool scaleArea(const QImage& source, double zoom, const QRect& area, QImage& out
     // Taken here, once: QImage::bits() is not for several threads at a time.
     uchar* const bits = out.bits();
     const qsizetype stride = out.bytesPerLine();
-    runBands(team, helpersFor(pixels, 5 * BandPixels, team), bands, [&](int band) {
+    runBands(team, pixels, 5 * BandPixels, bands, [&](int band) {
         const int first = band * rowsPerBand;
         scaleRows(source, zoom, area, bits, stride, first, std::min(rowsPerBand, area.height() - first));
     });
@@ -417,29 +419,28 @@ bool isOpaque(const QImage& image, const QRect& area, VnWorkTeam* team) {
     constexpr qint64 bandPixels = 4 * BandPixels;
     const int rowsPerBand = std::max(1, int(bandPixels / rect.width()));
     const int bands = (rect.height() + rowsPerBand - 1) / rowsPerBand;
-    const bool wide = cpuHasAvx2() && wideAllowed.load(std::memory_order_relaxed);
+    const bool wide = wideKernels();
     std::atomic<bool> translucent{false};
-    runBands(
-        team, helpersFor(qint64(rect.width()) * rect.height(), 16 * bandPixels, team), bands, [&](int band) {
-            const int first = rect.top() + band * rowsPerBand;
-            const int last = std::min(first + rowsPerBand, rect.bottom() + 1);
-            for (int y = first; y < last && !translucent.load(std::memory_order_relaxed); ++y) {
-                const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y)) + rect.left();
+    runBands(team, qint64(rect.width()) * rect.height(), 16 * bandPixels, bands, [&](int band) {
+        const int first = rect.top() + band * rowsPerBand;
+        const int last = std::min(first + rowsPerBand, rect.bottom() + 1);
+        for (int y = first; y < last && !translucent.load(std::memory_order_relaxed); ++y) {
+            const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y)) + rect.left();
 #if defined(SURFACE_SCALER_X86)
-                const bool whole = wide ? opaqueWide(line, rect.width()) : opaque(line, rect.width());
+            const bool whole = wide ? opaqueWide(line, rect.width()) : opaque(line, rect.width());
 #else
             const bool whole = opaque(line, rect.width());
 #endif
-                if (!whole)
-                    translucent.store(true, std::memory_order_relaxed);
-            }
-        });
+            if (!whole)
+                translucent.store(true, std::memory_order_relaxed);
+        }
+    });
     return !translucent.load();
 }
 
 bool useWideKernels(bool allowed) {
     wideAllowed.store(allowed, std::memory_order_relaxed);
-    return allowed && cpuHasAvx2();
+    return wideKernels();
 }
 
 } // namespace SurfaceScaler
