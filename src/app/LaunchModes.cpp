@@ -10,9 +10,12 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QMessageBox>
 #include <QXmlStreamReader>
+
+#include <cstdio>
 
 Q_LOGGING_CATEGORY(lcLaunch, "velnor.launch")
 
@@ -33,7 +36,13 @@ void parseLaunchOptions(QCommandLineParser& parser, const QStringList& arguments
     parser.parse(arguments);
 }
 
-void criticalBox(const QString& text) {
+// A command line that cannot be read: said on standard error, where the user who typed it is
+// looking, and in a box.
+void reportLaunchFailure(const QString& failure, const QString& reason) {
+    const QString text = QCoreApplication::translate("MainFile", "%1: %2").arg(failure, reason);
+    std::fprintf(stderr, "%s: %s\n", qPrintable(QFileInfo(QCoreApplication::applicationFilePath()).fileName()),
+                 text.toLocal8Bit().constData());
+    std::fflush(stderr);
     QMessageBox box(QMessageBox::Critical, QString(), text, QMessageBox::Ok);
     box.setObjectName(QStringLiteral("LaunchFailureBox"));
     box.exec();
@@ -70,12 +79,16 @@ int runBookmarkLaunch(QApplication& application, const QStringList& arguments, c
     QCommandLineParser parser;
     parseLaunchOptions<ConnectionKind>(parser, arguments);
     ConnectionKind connection;
-    if (!ConnectionKind::fromCommandLine(parser, connection)) {
-        criticalBox(QCoreApplication::translate("MainFile", parseFailure));
+    QString reason;
+    if (!ConnectionKind::fromCommandLine(parser, connection, &reason)) {
+        reportLaunchFailure(QCoreApplication::translate("MainFile", parseFailure), reason);
         return 1;
     }
     if (parser.value(QStringLiteral("bid")).isEmpty()) {
-        criticalBox(QCoreApplication::translate("MainFile", "Failed to parse a bookmark ID"));
+        reportLaunchFailure(QCoreApplication::translate("MainFile", "Failed to parse a bookmark ID"),
+                            parser.isSet(QStringLiteral("bid"))
+                                ? QCoreApplication::translate("MainFile", "the option --bid has no value")
+                                : QCoreApplication::translate("MainFile", "the option --bid is missing"));
         return 1;
     }
     const int failuresBefore = bringUpFailures();

@@ -11,6 +11,27 @@ namespace {
 // A host that begins with "-" would reach ssh as an option.
 const QRegularExpression hostPattern(QStringLiteral("[^\\s-].*"));
 
+// An item in double quotes, as textToList reads it back: a quote inside becomes \", and backslashes
+// just before a quote or the closing quote are doubled. Other backslashes stay single, as typed.
+QString quoted(const QString& item) {
+    QString text(QLatin1Char('"'));
+    int backslashes = 0;
+    for (const QChar c : item) {
+        if (c == QLatin1Char('\\')) {
+            ++backslashes;
+            continue;
+        }
+        if (c == QLatin1Char('"'))
+            text += QString(backslashes * 2 + 1, QLatin1Char('\\'));
+        else
+            text += QString(backslashes, QLatin1Char('\\'));
+        backslashes = 0;
+        text += c;
+    }
+    text += QString(backslashes * 2, QLatin1Char('\\'));
+    return text + QLatin1Char('"');
+}
+
 bool acceptable(const QLineEdit* edit) {
     QString text = edit->text();
     int pos = 0;
@@ -30,12 +51,8 @@ QString ConnectionEditorWidget::listToText(const QJsonValue& value) {
         QString text = item.isString() ? item.toString() : item.toVariant().toString();
         if (text.isEmpty())
             continue;
-        if (text.contains(needsQuotes)) {
-            // Inside quotes a backslash escapes a quote or a backslash, so the item comes back whole.
-            text.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
-                .replace(QLatin1Char('"'), QLatin1String("\\\""));
-            text = QLatin1Char('"') + text + QLatin1Char('"');
-        }
+        if (text.contains(needsQuotes))
+            text = quoted(text);
         parts << text;
     }
     return parts.join(QLatin1Char(' '));
@@ -61,18 +78,34 @@ QStringList ConnectionEditorWidget::textToList(const QString& text) {
             continue;
         }
         flushUnquoted();
-        QString quoted;
+        QString item;
         for (++i; i < trimmed.size() && trimmed.at(i) != QLatin1Char('"'); ++i) {
-            const bool escape =
-                trimmed.at(i) == QLatin1Char('\\') && i + 1 < trimmed.size() &&
-                (trimmed.at(i + 1) == QLatin1Char('"') || trimmed.at(i + 1) == QLatin1Char('\\'));
-            if (escape)
-                ++i;
-            quoted += trimmed.at(i);
+            if (trimmed.at(i) != QLatin1Char('\\')) {
+                item += trimmed.at(i);
+                continue;
+            }
+            int end = i;
+            while (end < trimmed.size() && trimmed.at(end) == QLatin1Char('\\'))
+                ++end;
+            const int run = end - i;
+            if (end == trimmed.size() || trimmed.at(end) != QLatin1Char('"')) {
+                // Backslashes before anything but a quote are what they are.
+                item += QString(run, QLatin1Char('\\'));
+                i = end - 1;
+                continue;
+            }
+            // Before a quote, pairs are backslashes and an odd one makes the quote part of the item.
+            item += QString(run / 2, QLatin1Char('\\'));
+            if (run % 2 == 1) {
+                item += QLatin1Char('"');
+                i = end;
+            } else {
+                i = end - 1;
+            }
         }
-        quoted = quoted.trimmed();
-        if (!quoted.isEmpty())
-            items << quoted;
+        item = item.trimmed();
+        if (!item.isEmpty())
+            items << item;
     }
     flushUnquoted();
     return items;

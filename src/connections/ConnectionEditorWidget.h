@@ -21,7 +21,8 @@ public:
     bool isSavable() const;
 
     // Option lists as the user types them: items separated by blanks, an item with blanks or quotes
-    // in double quotes, inside which \" and \\ stand for a quote and a backslash.
+    // in double quotes. Inside quotes \" stands for a quote and other backslashes for themselves; only
+    // backslashes just before a quote are paired, as listToText writes them.
     static QString listToText(const QJsonValue& value);
     static QStringList textToList(const QString& text);
 

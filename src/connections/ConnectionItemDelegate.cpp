@@ -18,7 +18,6 @@ QWidget* ConnectionItemDelegate::createEditor(QWidget* parent, const QStyleOptio
     const QPersistentModelIndex target(index);
     widget->setAutoFillBackground(true);
     widget->setBackgroundRole(QPalette::Highlight);
-    widget->setText(index.data(Qt::DisplayRole).toString());
     const ConnectionPtr connection = index.data(ConnectionModel::ConnectionPtrRole).value<ConnectionPtr>();
     if (connection) {
         // The store reads the marks from the settings into each connection.
@@ -32,6 +31,11 @@ QWidget* ConnectionItemDelegate::createEditor(QWidget* parent, const QStyleOptio
             [self, target](bool checked) { emit self->favoriteIndex(target, checked); });
     connect(widget, &ConnectionWidget::doubleClicked, self, &ConnectionItemDelegate::doubleClicked);
     return widget;
+}
+
+void ConnectionItemDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
+    if (auto* widget = qobject_cast<ConnectionWidget*>(editor))
+        widget->setText(index.data(Qt::DisplayRole).toString());
 }
 
 void ConnectionItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,

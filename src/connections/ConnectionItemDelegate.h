@@ -15,8 +15,9 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void updateEditorGeometry(QWidget* editor, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const override;
-    // The row widget shows what the model says; nothing is written back.
-    void setEditorData(QWidget*, const QModelIndex&) const override {}
+    // The row widget shows the row's text as the model has it now, also after a reload changed it
+    // under an open widget; nothing is written back.
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override;
     void setModelData(QWidget*, QAbstractItemModel*, const QModelIndex&) const override {}
 
 signals:

@@ -94,17 +94,27 @@ void HttpsConnection::addCommandLineOptions(QCommandLineParser& parser) {
     parser.addOption({QStringLiteral("auth-method"), tr("Select Authentication Method"), QStringLiteral("AuthMethod")});
 }
 
-bool HttpsConnection::fromCommandLine(const QCommandLineParser& parser, HttpsConnection& connection) {
-    if (!parser.isSet(QStringLiteral("web")))
+bool HttpsConnection::fromCommandLine(const QCommandLineParser& parser, HttpsConnection& connection,
+                                      QString* error) {
+    const auto fail = [error](const QString& reason) {
+        if (error)
+            *error = reason;
         return false;
+    };
+    if (!parser.isSet(QStringLiteral("web")))
+        return fail(tr("the option --web is missing"));
+    if (!parser.isSet(QStringLiteral("url")))
+        return fail(tr("the option --url is missing"));
     // The server's address: host, port and path; the user part only when "user" is not given.
     // Without a usable address there is nothing to launch.
     QString text = parser.value(QStringLiteral("url")).trimmed();
+    if (text.isEmpty())
+        return fail(tr("the option --url has no value"));
     if (!text.contains(QLatin1String("://")))
         text.prepend(QLatin1String("https://"));
     const QUrl url(text, QUrl::StrictMode);
-    if (!parser.isSet(QStringLiteral("url")) || !url.isValid() || url.host().isEmpty())
-        return false;
+    if (!url.isValid() || url.host().isEmpty())
+        return fail(tr("the value of --url names no server"));
     connection.m_host = url.host(QUrl::FullyDecoded);
     connection.m_port = quint16(url.port(443));
     connection.m_uri = url.path(QUrl::FullyDecoded);

@@ -36,8 +36,10 @@ public:
 
     // The options of the web launch mode.
     static void addCommandLineOptions(QCommandLineParser& parser);
-    // Fills connection from a parsed command line; false when "web" is not set.
-    static bool fromCommandLine(const QCommandLineParser& parser, HttpsConnection& connection);
+    // Fills connection from a parsed command line; false when "web" or "url" is not set or the URL
+    // names no server, with the reason, naming the option, in error.
+    static bool fromCommandLine(const QCommandLineParser& parser, HttpsConnection& connection,
+                                QString* error = nullptr);
 
 private:
     QString m_filename;

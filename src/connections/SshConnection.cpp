@@ -101,16 +101,27 @@ void SshConnection::addCommandLineOptions(QCommandLineParser& parser) {
     parser.addOption({QStringLiteral("dl"), tr("Verbose ssh logging switch")});
 }
 
-bool SshConnection::fromCommandLine(const QCommandLineParser& parser, SshConnection& connection) {
-    if (!parser.isSet(QStringLiteral("ssh")) || !parser.isSet(QStringLiteral("host")))
+bool SshConnection::fromCommandLine(const QCommandLineParser& parser, SshConnection& connection, QString* error) {
+    const auto fail = [error](const QString& reason) {
+        if (error)
+            *error = reason;
         return false;
+    };
+    if (!parser.isSet(QStringLiteral("ssh")))
+        return fail(tr("the option --ssh is missing"));
+    if (!parser.isSet(QStringLiteral("host")))
+        return fail(tr("the option --host is missing"));
     // A host or user that ssh could read as an option, or that holds blanks or control characters,
     // is refused before anything starts.
     static const QRegularExpression unsafe(QStringLiteral("^-|[\\s\\x00-\\x1f\\x7f]"));
     const QString host = parser.value(QStringLiteral("host"));
     const QString user = parser.value(QStringLiteral("user"));
-    if (host.isEmpty() || host.contains(unsafe) || user.contains(unsafe))
-        return false;
+    if (host.isEmpty())
+        return fail(tr("the option --host has no value"));
+    if (host.contains(unsafe))
+        return fail(tr("the value of --host begins with \"-\" or holds blanks or control characters"));
+    if (user.contains(unsafe))
+        return fail(tr("the value of --user begins with \"-\" or holds blanks or control characters"));
     SshLaunchSettings& settings = connection.m_settings;
     settings.host = host;
     if (parser.isSet(QStringLiteral("port")))

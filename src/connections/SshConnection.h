@@ -25,8 +25,10 @@ public:
 
     // The options of the ssh launch mode.
     static void addCommandLineOptions(QCommandLineParser& parser);
-    // Fills connection from a parsed command line; false when "ssh" or "host" is not set.
-    static bool fromCommandLine(const QCommandLineParser& parser, SshConnection& connection);
+    // Fills connection from a parsed command line; false when "ssh" or "host" is not set or a value
+    // cannot be used, with the reason, naming the option, in error.
+    static bool fromCommandLine(const QCommandLineParser& parser, SshConnection& connection,
+                                QString* error = nullptr);
 
 private:
     QString m_filename;

@@ -48,32 +48,39 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("text");
         QTest::newRow("ssh without bid") << QStringList{"Velnor3", "--ssh", "--host", "h", "--user", "u"}
-                                         << "Failed to parse a bookmark ID";
+                                         << "Failed to parse a bookmark ID: the option --bid is missing";
         QTest::newRow("ssh host with a dash") << QStringList{"Velnor3", "--ssh", "--host", "-oProxyCommand=x",
                                                              "--bid", "b"}
-                                              << "Failed to parse an SSH connection";
+                                              << "Failed to parse an SSH connection: the value of --host begins with "
+                                                 "\"-\" or holds blanks or control characters";
         QTest::newRow("web without url") << QStringList{"Velnor3", "--web", "--bid", "b"}
-                                         << "Failed to parse a Web connection";
+                                         << "Failed to parse a Web connection: the option --url is missing";
         // A port that is not a number reads as 0 and is no reason to stop: the bookmark id is.
         QTest::newRow("ssh port not a number, no bid")
-            << QStringList{"Velnor3", "--ssh", "--host", "h", "--port", "abc"} << "Failed to parse a bookmark ID";
+            << QStringList{"Velnor3", "--ssh", "--host", "h", "--port", "abc"}
+            << "Failed to parse a bookmark ID: the option --bid is missing";
         QTest::newRow("ssh without host") << QStringList{"Velnor3", "--ssh", "--bid", "b"}
-                                          << "Failed to parse an SSH connection";
+                                          << "Failed to parse an SSH connection: the option --host is missing";
         QTest::newRow("web url without host") << QStringList{"Velnor3", "--web", "--url", "https://", "--bid", "b"}
-                                              << "Failed to parse a Web connection";
+                                              << "Failed to parse a Web connection: the value of --url names no server";
         QTest::newRow("web url unreadable") << QStringList{"Velnor3", "--web", "--url", "https://[::1", "--bid", "b"}
-                                            << "Failed to parse a Web connection";
+                                            << "Failed to parse a Web connection: the value of --url names no server";
         QTest::newRow("web with an empty bid")
-            << QStringList{"Velnor3", "--web", "--url", "https://h:8443/x", "--bid", ""} << "Failed to parse a bookmark ID";
+            << QStringList{"Velnor3", "--web", "--url", "https://h:8443/x", "--bid", ""}
+            << "Failed to parse a bookmark ID: the option --bid has no value";
     }
     void launchFailures() {
         QFETCH(QStringList, arguments);
         QFETCH(QString, text);
         QString seen;
+        QString title = QStringLiteral("unseen");
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
         QTimer poll;
         connect(&poll, &QTimer::timeout, [&] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 seen = box->text();
+                title = box->windowTitle();
+                icon = box->icon();
                 box->done(QMessageBox::Ok);
             }
         });
@@ -83,6 +90,9 @@ private slots:
                                                                       : runWebLaunch(*app, arguments);
         QCOMPARE(code, 1);
         QCOMPARE(seen, text);
+        // A critical box without a title.
+        QCOMPARE(title, QString());
+        QCOMPARE(icon, QMessageBox::Critical);
     }
 
     // A launch that ends in its failure box exits with 1, so that a script can tell; here nothing

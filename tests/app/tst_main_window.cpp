@@ -4,6 +4,7 @@
 #include "SshAuthFlow.h"
 #include "app/MainWindow.h"
 #include "connections/ConnectionModel.h"
+#include "connections/ConnectionWidget.h"
 #include "connections/ConnectionWindow.h"
 #include "rpc/RpcInstanceWeb.h"
 #include "sessions/SessionListFailedWidget.h"
@@ -23,6 +24,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTableView>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -126,6 +128,20 @@ QList<bool> menuStates(MainWindow& window) {
            enabledStates(window.viewMenu()->actions());
 }
 
+// What a Connections tab shows for its rows: the open row widget's text over its row, else the
+// painted text.
+QStringList shownRows(const ConnectionWindow& page) {
+    QStringList rows;
+    for (int row = 0; row < page.model()->rowCount(); ++row) {
+        const QModelIndex index = page.model()->index(row, 0);
+        if (auto* widget = qobject_cast<ConnectionWidget*>(page.table()->indexWidget(index)))
+            rows << widget->findChild<QLabel*>("TextLabel")->text();
+        else
+            rows << index.data(Qt::DisplayRole).toString();
+    }
+    return rows;
+}
+
 } // namespace
 
 class TestMainWindow : public QObject {
@@ -210,6 +226,29 @@ private slots:
         // The ssh options were pointed out.
         QTRY_VERIFY(!boxes.texts.isEmpty());
         QVERIFY(boxes.texts.first().contains("opts.velnor"));
+    }
+
+    // Imported connections show at once in every open Connections tab, the one behind included.
+    void importShowsInEveryConnectionsTab() {
+        const QString user = m_root->filePath("user");
+        writeFile(user + "/m.velnor", R"({"type":"ssh","host":"m.example"})");
+        writeFile(m_root->filePath("a.velnor"), R"({"type":"ssh","host":"a.example","name":"Alpha"})");
+        MainWindow window(qApp, user, m_root->filePath("system"));
+        window.show();
+        window.openConnectionList();
+        window.openConnectionList();
+        auto* behind = qobject_cast<ConnectionWindow*>(window.tabWidget()->widget(0));
+        auto* front = qobject_cast<ConnectionWindow*>(window.tabWidget()->widget(1));
+        QVERIFY(behind && front);
+        const QStringList before{"<b>m.example</b><br/>ssh://m.example"};
+        QCOMPARE(shownRows(*behind), before);
+        QCOMPARE(shownRows(*front), before);
+        BoxCloser boxes;
+        QVERIFY(window.importFiles({m_root->filePath("a.velnor")}).isEmpty());
+        const QStringList after{"<b>Alpha</b><br/>ssh://a.example", before.first()};
+        QCOMPARE(shownRows(*behind), after);
+        QCOMPARE(shownRows(*front), after);
+        QVERIFY(boxes.texts.isEmpty());
     }
 
     // A page opened from the list is titled with the connection's own name, or its host.

@@ -173,11 +173,59 @@ private slots:
         QTest::newRow("backslashes") << QStringList{"-i", "C:\\keys\\my key", "a\\b"};
         QTest::newRow("backslash before a quote") << QStringList{"say \\\"x\\\""};
         QTest::newRow("trailing backslash") << QStringList{"dir name\\"};
+        QTest::newRow("share path") << QStringList{"-i", "\\\\server\\share\\my key"};
+        QTest::newRow("backslash pairs") << QStringList{"a \\\\b\\\\", "\\\\\\\\\"q\" \\\\\\\"", "x\\\\"};
+        QTest::newRow("only a quote") << QStringList{"\"", "\\\""};
     }
     void optionTextRoundTrip() {
         QFETCH(QStringList, list);
         const QString text = ConnectionEditorWidget::listToText(QJsonArray::fromStringList(list));
         QCOMPARE(ConnectionEditorWidget::textToList(text), list);
+    }
+
+    // Typed option text keeps its meaning: inside quotes only \" stands for something else (a quote),
+    // so backslashes, as in a share path, are stored as typed; the saved list shows again as text that
+    // gives the same list.
+    void typedOptions_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("stored");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("share path") << "\"\\\\server\\share\\my key\"" << QStringList{"\\\\server\\share\\my key"}
+                                    << "\"\\\\server\\share\\my key\"";
+        QTest::newRow("share path among options")
+            << "-i \"\\\\server\\share\\my key\" -v" << QStringList{"-i", "\\\\server\\share\\my key", "-v"}
+            << "-i \"\\\\server\\share\\my key\" -v";
+        QTest::newRow("share path unquoted") << "-i \\\\server\\share\\key"
+                                             << QStringList{"-i", "\\\\server\\share\\key"}
+                                             << "-i \\\\server\\share\\key";
+        QTest::newRow("escaped quote") << "-o \"RemoteCommand=echo \\\"hi there\\\"\""
+                                       << QStringList{"-o", "RemoteCommand=echo \"hi there\""}
+                                       << "-o \"RemoteCommand=echo \\\"hi there\\\"\"";
+        QTest::newRow("single backslashes") << "\"C:\\keys\\my key\"" << QStringList{"C:\\keys\\my key"}
+                                            << "\"C:\\keys\\my key\"";
+        QTest::newRow("double backslash inside") << "\"a\\\\b c\"" << QStringList{"a\\\\b c"} << "\"a\\\\b c\"";
+        QTest::newRow("quote after a backslash")
+            << "\"say \\\\\\\"x\\\\\\\"\"" << QStringList{"say \\\"x\\\""} << "\"say \\\\\\\"x\\\\\\\"\"";
+        QTest::newRow("trailing backslash as shown") << "\"dir name\\\\\"" << QStringList{"dir name\\"}
+                                                     << "\"dir name\\\\\"";
+        QTest::newRow("plain words") << "  -v   -C " << QStringList{"-v", "-C"} << "-v -C";
+    }
+    void typedOptions() {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, stored);
+        QFETCH(QString, shown);
+        SshConnectionWidget form(QJsonObject{{"type", "ssh"}, {"host", "h"}});
+        QTest::keyClicks(edit(&form, "SshOptionsEdit"), typed);
+        form.save();
+        QCOMPARE(form.json().value("sshOptions").toArray().toVariantList(), QVariant(stored).toList());
+
+        SshConnectionWidget reopened(form.json());
+        QCOMPARE(edit(&reopened, "SshOptionsEdit")->text(), shown);
+        // The shown text, typed anew, is the same list.
+        SshConnectionWidget retyped(QJsonObject{{"type", "ssh"}, {"host", "h"}});
+        QTest::keyClicks(edit(&retyped, "SshOptionsEdit"), shown);
+        retyped.save();
+        QCOMPARE(retyped.json().value("sshOptions").toArray().toVariantList(), QVariant(stored).toList());
     }
 
     void naming_data() {

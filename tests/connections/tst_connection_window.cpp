@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -82,6 +83,32 @@ ConnectionEditorDialog* openEditor(const ConnectionWindow& page) {
 
 QLineEdit* editorField(ConnectionEditorDialog* dialog, const char* name) {
     return dialog->editorWidget()->findChild<QLineEdit*>(name);
+}
+
+// What the page shows for each row it does not hide, in order: the text of the row widget where
+// one is open over the row, else the text the delegate paints.
+QStringList shownRows(const ConnectionWindow& page) {
+    QStringList rows;
+    for (int row = 0; row < page.model()->rowCount(); ++row) {
+        if (page.table()->isRowHidden(row))
+            continue;
+        const QModelIndex index = page.model()->index(row, 0);
+        if (auto* widget = qobject_cast<ConnectionWidget*>(page.table()->indexWidget(index)))
+            rows << widget->findChild<QLabel*>("TextLabel")->text();
+        else
+            rows << index.data(Qt::DisplayRole).toString();
+    }
+    return rows;
+}
+
+// The row widget open over the row of the file at path.
+ConnectionWidget* rowWidget(const ConnectionWindow& page, const QString& path) {
+    for (int row = 0; row < page.model()->rowCount(); ++row) {
+        const QModelIndex index = page.model()->index(row, 0);
+        if (index.data(ConnectionModel::ConnectionPtrRole).value<ConnectionPtr>()->filePath() == path)
+            return qobject_cast<ConnectionWidget*>(page.table()->indexWidget(index));
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -314,6 +341,84 @@ private slots:
         QVERIFY2(boxes.last().contains("does not exist"), qPrintable(boxes.last()));
         QVERIFY(!openEditor(second));
         QVERIFY(!QFile::exists(m_root->filePath("user/b.velnor")));
+    }
+
+    // An edit saved from a row's edit button shows on that row at once, in the page it was made from
+    // and in another open page, whether the row keeps its place or moves; changing the filter
+    // afterwards shows the same.
+    void editShowsAtOnce_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<int>("position");
+        QTest::newRow("new host") << "HostLineEdit" << "moved.example" << "<b>a.example</b><br/>ssh://moved.example"
+                                  << 0;
+        QTest::newRow("rename") << "NameLineEdit" << "Aardvark" << "<b>Aardvark</b><br/>ssh://a.example" << 0;
+        QTest::newRow("rename that moves the row") << "NameLineEdit" << "Zeta" << "<b>Zeta</b><br/>ssh://a.example"
+                                                   << 2;
+    }
+    void editShowsAtOnce() {
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        QFETCH(QString, shown);
+        QFETCH(int, position);
+        const QString path = m_root->filePath("user/a.velnor");
+        ConnectionWindow first(m_root->filePath("user"), m_root->filePath("system"));
+        ConnectionWindow second(m_root->filePath("user"), m_root->filePath("system"));
+        first.show();
+        second.show();
+        QStringList expected = shownRows(first);
+        QCOMPARE(expected.size(), 3);
+        QCOMPARE(expected.first(), QStringLiteral("<b>a.example</b><br/>ssh://a.example"));
+        QCOMPARE(shownRows(second), expected);
+        // Both pages open on that row, with its widget over it.
+        QVERIFY(rowWidget(second, path));
+        ConnectionWidget* row = rowWidget(first, path);
+        QVERIFY(row);
+
+        // The user's click, which gives the button the focus.
+        QApplication::setActiveWindow(&first);
+        QVERIFY(QTest::qWaitForWindowActive(&first));
+        QTest::mouseClick(row->editButton(), Qt::LeftButton);
+        ConnectionEditorDialog* dialog = openEditor(first);
+        QVERIFY(dialog);
+        QLineEdit* edit = editorField(dialog, qPrintable(field));
+        edit->clear();
+        QTest::keyClicks(edit, value);
+        dialog->findChild<QDialogButtonBox*>("ButtonBox")->button(QDialogButtonBox::Ok)->click();
+        QVERIFY(!openEditor(first));
+        QVERIFY(first.isVisible());
+
+        expected.removeFirst();
+        expected.insert(position, shown);
+        QCOMPARE(shownRows(first), expected);
+        QCOMPARE(shownRows(second), expected);
+        auto* filter = second.findChild<QComboBox*>("FilterConnectionsComboBox");
+        filter->setCurrentIndex(1);
+        filter->setCurrentIndex(3);
+        QCOMPARE(shownRows(second), expected);
+    }
+
+    // A row deleted with its delete button leaves both open pages at once, and the rows left show
+    // their own texts.
+    void deleteShowsAtOnce() {
+        const QString path = m_root->filePath("user/a.velnor");
+        ConnectionWindow first(m_root->filePath("user"), m_root->filePath("system"));
+        ConnectionWindow second(m_root->filePath("user"), m_root->filePath("system"));
+        first.show();
+        second.show();
+        QStringList expected = shownRows(first);
+        QCOMPARE(expected.size(), 3);
+        QStringList boxes;
+        answerBoxes(QMessageBox::Yes, &boxes);
+        ConnectionWidget* row = rowWidget(first, path);
+        QVERIFY(row);
+        row->deleteButton()->click();
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY(!QFile::exists(path));
+        expected.removeFirst();
+        QCOMPARE(shownRows(first), expected);
+        QCOMPARE(shownRows(second), expected);
     }
 
     // A folder the user cannot write, holding a file they can: the run stamp and an edit write the
