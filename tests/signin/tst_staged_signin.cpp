@@ -134,6 +134,7 @@ private slots:
     void refusedKeysThenSigned();
     void threeRefusalsThenPassword();
     void keyboardInteractiveAnswer();
+    void returnAnswersOnce();
     void replyStages_data();
     void replyStages();
     void signStageBeforeAnyKey();
@@ -243,6 +244,36 @@ void TestStagedSignIn::keyboardInteractiveAnswer() {
     const QJsonObject reply = run.replies().value(0);
     QCOMPARE(reply.value(QLatin1String("answer")).toString(), QStringLiteral("123456"));
     QVERIFY(!reply.contains(QLatin1String("password")));
+}
+
+// Return in the answer field presses Continue, once, for the first prompt and for the one after a
+// wrong password; a second Return while the answer is on its way sends nothing and does not abort.
+void TestStagedSignIn::returnAnswersOnce() {
+    useAgent(QString());
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("password")};
+    Run run;
+    QVERIFY(run.start(config).isEmpty());
+    QSignalSpy rejected(run.dialog.data(), &QDialog::rejected);
+    auto* field = run.dialog->findChild<QLineEdit*>(QStringLiteral("AnswerLineEdit"));
+    for (const QString& password : {QStringLiteral("wrong"), QStringLiteral("secret")}) {
+        QTRY_VERIFY_WITH_TIMEOUT(field->isEnabled() && run.dialog->isVisible(), wait);
+        // Focus moves as it would for the user.
+        QApplication::setActiveWindow(run.dialog.data());
+        QVERIFY(QTest::qWaitForWindowActive(run.dialog.data()));
+        QTest::keyClicks(field, password);
+        QTest::keyClick(field, Qt::Key_Return);
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : run.dialog.data(), Qt::Key_Return);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    QCOMPARE(rejected.size(), 0);
+    QStringList passwords;
+    for (const QJsonObject& reply : run.replies()) {
+        if (reply.contains(QLatin1String("password")))
+            passwords.append(reply.value(QLatin1String("password")).toString());
+    }
+    QCOMPARE(passwords, (QStringList{QStringLiteral("wrong"), QStringLiteral("secret")}));
 }
 
 void TestStagedSignIn::replyStages_data() {
