@@ -5,8 +5,8 @@
 // asks of a real agent.
 
 #include <QByteArray>
-#include <QHash>
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -73,7 +73,9 @@ public:
     }
 
     // Adds an existing private key without a passphrase. Empty on success.
-    QString addKeyFile(const QString& file) { return run(QStringLiteral("ssh-add"), {QStringLiteral("-q"), file}); }
+    QString addKeyFile(const QString& file) {
+        return run(QStringLiteral("ssh-add"), {QStringLiteral("-q"), file});
+    }
 
 private:
     QString run(const QString& program, const QStringList& args, QString* output = nullptr) {
@@ -189,7 +191,8 @@ private:
             }
             agent->write(bytes);
         });
-        connect(agent, &QLocalSocket::readyRead, client, [client, agent] { client->write(agent->readAll()); });
+        connect(agent, &QLocalSocket::readyRead, client,
+                [client, agent] { client->write(agent->readAll()); });
         connect(agent, &QLocalSocket::disconnected, client, &QLocalSocket::disconnectFromServer);
         connect(client, &QLocalSocket::disconnected, this, [this, client] {
             m_buffers.remove(client);

@@ -11,11 +11,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -197,7 +197,9 @@ void TestSshPrompt::askPassOfTheEnvironmentIsNotUsed() {
     const QString seen = dir.filePath(QStringLiteral("environment"));
     SshLaunchSettings s = settings();
     s.run = QStringLiteral("true");
-    s.sshOptions << "-o" << "PermitLocalCommand=yes" << "-o" << QStringLiteral("LocalCommand=env > '%1'").arg(seen);
+    s.sshOptions << "-o"
+                 << "PermitLocalCommand=yes"
+                 << "-o" << QStringLiteral("LocalCommand=env > '%1'").arg(seen);
     SshProcess ssh;
     QStringList prompts;
     connect(&ssh, &SshProcess::questioned, this, [&](const QString& prompt) {
@@ -209,7 +211,8 @@ void TestSshPrompt::askPassOfTheEnvironmentIsNotUsed() {
     QVERIFY(finished.wait(30000));
     QVERIFY2(!QFile::exists(otherUsed), "the environment's helper was asked");
     QCOMPARE(prompts.size(), 1);
-    QVERIFY2(prompts[0].startsWith("Enter passphrase for key '" + m_sshd.userKeyFile()), qPrintable(prompts[0]));
+    QVERIFY2(prompts[0].startsWith("Enter passphrase for key '" + m_sshd.userKeyFile()),
+             qPrintable(prompts[0]));
     QVERIFY2(ssh.exitCode() == 0, qPrintable(ssh.readAllStandardError()));
 
     QFile env(seen);
@@ -218,8 +221,8 @@ void TestSshPrompt::askPassOfTheEnvironmentIsNotUsed() {
     QVERIFY(lines.contains("VELNOR_TEST_USER_SETTING=" + kept));
     QVERIFY(lines.contains("HOME=" + qgetenv("HOME")));
     QVERIFY(lines.contains("SSH_ASKPASS_REQUIRE=force"));
-    QVERIFY(lines.contains("SSH_ASKPASS=" + QFile::encodeName(
-                                                QDir(QCoreApplication::applicationDirPath()).filePath("murrow"))));
+    QVERIFY(lines.contains(
+        "SSH_ASKPASS=" + QFile::encodeName(QDir(QCoreApplication::applicationDirPath()).filePath("murrow"))));
 }
 
 QTEST_GUILESS_MAIN(TestSshPrompt)

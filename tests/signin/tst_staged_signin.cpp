@@ -505,8 +505,8 @@ void TestStagedSignIn::onlyLoginRequestsAreSigned_data() {
         r.method = hostBound;
         r.trailing = hostKey;
     }) << QString();
-    QTest::newRow("bound, without the host key") << changed([=](Login& r) { r.method = hostBound; })
-                                                 << notLogin;
+    QTest::newRow("bound, without the host key")
+        << changed([=](Login& r) { r.method = hostBound; }) << notLogin;
     QTest::newRow("bound, bytes after the host key") << changed([=](Login& r) {
         r.method = hostBound;
         r.trailing = hostKey + "x";
@@ -527,8 +527,8 @@ void TestStagedSignIn::onlyLoginRequestsAreSigned_data() {
         r.method = hostBound;
         r.trailing = FakeAgent::string(FakeAgent::string(QByteArray()) + QByteArray(32, 'k'));
     }) << notLogin;
-    QTest::newRow("plain method with a host key") << changed([=](Login& r) { r.trailing = hostKey; })
-                                                  << notLogin;
+    QTest::newRow("plain method with a host key")
+        << changed([=](Login& r) { r.trailing = hostKey; }) << notLogin;
     QTest::newRow("another bound method version") << changed([=](Login& r) {
         r.method = "publickey-hostbound-v01@openssh.com";
         r.trailing = hostKey;
@@ -594,8 +594,9 @@ void TestStagedSignIn::openSshLoginRequestIsSigned() {
         args << (option == QLatin1String("IdentityAgent=none")
                      ? QStringLiteral("IdentityAgent=%1").arg(recorder.socketPath())
                      : option);
-    args << "-o" << "BatchMode=yes" << "-p" << QString::number(sshd.port()) << "-l" << sshd.user() << "--"
-         << sshd.host() << "true";
+    args << "-o"
+         << "BatchMode=yes"
+         << "-p" << QString::number(sshd.port()) << "-l" << sshd.user() << "--" << sshd.host() << "true";
     QProcess ssh;
     ssh.setProcessChannelMode(QProcess::MergedChannels);
     QSignalSpy finished(&ssh, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));

@@ -164,13 +164,15 @@ void TestWebSignInStaged::returnContinuesOnce() {
     name->clear();
     QTest::keyClicks(name, QStringLiteral("alice"));
     QTest::keyClick(name, Qt::Key_Return);
-    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : run.dialog.data(), Qt::Key_Return);
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : run.dialog.data(),
+                    Qt::Key_Return);
 
     auto* field = run.child<QLineEdit>("AnswerLineEdit");
     QTRY_VERIFY_WITH_TIMEOUT(run.page() == WebInitDialog::AnswerPage && field->isEnabled(), wait);
     QTest::keyClicks(field, QStringLiteral("secret"));
     QTest::keyClick(field, Qt::Key_Return);
-    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : run.dialog.data(), Qt::Key_Return);
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : run.dialog.data(),
+                    Qt::Key_Return);
     QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
     QCOMPARE(run.failed->size(), 0);
     QCOMPARE(rejected.size(), 0);
