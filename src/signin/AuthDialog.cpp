@@ -27,7 +27,9 @@ AuthDialog::AuthDialog(QSharedPointer<RpcInstance> instance, QWidget* parent)
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     m_continue = m_ui->ButtonBox->addButton(tr("Continue"), QDialogButtonBox::AcceptRole);
     m_continue->setEnabled(false);
-    m_ui->ButtonBox->addButton(tr("Abort"), QDialogButtonBox::RejectRole);
+    // Return in the field presses Continue; it never aborts, wherever focus went after an answer.
+    m_continue->setDefault(true);
+    m_ui->ButtonBox->addButton(tr("Abort"), QDialogButtonBox::RejectRole)->setAutoDefault(false);
     connect(m_continue, &QPushButton::clicked, this, &AuthDialog::continuePressed);
     connect(m_ui->ButtonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
     m_ui->AnswerLineEdit->setEnabled(false);

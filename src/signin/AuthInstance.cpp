@@ -210,8 +210,15 @@ QString AuthInstance::signRefusal(const QByteArray& data, const QByteArray& keyB
     const quint8 hasSignature = in.byte();
     const QByteArray algorithm = in.string();
     const QByteArray blob = in.string();
-    if (!in.atEnd() || sessionId.isEmpty() || sessionId.size() > maxSessionIdBytes ||
-        type != userAuthRequest || service != "ssh-connection" || method != "publickey" || hasSignature != 1)
+    // The host-bound form names the server's host key after the user's key; OpenSSH's client signs
+    // in with it wherever the server offers it.
+    bool knownMethod = method == "publickey";
+    if (method == "publickey-hostbound-v00@openssh.com") {
+        const QByteArray hostKey = in.string();
+        knownMethod = in.ok() && !AgentReader(hostKey).string().isEmpty();
+    }
+    if (!knownMethod || !in.atEnd() || sessionId.isEmpty() || sessionId.size() > maxSessionIdBytes ||
+        type != userAuthRequest || service != "ssh-connection" || hasSignature != 1)
         return tr("The server asked to sign data that is not an SSH login request.");
     if (blob != keyBlob)
         return tr("The server's login request is for another key.");

@@ -61,8 +61,9 @@ public:
     static QString describeKey(const QByteArray& blob, const QString& comment);
     // Why data is not to be signed with the key: empty when it is exactly an ssh public-key login
     // request (session id, byte 50, user, "ssh-connection", "publickey", TRUE, algorithm, key blob,
-    // nothing after) for that key with an algorithm of that key. flags gets the agent's sign flags
-    // for the algorithm.
+    // nothing after; or the method "publickey-hostbound-v00@openssh.com" with exactly one host key
+    // after the key blob) for that key with an algorithm of that key. flags gets the agent's sign
+    // flags for the algorithm.
     static QString signRefusal(const QByteArray& data, const QByteArray& keyBlob, quint32* flags = nullptr);
     // Forgets every answer to the question before signing (answers last until the program ends).
     static void forgetSignAnswers();

@@ -153,12 +153,13 @@ void SshProcess::launch(const QSet<quint16>& avoid) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!env.contains(QStringLiteral("DISPLAY")))
         env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":0"));
-    if (prompts && !env.contains(QStringLiteral("SSH_ASKPASS"))) {
+    // Every prompt of this ssh comes to the sign-in dialog, even where the desktop names a password
+    // helper of its own or tells ssh when to use one: otherwise the prompt goes to that helper or to
+    // a terminal, and the dialog waits for nothing.
+    if (prompts) {
         env.insert(QStringLiteral("SSH_ASKPASS"),
                    QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("murrow")));
-        env.remove(QStringLiteral("HALVANE_MURROW_SERVER"));
         env.insert(QStringLiteral("HALVANE_MURROW_SERVER"), MurrowServer->fullServerName());
-        // Without this ssh asks on a terminal when it has one, and the prompt never reaches us.
         env.insert(QStringLiteral("SSH_ASKPASS_REQUIRE"), QStringLiteral("force"));
     }
     setProcessEnvironment(env);

@@ -37,7 +37,7 @@ WebInitDialog::WebInitDialog(QSharedPointer<RpcInstanceWeb> instance, const QVar
     m_ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     connect(m_ui->ButtonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    addButton(tr("Abort"), QDialogButtonBox::RejectRole);
+    addAbortButton();
     m_auth->setDialogParent(this);
     m_auth->setAgentAllowed(AuthInstance::agentAllowedFor(m_instance.data()));
     connect(m_auth, &AuthInstance::agentStatus, this, [this](const QString& text) {
@@ -119,8 +119,8 @@ void WebInitDialog::startStagedSignIn(const QString& login) {
     }
     m_ui->StackedWidget->setCurrentIndex(UsernamePage);
     clearButtons();
-    m_continue = addButton(tr("Continue"), QDialogButtonBox::AcceptRole);
-    addButton(tr("Abort"), QDialogButtonBox::RejectRole);
+    m_continue = addContinueButton();
+    addAbortButton();
     connect(m_continue, &QPushButton::clicked, this, [this] {
         const QString name = m_ui->UsernameLineEdit->text();
         if (name.isEmpty() || m_ui->StackedWidget->currentIndex() != UsernamePage)
@@ -231,8 +231,8 @@ void WebInitDialog::userInput(const QString& prompt) {
     m_ui->AnswerLineEdit->clear();
     m_ui->AnswerLineEdit->setFocus();
     clearButtons();
-    m_continue = addButton(tr("Continue"), QDialogButtonBox::AcceptRole);
-    addButton(tr("Abort"), QDialogButtonBox::RejectRole);
+    m_continue = addContinueButton();
+    addAbortButton();
     connect(m_continue, &QPushButton::clicked, this, &WebInitDialog::answerPressed);
     on_AnswerLineEdit_textChanged(QString());
 }
@@ -265,7 +265,7 @@ void WebInitDialog::showStatus() {
     m_ui->DetailsLabel->setText(m_agentText);
     m_agentText.clear();
     clearButtons();
-    addButton(tr("Abort"), QDialogButtonBox::RejectRole);
+    addAbortButton();
 }
 
 void WebInitDialog::showFailure(const QString& name, const QString& message, const QVariantMap& extras) {
@@ -286,6 +286,18 @@ void WebInitDialog::clearButtons() {
         button->deleteLater();
     }
     m_continue = nullptr;
+}
+
+void WebInitDialog::addAbortButton() {
+    // Return never aborts, wherever focus went after an answer.
+    addButton(tr("Abort"), QDialogButtonBox::RejectRole)->setAutoDefault(false);
+}
+
+QPushButton* WebInitDialog::addContinueButton() {
+    // Return in the page's field presses it.
+    QPushButton* button = addButton(tr("Continue"), QDialogButtonBox::AcceptRole);
+    button->setDefault(true);
+    return button;
 }
 
 QPushButton* WebInitDialog::addButton(const QString& text, int role) {

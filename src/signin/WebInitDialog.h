@@ -61,6 +61,8 @@ private:
     void showFailure(const QString& name, const QString& message, const QVariantMap& extras);
     void clearButtons();
     QPushButton* addButton(const QString& text, int role);
+    QPushButton* addContinueButton();
+    void addAbortButton();
     void answerPressed();
 
     QSharedPointer<RpcInstanceWeb> m_instance;

@@ -1,10 +1,12 @@
 #pragma once
 
-// Agents for the sign-in tests: a real ssh-agent holding keys made by ssh-keygen, and a small fake
-// agent that answers with whatever bytes a test gives it.
+// Agents for the sign-in tests: a real ssh-agent holding keys made by ssh-keygen, a small fake
+// agent that answers with whatever bytes a test gives it, and a proxy that records what a client
+// asks of a real agent.
 
 #include <QByteArray>
 #include <QFile>
+#include <QHash>
 #include <QList>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -68,6 +70,11 @@ public:
                 AgentKey{comment, QString::fromLatin1(fields.value(1)), listing.section(' ', 1, 1)});
         }
         return QString();
+    }
+
+    // Adds an existing private key without a passphrase. Empty on success.
+    QString addKeyFile(const QString& file) {
+        return run(QStringLiteral("ssh-add"), {QStringLiteral("-q"), file});
     }
 
 private:
@@ -141,6 +148,61 @@ private:
     QLocalServer m_server;
     QList<QByteArray> m_answers;
     bool m_silent = false;
+    QList<QByteArray> m_requests;
+    QHash<QLocalSocket*, QByteArray> m_buffers;
+};
+
+// Listens on a socket of its own and passes every connection through to a real agent, recording
+// each request the client sends (the body, without its length) in the order they arrive.
+class RecordingAgent : public QObject {
+public:
+    explicit RecordingAgent(const QString& agentSocket)
+        : m_agentSocket(agentSocket) {
+        m_server.listen(m_dir.filePath(QStringLiteral("recording.sock")));
+        connect(&m_server, &QLocalServer::newConnection, this, [this] {
+            while (QLocalSocket* client = m_server.nextPendingConnection())
+                pass(client);
+        });
+    }
+
+    QString socketPath() const { return m_server.fullServerName(); }
+    bool isListening() const { return m_server.isListening(); }
+    QList<QByteArray> requests() const { return m_requests; }
+
+private:
+    void pass(QLocalSocket* client) {
+        auto* agent = new QLocalSocket(client);
+        agent->connectToServer(m_agentSocket);
+        if (!agent->waitForConnected(5000)) {
+            client->disconnectFromServer();
+            client->deleteLater();
+            return;
+        }
+        connect(client, &QLocalSocket::readyRead, this, [this, client, agent] {
+            QByteArray& buffer = m_buffers[client];
+            const QByteArray bytes = client->readAll();
+            buffer += bytes;
+            while (buffer.size() >= 4) {
+                const quint32 length = qFromBigEndian<quint32>(buffer.constData());
+                if (quint32(buffer.size() - 4) < length)
+                    break;
+                m_requests.append(buffer.mid(4, int(length)));
+                buffer.remove(0, int(length) + 4);
+            }
+            agent->write(bytes);
+        });
+        connect(agent, &QLocalSocket::readyRead, client,
+                [client, agent] { client->write(agent->readAll()); });
+        connect(agent, &QLocalSocket::disconnected, client, &QLocalSocket::disconnectFromServer);
+        connect(client, &QLocalSocket::disconnected, this, [this, client] {
+            m_buffers.remove(client);
+            client->deleteLater();
+        });
+    }
+
+    const QString m_agentSocket;
+    QTemporaryDir m_dir;
+    QLocalServer m_server;
     QList<QByteArray> m_requests;
     QHash<QLocalSocket*, QByteArray> m_buffers;
 };

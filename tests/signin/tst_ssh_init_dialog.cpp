@@ -7,6 +7,7 @@
 #include "signin/SshInitDialog.h"
 #include "signin/SshProcess.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -235,9 +236,17 @@ void TestSshInitDialog::promptToPageAndAnswer() {
     }
     QCOMPARE(pageButton->text(), buttonAfter);
     QVERIFY(pageButton->isEnabled());
-    QTest::mouseClick(pageButton, Qt::LeftButton);
+    // Return in the field presses the page's button, once; a second Return, wherever focus went,
+    // neither answers again nor aborts.
+    QSignalSpy rejected(&c.dialog, &QDialog::rejected);
+    QApplication::setActiveWindow(&c.dialog);
+    QVERIFY(QTest::qWaitForWindowActive(&c.dialog));
+    QTest::keyClick(edit, Qt::Key_Return);
+    QWidget* focus = QApplication::focusWidget();
+    QTest::keyClick(focus ? focus : &c.dialog, Qt::Key_Return);
 
     QTRY_COMPARE(c.replies(), netstring(answer));
+    QCOMPARE(rejected.size(), 0);
     QCOMPARE(c.page(), int(SshInitDialog::StatusPage));
     QCOMPARE(c.buttonTexts(), QStringList{"Abort"});
     // The secret is not left behind in the form.

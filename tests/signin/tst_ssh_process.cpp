@@ -81,7 +81,7 @@ private slots:
     void hostCannotInjectOptions_data();
     void hostCannotInjectOptions();
     void environment();
-    void presetAskPassIsLeftAlone();
+    void presetAskPassIsReplaced();
     void randomFailureStartsNoPromptServer();
     void listenFailureStartsNoPromptServer();
     void tunnelPortsAreNeverShared();
@@ -216,19 +216,35 @@ void TestSshProcess::environment() {
     p.waitForFinished(10000);
 }
 
-void TestSshProcess::presetAskPassIsLeftAlone() {
+// The environment's own password helper, its setting and a stale server name are replaced; the
+// rest of the environment is passed on as it is.
+void TestSshProcess::presetAskPassIsReplaced() {
     EnvGuard askPass("SSH_ASKPASS");
     EnvGuard server("HALVANE_MURROW_SERVER");
     EnvGuard require("SSH_ASKPASS_REQUIRE");
+    EnvGuard user("VELNOR_TEST_USER_SETTING");
     qputenv("SSH_ASKPASS", "/usr/bin/other-askpass");
-    qunsetenv("HALVANE_MURROW_SERVER");
-    qunsetenv("SSH_ASKPASS_REQUIRE");
+    qputenv("HALVANE_MURROW_SERVER", "stale");
+    qputenv("SSH_ASKPASS_REQUIRE", "never");
+    qputenv("VELNOR_TEST_USER_SETTING", "a=b c");
+    QProcessEnvironment expected = QProcessEnvironment::systemEnvironment();
     SshProcess p;
     p.start(printConfig());
     const QProcessEnvironment env = p.processEnvironment();
-    QCOMPARE(env.value("SSH_ASKPASS"), QString("/usr/bin/other-askpass"));
-    QVERIFY(!env.contains("HALVANE_MURROW_SERVER"));
-    QVERIFY(!env.contains("SSH_ASKPASS_REQUIRE"));
+    QCOMPARE(env.value("SSH_ASKPASS"), murrowPath());
+    QCOMPARE(env.value("SSH_ASKPASS_REQUIRE"), QString("force"));
+    QVERIFY(!p.promptServerName().isEmpty());
+    QCOMPARE(env.value("HALVANE_MURROW_SERVER"), p.promptServerName());
+    expected.insert("SSH_ASKPASS", murrowPath());
+    expected.insert("SSH_ASKPASS_REQUIRE", "force");
+    expected.insert("HALVANE_MURROW_SERVER", p.promptServerName());
+    if (!expected.contains("DISPLAY"))
+        expected.insert("DISPLAY", ":0");
+    QStringList seen = env.toStringList();
+    QStringList wanted = expected.toStringList();
+    seen.sort();
+    wanted.sort();
+    QCOMPARE(seen, wanted);
     p.waitForFinished(10000);
 }
 

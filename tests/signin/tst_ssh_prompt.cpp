@@ -10,10 +10,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -25,6 +27,33 @@ QString serverInterfaceCommand() {
     return QDir(QCoreApplication::applicationDirPath()).filePath("velnor-test-server-interface");
 }
 
+// Sets an environment variable (or removes it, for a null value) and puts the old value back.
+class EnvSetting {
+public:
+    EnvSetting(const char* name, const QByteArray& value)
+        : m_name(name)
+        , m_had(qEnvironmentVariableIsSet(name))
+        , m_old(qgetenv(name)) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~EnvSetting() {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+    EnvSetting(const EnvSetting&) = delete;
+    EnvSetting& operator=(const EnvSetting&) = delete;
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+
 } // namespace
 
 class TestSshPrompt : public QObject {
@@ -35,6 +64,8 @@ private slots:
     void init();
     void passphraseThenProtocol();
     void wrongPassphraseFails();
+    void askPassOfTheEnvironmentIsNotUsed_data();
+    void askPassOfTheEnvironmentIsNotUsed();
 
 private:
     SshLaunchSettings settings() const;
@@ -135,6 +166,63 @@ void TestSshPrompt::wrongPassphraseFails() {
     QCOMPARE(ssh.exitCode(), 255);
     const QString stderrText = QString::fromLocal8Bit(ssh.readAllStandardError());
     QVERIFY2(stderrText.contains("Permission denied"), qPrintable(stderrText));
+}
+
+// A desktop that names its own password helper, and may tell ssh when to use it: the passphrase is
+// still asked here, and the rest of the user's environment reaches ssh as it was.
+void TestSshPrompt::askPassOfTheEnvironmentIsNotUsed_data() {
+    QTest::addColumn<QByteArray>("require"); // null: not set
+    QTest::newRow("helper only") << QByteArray();
+    QTest::newRow("helper, never used") << QByteArray("never");
+    QTest::newRow("helper, preferred") << QByteArray("prefer");
+}
+
+void TestSshPrompt::askPassOfTheEnvironmentIsNotUsed() {
+    QFETCH(QByteArray, require);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString otherUsed = dir.filePath(QStringLiteral("other-helper-was-asked"));
+    const QString otherHelper = dir.filePath(QStringLiteral("other-helper"));
+    QFile script(otherHelper);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\ntouch '" + QFile::encodeName(otherUsed) + "'\necho not-the-passphrase\n");
+    script.close();
+    QVERIFY(script.setPermissions(script.permissions() | QFileDevice::ExeOwner));
+    const QByteArray kept = "kept as it is: a=b c";
+    EnvSetting askPass("SSH_ASKPASS", QFile::encodeName(otherHelper));
+    EnvSetting askPassRequire("SSH_ASKPASS_REQUIRE", require);
+    EnvSetting userSetting("VELNOR_TEST_USER_SETTING", kept);
+
+    // ssh runs this on the local side once it is signed in, with its own environment.
+    const QString seen = dir.filePath(QStringLiteral("environment"));
+    SshLaunchSettings s = settings();
+    s.run = QStringLiteral("true");
+    s.sshOptions << "-o"
+                 << "PermitLocalCommand=yes"
+                 << "-o" << QStringLiteral("LocalCommand=env > '%1'").arg(seen);
+    SshProcess ssh;
+    QStringList prompts;
+    connect(&ssh, &SshProcess::questioned, this, [&](const QString& prompt) {
+        prompts << prompt;
+        ssh.answer(passphrase);
+    });
+    QSignalSpy finished(&ssh, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+    ssh.start(s);
+    QVERIFY(finished.wait(30000));
+    QVERIFY2(!QFile::exists(otherUsed), "the environment's helper was asked");
+    QCOMPARE(prompts.size(), 1);
+    QVERIFY2(prompts[0].startsWith("Enter passphrase for key '" + m_sshd.userKeyFile()),
+             qPrintable(prompts[0]));
+    QVERIFY2(ssh.exitCode() == 0, qPrintable(ssh.readAllStandardError()));
+
+    QFile env(seen);
+    QVERIFY(env.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = env.readAll().split('\n');
+    QVERIFY(lines.contains("VELNOR_TEST_USER_SETTING=" + kept));
+    QVERIFY(lines.contains("HOME=" + qgetenv("HOME")));
+    QVERIFY(lines.contains("SSH_ASKPASS_REQUIRE=force"));
+    QVERIFY(lines.contains(
+        "SSH_ASKPASS=" + QFile::encodeName(QDir(QCoreApplication::applicationDirPath()).filePath("murrow"))));
 }
 
 QTEST_GUILESS_MAIN(TestSshPrompt)

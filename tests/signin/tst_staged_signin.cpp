@@ -4,6 +4,7 @@
 #include "AgentPeers.h"
 #include "SignInTestSupport.h"
 #include "SshAuthFlow.h"
+#include "SshdHarness.h"
 #include "platform/agent/SshAgent.h"
 #include "signin/AuthDialog.h"
 #include "signin/AuthInstance.h"
@@ -133,6 +134,7 @@ private slots:
     void refusedKeysThenSigned();
     void threeRefusalsThenPassword();
     void keyboardInteractiveAnswer();
+    void returnAnswersOnce();
     void replyStages_data();
     void replyStages();
     void signStageBeforeAnyKey();
@@ -146,6 +148,7 @@ private slots:
     void silentAgentIsGivenUp();
     void onlyLoginRequestsAreSigned_data();
     void onlyLoginRequestsAreSigned();
+    void openSshLoginRequestIsSigned();
     void algorithmsOfTheKey_data();
     void algorithmsOfTheKey();
     void certificateAcceptedByHandAsksFirst_data();
@@ -241,6 +244,36 @@ void TestStagedSignIn::keyboardInteractiveAnswer() {
     const QJsonObject reply = run.replies().value(0);
     QCOMPARE(reply.value(QLatin1String("answer")).toString(), QStringLiteral("123456"));
     QVERIFY(!reply.contains(QLatin1String("password")));
+}
+
+// Return in the answer field presses Continue, once, for the first prompt and for the one after a
+// wrong password; a second Return while the answer is on its way sends nothing and does not abort.
+void TestStagedSignIn::returnAnswersOnce() {
+    useAgent(QString());
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("password")};
+    Run run;
+    QVERIFY(run.start(config).isEmpty());
+    QSignalSpy rejected(run.dialog.data(), &QDialog::rejected);
+    auto* field = run.dialog->findChild<QLineEdit*>(QStringLiteral("AnswerLineEdit"));
+    for (const QString& password : {QStringLiteral("wrong"), QStringLiteral("secret")}) {
+        QTRY_VERIFY_WITH_TIMEOUT(field->isEnabled() && run.dialog->isVisible(), wait);
+        // Focus moves as it would for the user.
+        QApplication::setActiveWindow(run.dialog.data());
+        QVERIFY(QTest::qWaitForWindowActive(run.dialog.data()));
+        QTest::keyClicks(field, password);
+        QTest::keyClick(field, Qt::Key_Return);
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : run.dialog.data(), Qt::Key_Return);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    QCOMPARE(rejected.size(), 0);
+    QStringList passwords;
+    for (const QJsonObject& reply : run.replies()) {
+        if (reply.contains(QLatin1String("password")))
+            passwords.append(reply.value(QLatin1String("password")).toString());
+    }
+    QCOMPARE(passwords, (QStringList{QStringLiteral("wrong"), QStringLiteral("secret")}));
 }
 
 void TestStagedSignIn::replyStages_data() {
@@ -465,6 +498,50 @@ void TestStagedSignIn::onlyLoginRequestsAreSigned_data() {
     QTest::newRow("empty session id") << changed([](Login& r) { r.sessionId.clear(); }) << notLogin;
     QTest::newRow("session id longer than any hash")
         << changed([](Login& r) { r.sessionId = QByteArray(65, 's'); }) << notLogin;
+    // The form that binds the request to the server's host key: one more string, the host key.
+    const QByteArray hostBound = "publickey-hostbound-v00@openssh.com";
+    const QByteArray hostKey = FakeAgent::string(someKeyBlob(7));
+    QTest::newRow("bound to the host key") << changed([=](Login& r) {
+        r.method = hostBound;
+        r.trailing = hostKey;
+    }) << QString();
+    QTest::newRow("bound, without the host key")
+        << changed([=](Login& r) { r.method = hostBound; }) << notLogin;
+    QTest::newRow("bound, bytes after the host key") << changed([=](Login& r) {
+        r.method = hostBound;
+        r.trailing = hostKey + "x";
+    }) << notLogin;
+    QTest::newRow("bound, two strings after the key") << changed([=](Login& r) {
+        r.method = hostBound;
+        r.trailing = hostKey + hostKey;
+    }) << notLogin;
+    QTest::newRow("bound, host key cut short") << changed([=](Login& r) {
+        r.method = hostBound;
+        r.trailing = hostKey.chopped(1);
+    }) << notLogin;
+    QTest::newRow("bound, empty host key") << changed([=](Login& r) {
+        r.method = hostBound;
+        r.trailing = FakeAgent::string(QByteArray());
+    }) << notLogin;
+    QTest::newRow("bound, host key without a key type") << changed([=](Login& r) {
+        r.method = hostBound;
+        r.trailing = FakeAgent::string(FakeAgent::string(QByteArray()) + QByteArray(32, 'k'));
+    }) << notLogin;
+    QTest::newRow("plain method with a host key")
+        << changed([=](Login& r) { r.trailing = hostKey; }) << notLogin;
+    QTest::newRow("another bound method version") << changed([=](Login& r) {
+        r.method = "publickey-hostbound-v01@openssh.com";
+        r.trailing = hostKey;
+    }) << notLogin;
+    QTest::newRow("bound method name cut short") << changed([=](Login& r) {
+        r.method = "publickey-hostbound";
+        r.trailing = hostKey;
+    }) << notLogin;
+    QTest::newRow("bound, for another key") << changed([=](Login& r) {
+        r.method = hostBound;
+        r.keyBlob = someKeyBlob();
+        r.trailing = hostKey;
+    }) << QStringLiteral("The server's login request is for another key.");
     QTest::newRow("another key") << changed([](Login& r) { r.keyBlob = someKeyBlob(); })
                                  << QStringLiteral("The server's login request is for another key.");
     QTest::newRow("an algorithm of another kind of key")
@@ -496,6 +573,68 @@ void TestStagedSignIn::onlyLoginRequestsAreSigned() {
     QCOMPARE(run.signatures(), QJsonArray{QString()});
     QCOMPARE(run.flow->badSignatures, 1);
     QCOMPARE(run.statuses(), QStringList{refusal + QStringLiteral(" Nothing was signed.")});
+}
+
+// What OpenSSH's client asks its agent to sign when it signs in to OpenSSH's server, captured on the
+// way to a real agent, is signed when a server relays it.
+void TestStagedSignIn::openSshLoginRequestIsSigned() {
+    SshdHarness sshd;
+    QString error;
+    QVERIFY2(sshd.start(&error), qPrintable(error));
+    RealAgent agent;
+    error = agent.start(0);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    error = agent.addKeyFile(sshd.userKeyFile());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    RecordingAgent recorder(agent.socketPath());
+    QVERIFY(recorder.isListening());
+
+    QStringList args;
+    for (const QString& option : sshd.clientOptions())
+        args << (option == QLatin1String("IdentityAgent=none")
+                     ? QStringLiteral("IdentityAgent=%1").arg(recorder.socketPath())
+                     : option);
+    args << "-o"
+         << "BatchMode=yes"
+         << "-p" << QString::number(sshd.port()) << "-l" << sshd.user() << "--" << sshd.host() << "true";
+    QProcess ssh;
+    ssh.setProcessChannelMode(QProcess::MergedChannels);
+    QSignalSpy finished(&ssh, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+    ssh.start(QStringLiteral("ssh"), args);
+    QVERIFY(finished.wait(wait));
+    QVERIFY2(ssh.exitStatus() == QProcess::NormalExit && ssh.exitCode() == 0,
+             qPrintable(ssh.readAll() + sshd.serverLog()));
+
+    QByteArray keyBlob, data;
+    for (const QByteArray& request : recorder.requests()) {
+        if (request.startsWith(char(13))) {
+            QVERIFY2(data.isEmpty(), "more than one sign request");
+            const QByteArray blobField = request.mid(1);
+            const quint32 blobLength = qFromBigEndian<quint32>(blobField.constData());
+            keyBlob = blobField.mid(4, int(blobLength));
+            const QByteArray dataField = blobField.mid(4 + int(blobLength));
+            data = dataField.mid(4, int(qFromBigEndian<quint32>(dataField.constData())));
+        }
+    }
+    QVERIFY2(!data.isEmpty(), "ssh asked the agent to sign nothing");
+    // The capture is the host-bound form, which names the server's host key after the user's key.
+    QVERIFY2(data.contains("publickey-hostbound-v00@openssh.com"), data.toBase64().constData());
+    QFile userKey(sshd.userKeyFile() + QStringLiteral(".pub"));
+    QVERIFY(userKey.open(QIODevice::ReadOnly));
+    QCOMPARE(keyBlob.toBase64(), userKey.readAll().split(' ').value(1));
+
+    useAgent(agent.socketPath());
+    SshAuthFlow::Config config;
+    config.steps = QStringList{QStringLiteral("public-key"), QStringLiteral("password")};
+    config.acceptedKeys = {QString::fromLatin1(keyBlob.toBase64())};
+    config.signData = [data](const SshAuthFlow::LoginRequest&) { return data; };
+    Run run;
+    QVERIFY(run.start(config).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    QCOMPARE(run.flow->goodSignatures, 1);
+    QCOMPARE(run.failed->size(), 0);
+    QVERIFY2(run.statuses().value(0).startsWith(QStringLiteral("Signing in with the key")),
+             qPrintable(run.statuses().join('\n')));
 }
 
 // Which algorithms a key signs with, and the flags that ask the agent for them.

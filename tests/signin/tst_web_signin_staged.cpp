@@ -90,6 +90,7 @@ private slots:
     void init();
     void usernamePage();
     void loginSkipsUsernamePage();
+    void returnContinuesOnce();
     void configurationAnswer_data();
     void configurationAnswer();
     void serverSelection_data();
@@ -146,6 +147,44 @@ void TestWebSignInStaged::loginSkipsUsernamePage() {
     QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
     QCOMPARE(run.flow->firstRequests.value(0).value(QLatin1String("username")).toString(),
              QStringLiteral("bob"));
+}
+
+// Return in a field presses Continue, once: a second Return while the answer is on its way sends
+// nothing more and does not abort.
+void TestWebSignInStaged::returnContinuesOnce() {
+    Run run;
+    QVERIFY(run.start(passwordFlow()));
+    run.open(QVariantMap());
+    QSignalSpy rejected(run.dialog.data(), &QDialog::rejected);
+    // Focus moves as it would for the user.
+    QApplication::setActiveWindow(run.dialog.data());
+    QVERIFY(QTest::qWaitForWindowActive(run.dialog.data()));
+    auto* name = run.child<QLineEdit>("UsernameLineEdit");
+    QCOMPARE(run.page(), int(WebInitDialog::UsernamePage));
+    name->clear();
+    QTest::keyClicks(name, QStringLiteral("alice"));
+    QTest::keyClick(name, Qt::Key_Return);
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : run.dialog.data(),
+                    Qt::Key_Return);
+
+    auto* field = run.child<QLineEdit>("AnswerLineEdit");
+    QTRY_VERIFY_WITH_TIMEOUT(run.page() == WebInitDialog::AnswerPage && field->isEnabled(), wait);
+    QTest::keyClicks(field, QStringLiteral("secret"));
+    QTest::keyClick(field, Qt::Key_Return);
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : run.dialog.data(),
+                    Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(run.succeeded->size(), 1, wait);
+    QCOMPARE(run.failed->size(), 0);
+    QCOMPARE(rejected.size(), 0);
+    QCOMPARE(run.flow->firstRequests.size(), 1);
+    QCOMPARE(run.flow->firstRequests.value(0).value(QLatin1String("username")).toString(),
+             QStringLiteral("alice"));
+    QStringList passwords;
+    for (const QJsonObject& body : bodies(run.server, authPath)) {
+        if (body.contains(QLatin1String("password")))
+            passwords << body.value(QLatin1String("password")).toString();
+    }
+    QCOMPARE(passwords, QStringList{QStringLiteral("secret")});
 }
 
 void TestWebSignInStaged::configurationAnswer_data() {
