@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -89,6 +90,9 @@ void SessionModel::setShared(bool shared) {
         // A reply fetched for the other kind of list must not fill this one.
         m_pendingSessions.clear();
         m_pendingRequest = 0;
+        m_lastMerged = m_lastRequest;
+        m_pushesAtRequest.clear();
+        m_pushes.clear();
     }
     m_shared = shared;
 }
@@ -209,53 +213,96 @@ void SessionModel::fetch() {
     deleteWhenSettled(promise, this);
     const quint64 request = ++m_lastRequest;
     const bool shared = m_shared;
+    if (!shared)
+        m_pushesAtRequest.insert(request, m_pushCount);
     connect(promise, &RpcPromiseBase::succeeded, this,
             [this, promise, request, shared] { receiveSessions(promise->value, request, shared); });
+    connect(promise, &RpcPromiseBase::failed, this, [this, request] { forgetRequest(request); });
     m_settleTimer->start();
 }
 
 void SessionModel::receiveSessions(const SessionList& list, quint64 request, bool shared) {
-    // Older than what is shown, asked for before the latest push, or fetched for the other kind of
-    // list: it would undo newer news.
-    if (shared != m_shared || request <= m_lastMerged || request <= m_lastRequestBeforePush)
+    // Older than what is shown, or fetched for the other kind of list.
+    if (shared != m_shared || request <= m_lastMerged) {
+        forgetRequest(request);
         return;
+    }
     if (request == m_lastRequest && m_settleTimer->isActive()) {
         m_pendingSessions = list;
         m_pendingRequest = request;
         return;
     }
-    m_lastMerged = request;
-    m_pendingSessions.clear();
-    m_pendingRequest = 0;
-    mergeSessions(list);
+    mergeReply(list, request, shared);
 }
 
 void SessionModel::settle() {
     // Only a reply not yet merged; one still on its way is merged when it comes.
     if (m_pendingRequest == 0 || m_pendingRequest <= m_lastMerged)
         return;
-    m_lastMerged = m_pendingRequest;
-    const SessionList list = m_pendingSessions;
+    mergeReply(m_pendingSessions, m_pendingRequest, m_shared);
+}
+
+void SessionModel::mergeReply(const SessionList& list, quint64 request, bool shared) {
+    const SessionList reply = shared ? list : withPushesSince(list, m_pushesAtRequest.value(request));
+    m_lastMerged = request;
     m_pendingSessions.clear();
     m_pendingRequest = 0;
-    mergeSessions(list);
+    // Replies to this request and any before it will not be merged any more.
+    for (auto it = m_pushesAtRequest.begin(); it != m_pushesAtRequest.end();)
+        it = it.key() <= request ? m_pushesAtRequest.erase(it) : std::next(it);
+    dropOldPushes();
+    m_rowsShared = shared;
+    mergeSessions(reply);
+}
+
+void SessionModel::forgetRequest(quint64 request) {
+    if (m_pushesAtRequest.remove(request))
+        dropOldPushes();
+}
+
+SessionList SessionModel::withPushesSince(const SessionList& list, quint64 push) const {
+    QHash<QString, const Push*> later;
+    for (const Push& p : m_pushes)
+        if (p.number > push)
+            later.insert(p.session.id(), &p);
+    if (later.isEmpty())
+        return list;
+    SessionList merged;
+    merged.reserve(list.size() + later.size());
+    for (const Session& s : list)
+        if (!later.contains(s.id()))
+            merged.append(s);
+    for (const Push* p : qAsConst(later))
+        if (!p->deleted)
+            merged.append(p->session);
+    return merged;
+}
+
+void SessionModel::dropOldPushes() {
+    if (m_pushesAtRequest.isEmpty()) {
+        m_pushes.clear();
+        return;
+    }
+    quint64 oldest = m_pushCount;
+    for (quint64 count : qAsConst(m_pushesAtRequest))
+        oldest = qMin(oldest, count);
+    for (auto it = m_pushes.begin(); it != m_pushes.end();)
+        it = it->number <= oldest ? m_pushes.erase(it) : std::next(it);
+}
+
+void SessionModel::recordPush(const Session& session, bool deleted) {
+    ++m_pushCount;
+    // Kept only for a reply that may still come; otherwise the next reply is newer anyway.
+    if (!m_pushesAtRequest.isEmpty())
+        m_pushes.insert(session.id(), Push{m_pushCount, session, deleted});
 }
 
 void SessionModel::receivePushedList(const SessionList& list) {
     // The server re-sends the user's own list; it has no place among the shared sessions.
     if (m_shared)
         return;
-    supersedeReplies();
+    m_rowsShared = false;
     mergeSessions(list);
-}
-
-void SessionModel::supersedeReplies() {
-    // Replies to requests sent so far may predate this push; the next poll brings what they held.
-    m_lastRequestBeforePush = m_lastRequest;
-    if (m_pendingRequest != 0 && m_pendingRequest <= m_lastRequestBeforePush) {
-        m_pendingSessions.clear();
-        m_pendingRequest = 0;
-    }
 }
 
 int SessionModel::addedAndRemoved(const SessionList& incoming) const {
@@ -399,14 +446,19 @@ bool SessionModel::notifyChangedColumns(const Session& before, const Session& af
 }
 
 void SessionModel::pushed() {
-    m_pollTimer->setInterval(pollIntervalAfterPush);
-    m_pollTimer->start();
-    supersedeReplies();
+    // A server that pushes is polled less often. Only the change of interval restarts a running
+    // timer: a steady stream of pushes must not put the next poll off for ever, and a model not
+    // yet started stays idle so that starting it still fetches at once.
+    if (m_pollTimer->interval() != pollIntervalAfterPush)
+        m_pollTimer->setInterval(pollIntervalAfterPush);
 }
 
 void SessionModel::updateSession(const Session& session) {
     pushed();
     if (session.id().isEmpty())
+        return;
+    recordPush(session, false);
+    if (m_rowsShared)
         return;
     auto it = std::lower_bound(m_rows.begin(), m_rows.end(), session, idLess);
     const int r = int(it - m_rows.begin());
@@ -429,6 +481,9 @@ void SessionModel::updateSession(const Session& session) {
 void SessionModel::removeSession(const Session& session) {
     pushed();
     if (session.id().isEmpty())
+        return;
+    recordPush(session, true);
+    if (m_rowsShared)
         return;
     const QModelIndex found = indexOfSession(session.id());
     if (!found.isValid()) {

@@ -3,6 +3,7 @@
 #include "sessions/Session.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QSharedPointer>
 #include <QPair>
 #include <QStringList>
@@ -67,8 +68,13 @@ private:
     void fetch();
     void receiveSessions(const SessionList& list, quint64 request, bool shared);
     void settle();
+    void mergeReply(const SessionList& list, quint64 request, bool shared);
+    void forgetRequest(quint64 request);
     void pushed();
-    void supersedeReplies();
+    void recordPush(const Session& session, bool deleted);
+    // The list with every change pushed after the given push number laid over it.
+    SessionList withPushesSince(const SessionList& list, quint64 push) const;
+    void dropOldPushes();
     void receivePushedList(const SessionList& list);
     // Without ranges each refreshed cell is told at once; with them (one first/last row pair per
     // column) the rows are only recorded, to be told in one signal per column.
@@ -94,11 +100,25 @@ private:
     QTimer* m_settleTimer = nullptr;
     bool m_shared = false;
 
-    // Requests are numbered; a reply is merged only while no newer one has been merged.
+    // Requests are numbered; a reply is merged only while no newer one has been merged, and a
+    // switch of lists counts as a merge of everything asked for before it.
     quint64 m_lastRequest = 0;
     quint64 m_pendingRequest = 0; // 0: nothing pending
     quint64 m_lastMerged = 0;
-    // The latest request sent before the latest push: replies up to it may undo that push.
-    quint64 m_lastRequestBeforePush = 0;
+    // Whether the rows hold the shared list: until the own list comes back after a switch, the
+    // own pushes are kept for it but not shown among the shared sessions.
+    bool m_rowsShared = false;
+
+    // A reply may be overtaken by pushes the server sent after it made the list. Pushes are
+    // numbered; each own-list request still unanswered notes the count when it was sent, and the
+    // latest push per id is kept while some such request may need it laid over its reply.
+    struct Push {
+        quint64 number = 0;
+        Session session;
+        bool deleted = false;
+    };
+    quint64 m_pushCount = 0;
+    QHash<quint64, quint64> m_pushesAtRequest;
+    QHash<QString, Push> m_pushes;
     QDateTime m_now;
 };

@@ -5,6 +5,7 @@
 #include "sessions/SessionTexts.h"
 
 #include <QAbstractItemModelTester>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QSignalSpy>
 #include <QTest>
@@ -28,6 +29,11 @@ SessionList sessionsOf(const QJsonArray& array) {
     for (const QJsonValue& v : array)
         list.append(Session::fromJson(v.toObject()));
     return list;
+}
+
+// Own-list replies the instance has received so far, as its log tells them.
+int listReplies(const RpcInstance& rpc) {
+    return rpc.log().filter(QStringLiteral("/v3/api/session/list\" succeeded")).size();
 }
 
 QStringList rowsOf(const SessionModel& model) {
@@ -102,8 +108,9 @@ private slots:
     void settleAgainstTheServersDelay_data();
     void settleAgainstTheServersDelay();
     void replySlowerThanTheNextPoll();
-    void replyAskedBeforeAPush_data();
-    void replyAskedBeforeAPush();
+    void replyOvertakenByPushes_data();
+    void replyOvertakenByPushes();
+    void pushesKeepComing();
     void pushes();
     void pushesWhileShared();
     void refusedRenameStaysUntilTheNextMerge();
@@ -322,43 +329,150 @@ void TestSessionModel::replySlowerThanTheNextPoll() {
     QCOMPARE(recorder.events.filter(QStringLiteral("removed")), QStringList());
 }
 
-void TestSessionModel::replyAskedBeforeAPush_data() {
+// How the rows stand when the list is asked for that the pushes overtake.
+enum class Start { Complete, Empty, PushedFirst, Shared };
+Q_DECLARE_METATYPE(Start)
+
+void TestSessionModel::replyOvertakenByPushes_data() {
+    QTest::addColumn<Start>("start");
+    QTest::addColumn<QJsonArray>("listed"); // what the server lists when asked
     QTest::addColumn<int>("delay");
-    QTest::newRow("reply held back by the settle timer") << 0;
-    QTest::newRow("reply after the settle timer") << 800;
+    QTest::addColumn<QJsonArray>("pushes"); // [type, session] pairs
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QString>("warning");
+
+    const QJsonArray listed{session("a", "xterm", 1), session("b"), session("c"), session("z")};
+    const QJsonArray changes{"update", session("a", "top", 3), "update", session("d"), "delete", session("b")};
+    const QStringList changed{"a:top", "c:xterm", "d:xterm", "z:xterm"};
+    QTest::newRow("rows complete, reply held by the settle timer")
+        << Start::Complete << listed << 0 << changes << changed << QString();
+    QTest::newRow("rows complete, reply after the settle timer")
+        << Start::Complete << listed << 800 << changes << changed << QString();
+    QTest::newRow("first list") << Start::Empty << listed << 800 << QJsonArray{"update", session("z", "top")}
+                                << QStringList{"a:xterm", "b:xterm", "c:xterm", "z:top"} << QString();
+    QTest::newRow("first list, deletion of an id nobody knows")
+        << Start::Empty << listed << 800 << QJsonArray{"delete", session("q")}
+        << QStringList{"a:xterm", "b:xterm", "c:xterm", "z:xterm"}
+        << QStringLiteral("Attempted delete of unknown session q");
+    // The list is made after the push and holds its change.
+    QJsonArray afterPush = listed;
+    afterPush.replace(3, session("z", "top"));
+    QTest::newRow("push before the updating starts")
+        << Start::PushedFirst << afterPush << 800 << QJsonArray{"update", session("z", "top")}
+        << QStringList{"a:xterm", "b:xterm", "c:xterm", "z:top"} << QString();
+    QTest::newRow("back from the shared list")
+        << Start::Shared << listed << 800 << QJsonArray{"update", session("d")}
+        << QStringList{"a:xterm", "b:xterm", "c:xterm", "d:xterm", "z:xterm"} << QString();
 }
 
-void TestSessionModel::replyAskedBeforeAPush() {
+// The server pushes changes while a list it answered before them is on its way: the list still
+// reaches the rows, and the pushes stay on top of it.
+void TestSessionModel::replyOvertakenByPushes() {
+    QFETCH(Start, start);
+    QFETCH(QJsonArray, listed);
     QFETCH(int, delay);
+    QFETCH(QJsonArray, pushes);
+    QFETCH(QStringList, rows);
+    QFETCH(QString, warning);
     WebPeer peer;
     QVERIFY(peer.start());
-    const QJsonArray listed{session("a", "xterm", 1), session("b")};
     peer.routes.setOwn(listed);
+    peer.routes.setShared(QJsonArray{session("x", "vi"), session("y", "vi")}, true);
+    // Signed in before the page exists, as the program does; the stream's first list goes nowhere.
+    QSignalSpy pushedLists(peer.rpc.data(), &RpcInstance::sessionsUpdated);
+    QVERIFY(peer.signIn());
+    QTRY_COMPARE_WITH_TIMEOUT(pushedLists.size(), 1, wait);
+
     SessionModel model(columns, peer.rpc, nullptr);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    model.startUpdating();
-    QTRY_COMPARE_WITH_TIMEOUT(rowsOf(model), (QStringList{"a:xterm", "b:xterm"}), wait);
+    if (start == Start::Complete) {
+        model.startUpdating();
+        QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), 4, wait);
+    } else if (start == Start::Shared) {
+        model.setShared(true);
+        model.startUpdating();
+        QTRY_COMPARE_WITH_TIMEOUT(rowsOf(model), (QStringList{"x:vi", "y:vi"}), wait);
+    }
     QTRY_VERIFY_WITH_TIMEOUT(!model.settleTimer()->isActive(), wait);
+    const int replies = listReplies(*peer.rpc);
 
-    // A poll, and 100 ms later the server pushes three changes that its reply does not know.
+    QSignalSpy updates(peer.rpc.data(), &RpcInstance::sessionUpdated);
+    QSignalSpy deletions(peer.rpc.data(), &RpcInstance::sessionDeleted);
+    if (!warning.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
+    const auto push = [&] {
+        for (int i = 0; i + 1 < pushes.size(); i += 2)
+            peer.server.pushEvent(pushes.at(i).toString(), pushes.at(i + 1).toObject());
+        QTRY_COMPARE_WITH_TIMEOUT(updates.size() + deletions.size(), pushes.size() / 2, wait);
+    };
+    if (start == Start::PushedFirst)
+        push();
+
     peer.routes.setListDelay(delay);
-    model.forceUpdate();
-    QTRY_COMPARE_WITH_TIMEOUT(peer.routes.listRequests(), 2, wait);
-    QTest::qWait(100);
-    emit peer.rpc->sessionUpdated(Session::fromJson(session("a", "xterm", 3)));
-    emit peer.rpc->sessionUpdated(Session::fromJson(session("c")));
-    emit peer.rpc->sessionDeleted(Session::fromJson(session("b")));
-    const QStringList pushed{"a:xterm", "c:xterm"};
-    QCOMPARE(rowsOf(model), pushed);
-    QTest::qWait(delay + 1000);
-    QCOMPARE(rowsOf(model), pushed);
-    QCOMPARE(model.sessions().at(0).clientCount(), 3);
+    const int requests = peer.routes.listRequests();
+    if (start == Start::Complete) {
+        model.forceUpdate();
+    } else if (start == Start::Shared) {
+        model.setShared(false);
+        model.forceUpdate();
+    } else {
+        model.startUpdating();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(peer.routes.listRequests(), requests + 1, wait);
+    if (start != Start::PushedFirst)
+        push();
 
-    // A poll asked for after the pushes is merged as usual.
-    peer.routes.setListDelay(0);
-    model.forceUpdate();
-    QTRY_COMPARE_WITH_TIMEOUT(rowsOf(model), (QStringList{"a:xterm", "b:xterm"}), wait);
-    QCOMPARE(model.sessions().at(0).clientCount(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(listReplies(*peer.rpc), replies + 1, wait);
+    QTRY_VERIFY_WITH_TIMEOUT(!model.settleTimer()->isActive(), wait);
+    QCOMPARE(rowsOf(model), rows);
+    if (start == Start::Complete)
+        QCOMPARE(model.sessions().at(0).clientCount(), 3);
+}
+
+// A push a second while the first list is on its way: the list still reaches the rows, and the
+// poll that the first push put off is not put off again by each later one.
+void TestSessionModel::pushesKeepComing() {
+    WebPeer peer;
+    QVERIFY(peer.start());
+    peer.routes.setOwn(QJsonArray{session("a"), session("b"), session("c")});
+    QSignalSpy pushedLists(peer.rpc.data(), &RpcInstance::sessionsUpdated);
+    QVERIFY(peer.signIn());
+    QTRY_COMPARE_WITH_TIMEOUT(pushedLists.size(), 1, wait);
+    SessionModel model(columns, peer.rpc, nullptr);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const int listed = listReplies(*peer.rpc);
+
+    peer.routes.setListDelay(2500);
+    const int requests = peer.routes.listRequests();
+    model.startUpdating();
+    QTRY_COMPARE_WITH_TIMEOUT(peer.routes.listRequests(), requests + 1, wait);
+    QStringList pushed;
+    QElapsedTimer sinceFirstPush;
+    int firstRemaining = 0;
+    for (int i = 0; i < 5; ++i) {
+        if (i > 0)
+            QTest::qWait(1000);
+        const QString id = QStringLiteral("p%1").arg(i);
+        pushed.append(id + QStringLiteral(":xterm"));
+        peer.server.pushEvent("update", session(id));
+        QTRY_VERIFY_WITH_TIMEOUT(model.indexOfSession(id).isValid(), wait);
+        if (i == 0) {
+            QCOMPARE(model.pollTimer()->interval(), SessionModel::pollIntervalAfterPush);
+            firstRemaining = model.pollTimer()->remainingTime();
+            sinceFirstPush.start();
+        }
+    }
+    // The timer counts in whole seconds at this length: a second's leeway either way.
+    const int remaining = model.pollTimer()->remainingTime();
+    QVERIFY2(remaining <= firstRemaining - int(sinceFirstPush.elapsed()) + 1500,
+             qPrintable(QStringLiteral("next poll in %1 ms, %2 ms after the first push, which left %3 ms")
+                            .arg(remaining)
+                            .arg(sinceFirstPush.elapsed())
+                            .arg(firstRemaining)));
+
+    QTRY_COMPARE_WITH_TIMEOUT(listReplies(*peer.rpc), listed + 1, wait);
+    QTRY_VERIFY_WITH_TIMEOUT(!model.settleTimer()->isActive(), wait);
+    QCOMPARE(rowsOf(model), QStringList({"a:xterm", "b:xterm", "c:xterm"}) + pushed);
 }
 
 void TestSessionModel::pushes() {

@@ -9,6 +9,7 @@
 #include <QAbstractItemModelTester>
 #include <QJsonArray>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -27,6 +28,13 @@ QJsonObject session(const QString& id) {
     return QJsonObject{{"id", id}, {"command", "xterm"}};
 }
 
+// List replies, own or shared, that the instance has received or seen fail, as its log tells them.
+int settledLists(const RpcInstance& rpc) {
+    const QStringList lines = rpc.log();
+    return lines.filter(QRegularExpression(QStringLiteral("/v3/api/session/list(-shared)?\" (succeeded|failed)")))
+        .size();
+}
+
 QStringList idsOf(const SessionModel& model) {
     QStringList ids;
     for (const Session& s : model.sessions())
@@ -42,6 +50,8 @@ private slots:
     void initTestCase();
     void init();
     void modelFollowsListsAndNotifications();
+    void listsOvertakenByNotifications_data();
+    void listsOvertakenByNotifications();
     void screenshots();
 
 private:
@@ -107,6 +117,74 @@ void TestSessionModelsSsh::modelFollowsListsAndNotifications() {
     QVERIFY(model.setData(model.index(0, 0), QStringLiteral("Shared")));
     QTRY_COMPARE_WITH_TIMEOUT(deleted.size(), 2, SshRpcFixture::timeoutMs);
     QCOMPARE(idsOf(model), QStringList{"x"});
+}
+
+// How the page asks for lists in a case.
+enum class Asking { Start, StartAndForce, SharedThenOwn };
+Q_DECLARE_METATYPE(Asking)
+
+void TestSessionModelsSsh::listsOvertakenByNotifications_data() {
+    QTest::addColumn<QJsonObject>("methods");
+    QTest::addColumn<Asking>("asking");
+    QTest::addColumn<int>("lists");
+    QTest::addColumn<QStringList>("ids");
+    QTest::addColumn<QString>("warning");
+
+    const QString list = QStringLiteral("/v3/api/session/list");
+    const QJsonArray ab{session("a"), session("b")};
+    // Each list answer comes behind notifications the server sent after it had made the list.
+    QTest::newRow("first list")
+        << QJsonObject{{list, QJsonObject{{"before", QJsonArray{notification("session-update", "z"),
+                                                                notification("session-delete", "b")}},
+                                          {"result", QJsonArray{session("a"), session("b"), session("c")}}}}}
+        << Asking::Start << 1 << QStringList{"a", "c", "z"}
+        << QStringLiteral("Attempted delete of unknown session b");
+    QTest::newRow("two lists in flight")
+        << QJsonObject{{list, QJsonArray{QJsonObject{{"before", QJsonArray{notification("session-update", "z")}},
+                                                     {"result", ab}},
+                                         QJsonObject{{"result", ab}}}}}
+        << Asking::StartAndForce << 2 << QStringList{"a", "b", "z"} << QString();
+    QTest::newRow("the later of two lists fails")
+        << QJsonObject{{list, QJsonArray{QJsonObject{{"delayMs", 1000}, {"result", ab}},
+                                         QJsonObject{{"before", QJsonArray{notification("session-update", "z")}},
+                                                     {"error", QJsonObject{{"name", "busy"}, {"message", "Busy"}}}}}}}
+        << Asking::StartAndForce << 2 << QStringList{"a", "b", "z"} << QString();
+    QTest::newRow("back from the shared list")
+        << QJsonObject{{list, QJsonObject{{"before", QJsonArray{notification("session-update", "z")}},
+                                          {"result", QJsonArray{session("a")}}}},
+                       {"/v3/api/session/list-shared", QJsonObject{{"result", QJsonArray{session("x")}}}}}
+        << Asking::SharedThenOwn << 2 << QStringList{"a", "z"} << QString();
+}
+
+// The server lists its sessions and then notifies changes that the list does not hold, but the
+// notifications arrive first: the list still fills the rows, under the changes.
+void TestSessionModelsSsh::listsOvertakenByNotifications() {
+    QFETCH(QJsonObject, methods);
+    QFETCH(Asking, asking);
+    QFETCH(int, lists);
+    QFETCH(QStringList, ids);
+    QFETCH(QString, warning);
+    const QSharedPointer<RpcInstance> rpc = connected(QJsonObject{{"methods", methods}});
+    QVERIFY(rpc);
+    SessionModel model(columns, rpc, nullptr);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    if (!warning.isEmpty())
+        QTest::ignoreMessage(QtWarningMsg, qPrintable(warning));
+    if (asking == Asking::SharedThenOwn) {
+        model.setShared(true);
+        model.startUpdating();
+        QTRY_COMPARE_WITH_TIMEOUT(idsOf(model), QStringList{"x"}, SshRpcFixture::timeoutMs);
+        model.setShared(false);
+        model.forceUpdate();
+    } else {
+        model.startUpdating();
+        if (asking == Asking::StartAndForce)
+            model.forceUpdate();
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(settledLists(*rpc), lists, SshRpcFixture::timeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!model.settleTimer()->isActive(), SshRpcFixture::timeoutMs);
+    QCOMPARE(idsOf(model), ids);
+    QCOMPARE(model.sessions().constLast().command(), QStringLiteral("top"));
 }
 
 void TestSessionModelsSsh::screenshots() {
