@@ -161,9 +161,12 @@ void ScreenShotCache::refresh() {
     const QStringList ids = m_entries.keys();
     QStringList evicted;
     for (const QString& id : ids) {
-        const Entry& entry = m_entries[id];
-        // A card on screen is painted again with every new picture; one not painted for a while
-        // has been scrolled away (or its server keeps failing), and goes.
+        Entry& entry = m_entries[id];
+        // A failed or slow refresh repaints nothing, so a card on screen may go unpainted for long;
+        // it keeps its picture. One neither painted nor on screen for a while has been scrolled
+        // away, and goes.
+        if (entry.painted.addMSecs(m_paintedAge) < now && m_onScreen && m_onScreen(id))
+            entry.painted = now;
         if (entry.painted.addMSecs(m_paintedAge) < now) {
             m_loader->cancel(id);
             m_entries.remove(id);

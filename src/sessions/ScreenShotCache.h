@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <QWeakPointer>
 
+#include <functional>
+
 class QTimer;
 class RpcInstance;
 
@@ -57,9 +59,9 @@ private:
 };
 
 // One picture per session id, refreshed when it is older than the refresh age. Only cards that are
-// painted are kept: an entry not painted for the painted age goes, and beyond maxEntries the one
-// painted longest ago goes, so that scrolling through thousands of sessions holds and asks for no
-// more than the cards on screen and the last few pages.
+// painted or on screen are kept: an entry neither painted nor on screen for the painted age goes,
+// and beyond maxEntries the one painted longest ago goes, so that scrolling through thousands of
+// sessions holds and asks for no more than the cards on screen and the last few pages.
 class ScreenShotCache : public QObject {
     Q_OBJECT
 public:
@@ -92,6 +94,9 @@ public:
     QTimer* refreshTimer() const { return m_refreshTimer; }
     void setRefreshAge(int ms) { m_refreshAge = ms; }
     void setPaintedAge(int ms) { m_paintedAge = ms; }
+    // Whether a session's card is in the view's viewport now. The view repaints a card only when
+    // something about it changes, so one on screen counts as painted whatever its refreshes do.
+    void setOnScreen(std::function<bool(const QString&)> onScreen) { m_onScreen = std::move(onScreen); }
 
 signals:
     void updatedScreenShot(QString sessionId);
@@ -108,6 +113,7 @@ private:
     int m_refreshAge = refreshAge;
     int m_paintedAge = paintedAge;
     quint64 m_paintOrder = 0;
+    std::function<bool(const QString&)> m_onScreen;
     // The cards of the latest paint pass go to the front of the loader's queue, in paint order.
     QElapsedTimer m_lastPaint;
     int m_paintedInPass = 0;

@@ -153,6 +153,7 @@ SessionListWidget::SessionListWidget(QSharedPointer<RpcInstance> rpc, QSharedPoi
 
     buildViews();
     layout->addWidget(m_pages, 1, 0);
+    m_screenShots->setOnScreen([this](const QString& id) { return gridCardOnScreen(id); });
 
     connect(m_model, &SessionModel::sessionsUpdated, this, [this] {
         m_listProxy->sort(m_listProxy->sortColumn(), m_listProxy->sortOrder());
@@ -462,10 +463,19 @@ SessionListWidget::~SessionListWidget() {
     logout();
     // The fields go before the child widgets and models do: nothing of theirs may call back here.
     m_destroying = true;
+    // The cache may outlive the page.
+    m_screenShots->setOnScreen({});
     const QList<QObject*> senders{m_list->selectionModel(), m_grid->selectionModel(), m_model,
                                   m_pages, m_shared, m_list->horizontalHeader(), m_screenShots.data()};
     for (QObject* sender : senders)
         QObject::disconnect(sender, nullptr, this, nullptr);
+}
+
+bool SessionListWidget::gridCardOnScreen(const QString& id) const {
+    if (!m_grid->isVisible())
+        return false;
+    const QModelIndex index = m_gridProxy->mapFromSource(m_model->indexOfSession(id));
+    return index.isValid() && m_grid->visualRect(index).intersects(m_grid->viewport()->rect());
 }
 
 void SessionListWidget::logout() {

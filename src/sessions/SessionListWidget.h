@@ -117,6 +117,8 @@ private:
     void buildRowButtons();
     void placeListButtons(int row);
     void placeGridButtons(int row);
+    // Whether the session's card is shown in the grid's viewport, even partly.
+    bool gridCardOnScreen(const QString& id) const;
     void selectFirstListRow();
     // Show a page without checking its View menu action; remember: write the choice to the settings.
     void switchToList(bool remember = true);

@@ -59,7 +59,6 @@ private slots:
     void removedWhileOutstanding();
     void clearKeepsCountingOutstandingLoads();
     void scrollingThroughThousandsKeepsTheLastCards();
-    void onlyPaintedCardsStayAndRefresh();
 };
 
 void TestScreenShotCache::pacing() {
@@ -261,39 +260,6 @@ void TestScreenShotCache::scrollingThroughThousandsKeepsTheLastCards() {
         cache.screenShot(id);
     queue = cache.loader()->queue();
     QCOMPARE(sorted(queue.mid(0, screen.size())), sorted(screen));
-}
-
-void TestScreenShotCache::onlyPaintedCardsStayAndRefresh() {
-    WebPeer peer;
-    QVERIFY(peer.start());
-    ScreenShotCache cache(peer.rpc);
-    cache.refreshTimer()->setInterval(50);
-    cache.loader()->pacingTimer()->setInterval(20);
-    QSignalSpy updated(&cache, &ScreenShotCache::updatedScreenShot);
-    cache.screenShot("shown");
-    cache.screenShot("gone");
-    QTRY_COMPARE_WITH_TIMEOUT(updated.size(), 2, wait);
-    cache.setRefreshAge(200);
-    cache.setPaintedAge(1000);
-
-    bool toldGone = false;
-    connect(&cache, &ScreenShotCache::updatedScreenShot, this, [&cache, &toldGone](const QString& id) {
-        toldGone = toldGone || (id == QLatin1String("gone") && !cache.contains(id));
-    });
-    // "shown" stays on screen and is painted again and again; "gone" was scrolled away.
-    QTimer paint;
-    connect(&paint, &QTimer::timeout, this, [&cache] { cache.screenShot("shown"); });
-    paint.start(100);
-    QTRY_VERIFY_WITH_TIMEOUT(!cache.contains("gone"), wait);
-    QVERIFY(cache.contains("shown"));
-    // Its cell is told, so that a card still on screen asks again when repainted.
-    QVERIFY(toldGone);
-    const int goneRequests = peer.routes.screenshotRequests().count("gone");
-    const int shownRequests = peer.routes.screenshotRequests().count("shown");
-    QTest::qWait(1500);
-    QCOMPARE(peer.routes.screenshotRequests().count("gone"), goneRequests);
-    QVERIFY(peer.routes.screenshotRequests().count("shown") > shownRequests);
-    QVERIFY(cache.contains("shown"));
 }
 
 QTEST_MAIN(TestScreenShotCache)

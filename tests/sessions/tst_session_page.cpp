@@ -11,9 +11,11 @@
 #include "sessions/SessionDialogs.h"
 #include "sessions/SessionListWidget.h"
 #include "sessions/SessionModel.h"
+#include "sessions/SessionViewer.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QBackingStore>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QImage>
@@ -24,6 +26,7 @@
 #include <QMessageBox>
 #include <QPaintEvent>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSortFilterProxyModel>
@@ -31,6 +34,7 @@
 #include <QTemporaryDir>
 #include <QTableWidget>
 #include <QTest>
+#include <QElapsedTimer>
 
 using HttpsPeer::Response;
 using HttpsPeer::Server;
@@ -149,6 +153,71 @@ struct PageUnderTest {
     }
 };
 
+// The grid's index of a session.
+QModelIndex cellOf(const SessionListWidget* page, const QString& id) {
+    return static_cast<QSortFilterProxyModel*>(page->gridView()->model())
+        ->mapFromSource(page->model()->indexOfSession(id));
+}
+
+// What the window shows of each repaint of a card's screenshot, read from the window's backing
+// store after the repaint, so that looking paints nothing: its picture (the test server's dark
+// blue), the blank card (white), or nothing of it (scrolled away).
+class CardWatch : public QObject {
+public:
+    enum Shown { Picture, Blank, Other };
+
+    CardWatch(const SessionListWidget* page, const QString& id)
+        : page(page)
+        , grid(page->gridView())
+        , delegate(page->delegate())
+        , id(id) {
+        grid->viewport()->installEventFilter(this);
+    }
+
+    // The card's screenshot area in viewport coordinates; empty while the card has no cell.
+    QRect shotRect() const {
+        const QModelIndex index = cellOf(page, id);
+        if (!index.isValid())
+            return QRect();
+        return delegate->templateViewer()->screenshotRect().translated(grid->visualRect(index).topLeft());
+    }
+
+    Shown shown() const {
+        QBackingStore* store = grid->window()->backingStore();
+        const QRect rect = shotRect();
+        if (!store || rect.isEmpty() || store->paintDevice()->devType() != QInternal::Image)
+            return Other;
+        const QImage& pixels = *static_cast<const QImage*>(store->paintDevice());
+        // Left of the camera icon and below the band over a selected card.
+        const QPoint at = grid->viewport()->mapTo(grid->window(),
+                                                  rect.topLeft() + QPoint(4, SessionDelegate::bandHeight + 10));
+        if (!pixels.rect().contains(at))
+            return Other;
+        const QColor color = pixels.pixelColor(at);
+        if (color == QColor(Qt::white))
+            return Blank;
+        return color.blue() > 100 && color.red() < 40 && color.green() < 40 ? Picture : Other;
+    }
+
+    // What each repaint that covered the card showed, oldest first.
+    QList<Shown> repaints;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint &&
+            static_cast<QPaintEvent*>(event)->region().intersects(shotRect()))
+            // Looked at once the window's repaint is done.
+            QMetaObject::invokeMethod(this, [this] { repaints << shown(); }, Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    const SessionListWidget* page;
+    QListView* grid;
+    SessionDelegate* delegate;
+    QString id;
+};
+
 } // namespace
 
 class TestSessionPage : public QObject {
@@ -166,6 +235,9 @@ private slots:
     void gridButtonsFollowTheDelegate();
     void editButtonsEditTheName();
     void newScreenshotRepaintsItsCell();
+    void cardOnScreenKeepsItsPicture_data();
+    void cardOnScreenKeepsItsPicture();
+    void cardsScrolledAwayAreDropped();
     void listButtonsAndPlainNames();
     void sharedModeHidesEditAndClose();
     void newSessionDialogIsRaised();
@@ -392,6 +464,109 @@ void TestSessionPage::newScreenshotRepaintsItsCell() {
         return false;
     };
     QTRY_VERIFY_WITH_TIMEOUT(cellRepainted(), wait);
+}
+
+void TestSessionPage::cardOnScreenKeepsItsPicture_data() {
+    QTest::addColumn<int>("shot");
+    QTest::addColumn<int>("delay");
+    QTest::newRow("refresh fails") << int(SessionRoutes::Missing) << 0;
+    QTest::newRow("answer is no picture") << int(SessionRoutes::NotAnImage) << 0;
+    QTest::newRow("slow answers") << int(SessionRoutes::Labelled) << 700;
+}
+
+void TestSessionPage::cardOnScreenKeepsItsPicture() {
+    QFETCH(int, shot);
+    QFETCH(int, delay);
+    PageUnderTest t;
+    QVERIFY(t.start(twoSessions));
+    t.page->showGridPage();
+    QVERIFY(t.show());
+    const QSharedPointer<ScreenShotCache> cache = t.page->screenShotCache();
+    CardWatch watch(t.page.data(), QStringLiteral("s1"));
+    CardWatch other(t.page.data(), QStringLiteral("s2"));
+    QTRY_VERIFY_WITH_TIMEOUT(watch.shown() == CardWatch::Picture && other.shown() == CardWatch::Picture, wait);
+    QTRY_VERIFY_WITH_TIMEOUT(watch.repaints.contains(CardWatch::Picture), wait);
+
+    // From now on s1's refreshes go wrong or take long; s2's keep coming back at once, so the
+    // grid repaints s2's card and not s1's. Nothing else on the page repaints the grid meanwhile.
+    t.routes.setShot(QStringLiteral("s1"), SessionRoutes::Shot(shot), delay);
+    const int paintedAge = 400;
+    cache->refreshTimer()->setInterval(50);
+    cache->setRefreshAge(100);
+    cache->setPaintedAge(paintedAge);
+    watch.repaints.clear();
+    const int before = t.routes.screenshotRequests().count(QStringLiteral("s1"));
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(t.routes.screenshotRequests().count(QStringLiteral("s1")) >= before + 3 &&
+                                 clock.elapsed() > 3 * paintedAge,
+                             wait);
+    QVERIFY2(!watch.repaints.contains(CardWatch::Blank), "the card on screen lost its picture");
+    QVERIFY(cache->contains(QStringLiteral("s1")));
+    if (shot != SessionRoutes::Labelled)
+        QVERIFY(!t.rpc->log().filter(QStringLiteral("Failed to get a screen shot for session s1: ")).isEmpty());
+
+    // A repaint of the whole grid, as a resize brings, still shows both pictures: a failed
+    // refresh kept the old one.
+    watch.repaints.clear();
+    other.repaints.clear();
+    t.page->resize(t.page->width() + 10, t.page->height());
+    QTRY_VERIFY_WITH_TIMEOUT(!watch.repaints.isEmpty() && !other.repaints.isEmpty(), wait);
+    QCOMPARE(watch.repaints.last(), CardWatch::Picture);
+    QCOMPARE(other.repaints.last(), CardWatch::Picture);
+}
+
+void TestSessionPage::cardsScrolledAwayAreDropped() {
+    PageUnderTest t;
+    QJsonArray many;
+    for (int i = 0; i < 40; ++i)
+        many.append(session(QStringLiteral("m%1").arg(i, 2, 10, QLatin1Char('0')), QStringLiteral("Card %1").arg(i),
+                            QStringLiteral("2026-01-01T10:%1:00Z").arg(i, 2, 10, QLatin1Char('0'))));
+    QVERIFY(t.start(many));
+    t.page->showGridPage();
+    QVERIFY(t.show());
+    QListView* grid = gridOf(t.page.data());
+    const QSharedPointer<ScreenShotCache> cache = t.page->screenShotCache();
+    const auto idAt = [grid](int row) {
+        return grid->model()->index(row, 0).data(SessionModel::SessionRole).value<Session>().id();
+    };
+    const auto onScreen = [grid](int row) {
+        return grid->visualRect(grid->model()->index(row, 0)).intersects(grid->viewport()->rect());
+    };
+    const QString top = idAt(0);
+    const QString bottom = idAt(many.size() - 1);
+    // The user starts at the top.
+    grid->verticalScrollBar()->setValue(0);
+    CardWatch topCard(t.page.data(), top);
+    QTRY_COMPARE_WITH_TIMEOUT(topCard.shown(), CardWatch::Picture, wait);
+    QVERIFY(!onScreen(many.size() - 1));
+
+    // Scrolled to the end: the first cards leave the viewport, the last ones come in and load.
+    grid->verticalScrollBar()->setValue(grid->verticalScrollBar()->maximum());
+    QVERIFY(!onScreen(0));
+    QVERIFY(onScreen(many.size() - 1));
+    CardWatch bottomCard(t.page.data(), bottom);
+    QTRY_COMPARE_WITH_TIMEOUT(bottomCard.shown(), CardWatch::Picture, wait);
+    bottomCard.repaints.clear();
+
+    const int paintedAge = 400;
+    cache->refreshTimer()->setInterval(50);
+    cache->loader()->pacingTimer()->setInterval(20);
+    cache->setRefreshAge(100);
+    cache->setPaintedAge(paintedAge);
+    // The card scrolled away goes and is not asked for again; the one on screen stays and refreshes.
+    QTRY_VERIFY_WITH_TIMEOUT(!cache->contains(top), wait);
+    const int topRequests = t.routes.screenshotRequests().count(top);
+    const int bottomRequests = t.routes.screenshotRequests().count(bottom);
+    QTest::qWait(3 * paintedAge);
+    QCOMPARE(t.routes.screenshotRequests().count(top), topRequests);
+    QVERIFY(t.routes.screenshotRequests().count(bottom) > bottomRequests);
+    QVERIFY(cache->contains(bottom));
+    QVERIFY(!bottomCard.repaints.isEmpty());
+    QVERIFY(!bottomCard.repaints.contains(CardWatch::Blank));
+    for (int row = 0; row < grid->model()->rowCount(); ++row)
+        if (!onScreen(row))
+            QVERIFY2(!cache->contains(idAt(row)), qPrintable(idAt(row)));
 }
 
 void TestSessionPage::listButtonsAndPlainNames() {
