@@ -463,7 +463,7 @@ void TestBookmarkModel::overlappingChangesOfOneBookmark() {
                               wait);
     if (reload) {
         // The refresh asks for the list once the second answer is in, before the first one.
-        QTRY_COMPARE_WITH_TIMEOUT(answered(*m_peer->rpc, secondOperation), 1, wait);
+        QTRY_VERIFY_WITH_TIMEOUT(answered(*m_peer->rpc, secondOperation) >= 1, wait);
         routes.user.append(entry("y", "Y"));
         model->fetch();
         QTRY_VERIFY_WITH_TIMEOUT(rowOf(*model, "y") >= 0, wait);
@@ -526,13 +526,14 @@ void TestBookmarkModel::laterChangeRefused() {
         deleting ? "Failed to delete a bookmark: Not allowed" : "Failed to edit a bookmark: Not allowed";
     QTRY_VERIFY_WITH_TIMEOUT(m_peer->rpc->log().contains(failure), wait);
     // The list fetched after the refusal is merged.
-    QTRY_VERIFY_WITH_TIMEOUT(answered(*m_peer->rpc, "list") == 2 && !model->settleTimer()->isActive(), wait);
+    QTRY_VERIFY_WITH_TIMEOUT(answered(*m_peer->rpc, "list") >= 2 && !model->settleTimer()->isActive(), wait);
     QCOMPARE(recordsOf(model->bookmarks()), rows);
     // Once the server has taken the first change, its lists agree.
     QTRY_COMPARE_WITH_TIMEOUT(answered(*m_peer->rpc, "edit"), 1, wait);
     QCOMPARE(serverRecords(routes), rows);
+    const int lists = answered(*m_peer->rpc, "list");
     model->fetch();
-    QTRY_VERIFY_WITH_TIMEOUT(answered(*m_peer->rpc, "list") == 3 && !model->settleTimer()->isActive(), wait);
+    QTRY_VERIFY_WITH_TIMEOUT(answered(*m_peer->rpc, "list") > lists && !model->settleTimer()->isActive(), wait);
     QCOMPARE(recordsOf(model->bookmarks()), rows);
 }
 
