@@ -220,9 +220,7 @@ quint64 BookmarkModel::track(RpcPromise<QList<Bookmark>>* promise, Request kind)
         return request;
     deleteWhenSettled(promise, this);
     connect(promise, &RpcPromiseBase::succeeded, this, [this, promise, kind, request] {
-        for (Change& change : m_changes)
-            if (change.request == request)
-                change.answeredAt = m_lastRequest;
+        changeAnswered(request);
         // Only the answer to the latest request can hold every change made so far.
         if (request == m_lastRequest)
             setFetchedList(promise->value);
@@ -276,9 +274,26 @@ void BookmarkModel::settled() {
     mergeList(withChanges(m_fetched, m_fetchedRequest));
 }
 
+void BookmarkModel::changeAnswered(quint64 request) {
+    const auto own = std::find_if(m_changes.begin(), m_changes.end(),
+                                  [request](const Change& change) { return change.request == request; });
+    if (own == m_changes.end())
+        return;
+    own->answeredAt = m_lastRequest;
+    // The server has taken a later change of this bookmark, which replaces whatever the older ones
+    // did: putting one of those back into a list would undo the user's later edit or delete.
+    const QString id = own->bookmark.id();
+    m_changes.erase(std::remove_if(m_changes.begin(), m_changes.end(),
+                                   [request, &id](const Change& change) {
+                                       return change.request < request && change.bookmark.id() == id;
+                                   }),
+                    m_changes.end());
+}
+
 QList<Bookmark> BookmarkModel::withChanges(QList<Bookmark> list, quint64 request) {
     // A change's own answer holds it. A list asked for later but before that answer came may have
     // been made before the server took the change; one asked for after the answer holds it for sure.
+    // Changes go back in the order they were made, so the latest one of a bookmark decides its row.
     for (const Change& change : qAsConst(m_changes)) {
         if (change.request >= request || (change.answeredAt != 0 && request > change.answeredAt))
             continue;

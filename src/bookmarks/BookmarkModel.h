@@ -66,7 +66,8 @@ private:
     enum class Request { Fetch, Edit, Delete, Favorite, Unfavorite };
 
     // A change shown here before the server answered it. A list that the server may have made
-    // before it took the change gets the change again when merged.
+    // before it took the change gets the change again when merged. A change goes once a list
+    // surely holds it, once it fails, and once a later change of the same bookmark is answered.
     struct Change {
         quint64 request = 0;
         quint64 answeredAt = 0; // the latest request number when the answer came; 0: unanswered
@@ -76,6 +77,8 @@ private:
 
     quint64 track(RpcPromise<QList<Bookmark>>* promise, Request kind);
     void settled();
+    // The change sent with request `request`, if any, succeeded.
+    void changeAnswered(quint64 request);
     // Puts the changes that the list of request `request` may lack back into it.
     QList<Bookmark> withChanges(QList<Bookmark> list, quint64 request);
     QString columnKey(int column) const;

@@ -35,6 +35,53 @@ QList<Bookmark> userBookmarks(const QJsonArray& entries) {
     return list;
 }
 
+// "id:name:command" of each entry.
+QStringList recordsOf(const QList<Bookmark>& bookmarks) {
+    QStringList rows;
+    for (const Bookmark& b : bookmarks)
+        rows.append(b.id() + QLatin1Char(':') + b.name() + QLatin1Char(':') + b.command());
+    return rows;
+}
+
+QStringList serverRecords(const BookmarkRoutes& routes) {
+    QList<Bookmark> list = userBookmarks(routes.user);
+    std::sort(list.begin(), list.end(), [](const Bookmark& a, const Bookmark& b) { return a.id() < b.id(); });
+    return recordsOf(list);
+}
+
+int rowOf(const BookmarkModel& model, const QString& id) {
+    const QList<Bookmark> rows = model.bookmarks();
+    for (int row = 0; row < rows.size(); ++row) {
+        if (rows.at(row).id() == id)
+            return row;
+    }
+    return -1;
+}
+
+// What the user does to bookmark id, as the dialog does it: "rename" and "command" edit a cell,
+// "add" makes it (named B) and "delete" removes its row. Returns the server operation it sends.
+QString act(BookmarkModel* model, const QString& action, const QString& id) {
+    const int row = rowOf(*model, id);
+    if (action == QLatin1String("rename"))
+        model->setData(model->index(row, 0), QStringLiteral("Renamed"));
+    else if (action == QLatin1String("command"))
+        model->setData(model->index(row, 2), QStringLiteral("C"));
+    else if (action == QLatin1String("add"))
+        model->addBookmark(userBookmarks(QJsonArray{entry(id, QStringLiteral("B"))}).at(0));
+    else if (action == QLatin1String("delete"))
+        model->deleteBookmark(row);
+    return action == QLatin1String("delete") ? QStringLiteral("delete") : QStringLiteral("edit");
+}
+
+// Answers of an operation that the model's handlers have had (the log line comes just before them).
+int answered(const RpcInstance& rpc, const QString& operation) {
+    const QString end = QStringLiteral("/v3/api/bookmark/%1\" succeeded").arg(operation);
+    int n = 0;
+    for (const QString& line : rpc.log())
+        n += line.endsWith(end) ? 1 : 0;
+    return n;
+}
+
 QStringList rowsOf(const BookmarkModel& model) {
     QStringList rows;
     for (const Bookmark& b : model.bookmarks())
@@ -80,6 +127,10 @@ private slots:
     void listOlderThanAnUnansweredChange();
     void refusedChange_data();
     void refusedChange();
+    void overlappingChangesOfOneBookmark_data();
+    void overlappingChangesOfOneBookmark();
+    void laterChangeRefused_data();
+    void laterChangeRefused();
     void failedFetchOnlyLogs();
     void badEntries();
 
@@ -370,6 +421,120 @@ void TestBookmarkModel::refusedChange() {
     QTRY_COMPARE_WITH_TIMEOUT(m_peer->routes.received("list").size(), 2, wait);
     QTRY_COMPARE_WITH_TIMEOUT(rowsOf(*model), (QStringList{"a:A", "b:B"}), wait);
     QCOMPARE(favourite.size(), 0);
+}
+
+void TestBookmarkModel::overlappingChangesOfOneBookmark_data() {
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<bool>("reload");
+    QTest::addColumn<QStringList>("rows");
+
+    QTest::newRow("rename, then command") << "rename" << "command" << "a" << false
+                                          << QStringList{"a:Renamed:C", "z:Z:xterm"};
+    QTest::newRow("rename, then command; a list reload between the answers")
+        << "rename" << "command" << "a" << true << QStringList{"a:Renamed:C", "y:Y:xterm", "z:Z:xterm"};
+    QTest::newRow("add, then delete") << "add" << "delete" << "b" << false << QStringList{"a:A:xterm", "z:Z:xterm"};
+    QTest::newRow("add, then delete; a list reload between the answers")
+        << "add" << "delete" << "b" << true << QStringList{"a:A:xterm", "y:Y:xterm", "z:Z:xterm"};
+    QTest::newRow("add, then rename") << "add" << "rename" << "b" << false
+                                      << QStringList{"a:A:xterm", "b:Renamed:xterm", "z:Z:xterm"};
+    QTest::newRow("rename, then delete") << "rename" << "delete" << "a" << false << QStringList{"z:Z:xterm"};
+}
+
+void TestBookmarkModel::overlappingChangesOfOneBookmark() {
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(QString, id);
+    QFETCH(bool, reload);
+    QFETCH(QStringList, rows);
+    BookmarkModel* model = loadedModel(QJsonArray{entry("a", "A")});
+    QVERIFY(model);
+    BookmarkRoutes& routes = m_peer->routes;
+
+    // The first change is answered late; the server holds it from the start.
+    routes.delayNext(first == "delete" ? "delete" : "edit", {1500});
+    const QString firstOperation = act(model, first, id);
+    QTRY_COMPARE_WITH_TIMEOUT(routes.received(firstOperation).size(), 1, wait);
+    // Someone else adds a bookmark, so the merge of the second answer shows.
+    routes.user.append(entry("z", "Z"));
+    const QString secondOperation = act(model, second, id);
+    QTRY_COMPARE_WITH_TIMEOUT(routes.received(secondOperation).size(), firstOperation == secondOperation ? 2 : 1,
+                              wait);
+    if (reload) {
+        // The refresh asks for the list once the second answer is in, before the first one.
+        QTRY_VERIFY_WITH_TIMEOUT(answered(*m_peer->rpc, secondOperation) >= 1, wait);
+        routes.user.append(entry("y", "Y"));
+        model->fetch();
+        QTRY_VERIFY_WITH_TIMEOUT(rowOf(*model, "y") >= 0, wait);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(rowOf(*model, "z") >= 0, wait);
+    }
+    QCOMPARE(recordsOf(model->bookmarks()), rows);
+    QCOMPARE(serverRecords(routes), rows);
+
+    // A further edit sends what the row shows, and the server keeps the user's last word.
+    const int row = rowOf(*model, id);
+    if (row >= 0) {
+        const int edits = routes.received("edit").size();
+        QVERIFY(model->setData(model->index(row, 3), QStringLiteral("640x480")));
+        QTRY_COMPARE_WITH_TIMEOUT(routes.received("edit").size(), edits + 1, wait);
+        QCOMPARE(serverRecords(routes), rows);
+        for (const QJsonValue& v : qAsConst(routes.user)) {
+            if (v.toObject().value("id").toString() == id)
+                QCOMPARE(v.toObject().value("geometry").toString(), QString("640x480"));
+        }
+    }
+    // Once the late answer is in too, the next list changes nothing.
+    QTRY_VERIFY_WITH_TIMEOUT(answered(*m_peer->rpc, "edit") == routes.received("edit").size() &&
+                                 answered(*m_peer->rpc, "delete") == routes.received("delete").size(),
+                             wait);
+    Recorder recorder(model);
+    routes.user.append(entry("x", "X"));
+    model->fetch();
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf(*model, "x") >= 0, wait);
+    QCOMPARE(recorder.events, (QStringList{"insert " + QString::number(rowOf(*model, "x")), "updated"}));
+}
+
+void TestBookmarkModel::laterChangeRefused_data() {
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QStringList>("rows");
+    // The row shows what the server took: the first change, not the refused one, nor what was before.
+    QTest::newRow("rename, then command") << "rename" << "command" << "a" << QStringList{"a:Renamed:xterm"};
+    QTest::newRow("rename, then delete") << "rename" << "delete" << "a" << QStringList{"a:Renamed:xterm"};
+    QTest::newRow("add, then delete") << "add" << "delete" << "b" << QStringList{"a:A:xterm", "b:B:xterm"};
+}
+
+void TestBookmarkModel::laterChangeRefused() {
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QFETCH(QString, id);
+    QFETCH(QStringList, rows);
+    BookmarkModel* model = loadedModel(QJsonArray{entry("a", "A")});
+    QVERIFY(model);
+    BookmarkRoutes& routes = m_peer->routes;
+    // The server takes the first change late: the list it sends after the refusal still lacks it.
+    routes.takeLate("edit", {1500});
+    act(model, first, id);
+    QTRY_COMPARE_WITH_TIMEOUT(routes.received("edit").size(), 1, wait);
+    const bool deleting = second == "delete";
+    routes.refuse({deleting ? "delete" : "edit"});
+    act(model, second, id);
+    const QString failure =
+        deleting ? "Failed to delete a bookmark: Not allowed" : "Failed to edit a bookmark: Not allowed";
+    QTRY_VERIFY_WITH_TIMEOUT(m_peer->rpc->log().contains(failure), wait);
+    // The list fetched after the refusal is merged.
+    QTRY_VERIFY_WITH_TIMEOUT(answered(*m_peer->rpc, "list") >= 2 && !model->settleTimer()->isActive(), wait);
+    QCOMPARE(recordsOf(model->bookmarks()), rows);
+    // Once the server has taken the first change, its lists agree.
+    QTRY_COMPARE_WITH_TIMEOUT(answered(*m_peer->rpc, "edit"), 1, wait);
+    QCOMPARE(serverRecords(routes), rows);
+    const int lists = answered(*m_peer->rpc, "list");
+    model->fetch();
+    QTRY_VERIFY_WITH_TIMEOUT(answered(*m_peer->rpc, "list") > lists && !model->settleTimer()->isActive(), wait);
+    QCOMPARE(recordsOf(model->bookmarks()), rows);
 }
 
 void TestBookmarkModel::failedFetchOnlyLogs() {

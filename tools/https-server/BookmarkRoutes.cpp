@@ -38,8 +38,16 @@ BookmarkRoutes::BookmarkRoutes(Server& server) {
         server.route(method, QStringLiteral("/v3/api/bookmark/") + operation, [this, operation](const Request& r) {
             const QJsonObject body = r.json();
             m_received[operation].append(body);
-            Response response = m_refused.contains(operation) ? Response::error(m_errorName, m_errorMessage)
-                                                              : Response::result(apply(operation, body));
+            const bool refused = m_refused.contains(operation);
+            QList<int>& late = m_lateTakes[operation];
+            if (!late.isEmpty()) {
+                return Response::later(late.takeFirst(), [this, operation, body, refused] {
+                    return refused ? Response::error(m_errorName, m_errorMessage)
+                                   : Response::result(apply(operation, body));
+                });
+            }
+            Response response = refused ? Response::error(m_errorName, m_errorMessage)
+                                        : Response::result(apply(operation, body));
             QList<int>& next = m_nextDelays[operation];
             return response.after(next.isEmpty() ? m_delayMs : next.takeFirst());
         });

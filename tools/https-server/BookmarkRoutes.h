@@ -30,6 +30,9 @@ public:
     void setDelay(int ms) { m_delayMs = ms; }
     // The next answers of one operation are held back these times, in turn, before the usual delay.
     void delayNext(const QString& operation, const QList<int>& ms) { m_nextDelays[operation] += ms; }
+    // The next requests of one operation are answered these times later, in turn, and change the
+    // state only then: a server that takes a change late. Lists answered meanwhile lack it.
+    void takeLate(const QString& operation, const QList<int>& ms) { m_lateTakes[operation] += ms; }
     // These operations fail with the error, and leave the state as it is.
     void refuse(const QStringList& operations, const QString& name = QStringLiteral("denied"),
                 const QString& message = QStringLiteral("Not allowed"));
@@ -52,6 +55,7 @@ private:
 
     int m_delayMs = 0;
     QHash<QString, QList<int>> m_nextDelays;
+    QHash<QString, QList<int>> m_lateTakes;
     QSet<QString> m_refused;
     QString m_errorName;
     QString m_errorMessage;

@@ -437,14 +437,14 @@ void Server::answer(Connection* c, const Request& request) {
             if (!m_connections.contains(c))
                 return;
             c->held = false;
-            Response now = response;
+            Response now = response.build ? response.build() : response;
             now.delayMs = 0;
             send(c, now);
             if (m_connections.contains(c) && !c->held && !c->buffer.isEmpty())
                 readFrom(c);
         });
     } else {
-        send(c, response);
+        send(c, response.build ? response.build() : response);
     }
     emit requestReceived(request.path);
 }

@@ -48,6 +48,8 @@ struct Response {
     QList<QByteArray> chunks;
     bool endStream = false;
     int delayMs = 0; // held back this long before it is sent
+    // When set, the response actually sent is the one this makes at sending time.
+    std::function<Response()> build;
 
     Response& header(const QByteArray& name, const QByteArray& value) {
         headers.append(qMakePair(name, value));
@@ -72,6 +74,14 @@ struct Response {
         return r;
     }
     static Response drop();
+    // Made by `build` only when it is sent, that many milliseconds after the request arrived: what
+    // the route does on the server's side happens then, not on arrival.
+    static Response later(int ms, std::function<Response()> build) {
+        Response r;
+        r.delayMs = ms;
+        r.build = std::move(build);
+        return r;
+    }
     // An event stream; contentType as sent (the exact type is "text/event-stream").
     static Response stream(const QList<QByteArray>& chunks = {}, bool end = false,
                            const QByteArray& contentType = "text/event-stream");
