@@ -83,9 +83,12 @@ void TestResourcePaths::initTestCase() {
         run.setProcessEnvironment(env);
         run.start(file.fileName(), QStringList());
         QVERIFY(run.waitForStarted());
-        if (!run.waitForFinished(120000))
+        const bool ended = run.waitForFinished(120000);
+        if (!ended) {
             run.kill();
-        QVERIFY2(run.waitForFinished() || run.state() == QProcess::NotRunning, qPrintable(program));
+            run.waitForFinished();
+        }
+        QVERIFY2(ended, qPrintable(program + QStringLiteral(" did not end")));
         const QList<QByteArray> answer = run.readAllStandardOutput().split('\n');
         QVERIFY2(answer.contains("probed"), qPrintable(program + QStringLiteral(": the probe did not run")));
         QSet<QString>& found = m_found[program];
