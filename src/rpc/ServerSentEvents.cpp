@@ -149,7 +149,6 @@ void ServerSentEvents::deliver() {
     const QNetworkReply* reply = m_reply;
     for (int handed = 0; handed < eventsPerPass && !m_pending.isEmpty(); ++handed) {
         const QJsonObject event = m_pending.takeFirst();
-        m_retryCount = 0; // a stream that delivers works
         emit received(event);
         // A receiver may close or delete the stream.
         if (!self || reply != m_reply)
@@ -177,7 +176,7 @@ void ServerSentEvents::streamFinished(QNetworkReply* reply) {
             m_retryDelay = retry;
         scheduleDelivery();
     }
-    const bool stayedUp = m_acceptedSince.isValid() && m_acceptedSince.elapsed() >= stableStreamMs;
+    const bool stayedUp = m_acceptedSince.isValid() && m_acceptedSince.elapsed() >= m_stableStreamMs;
     m_acceptedSince.invalidate();
     m_reply = nullptr;
     if (m_isClosed)

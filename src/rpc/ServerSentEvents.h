@@ -28,7 +28,8 @@ public:
     // No reopen comes sooner than this, whatever the server asked for: a server (or proxy) that
     // accepts the stream and closes it at once must not be asked again and again.
     static constexpr int defaultMinimumRetryDelay = 3000;
-    // A stream that stayed up this long, or delivered an event, resets the reopen count.
+    // Only a stream that stayed up this long resets the reopen count: one that sends an event and
+    // closes must still back off.
     static constexpr int stableStreamMs = 30000;
     // Bytes the stream takes in before the events in them are handled, and events handled per pass
     // of the event loop: a server that sends faster than the events are handled waits.
@@ -51,6 +52,8 @@ public:
     void setLongRetryDelay(int ms) { m_longRetryDelay = ms; }
     // The shortest wait before a reopen; three seconds unless a test shortens it.
     void setMinimumRetryDelay(int ms) { m_minimumRetryDelay = ms; }
+    // How long a stream must stay up to reset the reopen count; thirty seconds unless a test shortens it.
+    void setStableStreamTime(int ms) { m_stableStreamMs = ms; }
     // Events read and not yet handed out.
     int pendingEvents() const { return m_pending.size(); }
 
@@ -86,6 +89,7 @@ private:
     int m_retryDelay = 0;
     int m_longRetryDelay = defaultLongRetryDelay;
     int m_minimumRetryDelay = defaultMinimumRetryDelay;
+    int m_stableStreamMs = stableStreamMs;
     EventStreamParser m_parser;
     QList<QJsonObject> m_pending;
     bool m_deliveryScheduled = false;

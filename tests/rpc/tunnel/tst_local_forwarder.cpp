@@ -282,7 +282,8 @@ void tst_LocalForwarder::peerThatNeverReadsHoldsBackTheOtherSide_data() {
 }
 
 // A writer faster than its reader fills the kernel's buffers and then waits: neither socket of the
-// forwarder takes in more than its bound meanwhile. The SOCKS peer relays with bounds of its own.
+// forwarder takes in more than its bound meanwhile. Once the reader drains, the forwarder resumes
+// and every byte arrives, in order. The SOCKS peer relays with bounds of its own.
 void tst_LocalForwarder::peerThatNeverReadsHoldsBackTheOtherSide() {
     QFETCH(bool, browserWrites);
     Relay relay;
@@ -294,20 +295,27 @@ void tst_LocalForwarder::peerThatNeverReadsHoldsBackTheOtherSide() {
     QTcpSocket* reader = browserWrites ? service : browser;
     reader->setReadBufferSize(4096); // and never read: the kernel's window closes
 
-    // Far more than the kernel buffers of the three hops hold.
-    const QByteArray block(1024 * 1024, 'x');
+    // Far more than the kernel buffers of the three hops hold. Each byte tells its offset apart
+    // from its neighbours' and from the same place in other blocks, so that a lost, repeated or
+    // reordered piece shows.
+    constexpr int blockSize = 1024 * 1024;
+    const auto byteAt = [](qint64 offset) { return char(offset * 7 + offset / 251 + offset / blockSize); };
     qint64 written = 0;
     int unchanged = 0;
     for (int round = 0; round < 600 && unchanged < 10; ++round) {
-        while (writer->bytesToWrite() < 4 * block.size() && written < 64LL * block.size()) {
+        while (writer->bytesToWrite() < 4 * blockSize && written < 64LL * blockSize) {
+            QByteArray block(blockSize, Qt::Uninitialized);
+            for (int i = 0; i < blockSize; ++i)
+                block[i] = byteAt(written + i);
             writer->write(block);
-            written += block.size();
+            written += blockSize;
         }
         const qint64 before = writer->bytesToWrite();
         QTest::qWait(50);
         unchanged = writer->bytesToWrite() == before ? unchanged + 1 : 0;
     }
     QVERIFY2(unchanged >= 10, "the writer never came to a stop");
+    QVERIFY(writer->bytesToWrite() > 0);
 
     // Every socket under the forwarder, whatever it builds on.
     const QList<QTcpSocket*> sockets = fwd.findChildren<QTcpSocket*>();
@@ -317,6 +325,24 @@ void tst_LocalForwarder::peerThatNeverReadsHoldsBackTheOtherSide() {
                  qPrintable(QString::number(socket->bytesAvailable())));
         QVERIFY(socket->bytesToWrite() <= LocalForwarder::kMaxQueued + LocalForwarder::kChunk);
     }
+
+    // The reader drains: everything the writer wrote arrives intact.
+    reader->setReadBufferSize(0);
+    qint64 received = 0;
+    qint64 firstWrong = -1;
+    const auto drain = [&] {
+        const QByteArray piece = reader->readAll();
+        for (int i = 0; i < piece.size() && firstWrong < 0; ++i) {
+            if (piece[i] != byteAt(received + i))
+                firstWrong = received + i;
+        }
+        received += piece.size();
+        return received >= written || firstWrong >= 0;
+    };
+    (void)QTest::qWaitFor(drain, 120000); // what came by then is told below
+    QVERIFY2(firstWrong < 0, qPrintable(QStringLiteral("byte %1 is not the one written").arg(firstWrong)));
+    QVERIFY2(received == written, qPrintable(QStringLiteral("%1 of %2 bytes arrived").arg(received).arg(written)));
+    QCOMPARE(writer->bytesToWrite(), qint64(0));
 }
 
 QTEST_GUILESS_MAIN(tst_LocalForwarder)

@@ -68,6 +68,7 @@ private slots:
     void sessionEvents();
     void burstOfUpdatesIsMergedPerSession();
     void acceptThenCloseLeavesNothingBehind();
+    void oneEventThenCloseBacksOff();
     void certificateAcceptedOnce();
     void refusedCertificateIsAskedAgain();
     void ignoringInstanceNeverAsks();
@@ -313,6 +314,41 @@ void TestRpcInstanceWeb::acceptThenCloseLeavesNothingBehind() {
     }
     QVERIFY(lastList > lastOpen);
     QVERIFY(!listed.isEmpty());
+}
+
+// A server that sends one session event on each stream and closes it: the event does not count as
+// a working stream, so after three quick reopens the long delay comes, and the list requests that
+// each reopen makes stop with them.
+void TestRpcInstanceWeb::oneEventThenCloseBacksOff() {
+    Server server;
+    QVERIFY(server.start(Server::Https));
+    const QString listPath = QStringLiteral("/v3/api/session/list");
+    server.route("GET", streamPath, [](const Request&) {
+        return Response::stream({"event: update\ndata: {\"id\":\"s1\",\"command\":\"xterm\"}\n\n"}, true);
+    });
+    RpcInstanceWeb web(server.url(), true, false, nullptr);
+    QSignalSpy updated(&web, &RpcInstance::sessionUpdated);
+    QVERIFY(settle(web.sshAuth(QJsonObject())).succeeded);
+    QVERIFY(web.events());
+    web.events()->setMinimumRetryDelay(20);
+    web.events()->setLongRetryDelay(3600 * 1000);
+    QTest::ignoreMessage(QtCriticalMsg, "Failed to connect, retried 3 times");
+    QTRY_COMPARE_WITH_TIMEOUT(web.events()->pendingReopenDelay(), 3600 * 1000, wait);
+    QCOMPARE(server.requests(streamPath).size(), 4);
+    QCOMPARE(web.events()->retryCount(), 3);
+    QVERIFY(!updated.isEmpty());
+    QCOMPARE(updated.constLast().at(0).value<Session>().id(), QStringLiteral("s1"));
+    // The reopens asked for the list, one request at a time; none is asked for while the stream waits.
+    const auto listInFlight = [&web] {
+        for (RpcPromiseBase* promise : web.findChildren<RpcPromiseBase*>()) {
+            if (promise->method.endsWith(QLatin1String("/v3/api/session/list")))
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!listInFlight(), wait);
+    const int lists = server.requests(listPath).size();
+    QVERIFY2(lists >= 1 && lists <= 4, qPrintable(QString::number(lists)));
 }
 
 namespace {

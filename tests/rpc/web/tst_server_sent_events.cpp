@@ -38,6 +38,7 @@ private slots:
     void retryFieldSetsTheDelay();
     void threeQuickReopensThenTheLongDelay();
     void acceptThenCloseBacksOff();
+    void onlyAStreamThatStaysUpResetsTheCount();
     void floodIsHandledInBoundedPasses();
     void closeStopsAPendingReopen();
     void certificates();
@@ -226,6 +227,47 @@ void TestServerSentEvents::acceptThenCloseBacksOff() {
     QTRY_COMPARE_WITH_TIMEOUT(events.pendingReopenDelay(), 3600 * 1000, wait);
     QCOMPARE(events.retryCount(), 3);
     QCOMPARE(server.requests(streamPath).size(), 4);
+    events.close();
+}
+
+// A stream that sends one event and closes still backs off: the event does not reset the reopen
+// count. A stream that stays up for the stable time does, so its end is followed by quick reopens
+// again, not by the long delay.
+void TestServerSentEvents::onlyAStreamThatStaysUpResetsTheCount() {
+    Server server;
+    QVERIFY(server.start(Server::Http));
+    int served = 0;
+    server.route("GET", streamPath, [&served](const HttpsPeer::Request&) {
+        ++served;
+        const QByteArray event = "data: " + QByteArray::number(served) + "\n\n";
+        // The first four send their event and close; the fifth stays up; later ones stay up quietly.
+        if (served <= 4)
+            return Response::stream({event}, true);
+        return Response::stream(served == 5 ? QList<QByteArray>{event} : QList<QByteArray>{});
+    });
+    LogCapture log("velnor.rpc");
+    ServerSentEvents events(false, nullptr);
+    events.setMinimumRetryDelay(20);
+    events.setLongRetryDelay(100);
+    events.setStableStreamTime(200);
+    QSignalSpy received(&events, &ServerSentEvents::received);
+    QTest::ignoreMessage(QtCriticalMsg, "Failed to connect, retried 3 times");
+    events.open(streamUrl(server), QString::fromUtf8(server.token()));
+
+    QTRY_COMPARE_WITH_TIMEOUT(received.size(), 5, wait);
+    QTRY_COMPARE_WITH_TIMEOUT(server.openStreams(), 1, wait);
+    QCOMPARE(served, 5);
+    QCOMPARE(received.at(3).at(0).toJsonObject().value("data").toString(), QStringLiteral("4"));
+    // Three quick reopens, then one after the long delay.
+    QCOMPARE(log.count(QStringLiteral("Failed to connect")), 1);
+    QCOMPARE(events.retryCount(), 3);
+
+    QTest::qWait(300); // longer than the stable time
+    server.endStreams();
+    QTRY_COMPARE_WITH_TIMEOUT(served, 6, wait);
+    QTRY_COMPARE_WITH_TIMEOUT(server.openStreams(), 1, wait);
+    QCOMPARE(events.retryCount(), 1);
+    QCOMPARE(log.count(QStringLiteral("Failed to connect")), 1);
     events.close();
 }
 
