@@ -301,6 +301,13 @@ void SessionModel::receivePushedList(const SessionList& list) {
     // The server re-sends the user's own list; it has no place among the shared sessions.
     if (m_shared)
         return;
+    // The whole list, as the server has it now: replies to the requests sent so far may be older,
+    // and would take back what it brought with nothing to bring it again.
+    m_lastMerged = m_lastRequest;
+    m_pendingSessions.clear();
+    m_pendingRequest = 0;
+    m_pushesAtRequest.clear();
+    m_pushes.clear();
     m_rowsShared = false;
     mergeSessions(list);
 }

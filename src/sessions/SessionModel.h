@@ -101,7 +101,8 @@ private:
     bool m_shared = false;
 
     // Requests are numbered; a reply is merged only while no newer one has been merged, and a
-    // switch of lists counts as a merge of everything asked for before it.
+    // switch of lists or a whole list from the event stream counts as a merge of everything asked
+    // for before it.
     quint64 m_lastRequest = 0;
     quint64 m_pendingRequest = 0; // 0: nothing pending
     quint64 m_lastMerged = 0;

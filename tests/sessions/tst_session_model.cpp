@@ -113,6 +113,7 @@ private slots:
     void pushesKeepComing();
     void pushes();
     void pushesWhileShared();
+    void replyOlderThanAReopenedStreamsList();
     void refusedRenameStaysUntilTheNextMerge();
     void largeListsWithoutASignalPerRow();
 };
@@ -545,6 +546,44 @@ void TestSessionModel::pushesWhileShared() {
     QTRY_COMPARE_WITH_TIMEOUT(peer.server.openStreams(), 1, wait);
     peer.server.pushEvent("update", session("own3"));
     QTRY_COMPARE_WITH_TIMEOUT(model.rowCount(), 3, wait);
+}
+
+// The stream drops while a poll is on its way; once reopened it re-sends the whole list, which
+// already holds what changed meanwhile. The poll's answer, made before, comes after it and must not
+// take those changes back: no push would bring them again, and the next poll is minutes away.
+void TestSessionModel::replyOlderThanAReopenedStreamsList() {
+    constexpr int slow = 8000;
+    WebPeer peer;
+    QVERIFY(peer.start());
+    peer.routes.setOwn(QJsonArray{session("a"), session("b")});
+    QSignalSpy pushedLists(peer.rpc.data(), &RpcInstance::sessionsUpdated);
+    QVERIFY(peer.signIn());
+    QTRY_COMPARE_WITH_TIMEOUT(pushedLists.size(), 1, wait);
+    SessionModel model(columns, peer.rpc, nullptr);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.startUpdating();
+    QTRY_COMPARE_WITH_TIMEOUT(rowsOf(model), (QStringList{"a:xterm", "b:xterm"}), wait);
+    QTRY_VERIFY_WITH_TIMEOUT(!model.settleTimer()->isActive(), wait);
+
+    // A poll the server answers slowly, with the list as it is when asked.
+    const int replies = listReplies(*peer.rpc);
+    const int requests = peer.routes.listRequests();
+    peer.routes.setListDelay(slow);
+    model.forceUpdate();
+    QTRY_COMPARE_WITH_TIMEOUT(peer.routes.listRequests(), requests + 1, wait);
+    peer.routes.setListDelay(0);
+
+    // Meanwhile a session starts and "a" ends, and the stream drops before telling either.
+    peer.routes.setOwn(QJsonArray{session("b"), session("c", "top")});
+    peer.server.endStreams();
+    QTRY_COMPARE_WITH_TIMEOUT(pushedLists.size(), 2, wait);
+    const QStringList current{"b:xterm", "c:top"};
+    QCOMPARE(rowsOf(model), current);
+    QCOMPARE(listReplies(*peer.rpc), replies + 1);
+
+    QTRY_COMPARE_WITH_TIMEOUT(listReplies(*peer.rpc), replies + 2, slow + wait);
+    QTRY_VERIFY_WITH_TIMEOUT(!model.settleTimer()->isActive(), wait);
+    QCOMPARE(rowsOf(model), current);
 }
 
 void TestSessionModel::refusedRenameStaysUntilTheNextMerge() {
