@@ -17,7 +17,8 @@ class VnSurface;
 
 // One remote top-level window shown as a local top-level window in per-window mode. It paints its part
 // of a server surface, sends input in server desktop pixels and reports local moves, resizes, state
-// changes, activation and close requests to the server through the session's multi-window channel.
+// changes, activation, restacks and close requests to the server through the session's multi-window
+// channel.
 //
 // Local changes go out at once and then at most once per GeometryDebounceMs; the server's own geometry
 // and show state are held back until ServerStateHoldMs after the last local change, so that a window

@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -297,6 +299,44 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(s.windows.record().raises.mid(raisesBefore), (QList<quint32>{1, 3}), 10000);
         QCOMPARE(restacks(), (QStringList{"1 below 2", "3 below 1"}));
         QCOMPARE(s.windows.record().activations.size(), activationsBefore);
+    }
+
+    // A window of another program between two rails is not the server's: a rail put below it goes below
+    // the rail above that window.
+    void restackedBelowAnotherProgramsWindow() {
+        MultiWindowSession s;
+        QVERIFY(s.start());
+        s.watchRaises();
+        for (quint32 id : {1u, 2u}) {
+            QVERIFY(s.update(id, WindowUpdate::created(qint16(100 * id), 100, 200, 150)));
+            QVERIFY(QTest::qWaitForWindowExposed(s.rail(id), 10000));
+        }
+        const quint64 a = handleOf(s.rail(1));
+        const quint64 b = handleOf(s.rail(2));
+        // Closing the connection takes the window with it.
+        const std::unique_ptr<Display, int (*)(Display*)> connection(XOpenDisplay(nullptr), XCloseDisplay);
+        Display* other = connection.get();
+        QVERIFY(other);
+        const Window foreign =
+            XCreateSimpleWindow(other, DefaultRootWindow(other), 300, 300, 100, 100, 0, 0, 0);
+        XMapWindow(other, foreign);
+        XSync(other, False);
+        QTRY_VERIFY_WITH_TIMEOUT(stackingOrder().contains(quint64(foreign)), 10000);
+        s.windows.sendZOrder({2, 1}); // 1 on top
+        QVERIFY(s.syncPoint());
+        QTRY_VERIFY_WITH_TIMEOUT(above(a, b), 10000);
+        QVERIFY(restackFromOutside(quint64(foreign), b));
+        QTRY_VERIFY_WITH_TIMEOUT(above(a, b) && above(b, quint64(foreign)), 10000);
+        QVERIFY(reportsArrived(s));
+        const int restacksBefore = s.windows.record().restacks.size();
+        const int raisesBefore = s.windows.record().raises.size();
+
+        QVERIFY(restackFromOutside(a, quint64(foreign)));
+        QTRY_VERIFY_WITH_TIMEOUT(above(quint64(foreign), a), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.windows.record().restacks.size(), restacksBefore + 1, 10000);
+        QCOMPARE(s.windows.record().restacks.last().window, 1u);
+        QCOMPARE(s.windows.record().restacks.last().sibling, 2u);
+        QCOMPARE(s.windows.record().raises.size(), raisesBefore);
     }
 
     void ownedWindowStaysAboveItsOwner() {
