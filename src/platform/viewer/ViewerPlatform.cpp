@@ -15,6 +15,32 @@ bool Interface::setOwnerWindow(NativeWindow, NativeWindow) {
     return false;
 }
 
+StackingPlace Interface::stackingPlace(NativeWindow window, const QList<NativeWindow>& others) {
+    StackingPlace place;
+    const QList<NativeWindow> desktop = topLevelWindows();
+    const int at = window ? desktop.indexOf(window) : -1;
+    if (at < 0) {
+        return place;
+    }
+    place.found = true;
+    place.height = desktop.size() - at;
+    for (int i = at - 1; i >= 0; --i) {
+        if (others.contains(desktop.at(i))) {
+            place.above = desktop.at(i);
+            break;
+        }
+    }
+    return place;
+}
+
+NativeWindow Interface::watchStacking(NativeWindow) {
+    return 0;
+}
+
+WindowChange Interface::windowChange(const QByteArray&, void*) {
+    return {};
+}
+
 namespace {
 
 class Unavailable final : public Interface {

@@ -84,6 +84,25 @@ struct InsertAfter {
     bool operator!=(const InsertAfter& o) const { return !(*this == o); }
 };
 
+// Where a shown top-level window lies in the stacking order.
+struct StackingPlace {
+    bool found = false;     // false: the window is not shown, or not known
+    NativeWindow above = 0; // the nearest of the windows asked about that lies above it; 0: none does
+    int height = 0;         // higher lies above lower
+};
+
+// What a native event tells of a window.
+struct WindowChange {
+    enum class Kind {
+        None,
+        Configured, // moved, resized or restacked
+        Reparented,
+    };
+    Kind kind = Kind::None;
+    NativeWindow window = 0;
+    NativeWindow below = 0; // configured: the window that then lay directly below it; 0 none or unknown
+};
+
 // One report of a multi-axis controller, read from a native input message.
 struct RawHidReport {
     quint32 vendorId = 0;
@@ -134,6 +153,16 @@ public:
     virtual QString windowClassName(NativeWindow window) = 0;
     // Moves `window` in the stacking order only: no size change, no move, no activation.
     virtual void placeWindow(NativeWindow window, InsertAfter where) = 0;
+    // `window`'s place among the shown top-level windows, with the nearest of `others` above it. The
+    // default reads `topLevelWindows`.
+    virtual StackingPlace stackingPlace(NativeWindow window, const QList<NativeWindow>& others);
+    // Changes of the stacking made by others (the user, a window manager, another program). Asks to be
+    // told of changes of `window`'s place and answers the window whose native events tell of them: the
+    // frame a window manager put `window` in, or `window` itself; 0 where nothing tells (the default).
+    // The frame changes when the window is reparented: ask again then.
+    virtual NativeWindow watchStacking(NativeWindow window);
+    // What a native event tells of a window; nothing for other events (the default).
+    virtual WindowChange windowChange(const QByteArray& eventType, void* message);
     // Makes `owner` the window that `window` belongs to (0: none), so that the window system keeps
     // `window` above it. False where the system has no such relation; the default has none.
     virtual bool setOwnerWindow(NativeWindow window, NativeWindow owner);

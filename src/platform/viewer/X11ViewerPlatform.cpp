@@ -16,6 +16,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <xcb/xcb.h>
 
 #include <vector>
 
@@ -162,6 +163,39 @@ bool hasNetState(Display* display, Window window, const char* state) {
         }
     }
     return false;
+}
+
+// The child of the root that holds `window`: the frame a window manager put it in, or the window itself;
+// 0 when the window is gone.
+Window frameOf(Display* display, Window window) {
+    Window current = window;
+    // Frames are shallow; the bound only guards against a tree changing under the walk.
+    for (int depth = 0; depth < 32 && current; ++depth) {
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(display, current, &root, &parent, &children, &count)) {
+            return 0;
+        }
+        if (children) {
+            XFree(children);
+        }
+        if (current == root) {
+            return 0;
+        }
+        if (parent == root) {
+            return current;
+        }
+        current = parent;
+    }
+    return 0;
+}
+
+// Window managers may make their frames override-redirect: only being mapped counts.
+bool isShown(Display* display, Window window) {
+    XWindowAttributes attributes{};
+    return XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable;
 }
 
 } // namespace
@@ -513,6 +547,89 @@ void X11ViewerPlatform::placeWindow(NativeWindow window, InsertAfter where) {
     }
     // Restacks directly, or asks the window manager when it manages the window.
     XReconfigureWMWindow(display, window, DefaultScreen(display), mask, &changes);
+}
+
+StackingPlace X11ViewerPlatform::stackingPlace(NativeWindow window, const QList<NativeWindow>& others) {
+    StackingPlace place;
+    if (!display || !window) {
+        return place;
+    }
+    ErrorTrap trap(display);
+    const Window frame = frameOf(display, window);
+    if (!frame || !isShown(display, frame)) {
+        return place;
+    }
+    QHash<Window, NativeWindow> framesOfOthers;
+    for (NativeWindow other : others) {
+        const Window otherFrame = other && other != window ? frameOf(display, other) : 0;
+        if (otherFrame && otherFrame != frame) {
+            framesOfOthers.insert(otherFrame, other);
+        }
+    }
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (!XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+        return place;
+    }
+    // Bottom to top.
+    unsigned int at = 0;
+    while (at < count && children[at] != frame) {
+        ++at;
+    }
+    if (at < count) {
+        place.found = true;
+        place.height = int(at);
+        for (unsigned int i = at + 1; i < count; ++i) {
+            const auto it = framesOfOthers.constFind(children[i]);
+            if (it != framesOfOthers.constEnd() && isShown(display, children[i])) {
+                place.above = it.value();
+                break;
+            }
+        }
+    }
+    if (children) {
+        XFree(children);
+    }
+    return trap.ok() ? place : StackingPlace();
+}
+
+NativeWindow X11ViewerPlatform::watchStacking(NativeWindow window) {
+    if (!display || !window) {
+        return 0;
+    }
+    ErrorTrap trap(display);
+    const Window frame = frameOf(display, window);
+    XWindowAttributes attributes{};
+    if (!frame || !XGetWindowAttributes(display, frame, &attributes)) {
+        return 0;
+    }
+    // Adds to this connection's own selection, which on our own windows is Qt's. (The root window's
+    // substructure events would tell of every frame too, but Qt keeps only the last of consecutive
+    // configure events for one event window.)
+    if (!(attributes.your_event_mask & StructureNotifyMask)) {
+        XSelectInput(display, frame, attributes.your_event_mask | StructureNotifyMask);
+    }
+    return trap.ok() ? frame : 0;
+}
+
+WindowChange X11ViewerPlatform::windowChange(const QByteArray& eventType, void* message) {
+    WindowChange change;
+    if (!message || eventType != "xcb_generic_event_t") {
+        return change;
+    }
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    if (event->response_type == XCB_CONFIGURE_NOTIFY) { // sent ones have the top bit set
+        const auto* configure = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+        change.kind = WindowChange::Kind::Configured;
+        change.window = configure->window;
+        change.below = configure->above_sibling;
+    } else if ((event->response_type & 0x7F) == XCB_REPARENT_NOTIFY) {
+        change.kind = WindowChange::Kind::Reparented;
+        change.window = reinterpret_cast<const xcb_reparent_notify_event_t*>(event)->window;
+    }
+    return change;
 }
 
 bool X11ViewerPlatform::setOwnerWindow(NativeWindow window, NativeWindow owner) {

@@ -8,10 +8,10 @@ typedef struct _XDisplay Display;
 namespace ViewerPlatform {
 
 // The viewer's calls on an X11 display. X11 has keyboard state, layouts, synthesised input (XTEST),
-// window enumeration, stacking and iconifying; it has no dead-character messages, no system menu and no
-// raw input of multi-axis controllers. The keyboard hook is a keyboard grab for the focused window,
-// taken only when the hook library ("lib<name>.so" for "<name>.dll", looked for beside the program
-// first) and its procedure are there; the procedure is not called.
+// window enumeration, stacking (with notice of restacks by others) and iconifying; it has no
+// dead-character messages, no system menu and no raw input of multi-axis controllers. The keyboard hook is a
+// keyboard grab for the focused window, taken only when the hook library ("lib<name>.so" for "<name>.dll",
+// looked for beside the program first) and its procedure are there; the procedure is not called.
 class X11ViewerPlatform : public Interface {
 public:
     // The display is not owned.
@@ -40,6 +40,13 @@ public:
     bool isTopmost(NativeWindow window) override;
     QString windowClassName(NativeWindow window) override;
     void placeWindow(NativeWindow window, InsertAfter where) override;
+    // Read from the window tree, which is up to date when a change is reported, unlike the window
+    // manager's client list.
+    StackingPlace stackingPlace(NativeWindow window, const QList<NativeWindow>& others) override;
+    // Selects structure events on the window's frame: its configure events tell of its restacks.
+    NativeWindow watchStacking(NativeWindow window) override;
+    // Configure events that the window manager sends itself tell of geometry only, never of a restack.
+    WindowChange windowChange(const QByteArray& eventType, void* message) override;
     // WM_TRANSIENT_FOR: window managers keep a window above the one it is transient for.
     bool setOwnerWindow(NativeWindow window, NativeWindow owner) override;
     bool systemMenuHasItem(NativeWindow window, quint32 id) override;

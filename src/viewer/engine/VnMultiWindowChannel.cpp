@@ -223,6 +223,7 @@ void VnMultiWindowChannel::sendRaise(quint32 window) {
     m.channel = channelNumber();
     m.window = window;
     sendMessage(m);
+    noteStacking(window, 0);
 }
 
 void VnMultiWindowChannel::sendRestack(quint32 window, quint32 sibling) {
@@ -236,6 +237,22 @@ void VnMultiWindowChannel::sendRestack(quint32 window, quint32 sibling) {
     m.window = window;
     m.sibling = sibling;
     sendMessage(m);
+    noteStacking(window, sibling);
+}
+
+void VnMultiWindowChannel::noteStacking(quint32 window, quint32 sibling) {
+    if (!m_windows.contains(window) || (sibling && !m_windows.contains(sibling))) {
+        return;
+    }
+    m_stacking.removeAll(window);
+    if (!sibling) {
+        m_stacking.prepend(window);
+        return;
+    }
+    if (!m_stacking.contains(sibling)) {
+        m_stacking << sibling;
+    }
+    m_stacking.insert(m_stacking.indexOf(sibling) + 1, window);
 }
 
 QString VnMultiWindowChannel::windowLabel(quint32 id) const {
@@ -380,6 +397,7 @@ void VnMultiWindowChannel::applyRaiseWindow(quint32 id) {
     if (!m_windows.contains(id)) {
         return;
     }
+    noteStacking(id, 0);
     if (RdpWidgetRail* r = rail(id)) {
         r->raise();
     }

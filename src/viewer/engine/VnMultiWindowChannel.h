@@ -75,7 +75,8 @@ public:
 
     // Table state (GUI thread).
     const QHash<quint32, RemoteWindow>& windows() const { return m_windows; }
-    // Known window ids from top to bottom, as the server last reported them.
+    // Known window ids from top to bottom, as the server last reported them, with the raises and
+    // restacks it asked for or was sent since.
     QList<quint32> stacking() const { return m_stacking; }
     bool isRestacking() const { return m_restacking; }
     void setRestacking(bool on) { m_restacking = on; }
@@ -123,6 +124,8 @@ private:
     // not deleted with the old one.
     void followOwner(quint32 id);
     void logOwner(quint32 owner, quint32 id) const;
+    // The server has `window` directly below `sibling` now (0: on top).
+    void noteStacking(quint32 window, quint32 sibling);
     // True when `owner` is `id` or a window that `id` owns, however indirectly.
     bool wouldOwnItself(quint32 id, quint32 owner) const;
     // What the server asked for beyond a bound: written to the log the first time of each kind.

@@ -8,6 +8,7 @@
 #include "viewer/widgets/RdpMapping.h"
 #include "viewer/widgets/RdpWidgetDesktop.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace ShowState = Protocol::MultiWindow::ShowState;
 namespace Syscommand = Protocol::MultiWindow::Syscommand;
@@ -44,6 +46,14 @@ RdpWidgetRail::RdpWidgetRail(RdpMaster* master, quint32 windowId, QRect serverGe
     m_serverStateTimer->setSingleShot(true);
     m_serverStateTimer->setInterval(ServerStateHoldMs);
     connect(m_serverStateTimer, &QTimer::timeout, this, &RdpWidgetRail::syncServerState);
+    m_restackWait = new QTimer(this);
+    m_restackWait->setSingleShot(true);
+    m_restackWait->setInterval(RestackWaitMs);
+    connect(m_restackWait, &QTimer::timeout, this, [this] {
+        // The window manager did not move it, or moved it nowhere new: what it did is told now.
+        m_restackAwaited = false;
+        queueRestackReport();
+    });
 
     m_localOrigin = serverGeometry.topLeft();
     m_surfaceOrigin = serverGeometry.topLeft();
@@ -65,7 +75,54 @@ RdpWidgetRail::RdpWidgetRail(RdpMaster* master, quint32 windowId, QRect serverGe
     setSurface(0, serverGeometry.topLeft());
 }
 
+// Reads the native events that tell of restacks, once for all rails.
+class RdpWidgetRail::StackingWatch final : public QAbstractNativeEventFilter {
+public:
+    static StackingWatch& get() {
+        static StackingWatch watch;
+        return watch;
+    }
+
+    void add(RdpWidgetRail* rail) {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app) {
+            return;
+        }
+        if (installedOn != app) {
+            app->installNativeEventFilter(this);
+            installedOn = app;
+        }
+        if (!rails.contains(rail)) {
+            rails << rail;
+        }
+    }
+    void remove(RdpWidgetRail* rail) { rails.removeAll(rail); }
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, long*) override {
+        using Kind = ViewerPlatform::WindowChange::Kind;
+        const ViewerPlatform::WindowChange change =
+            ViewerPlatform::instance()->windowChange(eventType, message);
+        if (change.kind == Kind::None || !change.window) {
+            return false;
+        }
+        const QList<RdpWidgetRail*> watching = rails;
+        for (RdpWidgetRail* rail : watching) {
+            if (change.kind == Kind::Reparented && change.window == rail->m_nativeWindow) {
+                rail->watchStacking(); // into a new frame
+            } else if (change.kind == Kind::Configured && change.window == rail->m_stackingFrame) {
+                rail->restackSeen(change.below);
+            }
+        }
+        return false;
+    }
+
+private:
+    QPointer<QCoreApplication> installedOn;
+    QList<RdpWidgetRail*> rails; // each removes itself when it goes
+};
+
 RdpWidgetRail::~RdpWidgetRail() {
+    StackingWatch::get().remove(this);
     if (m_ownsView) {
         delete m_view.data();
     }
@@ -445,7 +502,10 @@ void RdpWidgetRail::changeEvent(QEvent* event) {
                 modal->activateWindow();
             }
             c->sendActivation(windowId(), true);
-            reportStacking();
+            // Where the window now lies, once any restacks the server asked for have been carried out.
+            m_restackSeen = true;
+            m_restackSeenAbove = 0;
+            queueRestackReport();
         } else if (!isSessionWindow(QApplication::activeWindow())) {
             c->sendActivation(windowId(), false);
         }
@@ -455,6 +515,7 @@ void RdpWidgetRail::changeEvent(QEvent* event) {
 bool RdpWidgetRail::event(QEvent* event) {
     if (event->type() == QEvent::WinIdChange) {
         addSystemMenuItems();
+        watchStacking();
     }
     return RdpWidget::event(event);
 }
@@ -474,7 +535,72 @@ void RdpWidgetRail::addSystemMenuItems() {
     platform->appendSystemMenuItem(handle, DisconnectMenuItem, tr("Disconnect"));
 }
 
-void RdpWidgetRail::reportStacking() {
+void RdpWidgetRail::watchStacking() {
+    ViewerPlatform::Interface* platform = ViewerPlatform::instance();
+    m_nativeWindow = windowHandle() ? platform->nativeHandle(windowHandle()) : 0;
+    m_stackingFrame = m_nativeWindow ? platform->watchStacking(m_nativeWindow) : 0;
+    if (m_stackingFrame) {
+        StackingWatch::get().add(this);
+    }
+}
+
+void RdpWidgetRail::restackSeen(ViewerPlatform::NativeWindow below) {
+    m_restackSeen = true;
+    m_restackSeenAbove = below;
+    if (m_restackAwaited) {
+        m_restackAwaited = false;
+        m_restackWait->stop();
+    }
+    queueRestackReport();
+}
+
+void RdpWidgetRail::queueRestackReport() {
+    if (!m_restackReportQueued) {
+        m_restackReportQueued = true;
+        // Once the events at hand are read, so that a burst of them makes one report per window moved.
+        QMetaObject::invokeMethod(this, &RdpWidgetRail::reportRestacks, Qt::QueuedConnection);
+    }
+}
+
+void RdpWidgetRail::awaitRestack() {
+    m_restackAwaited = true;
+    m_restackWait->start();
+}
+
+void RdpWidgetRail::reportRestacks() {
+    m_restackReportQueued = false;
+    RdpMaster* session = master();
+    if (!session || !session->widgetList()) {
+        return;
+    }
+    const RdpWidgetList& list = *session->widgetList();
+    for (quint32 id : list.windowIds()) {
+        const auto* rail = qobject_cast<RdpWidgetRail*>(list.widget(id).data());
+        if (rail && rail->m_restackAwaited) {
+            return; // its event comes with another report
+        }
+    }
+    // Top first: once the upper windows are reported, the lower ones that only had a window put above
+    // them lie where the server then has them, and are not reported as moved themselves.
+    ViewerPlatform::Interface* platform = ViewerPlatform::instance();
+    QList<QPair<int, QPointer<RdpWidgetRail>>> moved;
+    for (quint32 id : list.windowIds()) {
+        auto* rail = qobject_cast<RdpWidgetRail*>(list.widget(id).data());
+        if (rail && rail->m_restackSeen) {
+            rail->m_restackSeen = false;
+            moved.append({platform->stackingPlace(rail->m_nativeWindow, {}).height, rail});
+        }
+    }
+    std::stable_sort(moved.begin(), moved.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    for (const auto& entry : qAsConst(moved)) {
+        if (entry.second) {
+            entry.second->reportStacking(std::exchange(entry.second->m_restackSeenAbove, 0));
+        }
+    }
+}
+
+void RdpWidgetRail::reportStacking(std::optional<ViewerPlatform::NativeWindow> seenAbove) {
     auto c = channel();
     RdpMaster* session = master();
     if (!c || !session || !session->widgetList() || c->isRestacking()) {
@@ -485,25 +611,63 @@ void RdpWidgetRail::reportStacking() {
         return;
     }
     const ViewerPlatform::NativeWindow own = platform->nativeHandle(windowHandle());
-    const QList<ViewerPlatform::NativeWindow> desktop = platform->topLevelWindows();
-    const int at = desktop.indexOf(own);
-    if (!own || at < 0) {
+    if (!own) {
         return;
     }
-    if (at > 0) {
-        const ViewerPlatform::NativeWindow above = desktop.at(at - 1);
-        const RdpWidgetList& list = *session->widgetList();
-        for (quint32 id : list.windowIds()) {
-            if (id == windowId()) {
-                continue;
-            }
-            if (nativeHandles(list, {id}).value(0) == above) {
-                c->sendRestack(windowId(), id);
-                return;
-            }
+    // The session's other rails that are on the desktop.
+    const RdpWidgetList& list = *session->widgetList();
+    QList<quint32> ids;
+    QList<ViewerPlatform::NativeWindow> handles;
+    for (quint32 id : list.windowIds()) {
+        const auto* other = qobject_cast<RdpWidgetRail*>(list.widget(id).data());
+        if (id == windowId() || !other || !other->isVisible() || other->isMinimized()) {
+            continue;
+        }
+        if (const ViewerPlatform::NativeWindow handle = nativeHandles(list, {id}).value(0)) {
+            ids << id;
+            handles << handle;
         }
     }
-    c->sendRaise(windowId());
+    const ViewerPlatform::StackingPlace place = platform->stackingPlace(own, handles);
+    if (!place.found) {
+        return;
+    }
+    // Windows of other programs between two rails are not the server's: the window goes below the
+    // nearest rail above it, or on top of the server's windows when there is none.
+    const quint32 sibling = place.above ? ids.value(handles.indexOf(place.above)) : 0;
+
+    // The server has it there already when it asked for this order or was told of it, however the
+    // window system reports the moves that brought it there.
+    QList<quint32> known;
+    for (quint32 id : c->stacking()) {
+        if (id == windowId() || ids.contains(id)) {
+            known << id;
+        }
+    }
+    const int at = known.indexOf(windowId());
+    if (at >= 0 && (at == 0 ? sibling == 0 : known.at(at - 1) == sibling)) {
+        return;
+    }
+    // The window system may be further on than its events: when the event put the window directly
+    // above the rail that the server has below it, the window lies where the server has it, and the
+    // rail now above it moved there later and is told of by its own event.
+    if (at >= 0 && seenAbove && *seenAbove) {
+        const RdpWidgetRail* seenBelow = nullptr;
+        for (quint32 id : qAsConst(ids)) {
+            const auto* other = qobject_cast<RdpWidgetRail*>(list.widget(id).data());
+            if (other && other->m_stackingFrame == *seenAbove) {
+                seenBelow = other;
+            }
+        }
+        if (seenBelow && at + 1 < known.size() && known.at(at + 1) == seenBelow->windowId()) {
+            return;
+        }
+    }
+    if (sibling) {
+        c->sendRestack(windowId(), sibling);
+    } else {
+        c->sendRaise(windowId());
+    }
 }
 
 void RdpWidgetRail::disconnectFromSession() {
@@ -520,11 +684,12 @@ void RdpWidgetRail::showOptionsDialog() {
 
 // ---- stacking ------------------------------------------------------------------------------------------
 
-void restackNativeWindows(ViewerPlatform::Interface& platform,
-                          const QList<ViewerPlatform::NativeWindow>& wanted) {
+QList<ViewerPlatform::NativeWindow> restackNativeWindows(ViewerPlatform::Interface& platform,
+                                                         const QList<ViewerPlatform::NativeWindow>& wanted) {
     using ViewerPlatform::InsertAfter;
     using ViewerPlatform::NativeWindow;
     QSet<NativeWindow> toPlace(wanted.cbegin(), wanted.cend());
+    QList<NativeWindow> moved;
     int next = 0;
     NativeWindow previous = 0;
     const auto place = [&](NativeWindow window) {
@@ -541,12 +706,13 @@ void restackNativeWindows(ViewerPlatform::Interface& platform,
             continue;
         }
         while (next < wanted.size() && wanted.at(next) != window) {
-            const NativeWindow moved = wanted.at(next++);
-            if (!toPlace.remove(moved)) {
+            const NativeWindow placed = wanted.at(next++);
+            if (!toPlace.remove(placed)) {
                 continue; // listed twice
             }
-            place(moved);
-            previous = moved;
+            place(placed);
+            moved << placed;
+            previous = placed;
         }
         if (next < wanted.size()) {
             ++next;
@@ -554,6 +720,7 @@ void restackNativeWindows(ViewerPlatform::Interface& platform,
         toPlace.remove(window);
         previous = window;
     }
+    return moved;
 }
 
 void restackWindows(VnMultiWindowChannel& channel) {
@@ -564,6 +731,15 @@ void restackWindows(VnMultiWindowChannel& channel) {
     const QList<ViewerPlatform::NativeWindow> wanted =
         nativeHandles(*session->widgetList(), channel.stacking());
     channel.setRestacking(true);
-    restackNativeWindows(*ViewerPlatform::instance(), wanted);
+    const QList<ViewerPlatform::NativeWindow> moved =
+        restackNativeWindows(*ViewerPlatform::instance(), wanted);
     channel.setRestacking(false);
+    // Where the window system tells of the moves later, they are awaited before any restack is reported:
+    // until then it tells of the order on the way there.
+    for (quint32 id : channel.stacking()) {
+        auto* rail = qobject_cast<RdpWidgetRail*>(session->widgetList()->widget(id).data());
+        if (rail && rail->m_stackingFrame && moved.contains(rail->m_nativeWindow)) {
+            rail->awaitRestack();
+        }
+    }
 }

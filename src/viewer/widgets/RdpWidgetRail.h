@@ -17,7 +17,8 @@ class VnSurface;
 
 // One remote top-level window shown as a local top-level window in per-window mode. It paints its part
 // of a server surface, sends input in server desktop pixels and reports local moves, resizes, state
-// changes, activation and close requests to the server through the session's multi-window channel.
+// changes, activation, restacks and close requests to the server through the session's multi-window
+// channel.
 //
 // Local changes go out at once and then at most once per GeometryDebounceMs; the server's own geometry
 // and show state are held back until ServerStateHoldMs after the last local change, so that a window
@@ -33,6 +34,8 @@ class RdpWidgetRail : public RdpWidget {
 public:
     static constexpr int GeometryDebounceMs = 100;
     static constexpr int ServerStateHoldMs = 2000;
+    // How long restacks the server asked for are awaited before the order is reported as it is.
+    static constexpr int RestackWaitMs = 1000;
     // System menu items where the platform has a system menu.
     static constexpr quint32 SettingsMenuItem = 16;
     static constexpr quint32 DisconnectMenuItem = 17;
@@ -103,8 +106,21 @@ private:
     QPoint serverPosition(QPoint global) const;
     void geometryChanged(bool spontaneous);
     void addSystemMenuItems();
-    // Tells the server where the window now lies in the stacking order.
-    void reportStacking();
+    // Tells the server where the window now lies in the stacking order, unless it has it there already.
+    // `seenAbove`: the window that an event of the window system said this one lay directly above.
+    void reportStacking(std::optional<ViewerPlatform::NativeWindow> seenAbove = {});
+    // Asks the window system to tell of restacks by others (again after a reparent).
+    void watchStacking();
+    // The window system moved the window in the stacking order, or may have.
+    void restackSeen(ViewerPlatform::NativeWindow below);
+    // Reports the session's windows that were seen moved.
+    void reportRestacks();
+    void queueRestackReport();
+    // The window system is to tell of a restack the server asked for.
+    void awaitRestack();
+    friend void restackWindows(VnMultiWindowChannel& channel);
+    class StackingWatch;
+    friend class StackingWatch;
     // The first visible, modal, non-pop-up child rail, or null.
     RdpWidgetRail* modalChild() const;
     QList<quint32> childIds() const;
@@ -131,11 +147,19 @@ private:
     std::optional<QPoint> m_fitLocalOrigin;
     double m_fitFactor = 0.0;
     WindowServerSize m_serverSizes;
+    // The native window, and the frame whose events tell of its restacks.
+    ViewerPlatform::NativeWindow m_nativeWindow = 0;
+    ViewerPlatform::NativeWindow m_stackingFrame = 0;
+    bool m_restackSeen = false;
+    ViewerPlatform::NativeWindow m_restackSeenAbove = 0;
+    bool m_restackReportQueued = false;
+    bool m_restackAwaited = false;
+    QTimer* m_restackWait = nullptr;
 };
 
 // Brings the native stacking of `wanted` (top to bottom) in line: the other windows stay where they
-// are, and each wanted window ends up directly below the one before it.
-void restackNativeWindows(ViewerPlatform::Interface& platform,
-                          const QList<ViewerPlatform::NativeWindow>& wanted);
+// are, and each wanted window ends up directly below the one before it. Answers the windows it moved.
+QList<ViewerPlatform::NativeWindow> restackNativeWindows(ViewerPlatform::Interface& platform,
+                                                         const QList<ViewerPlatform::NativeWindow>& wanted);
 // Restacks the session's rails to the channel's stacking list; the moves are not reported back.
 void restackWindows(VnMultiWindowChannel& channel);

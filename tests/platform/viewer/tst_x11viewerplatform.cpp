@@ -10,6 +10,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <xcb/xcb.h>
 
 #include <memory>
 #include <vector>
@@ -316,6 +317,76 @@ private slots:
         QCOMPARE(attributes.map_state, IsViewable);
     }
 
+    // Without a window manager the top-level windows are their own frames; with one, the frame that
+    // holds the window is what is stacked. Others restack them; the configure events tell of it.
+    void restacksByOthers() {
+        const Window a = createWindow("Alpha");
+        const Window b = createWindow("Beta");
+        const Window c = createWindow("Gamma");
+        QCOMPARE(platform->watchStacking(a), NativeWindow(a));
+        StackingPlace place = platform->stackingPlace(a, {b, c});
+        QVERIFY(place.found);
+        QCOMPARE(place.above, NativeWindow(b));
+
+        // Another program raises `a`: its configure event says what lies below it now.
+        Display* other = XOpenDisplay(server.displayName().toLatin1().constData());
+        QVERIFY(other);
+        XRaiseWindow(other, a);
+        XSync(other, False);
+        const WindowChange change = nextChange(a, ConfigureNotify);
+        QCOMPARE(int(change.kind), int(WindowChange::Kind::Configured));
+        QCOMPARE(change.window, NativeWindow(a));
+        QCOMPARE(change.below, NativeWindow(c));
+        place = platform->stackingPlace(a, {b, c});
+        QVERIFY(place.found);
+        QCOMPARE(place.above, NativeWindow(0));
+        // Windows not asked about are passed over.
+        QCOMPARE(platform->stackingPlace(b, {a}).above, NativeWindow(a));
+        QVERIFY(platform->stackingPlace(b, {a}).height < platform->stackingPlace(a, {b}).height);
+
+        // A configure event sent by a window manager tells of geometry only.
+        XEvent sent{};
+        sent.xconfigure.type = ConfigureNotify;
+        sent.xconfigure.event = a;
+        sent.xconfigure.window = a;
+        sent.xconfigure.above = b;
+        XSendEvent(other, a, False, StructureNotifyMask, &sent);
+        XSync(other, False);
+        const WindowChange geometryOnly = nextChange(a, ConfigureNotify);
+        QVERIFY(geometryOnly.kind != WindowChange::Kind::Configured);
+        QCOMPARE(geometryOnly.window, NativeWindow(0));
+
+        // Framed: the frame is watched, and stands for the window in the stacking order.
+        const Window frame = createWindow("Frame");
+        const Window client = createWindow("Client");
+        QCOMPARE(platform->watchStacking(client), NativeWindow(client));
+        XReparentWindow(other, client, frame, 0, 0);
+        XSync(other, False);
+        created.removeAll(client); // goes with its frame
+        const WindowChange reparented = nextChange(client, ReparentNotify);
+        QCOMPARE(int(reparented.kind), int(WindowChange::Kind::Reparented));
+        QCOMPARE(reparented.window, NativeWindow(client));
+        QCOMPARE(platform->watchStacking(client), NativeWindow(frame));
+        XLowerWindow(other, frame);
+        XSync(other, False);
+        const WindowChange lowered = nextChange(frame, ConfigureNotify);
+        QCOMPARE(lowered.window, NativeWindow(frame));
+        QCOMPARE(lowered.below, NativeWindow(0));
+        place = platform->stackingPlace(client, {a, b});
+        QVERIFY(place.found);
+        QCOMPARE(place.above, NativeWindow(b));
+        XCloseDisplay(other);
+
+        // Hidden and vanished windows have no place.
+        const Window hidden = createWindow("Hidden", false);
+        QVERIFY(!platform->stackingPlace(hidden, {a}).found);
+        XDestroyWindow(display, hidden);
+        created.removeAll(hidden);
+        XSync(display, False);
+        QVERIFY(!platform->stackingPlace(hidden, {a}).found);
+        QCOMPARE(platform->watchStacking(hidden), NativeWindow(0));
+    }
+
     void vanishedWindowsAreHarmless() {
         const Window w = createWindow("Gone");
         XDestroyWindow(display, w);
@@ -342,6 +413,30 @@ private:
         XSync(display, False);
         created << w;
         return w;
+    }
+
+    // The next event of `type` about `window` on the platform's connection, handed over as Qt's xcb
+    // platform hands events to native event filters.
+    WindowChange nextChange(Window window, int type) {
+        XEvent event{};
+        if (!QTest::qWaitFor([&] { return XCheckTypedWindowEvent(display, window, type, &event); }, 5000)) {
+            return {};
+        }
+        const auto sentBit = quint8(event.xany.send_event ? 0x80 : 0);
+        if (type == ConfigureNotify) {
+            xcb_configure_notify_event_t configure{};
+            configure.response_type = quint8(XCB_CONFIGURE_NOTIFY | sentBit);
+            configure.event = xcb_window_t(event.xconfigure.event);
+            configure.window = xcb_window_t(event.xconfigure.window);
+            configure.above_sibling = xcb_window_t(event.xconfigure.above);
+            return platform->windowChange("xcb_generic_event_t", &configure);
+        }
+        xcb_reparent_notify_event_t reparent{};
+        reparent.response_type = quint8(XCB_REPARENT_NOTIFY | sentBit);
+        reparent.event = xcb_window_t(event.xreparent.event);
+        reparent.window = xcb_window_t(event.xreparent.window);
+        reparent.parent = xcb_window_t(event.xreparent.parent);
+        return platform->windowChange("xcb_generic_event_t", &reparent);
     }
 
     QList<NativeWindow> ours() {

@@ -19,6 +19,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <memory>
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -68,6 +70,43 @@ bool windowManagerRunning() {
     }
     XCloseDisplay(display);
     return running;
+}
+
+// Another program restacks `window` through the window manager, as a pager does: directly below
+// `sibling`, or on top when there is none. Nothing is activated.
+bool restackFromOutside(quint64 window, quint64 sibling) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    XWindowChanges changes{};
+    unsigned int mask = CWStackMode;
+    changes.stack_mode = sibling ? Below : Above;
+    if (sibling) {
+        changes.sibling = Window(sibling);
+        mask |= CWSibling;
+    }
+    const Status sent = XReconfigureWMWindow(display, Window(window), DefaultScreen(display), mask, &changes);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return sent != 0;
+}
+
+// Runs a tool as another program would, while the session goes on reading its events.
+bool runAlongside(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForStarted(10000))
+        return false;
+    return QTest::qWaitFor([&process] { return process.state() == QProcess::NotRunning; }, 10000) &&
+           process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// Everything the session sent so far has reached the server once a raise of a window that does not
+// exist, sent after it, has.
+bool reportsArrived(MultiWindowSession& s) {
+    static constexpr quint32 marker = 0xFFFFFF01u;
+    s.channel()->sendRaise(marker);
+    return QTest::qWaitFor([&s] { return s.windows.record().raises.contains(marker); }, 10000);
 }
 
 quint64 transientFor(quint64 window) {
@@ -172,6 +211,10 @@ private slots:
         const quint64 c = handleOf(s.rail(3));
         QTRY_VERIFY_WITH_TIMEOUT(
             stackingOrder().contains(a) && stackingOrder().contains(b) && stackingOrder().contains(c), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.rail(3)->isActiveWindow(), 10000);
+        QVERIFY(reportsArrived(s));
+        const int raisesBefore = s.windows.record().raises.size();
+        const int restacksBefore = s.windows.record().restacks.size();
 
         s.windows.sendZOrder({3, 2, 1}); // bottom to top: 1 on top
         QVERIFY(s.syncPoint());
@@ -181,6 +224,16 @@ private slots:
         QVERIFY(s.syncPoint());
         QTRY_VERIFY_WITH_TIMEOUT(above(c, b) && above(b, a), 10000);
         QCOMPARE(s.channel()->stacking(), (QList<quint32>{3, 2, 1}));
+
+        s.windows.sendRaise(1);
+        QTRY_VERIFY_WITH_TIMEOUT(above(a, c), 10000);
+
+        // None of the server's own moves came back: a local raise after them is the first report.
+        QVERIFY(runAlongside(xdotool, {QStringLiteral("windowraise"), QString::number(b)}));
+        QTRY_VERIFY_WITH_TIMEOUT(above(b, a), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.windows.record().raises.size() > raisesBefore, 10000);
+        QCOMPARE(s.windows.record().raises.mid(raisesBefore), QList<quint32>{2});
+        QCOMPARE(s.windows.record().restacks.size(), restacksBefore);
     }
 
     void activatingARailTellsTheServer() {
@@ -198,6 +251,92 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             s.windows.record().raises.contains(1u) || !s.windows.record().restacks.isEmpty(), 10000);
         QCOMPARE(s.channel()->activeWindow(), 1u);
+    }
+
+    // Windows restacked by the user or another program, without being activated, tell the server where
+    // they now lie: once per change, and only the window that moved.
+    void restackedWithoutActivation() {
+        MultiWindowSession s;
+        QVERIFY(s.start());
+        s.watchRaises();
+        for (quint32 id : {1u, 2u, 3u}) {
+            QVERIFY(s.update(id, WindowUpdate::created(qint16(50 + 60 * id), 100, 200, 150)));
+            QVERIFY(QTest::qWaitForWindowExposed(s.rail(id), 10000));
+        }
+        const quint64 a = handleOf(s.rail(1));
+        const quint64 b = handleOf(s.rail(2));
+        const quint64 c = handleOf(s.rail(3));
+        s.windows.sendZOrder({1, 2, 3}); // 3 on top
+        QVERIFY(s.syncPoint());
+        QTRY_VERIFY_WITH_TIMEOUT(above(c, b) && above(b, a), 10000);
+        QVERIFY(reportsArrived(s));
+        const int raisesBefore = s.windows.record().raises.size();
+        const int restacksBefore = s.windows.record().restacks.size();
+        const int activationsBefore = s.windows.record().activations.size();
+        const auto restacks = [&] {
+            QStringList seen;
+            for (const auto& r : s.windows.record().restacks.mid(restacksBefore))
+                seen << QStringLiteral("%1 below %2").arg(r.window).arg(r.sibling);
+            return seen;
+        };
+
+        // Raised by a tool, as a user would.
+        QVERIFY(runAlongside(xdotool, {QStringLiteral("windowraise"), QString::number(a)}));
+        QTRY_VERIFY_WITH_TIMEOUT(above(a, c), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.windows.record().raises.mid(raisesBefore), QList<quint32>{1}, 10000);
+
+        // Put below another rail by another program.
+        QVERIFY(restackFromOutside(a, b));
+        QTRY_VERIFY_WITH_TIMEOUT(above(b, a), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(restacks(), QStringList{"1 below 2"}, 10000);
+        QVERIFY(restackFromOutside(c, a));
+        QTRY_VERIFY_WITH_TIMEOUT(above(a, c), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(restacks(), (QStringList{"1 below 2", "3 below 1"}), 10000);
+
+        // Raised by another program; the reports above were not repeated meanwhile.
+        QVERIFY(restackFromOutside(c, 0));
+        QTRY_VERIFY_WITH_TIMEOUT(above(c, b), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.windows.record().raises.mid(raisesBefore), (QList<quint32>{1, 3}), 10000);
+        QCOMPARE(restacks(), (QStringList{"1 below 2", "3 below 1"}));
+        QCOMPARE(s.windows.record().activations.size(), activationsBefore);
+    }
+
+    // A window of another program between two rails is not the server's: a rail put below it goes below
+    // the rail above that window.
+    void restackedBelowAnotherProgramsWindow() {
+        MultiWindowSession s;
+        QVERIFY(s.start());
+        s.watchRaises();
+        for (quint32 id : {1u, 2u}) {
+            QVERIFY(s.update(id, WindowUpdate::created(qint16(100 * id), 100, 200, 150)));
+            QVERIFY(QTest::qWaitForWindowExposed(s.rail(id), 10000));
+        }
+        const quint64 a = handleOf(s.rail(1));
+        const quint64 b = handleOf(s.rail(2));
+        // Closing the connection takes the window with it.
+        const std::unique_ptr<Display, int (*)(Display*)> connection(XOpenDisplay(nullptr), XCloseDisplay);
+        Display* other = connection.get();
+        QVERIFY(other);
+        const Window foreign =
+            XCreateSimpleWindow(other, DefaultRootWindow(other), 300, 300, 100, 100, 0, 0, 0);
+        XMapWindow(other, foreign);
+        XSync(other, False);
+        QTRY_VERIFY_WITH_TIMEOUT(stackingOrder().contains(quint64(foreign)), 10000);
+        s.windows.sendZOrder({2, 1}); // 1 on top
+        QVERIFY(s.syncPoint());
+        QTRY_VERIFY_WITH_TIMEOUT(above(a, b), 10000);
+        QVERIFY(restackFromOutside(quint64(foreign), b));
+        QTRY_VERIFY_WITH_TIMEOUT(above(a, b) && above(b, quint64(foreign)), 10000);
+        QVERIFY(reportsArrived(s));
+        const int restacksBefore = s.windows.record().restacks.size();
+        const int raisesBefore = s.windows.record().raises.size();
+
+        QVERIFY(restackFromOutside(a, quint64(foreign)));
+        QTRY_VERIFY_WITH_TIMEOUT(above(quint64(foreign), a), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.windows.record().restacks.size(), restacksBefore + 1, 10000);
+        QCOMPARE(s.windows.record().restacks.last().window, 1u);
+        QCOMPARE(s.windows.record().restacks.last().sibling, 2u);
+        QCOMPARE(s.windows.record().raises.size(), raisesBefore);
     }
 
     void ownedWindowStaysAboveItsOwner() {
