@@ -1,4 +1,5 @@
 #include "../ClosedPort.h"
+#include "../connections/ShownConnectionRows.h"
 
 #include "HttpsServer.h"
 #include "SshAuthFlow.h"
@@ -126,20 +127,6 @@ QList<bool> enabledStates(const QList<QAction*>& actions) {
 QList<bool> menuStates(MainWindow& window) {
     return QList<bool>{window.newSessionAction()->isEnabled()} + enabledStates(window.sessionMenu()->actions()) +
            enabledStates(window.viewMenu()->actions());
-}
-
-// What a Connections tab shows for its rows: the open row widget's text over its row, else the
-// painted text.
-QStringList shownRows(const ConnectionWindow& page) {
-    QStringList rows;
-    for (int row = 0; row < page.model()->rowCount(); ++row) {
-        const QModelIndex index = page.model()->index(row, 0);
-        if (auto* widget = qobject_cast<ConnectionWidget*>(page.table()->indexWidget(index)))
-            rows << widget->findChild<QLabel*>("TextLabel")->text();
-        else
-            rows << index.data(Qt::DisplayRole).toString();
-    }
-    return rows;
 }
 
 } // namespace

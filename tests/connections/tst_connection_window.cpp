@@ -7,6 +7,7 @@
 
 #include "HttpsServer.h"
 #include "ReadOnlyFolder.h"
+#include "ShownConnectionRows.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -83,22 +84,6 @@ ConnectionEditorDialog* openEditor(const ConnectionWindow& page) {
 
 QLineEdit* editorField(ConnectionEditorDialog* dialog, const char* name) {
     return dialog->editorWidget()->findChild<QLineEdit*>(name);
-}
-
-// What the page shows for each row it does not hide, in order: the text of the row widget where
-// one is open over the row, else the text the delegate paints.
-QStringList shownRows(const ConnectionWindow& page) {
-    QStringList rows;
-    for (int row = 0; row < page.model()->rowCount(); ++row) {
-        if (page.table()->isRowHidden(row))
-            continue;
-        const QModelIndex index = page.model()->index(row, 0);
-        if (auto* widget = qobject_cast<ConnectionWidget*>(page.table()->indexWidget(index)))
-            rows << widget->findChild<QLabel*>("TextLabel")->text();
-        else
-            rows << index.data(Qt::DisplayRole).toString();
-    }
-    return rows;
 }
 
 // The row widget open over the row of the file at path.

@@ -109,6 +109,18 @@ bool reportsArrived(MultiWindowSession& s) {
     return QTest::qWaitFor([&s] { return s.windows.record().raises.contains(marker); }, 10000);
 }
 
+// Three rails side by side, each shown, with their native windows in creation order.
+bool showThreeRails(MultiWindowSession& s, quint64& a, quint64& b, quint64& c) {
+    for (quint32 id : {1u, 2u, 3u})
+        if (!s.update(id, WindowUpdate::created(qint16(50 + 60 * id), 100, 200, 150)) ||
+            !QTest::qWaitForWindowExposed(s.rail(id), 10000))
+            return false;
+    a = handleOf(s.rail(1));
+    b = handleOf(s.rail(2));
+    c = handleOf(s.rail(3));
+    return true;
+}
+
 quint64 transientFor(quint64 window) {
     Display* display = XOpenDisplay(nullptr);
     if (!display)
@@ -202,13 +214,8 @@ private slots:
         MultiWindowSession s;
         QVERIFY(s.start());
         s.watchRaises();
-        for (quint32 id : {1u, 2u, 3u}) {
-            QVERIFY(s.update(id, WindowUpdate::created(qint16(50 + 60 * id), 100, 200, 150)));
-            QVERIFY(QTest::qWaitForWindowExposed(s.rail(id), 10000));
-        }
-        const quint64 a = handleOf(s.rail(1));
-        const quint64 b = handleOf(s.rail(2));
-        const quint64 c = handleOf(s.rail(3));
+        quint64 a = 0, b = 0, c = 0;
+        QVERIFY(showThreeRails(s, a, b, c));
         QTRY_VERIFY_WITH_TIMEOUT(
             stackingOrder().contains(a) && stackingOrder().contains(b) && stackingOrder().contains(c), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(s.rail(3)->isActiveWindow(), 10000);
@@ -259,13 +266,8 @@ private slots:
         MultiWindowSession s;
         QVERIFY(s.start());
         s.watchRaises();
-        for (quint32 id : {1u, 2u, 3u}) {
-            QVERIFY(s.update(id, WindowUpdate::created(qint16(50 + 60 * id), 100, 200, 150)));
-            QVERIFY(QTest::qWaitForWindowExposed(s.rail(id), 10000));
-        }
-        const quint64 a = handleOf(s.rail(1));
-        const quint64 b = handleOf(s.rail(2));
-        const quint64 c = handleOf(s.rail(3));
+        quint64 a = 0, b = 0, c = 0;
+        QVERIFY(showThreeRails(s, a, b, c));
         s.windows.sendZOrder({1, 2, 3}); // 3 on top
         QVERIFY(s.syncPoint());
         QTRY_VERIFY_WITH_TIMEOUT(above(c, b) && above(b, a), 10000);
