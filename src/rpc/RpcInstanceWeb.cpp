@@ -272,6 +272,7 @@ void RpcInstanceWeb::refreshSessions() {
     });
     const auto settled = [this] {
         m_refresh = nullptr;
+        m_eventsDuringRefresh.clear();
         if (m_refreshAgain)
             refreshSessions();
     };
