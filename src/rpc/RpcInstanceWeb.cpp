@@ -255,12 +255,24 @@ void RpcInstanceWeb::refreshSessions() {
     RpcPromise<QList<Session>>* promise = sessionList();
     promise->setParent(this);
     m_refresh = promise;
+    m_eventsDuringRefresh.clear();
     connect(promise, &RpcPromiseBase::succeeded, promise, &QObject::deleteLater);
     connect(promise, &RpcPromiseBase::failed, promise, &QObject::deleteLater);
-    connect(promise, &RpcPromiseBase::succeeded, this,
-            [this, promise] { emit sessionsUpdated(promise->value); });
+    connect(promise, &RpcPromiseBase::succeeded, this, [this, promise] {
+        const QHash<QString, PendingSessionEvent> later = std::exchange(m_eventsDuringRefresh, {});
+        SessionList list;
+        list.reserve(promise->value.size() + later.size());
+        for (const Session& s : qAsConst(promise->value))
+            if (!later.contains(s.id()))
+                list.append(s);
+        for (const PendingSessionEvent& event : later)
+            if (!event.deleted)
+                list.append(event.session);
+        emit sessionsUpdated(list);
+    });
     const auto settled = [this] {
         m_refresh = nullptr;
+        m_eventsDuringRefresh.clear();
         if (m_refreshAgain)
             refreshSessions();
     };
@@ -286,6 +298,8 @@ void RpcInstanceWeb::handleSessionEvent(const QJsonObject& event) {
     if (!m_pendingEvents.contains(id))
         m_eventOrder.append(id);
     m_pendingEvents.insert(id, PendingSessionEvent{type != QLatin1String("update"), session});
+    if (m_refresh)
+        m_eventsDuringRefresh.insert(id, PendingSessionEvent{type != QLatin1String("update"), session});
 }
 
 void RpcInstanceWeb::flushSessionEvents() {

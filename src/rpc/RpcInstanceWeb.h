@@ -168,4 +168,7 @@ private:
     // meanwhile, which asks for the list once more when it has settled.
     QPointer<RpcPromiseBase> m_refresh;
     bool m_refreshAgain = false;
+    // Session events that came while that request was on its way, the latest per id: its answer
+    // may have been made before them, and they are applied on top of it.
+    QHash<QString, PendingSessionEvent> m_eventsDuringRefresh;
 };

@@ -114,6 +114,7 @@ private slots:
     void pushes();
     void pushesWhileShared();
     void replyOlderThanAReopenedStreamsList();
+    void pushWhileTheReopenedStreamsListIsOnItsWay();
     void refusedRenameStaysUntilTheNextMerge();
     void largeListsWithoutASignalPerRow();
 };
@@ -581,6 +582,45 @@ void TestSessionModel::replyOlderThanAReopenedStreamsList() {
     QCOMPARE(rowsOf(model), current);
     QCOMPARE(listReplies(*peer.rpc), replies + 1);
 
+    QTRY_COMPARE_WITH_TIMEOUT(listReplies(*peer.rpc), replies + 2, slow + wait);
+    QTRY_VERIFY_WITH_TIMEOUT(!model.settleTimer()->isActive(), wait);
+    QCOMPARE(rowsOf(model), current);
+}
+
+// The stream is reopened and asks for the whole list, which the server makes at once but which is
+// slow to arrive. A session starts meanwhile; its push comes first, and a poll made after it is
+// answered after the list. The list, older than the push, must not take the session back, nor
+// leave it out for good once the poll's answer has come.
+void TestSessionModel::pushWhileTheReopenedStreamsListIsOnItsWay() {
+    constexpr int slow = 3000;
+    WebPeer peer;
+    QVERIFY(peer.start());
+    peer.routes.setOwn(QJsonArray{session("a"), session("b")});
+    QSignalSpy pushedLists(peer.rpc.data(), &RpcInstance::sessionsUpdated);
+    QVERIFY(peer.signIn());
+    QTRY_COMPARE_WITH_TIMEOUT(pushedLists.size(), 1, wait);
+    SessionModel model(columns, peer.rpc, nullptr);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    model.startUpdating();
+    QTRY_COMPARE_WITH_TIMEOUT(rowsOf(model), (QStringList{"a:xterm", "b:xterm"}), wait);
+    QTRY_VERIFY_WITH_TIMEOUT(!model.settleTimer()->isActive(), wait);
+
+    const int replies = listReplies(*peer.rpc);
+    const int requests = peer.routes.listRequests();
+    peer.routes.setListDelay(slow);
+    peer.server.endStreams();
+    QTRY_COMPARE_WITH_TIMEOUT(peer.routes.listRequests(), requests + 1, wait);
+    QTRY_COMPARE_WITH_TIMEOUT(peer.server.openStreams(), 1, wait);
+
+    const QStringList current{"a:xterm", "b:xterm", "c:top"};
+    peer.routes.setOwn(QJsonArray{session("a"), session("b"), session("c", "top")});
+    peer.server.pushEvent("update", session("c", "top"));
+    QTRY_COMPARE_WITH_TIMEOUT(rowsOf(model), current, wait);
+    model.forceUpdate(); // answered after the stream's list
+    QTRY_COMPARE_WITH_TIMEOUT(peer.routes.listRequests(), requests + 2, wait);
+
+    QTRY_COMPARE_WITH_TIMEOUT(pushedLists.size(), 2, slow + wait);
+    QCOMPARE(rowsOf(model), current);
     QTRY_COMPARE_WITH_TIMEOUT(listReplies(*peer.rpc), replies + 2, slow + wait);
     QTRY_VERIFY_WITH_TIMEOUT(!model.settleTimer()->isActive(), wait);
     QCOMPARE(rowsOf(model), current);
