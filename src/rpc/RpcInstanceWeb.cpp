@@ -293,6 +293,10 @@ void RpcInstanceWeb::handleSessionEvent(const QJsonObject& event) {
     // A busy stream may change one session many times per pass; only its latest state is told.
     const Session session = Session::fromJson(data.object());
     const QString id = session.id();
+    if (id.isEmpty()) {
+        qCWarning(lcRpc) << "Session event without a session id dropped";
+        return;
+    }
     if (m_eventOrder.isEmpty())
         QTimer::singleShot(0, this, &RpcInstanceWeb::flushSessionEvents);
     if (!m_pendingEvents.contains(id))
