@@ -259,16 +259,7 @@ void RpcInstanceWeb::refreshSessions() {
     connect(promise, &RpcPromiseBase::succeeded, promise, &QObject::deleteLater);
     connect(promise, &RpcPromiseBase::failed, promise, &QObject::deleteLater);
     connect(promise, &RpcPromiseBase::succeeded, this, [this, promise] {
-        const QHash<QString, PendingSessionEvent> later = std::exchange(m_eventsDuringRefresh, {});
-        SessionList list;
-        list.reserve(promise->value.size() + later.size());
-        for (const Session& s : qAsConst(promise->value))
-            if (!later.contains(s.id()))
-                list.append(s);
-        for (const PendingSessionEvent& event : later)
-            if (!event.deleted)
-                list.append(event.session);
-        emit sessionsUpdated(list);
+        emit sessionsUpdated(withChanges(promise->value, std::exchange(m_eventsDuringRefresh, {})));
     });
     const auto settled = [this] {
         m_refresh = nullptr;
@@ -301,17 +292,18 @@ void RpcInstanceWeb::handleSessionEvent(const QJsonObject& event) {
         QTimer::singleShot(0, this, &RpcInstanceWeb::flushSessionEvents);
     if (!m_pendingEvents.contains(id))
         m_eventOrder.append(id);
-    m_pendingEvents.insert(id, PendingSessionEvent{type != QLatin1String("update"), session});
+    const SessionChange change{type != QLatin1String("update"), session};
+    m_pendingEvents.insert(id, change);
     if (m_refresh)
-        m_eventsDuringRefresh.insert(id, PendingSessionEvent{type != QLatin1String("update"), session});
+        m_eventsDuringRefresh.insert(id, change);
 }
 
 void RpcInstanceWeb::flushSessionEvents() {
     const QStringList order = std::exchange(m_eventOrder, QStringList());
-    QHash<QString, PendingSessionEvent> pending = std::exchange(m_pendingEvents, {});
+    QHash<QString, SessionChange> pending = std::exchange(m_pendingEvents, {});
     const QPointer<RpcInstanceWeb> self(this);
     for (const QString& id : order) {
-        const PendingSessionEvent event = pending.value(id);
+        const SessionChange event = pending.value(id);
         if (event.deleted)
             emit sessionDeleted(event.session);
         else

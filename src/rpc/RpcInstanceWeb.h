@@ -158,17 +158,13 @@ private:
     QString m_authToken;
     CertificateQuestion m_question;
     // Session events not yet emitted: the latest per session id, in the order the ids came.
-    struct PendingSessionEvent {
-        bool deleted = false;
-        Session session;
-    };
     QStringList m_eventOrder;
-    QHash<QString, PendingSessionEvent> m_pendingEvents;
+    QHash<QString, SessionChange> m_pendingEvents;
     // The list request of the last stream reopen, while it runs; and whether another reopen came
     // meanwhile, which asks for the list once more when it has settled.
     QPointer<RpcPromiseBase> m_refresh;
     bool m_refreshAgain = false;
     // Session events that came while that request was on its way, the latest per id: its answer
     // may have been made before them, and they are applied on top of it.
-    QHash<QString, PendingSessionEvent> m_eventsDuringRefresh;
+    QHash<QString, SessionChange> m_eventsDuringRefresh;
 };

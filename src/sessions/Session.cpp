@@ -121,3 +121,17 @@ bool Session::operator==(const Session& other) const {
            m_lastDisconnect == other.m_lastDisconnect && m_login == other.m_login &&
            m_hostname == other.m_hostname && m_version == other.m_version && m_params == other.m_params;
 }
+
+SessionList withChanges(const SessionList& list, const QHash<QString, SessionChange>& changes) {
+    if (changes.isEmpty())
+        return list;
+    SessionList merged;
+    merged.reserve(list.size() + changes.size());
+    for (const Session& s : list)
+        if (!changes.contains(s.id()))
+            merged.append(s);
+    for (const SessionChange& change : changes)
+        if (!change.deleted)
+            merged.append(change.session);
+    return merged;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonObject>
 #include <QList>
 #include <QMetaType>
@@ -53,6 +54,16 @@ private:
 };
 
 using SessionList = QList<Session>;
+
+// A pushed change of one session: its new state, or its deletion.
+struct SessionChange {
+    bool deleted = false;
+    Session session;
+};
+
+// The list with the latest change per id laid over it: a changed session replaces its row or is
+// added, a deleted one goes.
+SessionList withChanges(const SessionList& list, const QHash<QString, SessionChange>& changes);
 
 Q_DECLARE_METATYPE(Session)
 Q_DECLARE_METATYPE(SessionList)

@@ -88,11 +88,7 @@ SessionModel::SessionModel(const QStringList& columns, const QSharedPointer<RpcI
 void SessionModel::setShared(bool shared) {
     if (m_shared != shared) {
         // A reply fetched for the other kind of list must not fill this one.
-        m_pendingSessions.clear();
-        m_pendingRequest = 0;
-        m_lastMerged = m_lastRequest;
-        m_pushesAtRequest.clear();
-        m_pushes.clear();
+        supersedeRequests();
     }
     m_shared = shared;
 }
@@ -255,27 +251,25 @@ void SessionModel::mergeReply(const SessionList& list, quint64 request, bool sha
     mergeSessions(reply);
 }
 
+void SessionModel::supersedeRequests() {
+    m_lastMerged = m_lastRequest;
+    m_pendingSessions.clear();
+    m_pendingRequest = 0;
+    m_pushesAtRequest.clear();
+    m_pushes.clear();
+}
+
 void SessionModel::forgetRequest(quint64 request) {
     if (m_pushesAtRequest.remove(request))
         dropOldPushes();
 }
 
 SessionList SessionModel::withPushesSince(const SessionList& list, quint64 push) const {
-    QHash<QString, const Push*> later;
-    for (const Push& p : m_pushes)
-        if (p.number > push)
-            later.insert(p.session.id(), &p);
-    if (later.isEmpty())
-        return list;
-    SessionList merged;
-    merged.reserve(list.size() + later.size());
-    for (const Session& s : list)
-        if (!later.contains(s.id()))
-            merged.append(s);
-    for (const Push* p : qAsConst(later))
-        if (!p->deleted)
-            merged.append(p->session);
-    return merged;
+    QHash<QString, SessionChange> later;
+    for (auto it = m_pushes.cbegin(); it != m_pushes.cend(); ++it)
+        if (it->number > push)
+            later.insert(it.key(), it->change);
+    return withChanges(list, later);
 }
 
 void SessionModel::dropOldPushes() {
@@ -294,7 +288,7 @@ void SessionModel::recordPush(const Session& session, bool deleted) {
     ++m_pushCount;
     // Kept only for a reply that may still come; otherwise the next reply is newer anyway.
     if (!m_pushesAtRequest.isEmpty())
-        m_pushes.insert(session.id(), Push{m_pushCount, session, deleted});
+        m_pushes.insert(session.id(), Push{m_pushCount, SessionChange{deleted, session}});
 }
 
 void SessionModel::receivePushedList(const SessionList& list) {
@@ -303,11 +297,7 @@ void SessionModel::receivePushedList(const SessionList& list) {
         return;
     // The whole list, as the server has it now: replies to the requests sent so far may be older,
     // and would take back what it brought with nothing to bring it again.
-    m_lastMerged = m_lastRequest;
-    m_pendingSessions.clear();
-    m_pendingRequest = 0;
-    m_pushesAtRequest.clear();
-    m_pushes.clear();
+    supersedeRequests();
     m_rowsShared = false;
     mergeSessions(list);
 }

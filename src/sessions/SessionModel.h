@@ -70,6 +70,8 @@ private:
     void settle();
     void mergeReply(const SessionList& list, quint64 request, bool shared);
     void forgetRequest(quint64 request);
+    // Every request sent so far counts as merged: its reply will not be.
+    void supersedeRequests();
     void pushed();
     void recordPush(const Session& session, bool deleted);
     // The list with every change pushed after the given push number laid over it.
@@ -115,8 +117,7 @@ private:
     // latest push per id is kept while some such request may need it laid over its reply.
     struct Push {
         quint64 number = 0;
-        Session session;
-        bool deleted = false;
+        SessionChange change;
     };
     quint64 m_pushCount = 0;
     QHash<quint64, quint64> m_pushesAtRequest;
